@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs what the build needs on a Debian machine, only where it is missing.
+# Usage: scripts/install-deps.sh [--bench]   (--bench also installs ffmpeg for bench/compare.sh)
+set -euo pipefail
+
+packages=()
+command -v cmake >/dev/null 2>&1 || packages+=(cmake)
+command -v g++ >/dev/null 2>&1 || packages+=(g++)
+command -v make >/dev/null 2>&1 || packages+=(make)
+[ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+[ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+if [ "${1:-}" = "--bench" ]; then
+  command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
+  command -v python3 >/dev/null 2>&1 || packages+=(python3)
+fi
+
+if [ ${#packages[@]} -gt 0 ]; then
+  echo "Installing: ${packages[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
+fi

@@ -1,0 +1,192 @@
+#include "tools/definitions.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Messages of a failed size check name this file, as the toolkit always has.
+static const char* const kToolkitSourceName = "../tools/definitions.c";
+
+void toolkitAssertFail(const char* condition, unsigned line, const char* function) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s:%u: %s: Assertion `%s' failed.\n", program_invocation_short_name,
+                 kToolkitSourceName, line, function, condition);
+    std::fflush(stderr);
+    std::abort();
+}
+
+// ===========================================================================
+// Constructors and release
+
+Image makeImage(uint64_t w, uint64_t h, uint8_t* data) { return Image{w, h, data}; }
+Image32 makeImage32(uint64_t w, uint64_t h, int32_t* data) { return Image32{w, h, data}; }
+ImageDouble makeImageDouble(uint64_t w, uint64_t h, double* data) { return ImageDouble{w, h, data}; }
+
+// Sizes whose byte count does not fit size_t cannot be allocated: they leave
+// data null, like any other failed allocation.
+static size_t byteCount(uint64_t w, uint64_t h, size_t elementSize) {
+    if (w != 0 && h > SIZE_MAX / w) return SIZE_MAX;
+    uint64_t n = w * h;
+    if (n > SIZE_MAX / elementSize) return SIZE_MAX;
+    return static_cast<size_t>(n) * elementSize;
+}
+
+static void* allocPixels(uint64_t w, uint64_t h, size_t elementSize) {
+    size_t bytes = byteCount(w, h, elementSize);
+    if (bytes == SIZE_MAX) return nullptr;
+    return std::malloc(bytes == 0 ? 1 : bytes);
+}
+
+static void* callocPixels(uint64_t w, uint64_t h, size_t elementSize) {
+    size_t bytes = byteCount(w, h, elementSize);
+    if (bytes == SIZE_MAX) return nullptr;
+    return std::calloc(bytes == 0 ? 1 : bytes / elementSize, bytes == 0 ? 1 : elementSize);
+}
+
+Image allocImage(uint64_t w, uint64_t h) { return Image{w, h, static_cast<uint8_t*>(allocPixels(w, h, 1))}; }
+Image32 allocImage32(uint64_t w, uint64_t h) {
+    return Image32{w, h, static_cast<int32_t*>(allocPixels(w, h, sizeof(int32_t)))};
+}
+ImageDouble allocImageDouble(uint64_t w, uint64_t h) {
+    return ImageDouble{w, h, static_cast<double*>(allocPixels(w, h, sizeof(double)))};
+}
+Image callocImage(uint64_t w, uint64_t h) { return Image{w, h, static_cast<uint8_t*>(callocPixels(w, h, 1))}; }
+Image32 callocImage32(uint64_t w, uint64_t h) {
+    return Image32{w, h, static_cast<int32_t*>(callocPixels(w, h, sizeof(int32_t)))};
+}
+ImageDouble callocImageDouble(uint64_t w, uint64_t h) {
+    return ImageDouble{w, h, static_cast<double*>(callocPixels(w, h, sizeof(double)))};
+}
+
+void freeImage(Image* img) { std::free(img->data); }
+void freeImage32(Image32* img) { std::free(img->data); }
+void freeImageDouble(ImageDouble* img) { std::free(img->data); }
+
+// ===========================================================================
+// Reductions and printing aids
+
+uint32_t sumPixels(const Image* img) {
+    const uint64_t n = img->w * img->h;
+    uint32_t sum = 0;
+    for (uint64_t i = 0; i < n; ++i) sum += img->data[i];
+    return sum;
+}
+
+int64_t sumPixels32(const Image32* img) {
+    const uint64_t n = img->w * img->h;
+    int64_t sum = 0;
+    for (uint64_t i = 0; i < n; ++i) sum += img->data[i];
+    return sum;
+}
+
+void blockSums(const Image* src, Image32* dest, uint64_t bw, uint64_t bh) {
+    const uint32_t blockRows = static_cast<uint32_t>(dest->h);
+    const uint32_t rowsPerBlock = static_cast<uint32_t>(bh);
+    const uint64_t blockCols = dest->w;
+    const uint8_t* p = src->data;
+    const uint64_t skip = src->w - blockCols * bw;
+    for (uint32_t r = 0; r < blockRows; ++r) {
+        int32_t* out = dest->data + static_cast<uint64_t>(r) * blockCols;
+        for (uint32_t y = 0; y < rowsPerBlock; ++y) {
+            for (uint64_t c = 0; c < blockCols; ++c) {
+                uint32_t acc = static_cast<uint32_t>(out[c]);
+                for (uint64_t x = 0; x < bw; ++x) acc += *p++;
+                out[c] = static_cast<int32_t>(acc);
+            }
+            p += skip;
+        }
+    }
+}
+
+int areEqual(const Image* a, const Image* b) {
+    if (a == b) return 1;
+    if (a->w != b->w || a->h != b->h) return 0;
+    const uint64_t n = a->w * a->h;
+    if (a->data == b->data || n == 0) return 1;
+    return std::memcmp(a->data, b->data, n) == 0 ? 1 : 0;
+}
+
+int32_t sumAndSquareSum(const Image* img, int32_t* sum, int64_t* squareSum) {
+    *sum = 0;
+    *squareSum = 0;
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(img->w) * static_cast<uint32_t>(img->h));
+    if (n <= 0) return 0;
+    uint32_t s = 0;  // signed 32-bit wrap-around, computed without overflow
+    int64_t q = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const uint32_t p = img->data[i];
+        s += p;
+        q += static_cast<int64_t>(p * p);
+    }
+    *sum = static_cast<int32_t>(s);
+    *squareSum = q;
+    return *sum;
+}
+
+void printRange(const Image* img, int firstCol, int lastCol, int firstRow, int lastRow) {
+    const uint8_t* p = img->data;
+    for (int64_t r = firstRow; r <= lastRow; ++r) {
+        for (int64_t c = firstCol; c <= lastCol; ++c) std::printf("%03i ", *p++);
+        std::putchar('\n');
+    }
+}
+
+void printRange32(const Image32* img, int firstCol, int lastCol, int firstRow, int lastRow) {
+    const int32_t* p = img->data;
+    for (int64_t r = firstRow; r <= lastRow; ++r) {
+        for (int64_t c = firstCol; c <= lastCol; ++c) std::printf("%i  ", *p++);
+        std::putchar('\n');
+    }
+}
+
+// ===========================================================================
+// Gradient operators (roberts, robertsSkip, gradient)
+
+// ---- end of gradient operators ----
+
+// ===========================================================================
+// Pixel-wise arithmetic (addSquares ... compareShifted)
+
+// ---- end of pixel-wise arithmetic ----
+
+// ===========================================================================
+// Run counting (countSeqsH, countSeqsV, tempCountSeqsH, tempCountSeqsH2)
+
+// ---- end of run counting ----
+
+// ===========================================================================
+// Block statistics (calculateStdDevs, filter, calculateStdDevsDouble_ommitZeros)
+
+// ---- end of block statistics ----
+
+// ===========================================================================
+// Integral images and directional sums
+
+// ---- end of integral images ----
+
+// ===========================================================================
+// Sobel and absolute gradient
+
+// ---- end of sobel ----
+
+// ===========================================================================
+// Type conversions
+
+// ---- end of type conversions ----
+
+// ===========================================================================
+// Spatial activity operator (spatialAct)
+
+// ---- end of spatialAct ----
+
+// ===========================================================================
+// Temporal activity operator (temporalAct)
+
+// ---- end of temporalAct ----
+
+// ===========================================================================
+// Flickering block work (calculateFlickering)
+
+// ---- end of calculateFlickering ----

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/arguments.hpp"
+
+namespace {
+ParseStatus parse(std::vector<const char*> words, Arguments* out) {
+    words.insert(words.begin(), "lumaqc");
+    return parseArguments(static_cast<int>(words.size()), const_cast<char**>(words.data()), out);
+}
+}  // namespace
+
+TEST(Arguments, TheCountDecidesWhatIsParsed) {
+    Arguments a;
+    EXPECT_EQ(parse({"v.yuv", "352"}, &a), ParseStatus::TooFewArguments);
+
+    ASSERT_EQ(parse({"v.yuv", "352", "288"}, &a), ParseStatus::Ok);
+    EXPECT_STREQ(a.videoPath, "v.yuv");
+    EXPECT_EQ(a.width, 352);
+    EXPECT_EQ(a.height, 288);
+    EXPECT_EQ(a.fps, 25.0);
+    EXPECT_TRUE(a.framesFromFile);
+    EXPECT_EQ(a.startFrame, 0);
+
+    ASSERT_EQ(parse({"v.yuv", "352", "288", "29.97"}, &a), ParseStatus::Ok);
+    EXPECT_EQ(a.fps, 29.97);
+    EXPECT_TRUE(a.framesFromFile);
+
+    ASSERT_EQ(parse({"v.yuv", "352", "288", "50", "7"}, &a), ParseStatus::Ok);
+    EXPECT_FALSE(a.framesFromFile);
+    EXPECT_EQ(a.frames, 7);
+    EXPECT_EQ(a.startFrame, 0);
+
+    ASSERT_EQ(parse({"v.yuv", "352", "288", "50", "3", "10", "ignored"}, &a), ParseStatus::Ok);
+    EXPECT_EQ(a.frames, 3);
+    EXPECT_EQ(a.startFrame, 10);
+}
+
+TEST(Arguments, ConversionsFollowStrtolAndStrtod) {
+    Arguments a;
+    ASSERT_EQ(parse({"v.yuv", "352px", "0x20", "abc", "-4", "4294967297"}, &a), ParseStatus::Ok);
+    EXPECT_EQ(a.width, 352);   // trailing text ignored
+    EXPECT_EQ(a.height, 0);    // base 10: "0x20" reads as 0
+    EXPECT_EQ(a.fps, 0.0);     // not a number: 0.0
+    EXPECT_EQ(a.frames, -4);
+    EXPECT_EQ(a.startFrame, 1);  // the long keeps its low 32 bits
+}
+
+TEST(Arguments, UsageText) {
+    EXPECT_EQ(usageText("./lumaqc"),
+              "Not enough parameters\n\nUsage : ./lumaqc nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] "
+              "[startFrame]\n, where [***] is optional parameter.\n\n");
+}
+
+TEST(Arguments, ChecksNameTheBadArgument) {
+    Arguments a;
+    a.width = 352;
+    a.height = 288;
+    EXPECT_EQ(checkArguments(a), "");
+    a.width = 0;
+    EXPECT_NE(checkArguments(a).find("WIDTH"), std::string::npos);
+    a.width = 352;
+    a.height = -288;
+    EXPECT_NE(checkArguments(a).find("HEIGHT"), std::string::npos);
+    a.height = 288;
+    a.startFrame = -1;
+    EXPECT_NE(checkArguments(a).find("startFrame"), std::string::npos);
+    a.startFrame = 0;
+    a.width = 46341;
+    a.height = 15447;  // w * h * 3 = 2147515641, just beyond the 32-bit range
+    EXPECT_NE(checkArguments(a).find("too large"), std::string::npos);
+    a.height = 15446;  // 2147349258 fits
+    EXPECT_EQ(checkArguments(a), "");
+    EXPECT_EQ(frameSize(a), 1073674629);  // 46341 * 15446 * 3 / 2
+}
+
+TEST(Arguments, FrameSizeTruncatesOddSizes) {
+    Arguments a;
+    a.width = 3;
+    a.height = 3;
+    EXPECT_EQ(lumaSize(a), 9);
+    EXPECT_EQ(frameSize(a), 13);
+}

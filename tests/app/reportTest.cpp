@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "app/report.hpp"
+
+namespace {
+FrameRow sampleRow() {
+    FrameRow r;
+    r.frame = 42;
+    r.blockiness = 0.98765432;
+    r.spatialActivity = 12.5;
+    r.letterbox = 0.25925925925;
+    r.pillarbox = 1.0;
+    r.blockLoss = -1.0;
+    r.blur = 3.14159;
+    r.temporalActivity = 2.0;
+    r.blackout = 1;
+    r.freezing = 0;
+    r.exposure = 127.9;
+    r.contrast = 55.123456;
+    r.interlace = 0.01;
+    r.noise = 1.23456;
+    r.slice = 1.5;
+    r.flickering = -1.0;
+    return r;
+}
+}  // namespace
+
+TEST(Headers, ExactBytes) {
+    EXPECT_EQ(std::strlen(kLogHeader), 163u);
+    EXPECT_STREQ(kLogHeader,
+                 "Frame: \tBlockiness: \tSA: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \tTA: \tBlackout: "
+                 "\tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: \tSlice: \tFlickering:\n");
+    EXPECT_STREQ(kLogFileName, "metricsResultsCSV.csv");
+    EXPECT_STREQ(kConsoleHeader,
+                 "Frame: \tBlockiness: \tSpatial Activity: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: "
+                 "\t\tTemporalAct: \tBlackout: \tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: "
+                 "\t\tSlice: \t\tFlickering:");
+}
+
+TEST(Rows, ConsoleAndLogDifferInTabsAndBlurWidth) {
+    const FrameRow r = sampleRow();
+    EXPECT_EQ(consoleRow(r),
+              "00042 \t0.98765 \t12.50000 \t\t0.25926 \t1.00000 \t-1.00000 \t3.142   \t2.00000 \t1 \t\t0 \t\t127    "
+              "\t\t55.12346 \t0.01000 \t1.2346   \t1.500   \t-1.00000\n");
+    EXPECT_EQ(logRow(r),
+              "00042 \t0.98765 \t12.50000 \t0.25926 \t1.00000 \t-1.00000 \t3.142 \t2.00000 \t1 \t0 \t127    "
+              "\t55.12346 \t0.01000 \t1.2346   \t1.500   \t-1.00000\n");
+}
+
+TEST(Rows, SpecialValuesPrintAsPrintfWritesThem) {
+    FrameRow r = sampleRow();
+    const double zero = 0.0;
+    r.blockiness = std::numeric_limits<double>::infinity();
+    r.contrast = std::sqrt(-1.0 + zero);  // the NaN of an operation
+    r.slice = -std::numeric_limits<double>::infinity();
+    r.exposure = zero / zero;
+    const std::string row = logRow(r);
+    EXPECT_NE(row.find("00042 \tinf   \t"), std::string::npos) << row;
+    EXPECT_NE(row.find("\t-nan  \t"), std::string::npos) << row;
+    EXPECT_NE(row.find("\t-inf    \t"), std::string::npos) << row;
+    EXPECT_NE(row.find("\t-2147483648 \t"), std::string::npos) << row;
+}
+
+TEST(Rows, ExposureColumnTruncatesAndMapsOutOfRangeExplicitly) {
+    EXPECT_EQ(exposureColumn(127.9), 127);
+    EXPECT_EQ(exposureColumn(-0.9), 0);
+    EXPECT_EQ(exposureColumn(-2.5), -2);
+    EXPECT_EQ(exposureColumn(2147483647.9), 2147483647);
+    EXPECT_EQ(exposureColumn(-2147483648.9), INT32_MIN);
+    EXPECT_EQ(exposureColumn(2147483648.0), INT32_MIN);
+    EXPECT_EQ(exposureColumn(-1e300), INT32_MIN);
+    EXPECT_EQ(exposureColumn(std::numeric_limits<double>::infinity()), INT32_MIN);
+    const double zero = 0.0;
+    EXPECT_EQ(exposureColumn(zero / zero), INT32_MIN);
+}
+
+TEST(Info, LinesAndFpsFormat) {
+    EXPECT_EQ(infoLines("clip.yuv", 352, 288, 0.0, 60, 0),
+              "Video file clip.yuv opened successfully!\n\nWidth = 352, Height = 288, FPS = 0.00, Number of "
+              "Frames = 60, Start Frame = 0\n\n");
+}
+
+TEST(Timing, SinglePrecisionAveragesOverTheAnalysedFrames) {
+    MetricTimes t;
+    t.add(kBlur, 1000, 4000);          // 3000 ticks = 0.003 s
+    t.add(kFlickering, 0, 1000000);   // 1 s
+    const std::string report = timingReport(0, 2000000, 4, t);
+    EXPECT_EQ(report.rfind("Calculation time: \t2.000000 seconds overall \n \t\t\t500.000000 milliseconds per frame"
+                           "\n\nAverage calculation time per frame for each metric: \n",
+                           0),
+              0u)
+        << report;
+    const float blur = 3000.0f / 1000000.0f / 4.0f * 1000.0f;
+    char expect[64];
+    std::snprintf(expect, sizeof expect, "\t\tBlur: %02.6f ms \n", static_cast<double>(blur));
+    EXPECT_NE(report.find(expect), std::string::npos) << report;
+    EXPECT_NE(report.find("\t\tFlickering: 250.000000 ms \tContrast: 0.000000 ms\n"), std::string::npos);
+    EXPECT_NE(report.find("\tBlockiness: 0.000000 ms \tSpatialAct: 0.000000 ms \tLetterbox: 0.000000 ms \n"),
+              std::string::npos);
+}
+
+TEST(Timing, NoFramesDividesByZeroInFloat) {
+    MetricTimes t;
+    const std::string report = timingReport(100, 100, 0, t);
+    EXPECT_NE(report.find("0.000000 seconds overall \n \t\t\t-nan milliseconds per frame"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("Blockiness: -nan ms"), std::string::npos) << report;
+    const std::string later = timingReport(100, 200, 0, t);
+    EXPECT_NE(later.find("\t\t\tinf milliseconds per frame"), std::string::npos) << later;
+}
