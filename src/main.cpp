@@ -8,6 +8,13 @@
 #include "app/frameAnalysis.hpp"
 #include "app/report.hpp"
 
+static void releasePictures(RunPictures& p) {
+    freeImage(&p.current);
+    freeImage(&p.previous);
+    freeImage(&p.flickerCounts);
+    freeImage(&p.flickerStates);
+}
+
 static void reportReadError(int32_t frame, size_t bytesRead, int32_t luma) {
     const int error = errno;
     std::printf("Some error occurred when reading the %d frame\n", frame);
@@ -51,6 +58,7 @@ int main(int argc, char** argv) {
     if (!pictures.current.data || !pictures.previous.data || !pictures.flickerCounts.data ||
         !pictures.flickerStates.data) {
         std::fprintf(stderr, "Cannot allocate pictures of %d x %d pixels\n", args.width, args.height);
+        releasePictures(pictures);
         return -1;
     }
 
@@ -84,6 +92,7 @@ int main(int argc, char** argv) {
         const size_t got = std::fread(pictures.current.data, 1, static_cast<size_t>(luma), video);
         if (std::ferror(video)) {
             reportReadError(i, got, luma);
+            releasePictures(pictures);
             return -1;
         }
         if (got < static_cast<size_t>(luma)) {
@@ -104,10 +113,7 @@ int main(int argc, char** argv) {
     const clock_t endClock = clock();
 
     std::fputs(timingReport(startClock, endClock, analysed, times).c_str(), stdout);
-    freeImage(&pictures.current);
-    freeImage(&pictures.previous);
-    freeImage(&pictures.flickerCounts);
-    freeImage(&pictures.flickerStates);
+    releasePictures(pictures);
     std::fclose(video);
     if (log != nullptr) std::fclose(log);
     std::puts("\nFile stream closed\n");
