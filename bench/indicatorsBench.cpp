@@ -1,0 +1,93 @@
+// Processor time of every indicator, the literal reference composition
+// against the fast version, on 1920x1080 and 3840x2160 pictures.
+// Run: build with -DLUMAQC_BENCH=ON, then build/lumaqc_bench
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "indicators/indicators.hpp"
+#include "reference/reference.hpp"
+
+namespace {
+
+// A picture with texture, smooth areas, sharp and soft edges and a little
+// noise, so that every indicator has work to do.
+struct BenchPicture {
+    std::vector<uint8_t> pixels;
+    Image img;
+    BenchPicture(uint64_t w, uint64_t h, uint32_t seed) : pixels(w * h), img{w, h, pixels.data()} {
+        uint32_t state = seed;
+        for (uint64_t y = 0; y < h; ++y)
+            for (uint64_t x = 0; x < w; ++x) {
+                state = state * 1664525u + 1013904223u;
+                int v = static_cast<int>((x * 3 + y * 2) % 160) + 40 + static_cast<int>(state >> 29) - 4;
+                if ((x / 64 + y / 64) % 5 == 0) v = 200;
+                if (x % 97 < 3) v = (v + 255) / 2;
+                pixels[y * w + x] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+            }
+    }
+};
+
+struct Pictures {
+    BenchPicture cur, prev;
+    Image counts, states;
+    Pictures(uint64_t w, uint64_t h)
+        : cur(w, h, 1), prev(w, h, 2), counts(callocImage(w / 8, h / 8)), states(callocImage(w / 8, h / 8)) {}
+};
+
+Pictures& picturesFor(int64_t w, int64_t h) {
+    static Pictures hd(1920, 1080);
+    static Pictures uhd(3840, 2160);
+    return w == 1920 ? hd : uhd;
+}
+
+template <typename F>
+void runPicture(benchmark::State& state, F f) {
+    Pictures& p = picturesFor(state.range(0), state.range(1));
+    for (auto _ : state) benchmark::DoNotOptimize(f(&p.cur.img));
+    state.SetItemsProcessed(state.iterations());
+}
+
+#define PICTURE_BENCH(name)                                                                          \
+    void BM_##name##_reference(benchmark::State& s) { runPicture(s, [](const Image* i) { return reference::name(i); }); } \
+    void BM_##name##_fast(benchmark::State& s) { runPicture(s, [](const Image* i) { return ::name(i); }); }             \
+    BENCHMARK(BM_##name##_reference)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);           \
+    BENCHMARK(BM_##name##_fast)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+PICTURE_BENCH(blockiness)
+PICTURE_BENCH(spatialActivity)
+PICTURE_BENCH(letterbox)
+PICTURE_BENCH(pillarbox)
+PICTURE_BENCH(blockLoss)
+PICTURE_BENCH(blur)
+PICTURE_BENCH(exposure)
+PICTURE_BENCH(interlace)
+PICTURE_BENCH(noise)
+PICTURE_BENCH(slice)
+PICTURE_BENCH(blackout)
+PICTURE_BENCH(contrastRMS)
+
+void BM_temporalActivity_reference(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    for (auto _ : s) benchmark::DoNotOptimize(reference::temporalActivity(&p.cur.img, &p.prev.img));
+}
+void BM_temporalActivity_fast(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    for (auto _ : s) benchmark::DoNotOptimize(::temporalActivity(&p.cur.img, &p.prev.img));
+}
+BENCHMARK(BM_temporalActivity_reference)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_temporalActivity_fast)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+void BM_flickering_reference(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    for (auto _ : s) benchmark::DoNotOptimize(reference::flickering(&p.cur.img, &p.prev.img, &p.counts, &p.states));
+}
+void BM_flickering_fast(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    for (auto _ : s) benchmark::DoNotOptimize(::flickering(&p.cur.img, &p.prev.img, &p.counts, &p.states));
+}
+BENCHMARK(BM_flickering_reference)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_flickering_fast)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+}  // namespace
