@@ -235,15 +235,238 @@ void gradient(const Image* src, Image32* destX, Image32* destY) {
 // ===========================================================================
 // Integral images and directional sums
 
+// Sums are kept in uint32_t and stored through an explicit conversion, so
+// that the 32-bit wrap-around of large pictures is well defined.
+
+int32_t sumH(const uint8_t* data, int32_t w, int32_t h) {
+    const int32_t n = static_cast<int32_t>(static_cast<uint32_t>(w) * static_cast<uint32_t>(h));
+    if (n <= 0) return 0;
+    uint32_t sum = 0;
+    for (int32_t i = 0; i < n; ++i) sum += data[i];
+    return static_cast<int32_t>(sum);
+}
+
+int32_t sumV(const uint8_t* data, int32_t w, int32_t h) {
+    if (w <= 0) return 0;
+    uint32_t sum = 0;
+    for (int64_t c = 0; c < w; ++c)
+        for (int64_t r = 0; r < h; ++r) sum += data[c + r * w];
+    return static_cast<int32_t>(sum);
+}
+
+void integrate(const Image* src, Image32* dest) {
+    const uint64_t w = src->w;
+    const uint64_t h = src->h;
+    if (w == 0 || h == 0) return;
+    const uint8_t* in = src->data;
+    int32_t* out = dest->data;
+    uint32_t running = 0;
+    for (uint64_t x = 0; x < w; ++x) {
+        running += in[x];
+        out[x] = static_cast<int32_t>(running);
+    }
+    for (uint64_t y = 1; y < h; ++y) {
+        const uint8_t* row = in + y * w;
+        const int32_t* above = out + (y - 1) * w;
+        int32_t* line = out + y * w;
+        running = 0;
+        for (uint64_t x = 0; x < w; ++x) {
+            running += row[x];
+            line[x] = static_cast<int32_t>(static_cast<uint32_t>(above[x]) + running);
+        }
+    }
+}
+
+void onlyCopy(const Image* src, Image* dest) {
+    const uint64_t w = src->w;
+    if (w == 0) return;
+    for (uint64_t y = 0; y < src->h; ++y) std::memcpy(dest->data + y * w, src->data + y * w, w);
+}
+
+// D[i][j] from the four corners of block (i, j) in a table addressed through
+// corner(y, x); the first block row and column have no corners above or left.
+template <typename Corner>
+static void blockSumsFromCorners(Corner corner, Image32* dest, uint64_t bw, uint64_t bh) {
+    const uint64_t dw = dest->w;
+    const uint64_t dh = dest->h;
+    // An empty grid or block has no last row or column to read.
+    if (dw == 0 || dh == 0 || bw == 0 || bh == 0) return;
+    int32_t* out = dest->data;
+    uint64_t yb = bh - 1;
+    out[0] = static_cast<int32_t>(corner(yb, bw - 1));
+    for (uint64_t j = 1; j < dw; ++j)
+        out[j] = static_cast<int32_t>(corner(yb, (j + 1) * bw - 1) - corner(yb, j * bw - 1));
+    for (uint64_t i = 1; i < dh; ++i) {
+        const uint64_t ya = yb;
+        yb += bh;
+        int32_t* line = out + i * dw;
+        line[0] = static_cast<int32_t>(corner(yb, bw - 1) - corner(ya, bw - 1));
+        for (uint64_t j = 1; j < dw; ++j) {
+            const uint64_t xr = (j + 1) * bw - 1;
+            const uint64_t xl = j * bw - 1;
+            line[j] = static_cast<int32_t>(corner(yb, xr) - corner(yb, xl) - corner(ya, xr) + corner(ya, xl));
+        }
+    }
+}
+
+void blockSumsInteg(const Image32* integral, Image32* dest, uint64_t bw, uint64_t bh) {
+    const int32_t* table = integral->data;
+    const uint64_t stride = integral->w;
+    blockSumsFromCorners(
+        [table, stride](uint64_t y, uint64_t x) { return static_cast<uint32_t>(table[y * stride + x]); }, dest,
+        bw, bh);
+}
+
+void blockSumsInteg2(const Image* corners, Image32* dest, uint64_t bw, uint64_t bh) {
+    // Byte corners differ by at most 510 in either direction: plain int32 arithmetic.
+    const uint8_t* table = corners->data;
+    const uint64_t stride = corners->w;
+    blockSumsFromCorners(
+        [table, stride](uint64_t y, uint64_t x) { return static_cast<int32_t>(table[y * stride + x]); }, dest, bw,
+        bh);
+}
+
 // ---- end of integral images ----
 
 // ===========================================================================
 // Sobel and absolute gradient
 
+// Sobel responses at an interior pixel: right column minus left column (gx)
+// and bottom row minus top row (gy), weights 1 2 1; exact in int32.
+static inline int32_t sobelX(const uint8_t* above, const uint8_t* row, const uint8_t* below, uint64_t x) {
+    return (above[x + 1] + 2 * row[x + 1] + below[x + 1]) - (above[x - 1] + 2 * row[x - 1] + below[x - 1]);
+}
+
+static inline int32_t sobelY(const uint8_t* above, const uint8_t* below, uint64_t x) {
+    return (below[x - 1] + 2 * below[x] + below[x + 1]) - (above[x - 1] + 2 * above[x] + above[x + 1]);
+}
+
+// The int conversion of the toolkit's running sums: truncation towards zero,
+// and the "integer indefinite" INT32_MIN of the x86 conversion for a total
+// that leaves the 32-bit range, instead of undefined behaviour.
+static int32_t truncateToInt32(double v) {
+    if (!(v > -2147483649.0 && v < 2147483648.0)) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+double sobel(const Image* src, Image32* destX, Image32* destY) {
+    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "sobel");
+    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "sobel");
+    const uint64_t w = src->w;
+    const uint64_t h = src->h;
+    if (w < 3 || h < 3) {
+        // No interior pixel: every pixel is border (rows 0 and h-1 may be one row).
+        for (uint64_t i = 0; i < w * h; ++i) destX->data[i] = destY->data[i] = 0;
+        return 0.0;
+    }
+    for (uint64_t x = 0; x < w; ++x) destX->data[x] = destY->data[x] = 0;
+    double energy = 0.0;
+    for (uint64_t y = 1; y + 1 < h; ++y) {
+        const uint8_t* row = src->data + y * w;
+        const uint8_t* above = row - w;
+        const uint8_t* below = row + w;
+        int32_t* dx = destX->data + y * w;
+        int32_t* dy = destY->data + y * w;
+        dx[0] = dy[0] = 0;
+        for (uint64_t x = 1; x + 1 < w; ++x) {
+            const int32_t gx = sobelX(above, row, below, x);
+            const int32_t gy = sobelY(above, below, x);
+            dx[x] = gx;
+            dy[x] = gy;
+            energy += static_cast<double>(gy) * gy + static_cast<double>(gx) * gx;
+        }
+        dx[w - 1] = dy[w - 1] = 0;
+    }
+    int32_t* lastX = destX->data + (h - 1) * w;
+    int32_t* lastY = destY->data + (h - 1) * w;
+    for (uint64_t x = 0; x < w; ++x) lastX[x] = lastY[x] = 0;
+    return std::sqrt(energy);
+}
+
+int32_t sobel2(const Image* src, Image* destX, Image* destY) {
+    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "sobel2");
+    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "sobel2");
+    const uint64_t w = src->w;
+    const uint64_t h = src->h;
+    if (w < 3 || h < 3) {
+        if (w != 0 && h != 0) {
+            std::memset(destX->data, 0, w * h);
+            std::memset(destY->data, 0, w * h);
+        }
+        return 0;
+    }
+    std::memset(destX->data, 0, w);
+    std::memset(destY->data, 0, w);
+    int32_t sum = 0;
+    for (uint64_t y = 1; y + 1 < h; ++y) {
+        const uint8_t* row = src->data + y * w;
+        const uint8_t* above = row - w;
+        const uint8_t* below = row + w;
+        uint8_t* dx = destX->data + y * w;
+        uint8_t* dy = destY->data + y * w;
+        dx[0] = dy[0] = 0;
+        for (uint64_t x = 1; x + 1 < w; ++x) {
+            // Only the low 8 bits are kept (-4 is stored as 252), and the
+            // magnitude is taken from the stored values.
+            const uint8_t gx = static_cast<uint8_t>(static_cast<uint32_t>(sobelX(above, row, below, x)));
+            const uint8_t gy = static_cast<uint8_t>(static_cast<uint32_t>(sobelY(above, below, x)));
+            dx[x] = gx;
+            dy[x] = gy;
+            const double magnitude = std::sqrt(static_cast<double>(gx * gx + gy * gy));
+            sum = truncateToInt32(sum + magnitude);
+        }
+        dx[w - 1] = dy[w - 1] = 0;
+    }
+    std::memset(destX->data + (h - 1) * w, 0, w);
+    std::memset(destY->data + (h - 1) * w, 0, w);
+    return sum;
+}
+
+void absGradient(const Image* src, Image32* destX, Image32* destY) {
+    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "absGradient");
+    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "absGradient");
+    const uint64_t w = src->w;
+    const uint64_t h = src->h;
+    if (w == 0 || h == 0) return;
+    for (uint64_t x = 0; x < w; ++x) destX->data[x] = destY->data[x] = 0;
+    for (uint64_t y = 1; y < h; ++y) {
+        const uint8_t* row = src->data + y * w;
+        const uint8_t* above = row - w;
+        int32_t* dx = destX->data + y * w;
+        int32_t* dy = destY->data + y * w;
+        dx[0] = dy[0] = 0;
+        for (uint64_t x = 1; x < w; ++x) {
+            dx[x] = std::abs(static_cast<int32_t>(row[x]) - row[x - 1]);
+            dy[x] = std::abs(static_cast<int32_t>(row[x]) - above[x]);
+        }
+    }
+}
+
 // ---- end of sobel ----
 
 // ===========================================================================
 // Type conversions
+
+// Source and destination are flat arrays: only the pixel counts must agree.
+
+void convU8toI32(const Image* src, Image32* dest) {
+    TOOLKIT_ASSERT(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "convU8toI32");
+    const uint64_t n = src->w * src->h;
+    for (uint64_t k = 0; k < n; ++k) dest->data[k] = src->data[k];
+}
+
+void convI32toU8(const Image32* src, Image* dest) {
+    TOOLKIT_ASSERT(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "convI32toU8");
+    const uint64_t n = src->w * src->h;
+    // The low 8 bits, no clamping: 300 becomes 44 and -1 becomes 255.
+    for (uint64_t k = 0; k < n; ++k) dest->data[k] = static_cast<uint8_t>(static_cast<uint32_t>(src->data[k]));
+}
+
+void imageSqrt(const ImageDouble* src, ImageDouble* dest) {
+    TOOLKIT_ASSERT(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "imageSqrt");
+    const uint64_t n = src->w * src->h;
+    for (uint64_t k = 0; k < n; ++k) dest->data[k] = std::sqrt(src->data[k]);
+}
 
 // ---- end of type conversions ----
 

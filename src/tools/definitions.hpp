@@ -151,37 +151,49 @@ void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums
                                        uint64_t bh);
 
 // ---------------------------------------------------------------------------
-// Integral images and directional sums.
+// Integral images and directional sums. No argument is checked.
 
-// Sum of w * h bytes in memory order (32-bit, wrapping); 0 when w * h <= 0.
+// Sum of the first w * h bytes (32-bit product) in memory order, 32-bit
+// wrapping; 0 when w * h <= 0.
 int32_t sumH(const uint8_t* data, int32_t w, int32_t h);
-// The same bytes visited column by column; 0 when w <= 0 or h <= 0.
+// The same w * h bytes visited column by column (row stride w); 0 when w <= 0
+// or h <= 0.
 int32_t sumV(const uint8_t* data, int32_t w, int32_t h);
-// Summed-area table of src into dest (room for src's w x h, 32-bit wrapping).
+// Summed-area table of src (sum over rows <= y, columns <= x; 32-bit wrapping)
+// into dest, which must hold src's w x h values. An empty src writes nothing.
 void integrate(const Image* src, Image32* dest);
-// Copies src's w x h pixels to the start of dest's buffer.
+// Copies src's w x h pixels to the start of dest's buffer, which must hold as
+// many (its own w and h are not read).
 void onlyCopy(const Image* src, Image* dest);
-// Block sums read from an integral image; dest's w x h is the block grid.
+// Writes (not adds) bw x bh block sums, read at the block corners of an integral
+// image, into the dest->w x dest->h grid; integral must cover the grid.
 void blockSumsInteg(const Image32* integral, Image32* dest, uint64_t bw, uint64_t bh);
-// The same corner formula over 8-bit corner values.
+// The same corner formula over 8-bit corner values, each widened to int32.
 void blockSumsInteg2(const Image* corners, Image32* dest, uint64_t bw, uint64_t bh);
 
 // ---------------------------------------------------------------------------
-// Sobel and absolute gradient. Destinations have the source's size (checked).
+// Sobel and absolute gradient. Both destinations must have the source's w
+// and h (checked); every destination pixel is written.
 
-// Sobel responses (border 0); returns the root of the summed Gx^2 + Gy^2.
+// Sobel responses Gx (right minus left), Gy (bottom minus top), 0 on the
+// one-pixel border; returns the root of the summed Gx^2 + Gy^2 (0.0 if none).
 double sobel(const Image* src, Image32* destX, Image32* destY);
-// Low 8 bits of the Sobel responses; returns the sum of the magnitudes of the
-// stored values, truncated after every addition.
+// The same responses, only their low 8 bits stored (-4 as 252); returns the
+// sum of sqrt(X^2 + Y^2) of the stored values, truncated after every addition.
 int32_t sobel2(const Image* src, Image* destX, Image* destY);
-// |backward differences|; row 0 and column 0 are 0.
+// |S(x,y) - S(x-1,y)| into destX and |S(x,y) - S(x,y-1)| into destY; row 0
+// and column 0 are 0, the last row and column are computed.
 void absGradient(const Image* src, Image32* destX, Image32* destY);
 
 // ---------------------------------------------------------------------------
-// Type conversions. Source and destination must count the same pixels (checked).
+// Type conversions: pixel k of src to pixel k of dest, for the w x h pixels of
+// src. The pixel counts must agree (checked), not the shapes.
 
+// 0..255 widened to int32.
 void convU8toI32(const Image* src, Image32* dest);
-void convI32toU8(const Image32* src, Image* dest);  // low 8 bits
+// The low 8 bits of each value (value mod 256), no clamping.
+void convI32toU8(const Image32* src, Image* dest);
+// IEEE square root of each value (a negative value gives NaN).
 void imageSqrt(const ImageDouble* src, ImageDouble* dest);
 
 // ---------------------------------------------------------------------------
