@@ -1,5 +1,35 @@
-// Placeholder until this indicator is built: its column keeps the value 0.
 #include "indicators/indicators.hpp"
 
-double letterbox(const Image*) { return 0.0; }
-int checkLetterBar(const uint8_t*, uint32_t, uint32_t, uint32_t) { return 0; }
+// Rows `top` and `bottom` each hold a single value (not necessarily the same
+// one). The two rows are walked side by side so that a difference in either
+// stops the test at once.
+static int rowPairIsFlat(const uint8_t* data, uint32_t w, uint32_t top, uint32_t bottom) {
+    if (w < 2) return 1;
+    const uint8_t* t = data + static_cast<uint64_t>(top) * w;
+    const uint8_t* b = data + static_cast<uint64_t>(bottom) * w;
+    for (uint32_t x = 0; x + 1 < w; ++x) {
+        if (t[x] != t[x + 1]) return 0;
+        if (b[x] != b[x + 1]) return 0;
+    }
+    return 1;
+}
+
+int checkLetterBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
+    if (w < 2) return 1;
+    if (i >= h) return 0;  // a row outside the picture is no bar
+    return rowPairIsFlat(data, w, i, h - 1 - i);
+}
+
+double letterbox(const Image* img) {
+    const uint32_t w = static_cast<uint32_t>(img->w);
+    const uint32_t h = static_cast<uint32_t>(img->h);
+    const uint32_t halfH = h >> 1;
+    double count = 0.0;
+    // Pairs of rows from the outside in; the first pair with detail ends the bar.
+    // With no pair at all (h < 2) this is 0 / 0, not-a-number.
+    for (uint32_t i = 0; i < halfH; ++i) {
+        if (!rowPairIsFlat(img->data, w, i, h - 1 - i)) break;
+        count += 1.0;
+    }
+    return count / static_cast<double>(halfH);
+}

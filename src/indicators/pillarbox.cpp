@@ -1,5 +1,35 @@
-// Placeholder until this indicator is built: its column keeps the value 0.
 #include "indicators/indicators.hpp"
 
-double pillarbox(const Image*) { return 0.0; }
-int checkPillarBar(const uint8_t*, uint32_t, uint32_t, uint32_t) { return 0; }
+// Column i equals column i + 1 on the top and the bottom half rows, compared
+// pair by pair from the outside in; the middle row of an odd height is skipped.
+static int columnMatchesNext(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
+    const uint32_t halfH = h >> 1;
+    const uint64_t stride = w;
+    for (uint32_t j = 0; j < halfH; ++j) {
+        const uint8_t* top = data + j * stride + i;
+        const uint8_t* bottom = data + (h - 1 - j) * stride + i;
+        if (top[0] != top[1]) return 0;
+        if (bottom[0] != bottom[1]) return 0;
+    }
+    return 1;
+}
+
+int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
+    if ((h >> 1) == 0) return 1;
+    if (static_cast<uint64_t>(i) + 1 >= w) return 0;  // no column to the right to compare with
+    return columnMatchesNext(data, w, h, i);
+}
+
+double pillarbox(const Image* img) {
+    const uint32_t w = static_cast<uint32_t>(img->w);
+    const uint32_t h = static_cast<uint32_t>(img->h);
+    const uint32_t halfW = w >> 1;
+    double count = 0.0;
+    // Only the left half is looked at: a bar at the right edge alone counts for nothing.
+    // With no column pair at all (w < 2) this is 0 / 0, not-a-number.
+    for (uint32_t i = 0; i < halfW; ++i) {
+        if (!columnMatchesNext(img->data, w, h, i)) break;
+        count += 1.0;
+    }
+    return count / static_cast<double>(halfW);
+}

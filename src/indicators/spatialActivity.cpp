@@ -1,4 +1,10 @@
-// Placeholder until this indicator is built: its column keeps the value 0.
+#include <cmath>
+
 #include "indicators/indicators.hpp"
 
-double spatialActivity(const Image*) { return 0.0; }
+// The border pixels take part in the count though not in the sum. An empty
+// picture gives 0 / 0, not-a-number.
+double spatialActivity(const Image* img) {
+    const uint64_t pixels = img->w * img->h;
+    return spatialAct(img) / std::sqrt(static_cast<double>(pixels));
+}
