@@ -1,4 +1,10 @@
-// Placeholder until this indicator is built: its column keeps the value 0.
+#include <cmath>
+
 #include "indicators/indicators.hpp"
 
-double temporalActivity(const Image*, const Image*) { return 0.0; }
+double temporalActivity(const Image* cur, const Image* prev) {
+    // An empty picture divides 0 by 0: not-a-number, as for any other
+    // quotient that degenerates.
+    const uint64_t pixels = cur->w * cur->h;
+    return temporalAct(cur, prev) / std::sqrt(static_cast<double>(pixels));
+}

@@ -201,7 +201,8 @@ void imageSqrt(const ImageDouble* src, ImageDouble* dest);
 
 // Root of the summed squared Sobel magnitudes over the interior pixels.
 double spatialAct(const Image* img);
-// Root of the summed squared differences of cur and prev (cur's pixel count).
+// Root of the summed squared differences of cur and prev over cur's w * h
+// pixels in buffer order (prev must hold as many); 0.0 for an empty picture.
 double temporalAct(const Image* cur, const Image* prev);
 // Adds per-block mean absolute differences into means, then updates the
 // per-block states (still/changing) and switch counts; the grid is counts' w x h.
