@@ -220,10 +220,239 @@ void gradient(const Image* src, Image32* destX, Image32* destY) {
 // ===========================================================================
 // Pixel-wise arithmetic (addSquares ... compareShifted)
 
+// Element count of a two-source operator: the low 32 bits of src1's width
+// and height multiplied as 32-bit signed integers (wrapping, computed
+// unsigned). Zero or negative means an empty picture.
+template <typename Picture>
+static int32_t pixelwiseCount(const Picture* src1) {
+    return static_cast<int32_t>(static_cast<uint32_t>(src1->w) * static_cast<uint32_t>(src1->h));
+}
+
+// True when the picture holds at least n elements.
+template <typename Picture>
+static bool pixelwiseHolds(const Picture* p, int32_t n) {
+    return p->w * p->h >= static_cast<uint64_t>(n);
+}
+
+void addSquares(const Image* src1, const Image* src2, Image32* dest) {
+    const int32_t n = pixelwiseCount(src1);
+    if (n <= 0) return;
+    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "addSquares");
+    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "addSquares");
+    const uint8_t* a = src1->data;
+    const uint8_t* b = src2->data;
+    int32_t* d = dest->data;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t x = a[i];
+        const int32_t y = b[i];
+        d[i] = x * x + y * y;  // at most 130050
+    }
+}
+
+void addSquares32(const Image32* src1, const Image32* src2, Image32* dest) {
+    const int32_t n = pixelwiseCount(src1);
+    if (n <= 0) return;
+    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "addSquares32");
+    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "addSquares32");
+    const int32_t* a = src1->data;
+    const int32_t* b = src2->data;
+    int32_t* d = dest->data;
+    for (int32_t i = 0; i < n; ++i) {
+        // Two's-complement wrap-around: square and add modulo 2^32.
+        const uint32_t x = static_cast<uint32_t>(a[i]);
+        const uint32_t y = static_cast<uint32_t>(b[i]);
+        d[i] = static_cast<int32_t>(x * x + y * y);
+    }
+}
+
+void multiply(const Image32* src1, const Image32* src2, Image32* dest) {
+    const int32_t n = pixelwiseCount(src1);
+    if (n <= 0) return;
+    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "multiply");
+    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "multiply");
+    const int32_t* a = src1->data;
+    const int32_t* b = src2->data;
+    int32_t* d = dest->data;
+    for (int32_t i = 0; i < n; ++i)
+        d[i] = static_cast<int32_t>(static_cast<uint32_t>(a[i]) * static_cast<uint32_t>(b[i]));
+}
+
+void divide(const Image32* src1, const Image32* src2, ImageDouble* dest) {
+    const int32_t n = pixelwiseCount(src1);
+    if (n <= 0) return;
+    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "divide");
+    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "divide");
+    const int32_t* a = src1->data;
+    const int32_t* b = src2->data;
+    double* d = dest->data;
+    // IEEE division: x / 0 is an infinity, 0 / 0 not a number.
+    for (int32_t i = 0; i < n; ++i) d[i] = static_cast<double>(a[i]) / static_cast<double>(b[i]);
+}
+
+void divideDouble(const ImageDouble* src1, const ImageDouble* src2, ImageDouble* dest) {
+    const int32_t n = pixelwiseCount(src1);
+    if (n <= 0) return;
+    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "divideDouble");
+    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "divideDouble");
+    const double* a = src1->data;
+    const double* b = src2->data;
+    double* d = dest->data;
+    for (int32_t i = 0; i < n; ++i) d[i] = a[i] / b[i];
+}
+
+void compareShifted(const Image* src, Image* dest, int32_t shift) {
+    const uint64_t outW = dest->w;
+    const uint64_t outH = dest->h;
+    if (outW == 0 || outH == 0) return;
+    // The lowest index read is shift itself, the highest the last destination
+    // pixel's source position plus shift.
+    TOOLKIT_ASSERT(shift >= 0, "shift >= 0", "compareShifted");
+    TOOLKIT_ASSERT((outH - 1) * src->w + outW - 1 + static_cast<uint64_t>(shift) < src->w * src->h,
+                   "(dest->h - 1) * src->w + dest->w - 1 + shift < src->w * src->h", "compareShifted");
+    const uint64_t stride = src->w;
+    const uint64_t offset = static_cast<uint64_t>(shift);
+    for (uint64_t y = 0; y < outH; ++y) {
+        const uint8_t* s = src->data + y * stride;
+        const uint8_t* partner = s + offset;
+        uint8_t* d = dest->data + y * outW;
+        for (uint64_t x = 0; x < outW; ++x) d[x] = s[x] == partner[x] ? 1 : 0;
+    }
+}
+
 // ---- end of pixel-wise arithmetic ----
 
 // ===========================================================================
 // Run counting (countSeqsH, countSeqsV, tempCountSeqsH, tempCountSeqsH2)
+
+// a * b <= limit, without the product wrapping.
+static bool runGridFits(uint64_t a, uint64_t b, uint64_t limit) { return b == 0 || a <= limit / b; }
+
+// One more pixel above the threshold: lengthen the run and tell whether it
+// has just reached minRunLength. A run that has reached it stops growing,
+// which changes nothing (it counts once however long it gets) and keeps the
+// 32-bit length from ever overflowing.
+static bool extendRunLength(int32_t& length, int32_t minRunLength) {
+    if (length >= minRunLength) return false;
+    ++length;
+    return length == minRunLength;
+}
+
+// Counters only ever grow by one; they wrap in 32 bits like the pixels they are.
+static void bumpRunCounter(int32_t& counter) { counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u); }
+
+int32_t countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint64_t blockHeight,
+                   int32_t minRunLength, double threshold) {
+    TOOLKIT_ASSERT(runGridFits(dest->w, blockWidth, src->w), "dest->w * blockWidth <= src->w", "countSeqsH");
+    TOOLKIT_ASSERT(runGridFits(dest->h, blockHeight, src->h), "dest->h * blockHeight <= src->h", "countSeqsH");
+    TOOLKIT_ASSERT(blockHeight >= 1, "blockHeight >= 1", "countSeqsH");
+    const uint64_t outW = dest->w;
+    const uint64_t outH = dest->h;
+    if (outH == 0) return 0;
+    const uint64_t stride = src->w;
+    for (uint64_t by = 0; by < outH; ++by) {
+        int32_t* counts = dest->data + by * outW;
+        for (uint64_t ry = 0; ry < blockHeight; ++ry) {
+            const int32_t* row = src->data + (by * blockHeight + ry) * stride;
+            for (uint64_t bx = 0; bx < outW; ++bx) {
+                // Runs restart at every cell's left edge.
+                const int32_t* cell = row + bx * blockWidth;
+                int32_t length = 0;
+                for (uint64_t x = 0; x < blockWidth; ++x) {
+                    if (static_cast<double>(cell[x]) > threshold) {
+                        if (extendRunLength(length, minRunLength)) bumpRunCounter(counts[bx]);
+                    } else {
+                        length = 0;
+                    }
+                }
+            }
+        }
+    }
+    return 0;
+}
+
+int32_t countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint64_t blockWidth,
+                   uint64_t blockHeight, int32_t minRunLength, double threshold) {
+    TOOLKIT_ASSERT(runGridFits(dest->w, blockWidth, src->w), "dest->w * blockWidth <= src->w", "countSeqsV");
+    TOOLKIT_ASSERT(runGridFits(dest->h, blockHeight, src->h), "dest->h * blockHeight <= src->h", "countSeqsV");
+    TOOLKIT_ASSERT(blockHeight >= 1, "blockHeight >= 1", "countSeqsV");
+    const uint64_t outW = dest->w;
+    const uint64_t outH = dest->h;
+    // Within the bound just checked, so the product below does not wrap.
+    const uint64_t columns = outW * blockWidth;
+    TOOLKIT_ASSERT(runLengths->w * runLengths->h >= columns, "runLengths->w * runLengths->h >= dest->w * blockWidth",
+                   "countSeqsV");
+    if (outH == 0) return 0;
+    const uint64_t stride = src->w;
+    int32_t* lengths = runLengths->data;
+    for (uint64_t by = 0; by < outH; ++by) {
+        int32_t* counts = dest->data + by * outW;
+        for (uint64_t ry = 0; ry < blockHeight; ++ry) {
+            const int32_t* row = src->data + (by * blockHeight + ry) * stride;
+            for (uint64_t bx = 0; bx < outW; ++bx) {
+                const uint64_t first = bx * blockWidth;
+                for (uint64_t x = first; x < first + blockWidth; ++x) {
+                    if (static_cast<double>(row[x]) > threshold) {
+                        if (extendRunLength(lengths[x], minRunLength)) bumpRunCounter(counts[bx]);
+                    } else {
+                        lengths[x] = 0;
+                    }
+                }
+            }
+        }
+        // A vertical run never continues into the next cell row.
+        for (uint64_t x = 0; x < columns; ++x) lengths[x] = 0;
+    }
+    return 0;
+}
+
+int32_t tempCountSeqsH(const Image32* src, int32_t, int32_t threshold, int32_t, int32_t, int32_t minRunLength) {
+    const uint64_t n = src->w * src->h;
+    const uint64_t w = src->w;
+    // The position is a 32-bit signed index: positions it cannot reach are
+    // not scanned.
+    const uint64_t end = n < static_cast<uint64_t>(INT32_MAX) ? n : static_cast<uint64_t>(INT32_MAX);
+    const int32_t* p = src->data;
+    int32_t count = 0;
+    int32_t i = 0;
+    while (static_cast<uint64_t>(i) < end) {
+        if (p[i] <= threshold) {
+            ++i;
+            continue;
+        }
+        // The end search looks no further than w (the first row's length);
+        // the pixel that stops it belongs to the run.
+        uint64_t j = static_cast<uint64_t>(i) + 1;
+        uint64_t e = 0;
+        bool stopped = false;
+        for (; j < w; ++j) {
+            if (p[j] <= threshold) {
+                e = j + 1;
+                stopped = true;
+                break;
+            }
+        }
+        if (!stopped) e = j;
+        if (static_cast<int64_t>(e - static_cast<uint64_t>(i)) >= minRunLength) ++count;
+        i = static_cast<int32_t>(e < end ? e : end);
+    }
+    return count;
+}
+
+int32_t tempCountSeqsH2(const Image32* src, int32_t, int32_t threshold) {
+    const uint64_t w = src->w;
+    const uint64_t h = src->h;
+    uint32_t count = 0;
+    for (uint64_t y = 0; y < h; ++y) {
+        const int32_t* row = src->data + y * w;
+        bool inRun = false;  // rows are never joined
+        for (uint64_t x = 0; x < w; ++x) {
+            const bool above = row[x] > threshold;
+            if (above && !inRun) ++count;
+            inRun = above;
+        }
+    }
+    return static_cast<int32_t>(count);
+}
 
 // ---- end of run counting ----
 

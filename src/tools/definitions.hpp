@@ -123,9 +123,10 @@ int32_t countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint6
 // on return).
 int32_t countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint64_t blockWidth,
                    uint64_t blockHeight, int32_t minRunLength, double threshold);
-// The picture as one flat sequence; a run's end search is bounded by w, and
-// the pixel that ends a run counts in its length. Returns the number of runs
-// of at least minRunLength. The ignored arguments carry nothing.
+// The picture as one flat sequence walked with a 32-bit signed index (integer
+// comparison with threshold); a run's end search looks no further than w (the
+// first row), and the pixel that ends a run counts in its length. Returns the
+// number of runs of at least minRunLength. The ignored arguments carry nothing.
 int32_t tempCountSeqsH(const Image32* src, int32_t ignored1, int32_t threshold, int32_t ignored2,
                        int32_t ignored3, int32_t minRunLength);
 // Number of maximal runs of pixels strictly above threshold along each row
