@@ -1,5 +1,5 @@
 // Writes a deterministic 352 x 288 YUV 4:2:0 sample clip of 60 frames:
-//   0-19  a textured background with a bright square moving across it
+//   0-19  a clean stepped sky over a textured background, a bright square moving across
 //   20-22 black frames
 //   23-29 motion again, in coarse 8 x 8 blocks (visible block grid)
 //   30-39 one picture frozen for ten frames
@@ -24,7 +24,8 @@ uint32_t noiseAt(uint32_t x, uint32_t y, uint32_t t) {
 }
 
 uint8_t scene(int x, int y, int t, int w, int h) {
-    int v = 40 + ((x * 3 + y * 2 + t * 5) % 150) + static_cast<int>(noiseAt(x, y, t) % 9) - 4;
+    // A clean sky in steps over the top rows, texture with a little noise below.
+    int v = y < h / 5 ? 170 + x / 64 : 40 + ((x * 3 + y * 2 + t * 5) % 150) + static_cast<int>(noiseAt(x, y, t) % 9) - 4;
     const int sx = (20 + 5 * t) % (w > 48 ? w - 48 : 1);
     const int sy = (30 + 3 * t) % (h > 48 ? h - 48 : 1);
     if (x >= sx && x < sx + 48 && y >= sy && y < sy + 48) v = 220 + static_cast<int>(noiseAt(x, y, t) % 5);

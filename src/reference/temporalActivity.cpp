@@ -1,0 +1,15 @@
+#include <cmath>
+
+#include "indicators/indicators.hpp"
+#include "reference/reference.hpp"
+
+namespace reference {
+
+double temporalActivity(const Image* cur, const Image* prev) {
+    // An empty picture divides 0 by 0: not-a-number, as for any other
+    // quotient that degenerates.
+    const uint64_t pixels = cur->w * cur->h;
+    return temporalAct(cur, prev) / std::sqrt(static_cast<double>(pixels));
+}
+
+}  // namespace reference

@@ -1,0 +1,55 @@
+// Instruction-set variants of the hot loops.
+//
+// A hot loop is written once, as an always-inline body of plain C++ that the
+// compiler vectorises, and compiled three times: for the baseline processor,
+// for AVX2 and for AVX-512. One variant is picked once, at start-up, from what
+// the processor offers; tests run every variant the machine can execute
+// against the plain reference. Floating-point contraction stays off in every
+// variant (the build passes -ffp-contract=off, and no FMA target is enabled).
+#pragma once
+
+enum class Isa { Generic = 0, Avx2 = 1, Avx512 = 2 };
+
+// Whether this processor can run the variant (Generic always can).
+bool isaSupported(Isa isa);
+// The best variant this processor supports.
+Isa bestSupportedIsa();
+// The variant the indicators run: bestSupportedIsa() unless forced.
+Isa selectedIsa();
+// Tests and benchmarks: run the given (supported) variant from now on.
+void forceIsa(Isa isa);
+// Short name for messages and test names: "generic", "avx2", "avx512".
+const char* isaName(Isa isa);
+
+#define LUMAQC_ALWAYS_INLINE inline __attribute__((always_inline))
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define LUMAQC_X86_VARIANTS 1
+#define LUMAQC_TARGET_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+#define LUMAQC_TARGET_AVX512 \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512cd,avx2,bmi,bmi2,popcnt")))
+#endif
+
+#define LUMAQC_EXPAND(...) __VA_ARGS__
+
+// LUMAQC_VARIANTS(Ret, name, body, (params...), (args...)) defines
+//   static Ret name(Isa isa, params...)
+// which runs body(args...) compiled for the given instruction set. body must
+// be a LUMAQC_ALWAYS_INLINE function (so that it is compiled into each
+// variant) and must call only functions that are inlined as well.
+#ifdef LUMAQC_X86_VARIANTS
+#define LUMAQC_VARIANTS(Ret, name, body, PARAMS, ARGS)                           \
+    static Ret name##Generic PARAMS { return body ARGS; }                        \
+    LUMAQC_TARGET_AVX2 static Ret name##Avx2 PARAMS { return body ARGS; }        \
+    LUMAQC_TARGET_AVX512 static Ret name##Avx512 PARAMS { return body ARGS; }    \
+    [[maybe_unused]] static Ret name(Isa isa, LUMAQC_EXPAND PARAMS) {            \
+        switch (isa) {                                                           \
+            case Isa::Avx512: return name##Avx512 ARGS;                          \
+            case Isa::Avx2: return name##Avx2 ARGS;                              \
+            default: return name##Generic ARGS;                                  \
+        }                                                                        \
+    }
+#else
+#define LUMAQC_VARIANTS(Ret, name, body, PARAMS, ARGS) \
+    [[maybe_unused]] static Ret name(Isa, LUMAQC_EXPAND PARAMS) { return body ARGS; }
+#endif
