@@ -36,7 +36,7 @@ struct Pictures {
         : cur(w, h, 1), prev(w, h, 2), counts(callocImage(w / 8, h / 8)), states(callocImage(w / 8, h / 8)) {}
 };
 
-Pictures& picturesFor(int64_t w, int64_t h) {
+Pictures& picturesFor(int64_t w, int64_t) {
     static Pictures hd(1920, 1080);
     static Pictures uhd(3840, 2160);
     return w == 1920 ? hd : uhd;
