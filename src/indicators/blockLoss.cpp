@@ -1,7 +1,23 @@
 // Block loss: long straight runs of strong edges along the 16-pixel block
 // grid, horizontal and vertical ones counted per 256 x 256 region; the score
 // is the mean over the regions of the product of the two counts.
+//
+// The edge strength of a 2 x 2 window is its squared Roberts magnitude
+// (a - d)^2 + (b - c)^2, an exact integer of at most 130050. Three passes:
+//   1. bands of rows: the sum of the magnitudes of all windows (it sets the
+//      threshold), and, for the rows of the region grid, the magnitudes of the
+//      windows across the vertical boundaries (columns 16c - 1 and 16c), kept
+//      in a small table of (W / 16) columns;
+//   2. the horizontal boundaries (rows 16r - 1 and 16r) inside the region
+//      grid: flags "above the threshold", then the runs of 12 in each region;
+//   3. the vertical boundaries: per-column run lengths down each region row.
+// Windows of row 0 and column 0 have magnitude 0 and no run ever starts
+// outside the grid of whole regions (those windows still count in the sum).
+#include <cstdint>
+#include <vector>
+
 #include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
 
 // Side of a counting region, and the smallest width and height measured.
 constexpr uint32_t BLOCKLOSS_REGION = 256;
@@ -12,61 +28,233 @@ constexpr int32_t BLOCKLOSS_MIN_RUN = 12;
 // Edge threshold as a multiple of the picture's mean squared edge magnitude.
 constexpr double BLOCKLOSS_THRESHOLD_FACTOR = 6.0;
 
+namespace {
+
+// Boundaries examined per region side.
+constexpr uint32_t kBoundariesPerRegion = BLOCKLOSS_REGION / BLOCKLOSS_GRID;
+// Windows summed with 32-bit lanes before the sum moves to 64 bits: each lane
+// holds at most kSumChunk * 255^2 < 2^31.
+constexpr uint32_t kSumChunk = 32768;
+
+// Sum of (p[i-w-1] - p[i])^2 + (p[i-w] - p[i-1])^2 for i in [first, end), with
+// first > w: the windows whose bottom-right pixel is p[i], read as one flat
+// run across rows; two square sums of 16-bit differences, each multiply-added
+// into 32-bit lanes.
+LUMAQC_ALWAYS_INLINE uint64_t flatWindowEnergy(const uint8_t* p, uint64_t w, uint64_t first, uint64_t end) {
+    uint64_t total = 0;
+    while (first < end) {
+        const uint64_t stop = end - first > kSumChunk ? first + kSumChunk : end;
+        int32_t sumX = 0;
+        int32_t sumY = 0;
+        for (uint64_t i = first; i < stop; ++i) {
+            const int16_t dx = static_cast<int16_t>(p[i - w - 1] - p[i]);
+            const int16_t dy = static_cast<int16_t>(p[i - w] - p[i - 1]);
+            sumX += dx * dx;
+            sumY += dy * dy;
+        }
+        total += static_cast<uint64_t>(sumX) + static_cast<uint64_t>(sumY);
+        first = stop;
+    }
+    return total;
+}
+
+// The magnitude of the window whose bottom-right pixel is p[i].
+LUMAQC_ALWAYS_INLINE uint64_t windowAt(const uint8_t* p, uint64_t w, uint64_t i) {
+    const int32_t dx = p[i - w - 1] - p[i];
+    const int32_t dy = p[i - w] - p[i - 1];
+    return static_cast<uint64_t>(dx * dx + dy * dy);
+}
+
+// The two pixels either side of each vertical boundary of one row, packed as
+// left | right << 8; boundary 0 (the picture's own left edge) is left out.
+LUMAQC_ALWAYS_INLINE void boundaryPairs(const uint8_t* row, uint32_t boundaries, uint16_t* pairs) {
+    for (uint32_t c = 1; c < boundaries; ++c) {
+        const uint64_t x = static_cast<uint64_t>(c) * BLOCKLOSS_GRID;
+        pairs[c] = static_cast<uint16_t>(row[x - 1] | (row[x] << 8));
+    }
+}
+
+// Magnitudes of the windows across the vertical boundaries, from the pairs of
+// the row above and of the row itself; boundary 0 has magnitude 0.
+LUMAQC_ALWAYS_INLINE void boundaryMagnitudes(const uint16_t* above, const uint16_t* row, uint32_t boundaries,
+                                             int32_t* mags) {
+    mags[0] = 0;
+    for (uint32_t c = 1; c < boundaries; ++c) {
+        const int32_t dx = (above[c] & 0xff) - (row[c] >> 8);
+        const int32_t dy = (above[c] >> 8) - (row[c] & 0xff);
+        mags[c] = dx * dx + dy * dy;
+    }
+}
+
+// Pass 1. Returns the exact sum of the magnitudes of all windows and fills
+// vMags (gridRows rows of `boundaries` magnitudes; row 0 is all zero). Rows
+// 1..height-1 go by in bands of about kSumChunk pixels, each summed as one
+// flat run; the run's windows at column 0 straddle two rows, so each is
+// taken off again, and the band's vertical boundaries are read while the band
+// is still in the cache.
+LUMAQC_ALWAYS_INLINE uint64_t edgeSumBody(const uint8_t* data, uint32_t width, uint32_t height, uint32_t gridRows,
+                                          uint32_t boundaries, uint16_t* pairsA, uint16_t* pairsB,
+                                          int32_t* vMags) {
+    const uint64_t w = width;
+    const uint32_t bandRows = width >= kSumChunk ? 1 : kSumChunk / width;
+    uint64_t sum = 0;
+    for (uint32_t c = 0; c < boundaries; ++c) vMags[c] = 0;
+    boundaryPairs(data, boundaries, pairsA);
+    uint16_t* abovePairs = pairsA;
+    uint16_t* rowPairs = pairsB;
+    for (uint32_t y0 = 1; y0 < height; y0 += bandRows) {
+        const uint32_t y1 = height - y0 > bandRows ? y0 + bandRows : height;
+        sum += flatWindowEnergy(data, w, y0 * w + 1, y1 * w);
+        for (uint32_t y = y0 + 1; y < y1; ++y) sum -= windowAt(data, w, y * w);
+        for (uint32_t y = y0; y < y1 && y < gridRows; ++y) {
+            boundaryPairs(data + y * w, boundaries, rowPairs);
+            boundaryMagnitudes(abovePairs, rowPairs, boundaries, vMags + static_cast<uint64_t>(y) * boundaries);
+            uint16_t* t = abovePairs;
+            abovePairs = rowPairs;
+            rowPairs = t;
+        }
+    }
+    return sum;
+}
+LUMAQC_VARIANTS(uint64_t, edgeSum, edgeSumBody,
+                (const uint8_t* data, uint32_t width, uint32_t height, uint32_t gridRows, uint32_t boundaries,
+                 uint16_t* pairsA, uint16_t* pairsB, int32_t* vMags),
+                (data, width, height, gridRows, boundaries, pairsA, pairsB, vMags))
+
+// Runs of at least BLOCKLOSS_MIN_RUN flags in one region's row of 256: a run
+// is counted at its 12th window, i.e. at each position p whose 12 flags
+// p-11..p are set while flag p-12 is not (or p-12 lies before the region).
+LUMAQC_ALWAYS_INLINE uint32_t runsInSegment(const uint8_t* f) {
+    constexpr uint32_t n = BLOCKLOSS_REGION;
+    constexpr uint32_t k = BLOCKLOSS_MIN_RUN;
+    uint8_t first = 1;
+    for (uint32_t i = 0; i < k; ++i) first &= f[i];
+    uint32_t count = first;
+    for (uint32_t p = k; p < n; ++p) {
+        uint8_t all = 1;
+        for (uint32_t i = 0; i < k; ++i) all &= f[p - i];
+        count += all & (f[p - k] ^ 1);
+    }
+    return count;
+}
+
+// Pass 2: the horizontal boundaries of the region grid, 16 per region row.
+// Boundary r (r >= 1) is the windows between picture rows 16r - 1 and 16r;
+// boundary 0 is all zero. hRuns gets one count per region, row-major.
+LUMAQC_ALWAYS_INLINE void horizontalRunsBody(const uint8_t* data, uint64_t stride, uint32_t regionsX,
+                                             uint32_t regionsY, int32_t threshold, uint8_t* flags,
+                                             uint32_t* hRuns) {
+    const uint32_t gridW = regionsX * BLOCKLOSS_REGION;
+    const uint32_t boundaries = regionsY * kBoundariesPerRegion;
+    for (uint32_t r = 0; r < boundaries; ++r) {
+        if (r == 0) {
+            const uint8_t zeroAbove = 0 > threshold ? 1 : 0;
+            for (uint32_t x = 0; x < gridW; ++x) flags[x] = zeroAbove;
+        } else {
+            const uint8_t* row = data + static_cast<uint64_t>(r) * BLOCKLOSS_GRID * stride;
+            const uint8_t* above = row - stride;
+            flags[0] = 0 > threshold ? 1 : 0;
+            for (uint32_t x = 1; x < gridW; ++x) {
+                const int32_t dx = above[x - 1] - row[x];
+                const int32_t dy = above[x] - row[x - 1];
+                flags[x] = dx * dx + dy * dy > threshold ? 1 : 0;
+            }
+        }
+        uint32_t* counts = hRuns + static_cast<uint64_t>(r / kBoundariesPerRegion) * regionsX;
+        for (uint32_t bx = 0; bx < regionsX; ++bx)
+            counts[bx] += runsInSegment(flags + static_cast<uint64_t>(bx) * BLOCKLOSS_REGION);
+    }
+}
+LUMAQC_VARIANTS(void, horizontalRuns, horizontalRunsBody,
+                (const uint8_t* data, uint64_t stride, uint32_t regionsX, uint32_t regionsY, int32_t threshold,
+                 uint8_t* flags, uint32_t* hRuns),
+                (data, stride, regionsX, regionsY, threshold, flags, hRuns))
+
+// Pass 3: down each vertical boundary, run lengths that restart at the top of
+// every region row; a run counts when its length reaches exactly 12.
+LUMAQC_ALWAYS_INLINE void verticalRunsBody(const int32_t* vMags, uint32_t regionsX, uint32_t regionsY,
+                                           int32_t threshold, int32_t* lengths, int32_t* columnRuns,
+                                           uint32_t* vRuns) {
+    const uint32_t boundaries = regionsX * kBoundariesPerRegion;
+    for (uint32_t by = 0; by < regionsY; ++by) {
+        for (uint32_t c = 0; c < boundaries; ++c) lengths[c] = columnRuns[c] = 0;
+        for (uint32_t ry = 0; ry < BLOCKLOSS_REGION; ++ry) {
+            const int32_t* mags = vMags + (static_cast<uint64_t>(by) * BLOCKLOSS_REGION + ry) * boundaries;
+            for (uint32_t c = 0; c < boundaries; ++c) {
+                const int32_t length = mags[c] > threshold ? lengths[c] + 1 : 0;
+                lengths[c] = length;
+                columnRuns[c] += length == BLOCKLOSS_MIN_RUN ? 1 : 0;
+            }
+        }
+        uint32_t* counts = vRuns + static_cast<uint64_t>(by) * regionsX;
+        for (uint32_t bx = 0; bx < regionsX; ++bx) {
+            uint32_t n = 0;
+            for (uint32_t i = 0; i < kBoundariesPerRegion; ++i)
+                n += static_cast<uint32_t>(columnRuns[bx * kBoundariesPerRegion + i]);
+            counts[bx] = n;
+        }
+    }
+}
+LUMAQC_VARIANTS(void, verticalRuns, verticalRunsBody,
+                (const int32_t* vMags, uint32_t regionsX, uint32_t regionsY, int32_t threshold, int32_t* lengths,
+                 int32_t* columnRuns, uint32_t* vRuns),
+                (vMags, regionsX, regionsY, threshold, lengths, columnRuns, vRuns))
+
+// The magnitudes are integers from 0 to 130050, compared as doubles: m > t
+// holds exactly when m > floor(t) for t >= 0, for every m when t < 0, and
+// never when t is not a number or above every 32-bit value.
+int32_t integerThreshold(double threshold) {
+    if (threshold < 0.0) return -1;
+    if (threshold < 2147483647.0) return static_cast<int32_t>(threshold);
+    return INT32_MAX;
+}
+
+// Scratch that only grows, kept from call to call.
+template <typename T>
+T* scratch(std::vector<T>& v, uint64_t n) {
+    if (v.size() < n) v.resize(n);
+    return v.data();
+}
+
+}  // namespace
+
 double blockLoss(const Image* src) {
     const uint32_t W = static_cast<uint32_t>(src->w);
     const uint32_t H = static_cast<uint32_t>(src->h);
     if (W < BLOCKLOSS_REGION || H < BLOCKLOSS_REGION) return -1.0;
 
-    const uint64_t grid = BLOCKLOSS_GRID;
-    const uint64_t regionsX = W / BLOCKLOSS_REGION;
-    const uint64_t regionsY = H / BLOCKLOSS_REGION;
-    Image32 hEdgeX = callocImage32(W, H / grid);
-    Image32 hEdgeY = callocImage32(W, H / grid);
-    Image32 hEdgeMag = callocImage32(W, H / grid);
-    Image32 vEdgeX = callocImage32(W / grid, H);
-    Image32 vEdgeY = callocImage32(W / grid, H);
-    Image32 vEdgeMag = callocImage32(W / grid, H);
-    Image32 edgeX = callocImage32(W, H);
-    Image32 edgeY = callocImage32(W, H);
-    Image32 edgeMag = callocImage32(W, H);
-    Image32 hRuns = callocImage32(regionsX, regionsY);
-    Image32 vRuns = callocImage32(regionsX, regionsY);
-    Image32 runLengths = callocImage32(W, 1);
-    Image32 runProduct = callocImage32(regionsX, regionsY);
+    const uint32_t regionsX = W / BLOCKLOSS_REGION;
+    const uint32_t regionsY = H / BLOCKLOSS_REGION;
+    const uint32_t gridRows = regionsY * BLOCKLOSS_REGION;
+    const uint32_t boundaries = regionsX * kBoundariesPerRegion;
+    const uint64_t regions = static_cast<uint64_t>(regionsX) * regionsY;
 
-    // Roberts cross across the horizontal boundaries, across the vertical
-    // ones, and everywhere (the last gives the threshold).
-    robertsSkip(src, &hEdgeX, &hEdgeY, 1, BLOCKLOSS_GRID);
-    robertsSkip(src, &vEdgeX, &vEdgeY, BLOCKLOSS_GRID, 1);
-    roberts(src, &edgeX, &edgeY);
-    addSquares32(&hEdgeX, &hEdgeY, &hEdgeMag);
-    addSquares32(&vEdgeX, &vEdgeY, &vEdgeMag);
-    addSquares32(&edgeX, &edgeY, &edgeMag);
+    static std::vector<uint16_t> pairs;
+    static std::vector<int32_t> vMagsStore, lengthsStore;
+    static std::vector<uint8_t> flagsStore;
+    static std::vector<uint32_t> runsStore;
+    uint16_t* pairsA = scratch(pairs, 2 * static_cast<uint64_t>(boundaries));
+    int32_t* vMags = scratch(vMagsStore, static_cast<uint64_t>(gridRows) * boundaries);
+    int32_t* lengths = scratch(lengthsStore, 2 * static_cast<uint64_t>(boundaries));
+    uint8_t* flags = scratch(flagsStore, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
+    uint32_t* hRuns = scratch(runsStore, 2 * regions);
+    uint32_t* vRuns = hRuns + regions;
+    for (uint64_t i = 0; i < regions; ++i) hRuns[i] = 0;
+
+    const Isa isa = selectedIsa();
+    const uint64_t sum = edgeSum(isa, src->data, W, H, gridRows, boundaries, pairsA, pairsA + boundaries, vMags);
 
     // The mean runs over every position, the zero first row and column included.
     const double area = static_cast<double>(W * H);
-    const double threshold = (static_cast<double>(sumPixels32(&edgeMag)) / area) * BLOCKLOSS_THRESHOLD_FACTOR;
+    const double threshold =
+        (static_cast<double>(static_cast<int64_t>(sum)) / area) * BLOCKLOSS_THRESHOLD_FACTOR;
+    const int32_t above = integerThreshold(threshold);
 
-    // One cell of hRuns: the 16 horizontal boundaries of a region, along its
-    // 256 columns; one cell of vRuns: its 16 vertical boundaries, down its 256 rows.
-    countSeqsH(&hEdgeMag, &hRuns, BLOCKLOSS_REGION, grid, BLOCKLOSS_MIN_RUN, threshold);
-    countSeqsV(&vEdgeMag, &vRuns, &runLengths, grid, BLOCKLOSS_REGION, BLOCKLOSS_MIN_RUN, threshold);
-    multiply(&hRuns, &vRuns, &runProduct);
-    const double score =
-        static_cast<double>(sumPixels32(&runProduct)) / static_cast<double>(regionsX * regionsY);
+    horizontalRuns(isa, src->data, src->w, regionsX, regionsY, above, flags, hRuns);
+    verticalRuns(isa, vMags, regionsX, regionsY, above, lengths, lengths + boundaries, vRuns);
 
-    freeImage32(&hEdgeX);
-    freeImage32(&hEdgeY);
-    freeImage32(&hEdgeMag);
-    freeImage32(&vEdgeX);
-    freeImage32(&vEdgeY);
-    freeImage32(&vEdgeMag);
-    freeImage32(&edgeX);
-    freeImage32(&edgeY);
-    freeImage32(&edgeMag);
-    freeImage32(&hRuns);
-    freeImage32(&vRuns);
-    freeImage32(&runLengths);
-    freeImage32(&runProduct);
-    return score;
+    // Products wrap in 32 bits, their sum is 64-bit.
+    int64_t total = 0;
+    for (uint64_t i = 0; i < regions; ++i) total += static_cast<int32_t>(hRuns[i] * vRuns[i]);
+    return static_cast<double>(total) / static_cast<double>(regions);
 }

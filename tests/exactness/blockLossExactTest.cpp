@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "indicators/indicators.hpp"
+#include "reference/reference.hpp"
+#include "support/blockLossSlicePictures.hpp"
+#include "support/exactness.hpp"
+
+namespace {
+
+NamedPicture find(const std::vector<NamedPicture>& pictures, const std::string& name) {
+    for (const NamedPicture& p : pictures)
+        if (p.name == name) return p;
+    ADD_FAILURE() << "no picture " << name;
+    return pictures.front();
+}
+
+// fast(p) has the bits of want in every variant.
+void expectEverywhere(const NamedPicture& p, double want) {
+    for (Isa isa : runnableIsas()) {
+        IsaScope scope(isa);
+        const double got = blockLoss(p.get());
+        EXPECT_TRUE(sameResult(got, want)) << p.name << " [" << isaName(isa) << "]: " << describe(got);
+    }
+}
+
+}  // namespace
+
+TEST(BlockLossExact, SameAsReferenceOnEveryPicture) {
+    expectSameOnAllPictures(blockLoss, reference::blockLoss);
+    for (const NamedPicture& p : stress::blockLossPictures()) {
+        const double want = reference::blockLoss(p.get());
+        for (Isa isa : runnableIsas()) {
+            IsaScope scope(isa);
+            const double got = blockLoss(p.get());
+            EXPECT_TRUE(sameResult(got, want))
+                << p.name << " [" << isaName(isa) << "]: fast " << describe(got) << ", reference " << describe(want);
+        }
+    }
+}
+
+TEST(BlockLossExact, RunsOfTwelveWindowsAtRegionEdges) {
+    const std::vector<NamedPicture> pictures = stress::blockLossPictures();
+    // Four regions; with runs of 12 or 13: region (0, 0) has 2 horizontal
+    // (one ending at its last column) and 2 vertical (one ending at its last
+    // row), region (1, 0) 1 x 1 (the horizontal one from its first column),
+    // region (0, 1) 0 x 1, region (1, 1) 1 x 1 (the vertical one from its
+    // first row): (4 + 1 + 0 + 1) / 4. Runs of 11 count nowhere.
+    expectEverywhere(find(pictures, "runs of 11 520x530"), 0.0);
+    expectEverywhere(find(pictures, "runs of 12 520x530"), 1.5);
+    expectEverywhere(find(pictures, "runs of 13 520x530"), 1.5);
+    // Region (0, 0): horizontal 12 (of 12 + 12) and 255 (from column 1) ->
+    // 2, vertical the same -> 2. Region (1, 0): 12, 13 and 44 -> 3
+    // horizontal, no vertical. Region (0, 1): 12, 13, 44 vertical, no
+    // horizontal. Region (1, 1): 15 vertical rows after the region row's
+    // border (6 before it), no horizontal. 10 + 10 and 11 splits count
+    // nowhere: (4 + 0 + 0 + 0) / 4.
+    expectEverywhere(find(pictures, "runs split by region borders 513x513"), 1.0);
+}
+
+TEST(BlockLossExact, MagnitudeEqualToTheThresholdIsNotAbove) {
+    const std::vector<NamedPicture> pictures = stress::blockLossPictures();
+    for (const char* kind : {"square", "vertical line", "horizontal line"}) {
+        const NamedPicture at = find(pictures, std::string(kind) + " at the threshold - 0 256x256");
+        const NamedPicture under = find(pictures, std::string(kind) + " at the threshold - 4 256x256");
+        // The pictures are what they claim: six times the mean magnitude is
+        // 18 exactly, or just below it.
+        EXPECT_EQ(stress::edgeEnergy(*at.picture), 18 * 65536 / 6) << kind;
+        EXPECT_EQ(stress::edgeEnergy(*under.picture), 18 * 65536 / 6 - 4) << kind;
+        // Windows of 18 are not above a threshold of 18 but above 17.9996:
+        // the square's region then counts 2 x 2, a line's 1 x 1.
+        const bool square = std::string(kind) == "square";
+        expectEverywhere(at, 0.0);
+        expectEverywhere(under, square ? 4.0 : 1.0);
+    }
+}
