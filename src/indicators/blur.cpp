@@ -1,24 +1,214 @@
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
 
 // Side of the blocks whose deviation sets the local threshold of an edge.
 constexpr int BLUR_BLOCKSIZE = 16;
 
+// How the edge measure is computed without any full-size scratch picture.
+//
+// GX at (r, c) is pixel(r, c) - pixel(r, c - 1), 0 in row 0 and column 0; GY
+// is pixel(r, c) - pixel(r - 1, c); G2 = GX * GX. Everything is derived from
+// the 8-bit pixels where it is needed, in two streaming passes: the sum of G2
+// over the picture, then the scan of rows 1 ... H - 2.
+//
+// Local threshold. The deviation of a 16 x 16 block of 8-bit pixels is
+// sqrt((Q - S*S/256) / 255) with S, Q the exact integer sums: S*S/256 and the
+// difference are exact in double and Q*256 >= S*S, so the deviation is finite
+// and lies in [0, 127.75] (half the pixels at 0, half at 255). Pixels outside
+// the grid of whole blocks borrow a whole block's deviation, or 0 when the
+// picture has none. The local threshold t = deviation / 1024 therefore lies in
+// [0, 0.125) for every pixel, and for the integer sgn*GX the test
+// sgn*GX > t is the same as sgn*GX >= 1: the block deviations need not be
+// computed at all.
+//
+// Global threshold. T = (S2 / (H*W)) * 16 with S2 the sum of G2 over the whole
+// picture. A pixel passes double(G2) > T exactly when |GX| >= k, k being the
+// smallest integer with double(k*k) > T (G2 is exact in double, and the test
+// only grows with G2). k >= 1, so GX is never 0 at an edge pixel and no edge
+// is dropped for want of a direction.
+//
+// Edge test. Comparisons of squares of integers are comparisons of their
+// absolute values, so the whole edge test runs on 8-bit absolute differences,
+// many columns at a time; it marks the edge pixels of a row.
+//
+// Edge widths. The right and left parts of an edge are runs of differences of
+// the edge's sign (sgn*GX >= 1) along the row, cut at columns 2 and W - 2. The
+// row's signs are kept one byte per column (1 rising, 2 falling, 0 for no
+// difference and for the columns outside 2 ... W - 2), and a run is measured
+// eight columns at a time. A run longer than that is looked up through a memo
+// of the last run met per sign and direction, so that a row with many edges
+// inside one long run is still walked in linear time.
+
 namespace {
 
-// Deviation of the whole block nearest to pixel (c, r). Pixels right of or
-// below the grid of whole blocks take the last block of their row or column;
-// a picture without any whole block has deviation 0 everywhere.
-double nearestBlockDeviation(const ImageDouble* dev, uint32_t c, uint32_t r) {
-    const uint32_t cols = static_cast<uint32_t>(dev->w);
-    const uint32_t rows = static_cast<uint32_t>(dev->h);
-    if (cols == 0 || rows == 0) return 0.0;
-    uint32_t bx = c / BLUR_BLOCKSIZE;
-    uint32_t by = r / BLUR_BLOCKSIZE;
-    if (bx >= cols) bx = cols - 1;
-    if (by >= rows) by = rows - 1;
-    return dev->data[static_cast<uint64_t>(by) * cols + bx];
+// Most columns summed in one 32-bit accumulator: 8192 * 255^2 < 2^31.
+constexpr uint32_t kSumChunk = 8192;
+// Zero bytes kept before and after the row's signs, one window wide.
+constexpr uint32_t kWindow = 8;
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+// Edge marks are looked through this many columns at a time.
+constexpr uint32_t kScanStep = 32;
+
+constexpr uint8_t kRising = 1;
+constexpr uint8_t kFalling = 2;
+
+// Sum of (p[x + 1] - p[x])^2 for x = 0 ... n - 1, n <= kSumChunk.
+static LUMAQC_ALWAYS_INLINE int32_t squaredStepsBody(const uint8_t* p, uint32_t n) {
+    int32_t sum = 0;
+    for (uint32_t x = 0; x < n; ++x) {
+        const int16_t d = static_cast<int16_t>(static_cast<int16_t>(p[x + 1]) - static_cast<int16_t>(p[x]));
+        sum += static_cast<int32_t>(d) * static_cast<int32_t>(d);
+    }
+    return sum;
+}
+LUMAQC_VARIANTS(int32_t, squaredSteps, squaredStepsBody, (const uint8_t* p, uint32_t n), (p, n))
+
+static LUMAQC_ALWAYS_INLINE uint8_t absoluteDifference(uint8_t a, uint8_t b) {
+    return static_cast<uint8_t>(a > b ? a - b : b - a);
+}
+
+// For columns c = first ... first + count - 1 of row cur: edge[c] = 1 where
+// the pixel is an edge pixel, and sign[c] = kRising / kFalling / 0 after the
+// sign of GX. upGx is the row whose differences stand for GX of the row above
+// (all zero for row 1); up is the row above itself, for GY. Needs first >= 2
+// and first + count <= W - 1. Returns whether any edge was marked.
+static LUMAQC_ALWAYS_INLINE uint8_t markRowBody(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
+                                                const uint8_t* down, uint8_t* edge, uint8_t* sign, uint32_t first,
+                                                uint32_t count, uint8_t k) {
+    // Column c of each row is element c - first of these.
+    const uint8_t* __restrict here = cur + first;
+    const uint8_t* __restrict left = here - 1;
+    const uint8_t* __restrict left2 = here - 2;
+    const uint8_t* __restrict right = here + 1;
+    const uint8_t* __restrict above = up + first;
+    const uint8_t* __restrict gxAbove = upGx + first;
+    const uint8_t* __restrict gxAboveLeft = gxAbove - 1;
+    const uint8_t* __restrict below = down + first;
+    const uint8_t* __restrict belowLeft = below - 1;
+    uint8_t* __restrict edgeOut = edge + first;
+    uint8_t* __restrict signOut = sign + first;
+    uint8_t any = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t h = here[i];
+        const uint8_t l = left[i];
+        const uint8_t a = absoluteDifference(h, l);
+        const uint8_t before = absoluteDifference(l, left2[i]);
+        const uint8_t after = absoluteDifference(right[i], h);
+        const uint8_t aboveGx = absoluteDifference(gxAbove[i], gxAboveLeft[i]);
+        const uint8_t belowGx = absoluteDifference(below[i], belowLeft[i]);
+        const uint8_t vertical = absoluteDifference(h, above[i]);
+        const bool horizontalPeak = (before <= a) & (a > after) & (a >= vertical);
+        const bool verticalPeak = (aboveGx <= a) & (a > belowGx);
+        const uint8_t e = static_cast<uint8_t>((a >= k) & (horizontalPeak | verticalPeak));
+        edgeOut[i] = e;
+        any |= e;
+        signOut[i] = static_cast<uint8_t>((h > l ? kRising : 0) | (h < l ? kFalling : 0));
+    }
+    return any;
+}
+LUMAQC_VARIANTS(uint8_t, markRow, markRowBody,
+                (const uint8_t* cur, const uint8_t* up, const uint8_t* upGx, const uint8_t* down, uint8_t* edge,
+                 uint8_t* sign, uint32_t first, uint32_t count, uint8_t k),
+                (cur, up, upGx, down, edge, sign, first, count, k))
+
+// Columns handled per call of the row marks: a multiple of every vector width.
+constexpr uint32_t kMarkStep = 64;
+
+// Marks columns 2 ... W - 2 in whole steps; the last step may overlap the one
+// before, which only writes the same marks again.
+uint8_t markInnerColumns(Isa isa, const uint8_t* cur, const uint8_t* up, const uint8_t* upGx, const uint8_t* down,
+                         uint8_t* edge, uint8_t* sign, uint32_t W, uint8_t k) {
+    const uint32_t columns = W - 3;
+    if (columns < kMarkStep) return markRow(isa, cur, up, upGx, down, edge, sign, 2, columns, k);
+    const uint32_t whole = columns / kMarkStep * kMarkStep;
+    uint8_t any = markRow(isa, cur, up, upGx, down, edge, sign, 2, whole, k);
+    if (whole != columns) any |= markRow(isa, cur, up, upGx, down, edge, sign, W - 1 - kMarkStep, kMarkStep, k);
+    return any;
+}
+
+// Sum of G2 over the whole picture (row 0 and column 0 hold 0). The rows from
+// row 1, column 1 on are taken as one stream of differences, in chunks;
+// the differences across row ends (column 0 of rows 2 ... H - 1) are taken
+// out again.
+uint64_t squaredStepSum(Isa isa, const uint8_t* pixels, uint64_t W, uint64_t H) {
+    uint64_t total = 0;
+    const uint64_t end = W * H;
+    for (uint64_t i = W + 1; i < end; i += kSumChunk) {
+        const uint64_t left = end - i;
+        const uint32_t n = static_cast<uint32_t>(left < kSumChunk ? left : kSumChunk);
+        total += static_cast<uint64_t>(squaredSteps(isa, pixels + i - 1, n));
+    }
+    for (uint64_t r = 2; r < H; ++r) {
+        const int32_t d = static_cast<int32_t>(pixels[r * W]) - pixels[r * W - 1];
+        total -= static_cast<uint64_t>(d * d);
+    }
+    return total;
+}
+
+// Eight bytes, the one at p in the lowest bits.
+uint64_t loadWord(const uint8_t* p) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+// Of eight sign bytes, 0x01 in every byte that does not hold the given sign.
+uint64_t breaks(uint64_t signs, uint8_t s) { return ((signs & (kOnes * s)) >> (s - 1)) ^ kOnes; }
+
+// The longest stretch of columns around a column whose differences all have
+// one sign, inside columns 2 ... W - 2. Empty (lo > hi) until set.
+struct Run {
+    uint32_t lo = 1;
+    uint32_t hi = 0;
+};
+
+// The run of columns of sign s that holds column c (whose sign is s), through
+// the memo. sign[] is 0 outside columns 2 ... W - 2, which bounds the run.
+const Run& runAt(const uint8_t* sign, Run& memo, uint32_t c, uint8_t s) {
+    if (memo.lo <= c && c <= memo.hi) return memo;
+    uint32_t lo = c;
+    while (sign[lo - 1] == s) --lo;
+    uint32_t hi = c;
+    while (sign[hi + 1] == s) ++hi;
+    memo.lo = lo;
+    memo.hi = hi;
+    return memo;
+}
+
+// Left part plus right part of the edge at column c of row cur.
+uint32_t edgeWidth(const uint8_t* cur, const uint8_t* sign, uint32_t c, Run* leftRuns, Run* rightRuns) {
+    const int32_t a = static_cast<int32_t>(cur[c]) - cur[c - 1];  // never 0 at an edge
+    const int32_t b = static_cast<int32_t>(cur[c + 1]) - cur[c];
+    const uint8_t s = a < 0 || b < 0 ? kFalling : kRising;
+
+    // Right part: column c + 1 keeps the sign (and is not past W - 2), then
+    // the run from c + 2 on.
+    uint32_t right = 0;
+    if (sign[c + 1] == s) {
+        const uint64_t stop = breaks(loadWord(sign + c + 2), s);
+        if (stop != 0)
+            right = 1 + static_cast<uint32_t>(std::countr_zero(stop)) / 8;
+        else
+            right = 1 + (runAt(sign, rightRuns[s], c + 2, s).hi - (c + 2) + 1);
+    }
+    // Left part: column c keeps the sign (and is past column 1), then the run
+    // from c - 1 down.
+    uint32_t left = 0;
+    if (sign[c] == s) {
+        const uint64_t stop = breaks(loadWord(sign + c - 8), s);
+        if (stop != 0)
+            left = 1 + static_cast<uint32_t>(std::countl_zero(stop)) / 8;
+        else
+            left = 1 + ((c - 1) - runAt(sign, leftRuns[s], c - 1, s).lo + 1);
+    }
+    return left + right;
 }
 
 }  // namespace
@@ -26,82 +216,82 @@ double nearestBlockDeviation(const ImageDouble* dev, uint32_t c, uint32_t r) {
 double blur(const Image* img) {
     const uint32_t W = static_cast<uint32_t>(img->w);
     const uint32_t H = static_cast<uint32_t>(img->h);
+    // One or two rows, or fewer than three columns: nothing is scanned.
+    if (H < 3 || W < 3) return 0.0;
 
-    Image32 blockSum = callocImage32(W / BLUR_BLOCKSIZE, H / BLUR_BLOCKSIZE);
-    Image32 blockSquareSum = callocImage32(W / BLUR_BLOCKSIZE, H / BLUR_BLOCKSIZE);
-    ImageDouble deviation = callocImageDouble(W / BLUR_BLOCKSIZE, H / BLUR_BLOCKSIZE);
-    calculateStdDevs(img, &blockSum, &blockSquareSum, &deviation, BLUR_BLOCKSIZE, BLUR_BLOCKSIZE);
+    const Isa isa = selectedIsa();
+    const uint8_t* pixels = img->data;
 
-    Image32 gx = callocImage32(W, H);
-    Image32 gy = callocImage32(W, H);
-    gradient(img, &gx, &gy);
+    const uint64_t sum = squaredStepSum(isa, pixels, W, H);
+    const double threshold =
+        (static_cast<double>(static_cast<int64_t>(sum)) /
+         (static_cast<double>(static_cast<uint64_t>(H)) * static_cast<double>(static_cast<uint64_t>(W)))) *
+        16.0;
 
-    Image32 g2 = callocImage32(W, H);
-    const uint64_t count = static_cast<uint64_t>(W) * H;
-    for (uint64_t i = 0; i < count; ++i) g2.data[i] = gx.data[i] * gx.data[i];
+    // Smallest |GX| whose square exceeds the threshold.
+    uint32_t k = 1;
+    while (k < 256 && !(static_cast<double>(k * k) > threshold)) ++k;
+    if (k == 256) return 0.0;
 
-    const double threshold = (static_cast<double>(sumPixels32(&g2)) /
-                              (static_cast<double>(g2.h) * static_cast<double>(g2.w))) *
-                             16.0;
+    // Row scratch, kept from call to call: edge marks by column, the row's
+    // signs by column with a window of zeros on either side, and a zero row
+    // standing for the differences above row 1.
+    static std::vector<uint8_t> edgeScratch, signScratch, zeroRow;
+    if (edgeScratch.size() < static_cast<size_t>(W) + kScanStep) edgeScratch.resize(static_cast<size_t>(W) + kScanStep);
+    if (signScratch.size() < static_cast<size_t>(W) + 2 * kWindow)
+        signScratch.resize(static_cast<size_t>(W) + 2 * kWindow);
+    if (zeroRow.size() < W) zeroRow.resize(W);
+    uint8_t* const edge = edgeScratch.data();
+    uint8_t* const sign = signScratch.data() + kWindow;
+    // Columns 0 and 1 and from W - 1 on are never written by the row marks.
+    edge[0] = 0;
+    std::memset(edge + (W - 1), 0, kScanStep + 1);
+    std::memset(sign - kWindow, 0, kWindow + 2);
+    std::memset(sign + (W - 1), 0, kWindow + 1);
 
     // Edge and width counters wrap like the 32-bit signed integers they are.
     uint32_t edges = 0;
     uint32_t widths = 0;
-    if (H >= 3) {
-        const int32_t* GX = gx.data;
-        const int32_t* GY = gy.data;
-        const int32_t* G2 = g2.data;
-        for (uint32_t r = 1; r + 1 < H; ++r) {
-            const uint32_t s = r * W + 1;      // column 1
-            const uint32_t e = r * W + W - 2;  // column W - 2
-            for (uint32_t c = 1; c + 1 < W; ++c) {
-                const uint32_t j = r * W + c;
-                const int32_t v = G2[j];
-                if (!(static_cast<double>(v) > threshold)) continue;
-                const bool horizontalPeak = G2[j - 1] <= v && v > G2[j + 1] && std::abs(GX[j]) >= std::abs(GY[j]);
-                const bool verticalPeak = G2[j - W] <= v && v > G2[j + W];
-                if (!horizontalPeak && !verticalPeak) continue;
+    for (uint32_t r = 1; r + 1 < H; ++r) {
+        const uint8_t* cur = pixels + static_cast<uint64_t>(r) * W;
+        const uint8_t* up = cur - W;
+        const uint8_t* down = cur + W;
+        const uint8_t* upGx = r == 1 ? zeroRow.data() : up;
+        uint8_t any = markInnerColumns(isa, cur, up, upGx, down, edge, sign, W, static_cast<uint8_t>(k));
 
-                const double t = nearestBlockDeviation(&deviation, c, r) * 0.0009765625;
+        // Column 1: the difference before it (column 0) is 0.
+        {
+            const uint8_t a = absoluteDifference(cur[1], cur[0]);
+            const bool horizontalPeak =
+                a > absoluteDifference(cur[2], cur[1]) && a >= absoluteDifference(cur[1], up[1]);
+            const bool verticalPeak =
+                absoluteDifference(upGx[1], upGx[0]) <= a && a > absoluteDifference(down[1], down[0]);
+            edge[1] = static_cast<uint8_t>(a >= k && (horizontalPeak || verticalPeak));
+            any |= edge[1];
+        }
+        if (any == 0) continue;
 
-                const int32_t a = GX[j];
-                const int32_t b = GX[j + 1];
-                int32_t sgn;
-                if (a < 0 || b < 0) {
-                    sgn = -1;
-                } else if (a == 0 && b == 0) {
-                    continue;
-                } else {
-                    sgn = 1;
+        Run leftRuns[3];
+        Run rightRuns[3];
+        for (uint32_t x0 = 0; x0 < W - 1; x0 += kScanStep) {
+            // Most stretches of 32 columns hold no edge.
+            if ((loadWord(edge + x0) | loadWord(edge + x0 + 8) | loadWord(edge + x0 + 16) | loadWord(edge + x0 + 24)) ==
+                0)
+                continue;
+            for (uint32_t x = x0; x < x0 + kScanStep; x += 8) {
+                for (uint64_t word = loadWord(edge + x); word != 0; word &= word - 1) {
+                    // Marks are 0 or 1: word & (word - 1) clears the lowest one.
+                    const uint32_t c = x + static_cast<uint32_t>(std::countr_zero(word)) / 8;
+                    ++edges;
+                    widths += edgeWidth(cur, sign, c, leftRuns, rightRuns);
                 }
-                ++edges;
-
-                uint32_t right = 0;
-                if (static_cast<double>(sgn * b) > t && j < e) {
-                    right = 1;
-                    while (j + right < e && static_cast<double>(sgn * GX[j + right + 1]) > t) ++right;
-                }
-                uint32_t left = 0;
-                if (static_cast<double>(sgn * a) > t && j > s) {
-                    left = 1;
-                    while (j - left > s && static_cast<double>(sgn * GX[j - left]) > t) ++left;
-                }
-                widths += left + right;
             }
         }
     }
 
     const int32_t L = static_cast<int32_t>(widths);
     const int32_t E = static_cast<int32_t>(edges);
-    const double result = L != 0 ? static_cast<double>(L) / static_cast<double>(E) : 0.0;
-
-    freeImage32(&blockSum);
-    freeImage32(&blockSquareSum);
-    freeImageDouble(&deviation);
-    freeImage32(&gx);
-    freeImage32(&gy);
-    freeImage32(&g2);
-    return result;
+    return L != 0 ? static_cast<double>(L) / static_cast<double>(E) : 0.0;
 }
 
 double blurToMOS(double blurValue) {

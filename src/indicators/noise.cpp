@@ -1,9 +1,10 @@
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <vector>
 
 #include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
 
 // Bins of the block-deviation histogram, one per integer deviation 0 ... 127.
 constexpr int HISTOGRAM_ENTRIES = 128;
@@ -12,20 +13,125 @@ constexpr int GAUSSIAN_MASK_SIZE = 3;
 // Most blocks gathered for smoothing; the container holds them side by side.
 constexpr int MAX_CONTAINER_WIDTH = 1000;
 
+// How the estimate is computed without full-size scratch pictures.
+//
+// The one pass over the whole picture takes the integer sum and square sum of
+// every 8 x 8 block, one block row at a time, and turns them into the block's
+// deviation with the same double operations as the block-statistics operator.
+// Of a deviation d (finite and >= 0: 64 * Q >= S * S, and both S * S / 64 and
+// the difference are exact) only its floor and its rounding half away from
+// zero are ever used, so those two small integers are kept per block.
+//
+// The gathered blocks (at most 1000) are stored transposed, pixel (x, y) of
+// block k at container[(8y + x) * MAX_CONTAINER_WIDTH + k], so that the
+// smoothing, the residual and the inner sums run with the block number as
+// the innermost index. Every block still sees the same double operations in
+// the same order: the 3 x 3 window row by row from 0.0, the residual, and the
+// inner sums row by row, column by column.
+
 namespace {
 
-// Histogram bin of a block deviation: rounded half away from zero. The rare
-// deviations of 127.5 and more (blocks of half black, half white pixels) count
-// in the last bin.
-int histogramBin(double deviation) {
-    const double k = std::round(deviation);
-    if (k >= HISTOGRAM_ENTRIES - 1) return HISTOGRAM_ENTRIES - 1;
-    if (k > 0.0) return static_cast<int>(k);
-    return 0;
+constexpr int kBlockPixels = BLOCKSIZE * BLOCKSIZE;
+
+// Floor and rounding of the deviations of the C blocks of one block row whose
+// top row starts at top. Scratch: colSum and colSquares (8C each), sums,
+// squares and deviation (C each).
+static LUMAQC_ALWAYS_INLINE void blockRowDeviationsBody(const uint8_t* top, uint64_t stride, uint32_t C,
+                                                        uint16_t* __restrict colSum, uint32_t* __restrict colSquares,
+                                                        int32_t* __restrict sums, int32_t* __restrict squares,
+                                                        double* __restrict deviation, uint8_t* __restrict floorDev,
+                                                        uint8_t* __restrict roundDev) {
+    const uint64_t n = static_cast<uint64_t>(C) * BLOCKSIZE;
+    const uint8_t* r0 = top;
+    const uint8_t* r1 = r0 + stride;
+    const uint8_t* r2 = r1 + stride;
+    const uint8_t* r3 = r2 + stride;
+    const uint8_t* r4 = r3 + stride;
+    const uint8_t* r5 = r4 + stride;
+    const uint8_t* r6 = r5 + stride;
+    const uint8_t* r7 = r6 + stride;
+    for (uint64_t x = 0; x < n; ++x) {
+        const uint32_t p0 = r0[x], p1 = r1[x], p2 = r2[x], p3 = r3[x];
+        const uint32_t p4 = r4[x], p5 = r5[x], p6 = r6[x], p7 = r7[x];
+        colSum[x] = static_cast<uint16_t>(p0 + p1 + p2 + p3 + p4 + p5 + p6 + p7);
+        colSquares[x] = p0 * p0 + p1 * p1 + p2 * p2 + p3 * p3 + p4 * p4 + p5 * p5 + p6 * p6 + p7 * p7;
+    }
+    for (uint32_t bx = 0; bx < C; ++bx) {
+        const uint16_t* s = colSum + static_cast<uint64_t>(bx) * BLOCKSIZE;
+        const uint32_t* q = colSquares + static_cast<uint64_t>(bx) * BLOCKSIZE;
+        sums[bx] = static_cast<int32_t>(s[0] + s[1] + s[2] + s[3] + s[4] + s[5] + s[6] + s[7]);
+        squares[bx] = static_cast<int32_t>(q[0] + q[1] + q[2] + q[3] + q[4] + q[5] + q[6] + q[7]);
+    }
+    for (uint32_t bx = 0; bx < C; ++bx) {
+        const double S = static_cast<double>(sums[bx]);
+        const double Q = static_cast<double>(squares[bx]);
+        deviation[bx] = (Q - (S * S) / 64.0) / 63.0;
+    }
+    // The square root on its own, so that the loops around it vectorise.
+    for (uint32_t bx = 0; bx < C; ++bx) deviation[bx] = std::sqrt(deviation[bx]);
+    for (uint32_t bx = 0; bx < C; ++bx) {
+        const double d = deviation[bx];
+        const int32_t whole = static_cast<int32_t>(d);           // floor, d >= 0
+        const double fraction = d - static_cast<double>(whole);  // exact
+        floorDev[bx] = static_cast<uint8_t>(whole);
+        roundDev[bx] = static_cast<uint8_t>(whole + (fraction >= 0.5 ? 1 : 0));
+    }
 }
+LUMAQC_VARIANTS(void, blockRowDeviations, blockRowDeviationsBody,
+                (const uint8_t* top, uint64_t stride, uint32_t C, uint16_t* colSum, uint32_t* colSquares, int32_t* sums,
+                 int32_t* squares, double* deviation, uint8_t* floorDev, uint8_t* roundDev),
+                (top, stride, C, colSum, colSquares, sums, squares, deviation, floorDev, roundDev))
+
+// Smoothing, residual and inner sums of the N gathered blocks of the
+// transposed container: s[k] and q[k] receive the sum and square sum of the
+// residual over block k's inner 6 x 6 pixels.
+static LUMAQC_ALWAYS_INLINE void innerSumsBody(const uint8_t* container, const double* weight, uint32_t N,
+                                               double* __restrict s, double* __restrict q) {
+    for (uint32_t k = 0; k < N; ++k) {
+        s[k] = 0.0;
+        q[k] = 0.0;
+    }
+    const double w0 = weight[0], w1 = weight[1], w2 = weight[2];
+    const double w3 = weight[3], w4 = weight[4], w5 = weight[5];
+    const double w6 = weight[6], w7 = weight[7], w8 = weight[8];
+    for (int y = 1; y < BLOCKSIZE - 1; ++y) {
+        for (int x = 1; x < BLOCKSIZE - 1; ++x) {
+            const uint8_t* above = container + ((y - 1) * BLOCKSIZE + x - 1) * MAX_CONTAINER_WIDTH;
+            const uint8_t* here = above + BLOCKSIZE * MAX_CONTAINER_WIDTH;
+            const uint8_t* below = here + BLOCKSIZE * MAX_CONTAINER_WIDTH;
+            const uint8_t* centre = here + MAX_CONTAINER_WIDTH;
+            const uint8_t* a0 = above;
+            const uint8_t* a1 = above + MAX_CONTAINER_WIDTH;
+            const uint8_t* a2 = above + 2 * MAX_CONTAINER_WIDTH;
+            const uint8_t* h0 = here;
+            const uint8_t* h2 = here + 2 * MAX_CONTAINER_WIDTH;
+            const uint8_t* b0 = below;
+            const uint8_t* b1 = below + MAX_CONTAINER_WIDTH;
+            const uint8_t* b2 = below + 2 * MAX_CONTAINER_WIDTH;
+            for (uint32_t k = 0; k < N; ++k) {
+                double acc = 0.0;
+                acc += w0 * static_cast<double>(a0[k]);
+                acc += w1 * static_cast<double>(a1[k]);
+                acc += w2 * static_cast<double>(a2[k]);
+                acc += w3 * static_cast<double>(h0[k]);
+                acc += w4 * static_cast<double>(centre[k]);
+                acc += w5 * static_cast<double>(h2[k]);
+                acc += w6 * static_cast<double>(b0[k]);
+                acc += w7 * static_cast<double>(b1[k]);
+                acc += w8 * static_cast<double>(b2[k]);
+                const double residual = static_cast<double>(centre[k]) - acc;
+                s[k] += residual;
+                q[k] += residual * residual;
+            }
+        }
+    }
+}
+LUMAQC_VARIANTS(void, innerSums, innerSumsBody,
+                (const uint8_t* container, const double* weight, uint32_t N, double* s, double* q),
+                (container, weight, N, s, q))
 
 // Gaussian weights without normalisation; 6.28 stands in for 2 pi.
-void fillKernel(ImageDouble* kernel, int32_t sigma) {
+void fillKernel(double* kernel, int32_t sigma) {
     const int32_t sigmaSquared = sigma * sigma;
     const int32_t twoSigmaSquared = 2 * sigma * sigma;
     const double reciprocal = 1.0 / (static_cast<double>(sigmaSquared) * 6.28);
@@ -35,9 +141,29 @@ void fillKernel(ImageDouble* kernel, int32_t sigma) {
             const int32_t negativeSquare = -(x * x + y * y);
             const double weight =
                 std::exp(static_cast<double>(negativeSquare) / static_cast<double>(twoSigmaSquared)) * reciprocal;
-            kernel->data[(y + half) * GAUSSIAN_MASK_SIZE + (x + half)] = weight;
+            kernel[(y + half) * GAUSSIAN_MASK_SIZE + (x + half)] = weight;
         }
     }
+}
+
+// The smoothing step refuses a destination of another size than its source
+// and a source lower than the kernel, saying why.
+bool smoothingRefused(uint64_t sourceW, uint64_t sourceH, uint64_t destW, uint64_t destH, uint64_t kernelH) {
+    if (sourceW != destW || sourceH != destH) {
+        std::puts("Source and destination images do not match with their size!");
+        return true;
+    }
+    if (sourceH < kernelH) {
+        std::puts("Source image is to small for that kernel!");
+        return true;
+    }
+    return false;
+}
+
+template <typename T>
+T* atLeast(std::vector<T>& v, uint64_t n) {
+    if (v.size() < n) v.resize(n);
+    return v.data();
 }
 
 }  // namespace
@@ -45,23 +171,40 @@ void fillKernel(ImageDouble* kernel, int32_t sigma) {
 double noise(const Image* img) {
     const uint32_t C = static_cast<uint32_t>(img->w / BLOCKSIZE);
     const uint32_t R = static_cast<uint32_t>(img->h / BLOCKSIZE);
-
-    Image32 blockSum = callocImage32(C, R);
-    Image32 blockSquareSum = callocImage32(C, R);
-    ImageDouble deviation = callocImageDouble(C, R);
-    calculateStdDevs(img, &blockSum, &blockSquareSum, &deviation, BLOCKSIZE, BLOCKSIZE);
-    const double* D = deviation.data;
+    const uint64_t stride = img->w;
     const uint64_t blocks = static_cast<uint64_t>(C) * R;
+    const Isa isa = selectedIsa();
+
+    // Per block: floor and rounding of its deviation. Scratch kept from call to call.
+    static std::vector<uint8_t> floorDevs, roundDevs;
+    static std::vector<uint16_t> colSums;
+    static std::vector<uint32_t> colSquares;
+    static std::vector<int32_t> sums, squares;
+    static std::vector<double> deviations;
+    uint8_t* const floorDev = atLeast(floorDevs, blocks);
+    uint8_t* const roundDev = atLeast(roundDevs, blocks);
+    uint16_t* const colSum = atLeast(colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
+    uint32_t* const colSquare = atLeast(colSquares, static_cast<uint64_t>(C) * BLOCKSIZE);
+    int32_t* const sum = atLeast(sums, C);
+    int32_t* const square = atLeast(squares, C);
+    double* const deviation = atLeast(deviations, C);
 
     // 32-bit counters: a 16-bit bin would wrap on large flat pictures and
     // then hand the mode to a thinly populated bin.
-    uint32_t* histogram = static_cast<uint32_t*>(std::calloc(HISTOGRAM_ENTRIES, sizeof(uint32_t)));
+    uint32_t histogram[HISTOGRAM_ENTRIES] = {};
     int mode = 0;
-    for (uint64_t b = 0; b < blocks; ++b) {
-        const int k = histogramBin(D[b]);
-        ++histogram[k];
-        // Strictly greater: of two bins with the same count, the first to get there stays the mode.
-        if (histogram[k] > histogram[mode]) mode = k;
+    for (uint32_t t = 0; C != 0 && t < R; ++t) {
+        const uint64_t first = static_cast<uint64_t>(t) * C;
+        blockRowDeviations(isa, img->data + static_cast<uint64_t>(t) * BLOCKSIZE * stride, stride, C, colSum, colSquare,
+                           sum, square, deviation, floorDev + first, roundDev + first);
+        for (uint32_t i = 0; i < C; ++i) {
+            // Deviations of 127.5 and more count in the last bin.
+            const uint8_t rounded = roundDev[first + i];
+            const int k = rounded >= HISTOGRAM_ENTRIES - 1 ? HISTOGRAM_ENTRIES - 1 : rounded;
+            ++histogram[k];
+            // Strictly greater: of two bins with the same count, the first to get there stays the mode.
+            if (histogram[k] > histogram[mode]) mode = k;
+        }
     }
 
     const int c = mode == 0 ? 1 : mode;
@@ -75,84 +218,51 @@ double noise(const Image* img) {
 
     const int32_t sigma = std::isnan(refined) ? 0 : static_cast<int32_t>(std::round(refined));
     const int32_t m = std::isnan(refined) ? 0 : static_cast<int32_t>(std::floor(refined));
-    if (sigma == 0) {
-        freeImage32(&blockSum);
-        freeImage32(&blockSquareSum);
-        freeImageDouble(&deviation);
-        std::free(histogram);
-        return 0.0;
-    }
+    if (sigma == 0) return 0.0;
 
     // Gather the first blocks whose deviation matches the refined mode: by its
     // integer part when the mode's fraction is below one half, otherwise by
     // rounding to sigma.
-    Image container = callocImage(static_cast<uint64_t>(MAX_CONTAINER_WIDTH) * BLOCKSIZE, BLOCKSIZE);
-    const uint64_t stride = img->w;
-    int32_t N = 0;
+    static uint8_t container[kBlockPixels * MAX_CONTAINER_WIDTH];
+    const bool byFloor = m == sigma;
+    const int32_t wanted = byFloor ? m : sigma;
+    const uint8_t* const matchDev = byFloor ? floorDev : roundDev;
+    uint32_t N = 0;
     for (uint32_t t = 0; t < R && N < MAX_CONTAINER_WIDTH; ++t) {
         for (uint32_t i = 0; i < C && N < MAX_CONTAINER_WIDTH; ++i) {
-            const double d = D[static_cast<uint64_t>(t) * C + i];
-            const bool matches = m == sigma ? std::floor(d) == static_cast<double>(m)
-                                            : std::round(d) == static_cast<double>(sigma);
-            if (!matches) continue;
-            for (int y = 0; y < BLOCKSIZE; ++y) {
-                const uint8_t* from = img->data + (static_cast<uint64_t>(t) * BLOCKSIZE + y) * stride +
-                                      static_cast<uint64_t>(i) * BLOCKSIZE;
-                std::memcpy(container.data + y * container.w + static_cast<uint64_t>(N) * BLOCKSIZE, from,
-                            BLOCKSIZE);
-            }
+            if (matchDev[static_cast<uint64_t>(t) * C + i] != wanted) continue;
+            const uint8_t* from =
+                img->data + static_cast<uint64_t>(t) * BLOCKSIZE * stride + static_cast<uint64_t>(i) * BLOCKSIZE;
+            for (int y = 0; y < BLOCKSIZE; ++y, from += stride)
+                for (int x = 0; x < BLOCKSIZE; ++x) container[(y * BLOCKSIZE + x) * MAX_CONTAINER_WIDTH + N] = from[x];
             ++N;
         }
     }
 
-    ImageDouble kernel = callocImageDouble(GAUSSIAN_MASK_SIZE, GAUSSIAN_MASK_SIZE);
-    fillKernel(&kernel, sigma);
+    double kernel[GAUSSIAN_MASK_SIZE * GAUSSIAN_MASK_SIZE];
+    fillKernel(kernel, sigma);
 
-    ImageDouble filtered = callocImageDouble(container.w, container.h);
-    if (filter(&container, &filtered, &kernel, N, BLOCKSIZE, BLOCKSIZE) != 0) {
+    // The container (MAX_CONTAINER_WIDTH blocks of BLOCKSIZE x BLOCKSIZE) and its filtered copy.
+    const uint64_t containerW = static_cast<uint64_t>(MAX_CONTAINER_WIDTH) * BLOCKSIZE;
+    if (smoothingRefused(containerW, BLOCKSIZE, containerW, BLOCKSIZE, GAUSSIAN_MASK_SIZE)) {
         std::printf("Cannot filter the selected blocks! ");
         std::printf("Check the string above to see what is the problem.\n");
-        freeImage32(&blockSum);
-        freeImage32(&blockSquareSum);
-        freeImageDouble(&deviation);
-        std::free(histogram);
-        freeImage(&container);
-        freeImageDouble(&kernel);
-        freeImageDouble(&filtered);
         return -1.0;
     }
 
-    // The block borders keep the pixel itself here; only the inner pixels are measured.
-    const uint64_t residualWidth = static_cast<uint64_t>(N) * BLOCKSIZE;
-    ImageDouble residual = callocImageDouble(residualWidth, BLOCKSIZE);
-    for (uint64_t y = 0; y < BLOCKSIZE; ++y)
-        for (uint64_t x = 0; x < residualWidth; ++x)
-            residual.data[y * residualWidth + x] =
-                static_cast<double>(container.data[y * container.w + x]) - filtered.data[y * filtered.w + x];
+    static double innerSum[MAX_CONTAINER_WIDTH];
+    static double innerSquareSum[MAX_CONTAINER_WIDTH];
+    innerSums(isa, container, kernel, N, innerSum, innerSquareSum);
 
-    ImageDouble innerSum = callocImageDouble(static_cast<uint64_t>(N), 1);
-    ImageDouble innerSquareSum = callocImageDouble(static_cast<uint64_t>(N), 1);
-    ImageDouble innerDeviation = callocImageDouble(static_cast<uint64_t>(N), 1);
-    calculateStdDevsDouble_ommitZeros(&residual, &innerSum, &innerSquareSum, &innerDeviation, &kernel, BLOCKSIZE,
-                                      BLOCKSIZE);
-
-    double total = 0.0;
-    for (int32_t k = 0; k < N; ++k) total += innerDeviation.data[k];
+    // Inner deviations (36 pixels, divisor 35) and their mean in block order.
     // Nothing gathered: 0/0, not a number.
-    const double result = total / static_cast<double>(N);
-
-    freeImage32(&blockSum);
-    freeImage32(&blockSquareSum);
-    freeImageDouble(&deviation);
-    std::free(histogram);
-    freeImage(&container);
-    freeImageDouble(&kernel);
-    freeImageDouble(&filtered);
-    freeImageDouble(&residual);
-    freeImageDouble(&innerSum);
-    freeImageDouble(&innerSquareSum);
-    freeImageDouble(&innerDeviation);
-    return result;
+    const double n = static_cast<double>((BLOCKSIZE - 2) * (BLOCKSIZE - 2));
+    double total = 0.0;
+    for (uint32_t k = 0; k < N; ++k) {
+        const double variance = (innerSquareSum[k] - (innerSum[k] * innerSum[k]) / n) / (n - 1.0);
+        total += std::sqrt(variance);
+    }
+    return total / static_cast<double>(static_cast<int32_t>(N));
 }
 
 int compare(const void* a, const void* b) {
