@@ -83,6 +83,9 @@ int main(int argc, char** argv) {
 
     MetricTimes times;
     FrameRow row;
+    // Both rows of every frame are formatted here in turn: no text is
+    // allocated per frame.
+    char rowText[kRowCapacity];
     int32_t analysed = 0;
     const clock_t startClock = clock();
     const int32_t end = static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames));
@@ -105,8 +108,8 @@ int main(int argc, char** argv) {
         }
         row.frame = i;
         analyseFrame(pictures, i > start, args.fps, row, times);
-        std::fputs(consoleRow(row).c_str(), stdout);
-        if (log != nullptr) std::fputs(logRow(row).c_str(), log);
+        std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
+        if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
         exchangeCurrentAndPrevious(pictures);
         ++analysed;
     }

@@ -42,8 +42,23 @@ int32_t exposureColumn(double exposure) {
     return static_cast<int32_t>(exposure);
 }
 
-std::string consoleRow(const FrameRow& r) {
-    return format(
+static size_t formatInto(char* buffer, size_t capacity, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+static size_t formatInto(char* buffer, size_t capacity, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    const int length = std::vsnprintf(buffer, capacity, fmt, args);
+    va_end(args);
+    if (capacity == 0) return 0;
+    if (length < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return static_cast<size_t>(length) < capacity ? static_cast<size_t>(length) : capacity - 1;
+}
+
+size_t consoleRow(const FrameRow& r, char* buffer, size_t capacity) {
+    return formatInto(buffer, capacity,
         "%05i \t%-5.5f \t%-5.5f \t\t%-5.5f \t%-5.5f \t%-5.5f \t%-7.3f \t%-5.5f \t%-d \t\t%-d \t\t%-6i \t\t%-5.5f "
         "\t%-5.5f \t%-8.4f \t%-7.3f \t%-5.5f\n",
         r.frame, r.blockiness, r.spatialActivity, r.letterbox, r.pillarbox, r.blockLoss, r.blur,
@@ -51,8 +66,8 @@ std::string consoleRow(const FrameRow& r) {
         r.contrast, r.interlace, r.noise, r.slice, r.flickering);
 }
 
-std::string logRow(const FrameRow& r) {
-    return format(
+size_t logRow(const FrameRow& r, char* buffer, size_t capacity) {
+    return formatInto(buffer, capacity,
         "%05i \t%-5.5f \t%-5.5f \t%-5.5f \t%-5.5f \t%-5.5f \t%-5.3f \t%-5.5f \t%-d \t%-d \t%-6i \t%-5.5f \t%-5.5f "
         "\t%-8.4f \t%-7.3f \t%-5.5f\n",
         r.frame, r.blockiness, r.spatialActivity, r.letterbox, r.pillarbox, r.blockLoss, r.blur,

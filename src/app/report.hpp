@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -32,8 +33,17 @@ extern const char* const kLogHeader;      // the 163 bytes, newline included
 
 std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,
                       int32_t startFrame);
-std::string consoleRow(const FrameRow& row);
-std::string logRow(const FrameRow& row);
+
+// Room for any row: thirteen doubles of at most 316 characters each ("%-5.5f"
+// of -1.8e308), five integers and the separators stay well below it.
+inline constexpr size_t kRowCapacity = 8192;
+
+// The console row and the log row of one frame, written into buffer as a
+// NUL-terminated text of at most capacity - 1 bytes (cut there if longer).
+// They return the number of bytes written before the NUL and allocate
+// nothing, so the frame loop can reuse one buffer of kRowCapacity bytes.
+size_t consoleRow(const FrameRow& row, char* buffer, size_t capacity);
+size_t logRow(const FrameRow& row, char* buffer, size_t capacity);
 
 // The exposure column shows the value truncated towards zero; not-a-number
 // and values outside the 32-bit range show as -2147483648.

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "app/report.hpp"
 
@@ -27,6 +29,22 @@ FrameRow sampleRow() {
     r.flickering = -1.0;
     return r;
 }
+
+// The rows as the frame loop gets them: written into one buffer of the
+// driver's size, the returned length matching the text before the NUL.
+std::string consoleText(const FrameRow& r) {
+    char buffer[kRowCapacity];
+    const size_t length = consoleRow(r, buffer, sizeof buffer);
+    EXPECT_EQ(length, std::strlen(buffer));
+    return std::string(buffer, length);
+}
+
+std::string logText(const FrameRow& r) {
+    char buffer[kRowCapacity];
+    const size_t length = logRow(r, buffer, sizeof buffer);
+    EXPECT_EQ(length, std::strlen(buffer));
+    return std::string(buffer, length);
+}
 }  // namespace
 
 TEST(Headers, ExactBytes) {
@@ -43,10 +61,10 @@ TEST(Headers, ExactBytes) {
 
 TEST(Rows, ConsoleAndLogDifferInTabsAndBlurWidth) {
     const FrameRow r = sampleRow();
-    EXPECT_EQ(consoleRow(r),
+    EXPECT_EQ(consoleText(r),
               "00042 \t0.98765 \t12.50000 \t\t0.25926 \t1.00000 \t-1.00000 \t3.142   \t2.00000 \t1 \t\t0 \t\t127    "
               "\t\t55.12346 \t0.01000 \t1.2346   \t1.500   \t-1.00000\n");
-    EXPECT_EQ(logRow(r),
+    EXPECT_EQ(logText(r),
               "00042 \t0.98765 \t12.50000 \t0.25926 \t1.00000 \t-1.00000 \t3.142 \t2.00000 \t1 \t0 \t127    "
               "\t55.12346 \t0.01000 \t1.2346   \t1.500   \t-1.00000\n");
 }
@@ -58,11 +76,45 @@ TEST(Rows, SpecialValuesPrintAsPrintfWritesThem) {
     r.contrast = std::sqrt(-1.0 + zero);  // the NaN of an operation
     r.slice = -std::numeric_limits<double>::infinity();
     r.exposure = zero / zero;
-    const std::string row = logRow(r);
+    const std::string row = logText(r);
     EXPECT_NE(row.find("00042 \tinf   \t"), std::string::npos) << row;
     EXPECT_NE(row.find("\t-nan  \t"), std::string::npos) << row;
     EXPECT_NE(row.find("\t-inf    \t"), std::string::npos) << row;
     EXPECT_NE(row.find("\t-2147483648 \t"), std::string::npos) << row;
+}
+
+TEST(Rows, WidestValuesFitTheDriverBufferAndShortBuffersCutTheRow) {
+    // Every double at its widest: -1.8e308 prints 309 digits before the point.
+    FrameRow r;
+    r.frame = INT32_MIN;
+    for (double* v : {&r.blockiness, &r.spatialActivity, &r.letterbox, &r.pillarbox, &r.blockLoss, &r.blur,
+                      &r.temporalActivity, &r.contrast, &r.interlace, &r.noise, &r.slice, &r.flickering})
+        *v = -DBL_MAX;
+    r.exposure = -1e300;
+    r.blackout = 255;
+    r.freezing = 255;
+    const std::string console = consoleText(r);
+    const std::string log = logText(r);
+    // Whole rows: twelve double columns of 314 to 316 characters, ending
+    // with the newline, nothing cut.
+    for (const std::string* row : {&console, &log}) {
+        EXPECT_GT(row->size(), 12u * 314u);
+        EXPECT_LT(row->size(), kRowCapacity - 1);
+        EXPECT_EQ(row->back(), '\n');
+        EXPECT_EQ(row->rfind("-2147483648 \t", 0), 0u);
+    }
+
+    // A short buffer keeps the start of the row and its NUL.
+    const FrameRow sample = sampleRow();
+    char small[10];
+    std::memset(small, 'x', sizeof small);
+    EXPECT_EQ(logRow(sample, small, sizeof small), 9u);
+    EXPECT_STREQ(small, "00042 \t0.");
+    EXPECT_EQ(consoleRow(sample, small, 1), 0u);
+    EXPECT_EQ(small[0], '\0');
+    small[0] = 'x';
+    EXPECT_EQ(consoleRow(sample, small, 0), 0u);
+    EXPECT_EQ(small[0], 'x');
 }
 
 TEST(Rows, ExposureColumnTruncatesAndMapsOutOfRangeExplicitly) {
