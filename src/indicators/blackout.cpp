@@ -1,4 +1,5 @@
 #include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
 
 // Largest spread of 8 x 8 block means, in grey levels, that is still a flat
 // picture (exclusive).
@@ -19,6 +20,51 @@ void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max) {
     *max = hi;
 }
 
+// Blocks summed per pass through the column-sum scratch row.
+constexpr uint64_t BLACKOUT_SPAN = 256;
+// Smallest spread of block sums that is no longer flat: 4 grey levels of
+// block mean over 64 pixels.
+constexpr int32_t FIRST_SPREAD_NOT_FLAT = static_cast<int32_t>(THRESHOLD_BLACKOUT * BLOCKSIZE * BLOCKSIZE);
+
+// Spread (largest minus smallest) of the sums of the blockCols x blockRows
+// blocks at the top left of the picture, block row by block row: the eight
+// rows of a block row are added per column (16 bits: at most 8 x 255), then
+// in groups of eight columns. The walk stops as soon as the spread so far
+// reaches FIRST_SPREAD_NOT_FLAT, since more blocks can only widen it.
+static LUMAQC_ALWAYS_INLINE int32_t blockSumSpreadBody(const uint8_t* data, uint64_t stride, uint64_t blockCols,
+                                                      uint64_t blockRows) {
+    alignas(64) uint16_t columns[BLACKOUT_SPAN * BLOCKSIZE];
+    int32_t lo = 0x7fffffff;
+    int32_t hi = -1;
+    for (uint64_t by = 0; by < blockRows; ++by) {
+        const uint8_t* top = data + by * BLOCKSIZE * stride;
+        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLACKOUT_SPAN) {
+            const uint64_t n = blockCols - b0 < BLACKOUT_SPAN ? blockCols - b0 : BLACKOUT_SPAN;
+            const uint8_t* p = top + b0 * BLOCKSIZE;
+            for (uint64_t i = 0; i < n * BLOCKSIZE; ++i)
+                columns[i] = static_cast<uint16_t>(p[i] + p[i + stride] + p[i + 2 * stride] + p[i + 3 * stride] +
+                                                   p[i + 4 * stride] + p[i + 5 * stride] + p[i + 6 * stride] +
+                                                   p[i + 7 * stride]);
+            uint16_t spanLo = 0xffff;
+            uint16_t spanHi = 0;
+            for (uint64_t j = 0; j < n; ++j) {
+                const uint16_t* c = columns + j * BLOCKSIZE;
+                const uint16_t s = static_cast<uint16_t>(c[0] + c[1] + c[2] + c[3] + c[4] + c[5] + c[6] + c[7]);
+                spanLo = s < spanLo ? s : spanLo;
+                spanHi = s > spanHi ? s : spanHi;
+            }
+            lo = spanLo < lo ? spanLo : lo;
+            hi = spanHi > hi ? spanHi : hi;
+            if (hi - lo >= FIRST_SPREAD_NOT_FLAT) return hi - lo;
+        }
+    }
+    return hi - lo;
+}
+
+LUMAQC_VARIANTS(int32_t, blockSumSpread, blockSumSpreadBody,
+                (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows),
+                (data, stride, blockCols, blockRows))
+
 uint8_t blackout(const Image* img) {
     const uint64_t blockCols = static_cast<uint32_t>(img->w) / static_cast<uint32_t>(BLOCKSIZE);
     const uint64_t blockRows = static_cast<uint32_t>(img->h) / static_cast<uint32_t>(BLOCKSIZE);
@@ -26,22 +72,11 @@ uint8_t blackout(const Image* img) {
     // Without a whole block there is nothing to judge: not a blackout.
     if (n == 0) return 0;
 
-    Image32 sums = callocImage32(blockCols, blockRows);
-    // Columns and rows right of or below the block grid are not read.
-    blockSums(img, &sums, BLOCKSIZE, BLOCKSIZE);
-
-    int32_t lo = sums.data[0];
-    int32_t hi = sums.data[0];
-    for (uint64_t i = 1; i < n; ++i) {
-        const int32_t v = sums.data[i];
-        if (v < lo)
-            lo = v;
-        else if (v > hi)
-            hi = v;
-    }
-    freeImage32(&sums);
-
-    const int32_t spread = hi - lo;
+    // Columns and rows right of or below the block grid are not read. The
+    // smallest and the largest block sum are the same whichever order the
+    // blocks are scanned in; a spread cut short at FIRST_SPREAD_NOT_FLAT
+    // gives the same flag as the whole one.
+    const int32_t spread = blockSumSpread(selectedIsa(), img->data, img->w, blockCols, blockRows);
     const uint8_t flat = static_cast<double>(spread) / 64.0 < THRESHOLD_BLACKOUT ? 1 : 0;
     return flat;
 }

@@ -1,6 +1,51 @@
 #include <cmath>
 
 #include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
+
+// Pixels summed side by side in separate lanes, and rounds of LANES pixels
+// between two flushes of the lanes: a 16-bit lane holds 256 x 255 and a
+// 32-bit lane 256 x 255^2, and the 64 lanes together stay below 2^32.
+constexpr uint64_t LANES = 64;
+constexpr uint64_t ROUNDS = 256;
+
+struct PixelSums {
+    uint64_t sum;
+    uint64_t squareSum;
+};
+
+// Exact sum and sum of squares of the first n pixels.
+static LUMAQC_ALWAYS_INLINE PixelSums pixelSumsBody(const uint8_t* p, uint64_t n) {
+    uint64_t sum = 0;
+    uint64_t squareSum = 0;
+    const uint64_t rounds = n / LANES;
+    uint64_t r = 0;
+    while (r < rounds) {
+        const uint64_t end = rounds - r < ROUNDS ? rounds : r + ROUNDS;
+        uint16_t laneSums[LANES] = {};
+        uint32_t laneSquares[LANES] = {};
+        for (; r < end; ++r) {
+            const uint8_t* q = p + r * LANES;
+            for (uint64_t k = 0; k < LANES; ++k) {
+                laneSums[k] = static_cast<uint16_t>(laneSums[k] + q[k]);
+                laneSquares[k] += static_cast<uint16_t>(q[k] * q[k]);
+            }
+        }
+        uint32_t s = 0;
+        uint32_t s2 = 0;
+        for (uint64_t k = 0; k < LANES; ++k) s += laneSums[k];
+        for (uint64_t k = 0; k < LANES; ++k) s2 += laneSquares[k];
+        sum += s;
+        squareSum += s2;
+    }
+    for (uint64_t i = rounds * LANES; i < n; ++i) {
+        sum += p[i];
+        squareSum += static_cast<uint32_t>(p[i]) * p[i];
+    }
+    return {sum, squareSum};
+}
+
+LUMAQC_VARIANTS(PixelSums, pixelSums, pixelSumsBody, (const uint8_t* p, uint64_t n), (p, n))
 
 double contrastRMS(const Image* img) {
     const uint32_t count = static_cast<uint32_t>(img->w) * static_cast<uint32_t>(img->h);
@@ -8,13 +53,10 @@ double contrastRMS(const Image* img) {
 
     // The pixel sum is kept in 64 bits so that bright pictures of more than
     // 8.4 million pixels do not wrap; below that it equals the 32-bit sum.
-    int64_t sum = 0;
-    int64_t squareSum = 0;
-    for (int32_t i = 0; i < n; ++i) {
-        const int64_t p = img->data[i];
-        sum += p;
-        squareSum += p * p;
-    }
+    // A count that does not fit a signed 32-bit value sums no pixel at all.
+    const PixelSums sums = n > 0 ? pixelSums(selectedIsa(), img->data, static_cast<uint64_t>(n)) : PixelSums{0, 0};
+    const int64_t sum = static_cast<int64_t>(sums.sum);
+    const int64_t squareSum = static_cast<int64_t>(sums.squareSum);
 
     const double nD = static_cast<double>(n);
     const double s = static_cast<double>(sum);

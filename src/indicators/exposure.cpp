@@ -1,16 +1,29 @@
 #include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
 
 // Number of darkest and of brightest blocks that make up the result.
 constexpr int nBlSum = 4;
-// Room of each block list; only its first nBlSum entries are used.
+// Room of each block list; only its first nBlSum entries are ever used, so
+// the lists below keep just those.
 constexpr int TABSIZE = 10000;
+static_assert(nBlSum <= TABSIZE);
 
 // Largest possible sum of one 8 x 8 block.
-static constexpr double kFullBlockSum = BLOCKSIZE * BLOCKSIZE * 255.0;
+static constexpr int32_t kFullBlockSum = BLOCKSIZE * BLOCKSIZE * 255;
 
-// Puts sum into the ascending list before the first entry that is not
-// smaller; the last entry falls out. A sum above every entry changes nothing.
-static void insertSmallest(double* list, double sum) {
+// Blocks summed per pass through the column-sum scratch row.
+constexpr uint64_t EXPOSURE_SPAN = 256;
+
+struct BlockLists {
+    int32_t smallest[nBlSum];
+    int32_t largest[nBlSum];
+};
+
+// Integer versions of the two insertions. The final lists hold the nBlSum
+// smallest and largest values of everything offered, starting values
+// included, whatever the order of offering; equal sums are the same number,
+// so ties cannot tell the blocks apart.
+static LUMAQC_ALWAYS_INLINE void offerSmallest(int32_t* list, int32_t sum) {
     for (int i = 0; i < nBlSum; ++i) {
         if (list[i] >= sum) {
             for (int j = nBlSum - 1; j > i; --j) list[j] = list[j - 1];
@@ -20,8 +33,7 @@ static void insertSmallest(double* list, double sum) {
     }
 }
 
-// The mirror image for the descending list of the largest sums.
-static void insertLargest(double* list, double sum) {
+static LUMAQC_ALWAYS_INLINE void offerLargest(int32_t* list, int32_t sum) {
     for (int i = 0; i < nBlSum; ++i) {
         if (list[i] <= sum) {
             for (int j = nBlSum - 1; j > i; --j) list[j] = list[j - 1];
@@ -31,40 +43,77 @@ static void insertLargest(double* list, double sum) {
     }
 }
 
+// Offers the sums of the blockCols x blockRows blocks at the top left of the
+// picture, block row by block row: the eight rows of a block row are first
+// added per column (16 bits: at most 8 x 255), then in groups of eight
+// columns.
+static LUMAQC_ALWAYS_INLINE void offerBlockSumsBody(const uint8_t* data, uint64_t stride, uint64_t blockCols,
+                                                   uint64_t blockRows, BlockLists* lists) {
+    alignas(64) uint16_t columns[EXPOSURE_SPAN * BLOCKSIZE];
+    alignas(64) uint16_t sums[EXPOSURE_SPAN];
+    for (uint64_t by = 0; by < blockRows; ++by) {
+        const uint8_t* top = data + by * BLOCKSIZE * stride;
+        for (uint64_t b0 = 0; b0 < blockCols; b0 += EXPOSURE_SPAN) {
+            const uint64_t n = blockCols - b0 < EXPOSURE_SPAN ? blockCols - b0 : EXPOSURE_SPAN;
+            const uint8_t* p = top + b0 * BLOCKSIZE;
+            for (uint64_t i = 0; i < n * BLOCKSIZE; ++i)
+                columns[i] = static_cast<uint16_t>(p[i] + p[i + stride] + p[i + 2 * stride] + p[i + 3 * stride] +
+                                                   p[i + 4 * stride] + p[i + 5 * stride] + p[i + 6 * stride] +
+                                                   p[i + 7 * stride]);
+            uint16_t lo = 0xffff;
+            uint16_t hi = 0;
+            for (uint64_t j = 0; j < n; ++j) {
+                const uint16_t* c = columns + j * BLOCKSIZE;
+                const uint16_t s = static_cast<uint16_t>(c[0] + c[1] + c[2] + c[3] + c[4] + c[5] + c[6] + c[7]);
+                sums[j] = s;
+                lo = s < lo ? s : lo;
+                hi = s > hi ? s : hi;
+            }
+            // Only a sum beyond the last entry changes a list: one equal to it
+            // takes its place with the same value. Most spans hold no such
+            // sum for either list, flat pictures none after the first span.
+            int32_t* smallest = lists->smallest;
+            int32_t* largest = lists->largest;
+            if (lo < smallest[nBlSum - 1])
+                for (uint64_t j = 0; j < n; ++j)
+                    if (sums[j] < smallest[nBlSum - 1]) offerSmallest(smallest, sums[j]);
+            if (hi > largest[nBlSum - 1])
+                for (uint64_t j = 0; j < n; ++j)
+                    if (sums[j] > largest[nBlSum - 1]) offerLargest(largest, sums[j]);
+        }
+    }
+}
+
+LUMAQC_VARIANTS(void, offerBlockSums, offerBlockSumsBody,
+                (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows, BlockLists* lists),
+                (data, stride, blockCols, blockRows, lists))
+
 double exposure(const Image* img) {
     const uint32_t w = static_cast<uint32_t>(img->w);
     const uint32_t h = static_cast<uint32_t>(img->h);
-    const uint64_t stride = w;
 
-    double smallest[TABSIZE];
-    double largest[TABSIZE];
+    BlockLists lists;
     for (int i = 0; i < nBlSum; ++i) {
-        smallest[i] = kFullBlockSum;
-        largest[i] = 0.0;
+        lists.smallest[i] = kFullBlockSum;
+        lists.largest[i] = 0;
     }
 
-    // Blocks are visited column by column, and only where at least one pixel
-    // column lies right of the block and one pixel row below it: a width or
-    // height that is a multiple of 8 leaves its last block column or row out,
-    // and a picture of 8 pixels or fewer across or down has no block at all.
+    // Blocks are visited only where at least one pixel column lies right of
+    // the block and one pixel row below it: a width or height that is a
+    // multiple of 8 leaves its last block column or row out, and a picture of
+    // 8 pixels or fewer across or down has no block at all. x0 < w - 8 for
+    // x0 = 0, 8, ... gives (w - 1) / 8 block columns, and the same for rows.
     const uint32_t size = static_cast<uint32_t>(BLOCKSIZE);
     if (w >= size && h >= size) {
-        for (uint32_t x0 = 0; x0 < w - size; x0 += size) {
-            for (uint32_t y0 = 0; y0 < h - size; y0 += size) {
-                double sum = 0.0;
-                for (uint32_t y = y0; y < y0 + size; ++y) {
-                    const uint8_t* row = img->data + y * stride;
-                    for (uint32_t x = x0; x < x0 + size; ++x) sum += row[x];
-                }
-                insertSmallest(smallest, sum);
-                insertLargest(largest, sum);
-            }
-        }
+        const uint64_t blockCols = (w - 1u) / size;
+        const uint64_t blockRows = (h - 1u) / size;
+        if (blockCols > 0 && blockRows > 0)
+            offerBlockSums(selectedIsa(), img->data, w, blockCols, blockRows, &lists);
     }
 
     // Entries no block replaced keep their starting values and count too.
     double total = 0.0;
-    for (int i = 0; i < nBlSum; ++i) total += largest[i];
-    for (int i = 0; i < nBlSum; ++i) total += smallest[i];
+    for (int i = 0; i < nBlSum; ++i) total += static_cast<double>(lists.largest[i]);
+    for (int i = 0; i < nBlSum; ++i) total += static_cast<double>(lists.smallest[i]);
     return total / (2.0 * nBlSum * BLOCKSIZE * BLOCKSIZE);
 }
