@@ -1,4 +1,5 @@
 #include "indicators/indicators.hpp"
+#include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
 
 // Largest spread of 8 x 8 block means, in grey levels, that is still a flat
@@ -20,39 +21,26 @@ void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max) {
     *max = hi;
 }
 
-// Blocks summed per pass through the column-sum scratch row.
-constexpr uint64_t BLACKOUT_SPAN = 256;
 // Smallest spread of block sums that is no longer flat: 4 grey levels of
 // block mean over 64 pixels.
 constexpr int32_t FIRST_SPREAD_NOT_FLAT = static_cast<int32_t>(THRESHOLD_BLACKOUT * BLOCKSIZE * BLOCKSIZE);
 
 // Spread (largest minus smallest) of the sums of the blockCols x blockRows
-// blocks at the top left of the picture, block row by block row: the eight
-// rows of a block row are added per column (16 bits: at most 8 x 255), then
-// in groups of eight columns. The walk stops as soon as the spread so far
-// reaches FIRST_SPREAD_NOT_FLAT, since more blocks can only widen it.
+// blocks at the top left of the picture, block row by block row. The walk
+// stops as soon as the spread so far reaches FIRST_SPREAD_NOT_FLAT, since
+// more blocks can only widen it.
 static LUMAQC_ALWAYS_INLINE int32_t blockSumSpreadBody(const uint8_t* data, uint64_t stride, uint64_t blockCols,
                                                       uint64_t blockRows) {
-    alignas(64) uint16_t columns[BLACKOUT_SPAN * BLOCKSIZE];
+    alignas(64) uint16_t columns[BLOCK_SPAN * BLOCKSIZE];
+    alignas(64) uint16_t sums[BLOCK_SPAN];
     int32_t lo = 0x7fffffff;
     int32_t hi = -1;
     for (uint64_t by = 0; by < blockRows; ++by) {
         const uint8_t* top = data + by * BLOCKSIZE * stride;
-        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLACKOUT_SPAN) {
-            const uint64_t n = blockCols - b0 < BLACKOUT_SPAN ? blockCols - b0 : BLACKOUT_SPAN;
-            const uint8_t* p = top + b0 * BLOCKSIZE;
-            for (uint64_t i = 0; i < n * BLOCKSIZE; ++i)
-                columns[i] = static_cast<uint16_t>(p[i] + p[i + stride] + p[i + 2 * stride] + p[i + 3 * stride] +
-                                                   p[i + 4 * stride] + p[i + 5 * stride] + p[i + 6 * stride] +
-                                                   p[i + 7 * stride]);
-            uint16_t spanLo = 0xffff;
-            uint16_t spanHi = 0;
-            for (uint64_t j = 0; j < n; ++j) {
-                const uint16_t* c = columns + j * BLOCKSIZE;
-                const uint16_t s = static_cast<uint16_t>(c[0] + c[1] + c[2] + c[3] + c[4] + c[5] + c[6] + c[7]);
-                spanLo = s < spanLo ? s : spanLo;
-                spanHi = s > spanHi ? s : spanHi;
-            }
+        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLOCK_SPAN) {
+            const uint64_t n = blockCols - b0 < BLOCK_SPAN ? blockCols - b0 : BLOCK_SPAN;
+            uint16_t spanLo, spanHi;
+            sumBlockSpan(top + b0 * BLOCKSIZE, stride, n, columns, sums, &spanLo, &spanHi);
             lo = spanLo < lo ? spanLo : lo;
             hi = spanHi > hi ? spanHi : hi;
             if (hi - lo >= FIRST_SPREAD_NOT_FLAT) return hi - lo;

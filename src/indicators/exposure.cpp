@@ -1,4 +1,5 @@
 #include "indicators/indicators.hpp"
+#include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
 
 // Number of darkest and of brightest blocks that make up the result.
@@ -10,9 +11,6 @@ static_assert(nBlSum <= TABSIZE);
 
 // Largest possible sum of one 8 x 8 block.
 static constexpr int32_t kFullBlockSum = BLOCKSIZE * BLOCKSIZE * 255;
-
-// Blocks summed per pass through the column-sum scratch row.
-constexpr uint64_t EXPOSURE_SPAN = 256;
 
 struct BlockLists {
     int32_t smallest[nBlSum];
@@ -44,31 +42,17 @@ static LUMAQC_ALWAYS_INLINE void offerLargest(int32_t* list, int32_t sum) {
 }
 
 // Offers the sums of the blockCols x blockRows blocks at the top left of the
-// picture, block row by block row: the eight rows of a block row are first
-// added per column (16 bits: at most 8 x 255), then in groups of eight
-// columns.
+// picture, block row by block row.
 static LUMAQC_ALWAYS_INLINE void offerBlockSumsBody(const uint8_t* data, uint64_t stride, uint64_t blockCols,
                                                    uint64_t blockRows, BlockLists* lists) {
-    alignas(64) uint16_t columns[EXPOSURE_SPAN * BLOCKSIZE];
-    alignas(64) uint16_t sums[EXPOSURE_SPAN];
+    alignas(64) uint16_t columns[BLOCK_SPAN * BLOCKSIZE];
+    alignas(64) uint16_t sums[BLOCK_SPAN];
     for (uint64_t by = 0; by < blockRows; ++by) {
         const uint8_t* top = data + by * BLOCKSIZE * stride;
-        for (uint64_t b0 = 0; b0 < blockCols; b0 += EXPOSURE_SPAN) {
-            const uint64_t n = blockCols - b0 < EXPOSURE_SPAN ? blockCols - b0 : EXPOSURE_SPAN;
-            const uint8_t* p = top + b0 * BLOCKSIZE;
-            for (uint64_t i = 0; i < n * BLOCKSIZE; ++i)
-                columns[i] = static_cast<uint16_t>(p[i] + p[i + stride] + p[i + 2 * stride] + p[i + 3 * stride] +
-                                                   p[i + 4 * stride] + p[i + 5 * stride] + p[i + 6 * stride] +
-                                                   p[i + 7 * stride]);
-            uint16_t lo = 0xffff;
-            uint16_t hi = 0;
-            for (uint64_t j = 0; j < n; ++j) {
-                const uint16_t* c = columns + j * BLOCKSIZE;
-                const uint16_t s = static_cast<uint16_t>(c[0] + c[1] + c[2] + c[3] + c[4] + c[5] + c[6] + c[7]);
-                sums[j] = s;
-                lo = s < lo ? s : lo;
-                hi = s > hi ? s : hi;
-            }
+        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLOCK_SPAN) {
+            const uint64_t n = blockCols - b0 < BLOCK_SPAN ? blockCols - b0 : BLOCK_SPAN;
+            uint16_t lo, hi;
+            sumBlockSpan(top + b0 * BLOCKSIZE, stride, n, columns, sums, &lo, &hi);
             // Only a sum beyond the last entry changes a list: one equal to it
             // takes its place with the same value. Most spans hold no such
             // sum for either list, flat pictures none after the first span.

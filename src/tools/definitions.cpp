@@ -147,9 +147,10 @@ void printRange32(const Image32* img, int firstCol, int lastCol, int firstRow, i
 static const char* const kDestXMatches = "src->h == destX->h && src->w == destX->w";
 static const char* const kDestYMatches = "src->h == destY->h && src->w == destY->w";
 
-void roberts(const Image* src, Image32* destX, Image32* destY) {
-    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "roberts");
-    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "roberts");
+// Shared walk of roberts and gradient: row 0 and column 0 of both
+// destinations are 0; every other pixel gets pair(above, row, x, dx, dy).
+template <typename PixelPair>
+static void rowPairWalk(const Image* src, Image32* destX, Image32* destY, PixelPair pair) {
     const uint64_t w = src->w;
     const uint32_t h = static_cast<uint32_t>(src->h);
     if (w == 0 || h == 0) return;
@@ -160,11 +161,17 @@ void roberts(const Image* src, Image32* destX, Image32* destY) {
         int32_t* dx = destX->data + y * w;
         int32_t* dy = destY->data + y * w;
         dx[0] = dy[0] = 0;
-        for (uint64_t x = 1; x < w; ++x) {
-            dx[x] = static_cast<int32_t>(above[x - 1]) - row[x];
-            dy[x] = static_cast<int32_t>(above[x]) - row[x - 1];
-        }
+        for (uint64_t x = 1; x < w; ++x) pair(above, row, x, dx, dy);
     }
+}
+
+void roberts(const Image* src, Image32* destX, Image32* destY) {
+    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "roberts");
+    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "roberts");
+    rowPairWalk(src, destX, destY, [](const uint8_t* above, const uint8_t* row, uint64_t x, int32_t* dx, int32_t* dy) {
+        dx[x] = static_cast<int32_t>(above[x - 1]) - row[x];
+        dy[x] = static_cast<int32_t>(above[x]) - row[x - 1];
+    });
 }
 
 void robertsSkip(const Image* src, Image32* destX, Image32* destY, int32_t stepX, int32_t stepY) {
@@ -198,21 +205,10 @@ void robertsSkip(const Image* src, Image32* destX, Image32* destY, int32_t stepX
 void gradient(const Image* src, Image32* destX, Image32* destY) {
     TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "gradient");
     TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "gradient");
-    const uint64_t w = src->w;
-    const uint32_t h = static_cast<uint32_t>(src->h);
-    if (w == 0 || h == 0) return;
-    for (uint64_t x = 0; x < w; ++x) destX->data[x] = destY->data[x] = 0;
-    for (uint32_t y = 1; y < h; ++y) {
-        const uint8_t* above = src->data + (y - 1) * w;
-        const uint8_t* row = above + w;
-        int32_t* dx = destX->data + y * w;
-        int32_t* dy = destY->data + y * w;
-        dx[0] = dy[0] = 0;
-        for (uint64_t x = 1; x < w; ++x) {
-            dx[x] = static_cast<int32_t>(row[x]) - row[x - 1];
-            dy[x] = static_cast<int32_t>(row[x]) - above[x];
-        }
-    }
+    rowPairWalk(src, destX, destY, [](const uint8_t* above, const uint8_t* row, uint64_t x, int32_t* dx, int32_t* dy) {
+        dx[x] = static_cast<int32_t>(row[x]) - row[x - 1];
+        dy[x] = static_cast<int32_t>(row[x]) - above[x];
+    });
 }
 
 // ---- end of gradient operators ----
@@ -789,21 +785,10 @@ int32_t sobel2(const Image* src, Image* destX, Image* destY) {
 void absGradient(const Image* src, Image32* destX, Image32* destY) {
     TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "absGradient");
     TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "absGradient");
-    const uint64_t w = src->w;
-    const uint64_t h = src->h;
-    if (w == 0 || h == 0) return;
-    for (uint64_t x = 0; x < w; ++x) destX->data[x] = destY->data[x] = 0;
-    for (uint64_t y = 1; y < h; ++y) {
-        const uint8_t* row = src->data + y * w;
-        const uint8_t* above = row - w;
-        int32_t* dx = destX->data + y * w;
-        int32_t* dy = destY->data + y * w;
-        dx[0] = dy[0] = 0;
-        for (uint64_t x = 1; x < w; ++x) {
-            dx[x] = std::abs(static_cast<int32_t>(row[x]) - row[x - 1]);
-            dy[x] = std::abs(static_cast<int32_t>(row[x]) - above[x]);
-        }
-    }
+    rowPairWalk(src, destX, destY, [](const uint8_t* above, const uint8_t* row, uint64_t x, int32_t* dx, int32_t* dy) {
+        dx[x] = std::abs(static_cast<int32_t>(row[x]) - row[x - 1]);
+        dy[x] = std::abs(static_cast<int32_t>(row[x]) - above[x]);
+    });
 }
 
 // ---- end of sobel ----

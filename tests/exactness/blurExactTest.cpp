@@ -12,13 +12,6 @@ namespace {
 double fastBlur(const Image* img) { return blur(img); }
 double referenceBlur(const Image* img) { return reference::blur(img); }
 
-NamedPicture findPicture(const std::vector<NamedPicture>& pictures, const std::string& name) {
-    for (const NamedPicture& p : pictures)
-        if (p.name == name) return p;
-    ADD_FAILURE() << "no picture " << name;
-    return pictures.front();
-}
-
 }  // namespace
 
 TEST(BlurExact, SameAsReferenceOnCommonAndStressPictures) {

@@ -15,13 +15,6 @@ namespace {
 double fastNoise(const Image* img) { return noise(img); }
 double referenceNoise(const Image* img) { return reference::noise(img); }
 
-NamedPicture findPicture(const std::vector<NamedPicture>& pictures, const std::string& name) {
-    for (const NamedPicture& p : pictures)
-        if (p.name == name) return p;
-    ADD_FAILURE() << "no picture " << name;
-    return pictures.front();
-}
-
 }  // namespace
 
 TEST(NoiseExact, SameAsReferenceOnCommonAndStressPictures) {

@@ -119,6 +119,14 @@ inline std::vector<NamedPicture> allPictures() {
     return all;
 }
 
+// The picture of the given name in a list (a test failure when it is missing).
+inline NamedPicture findPicture(const std::vector<NamedPicture>& pictures, const std::string& name) {
+    for (const NamedPicture& p : pictures)
+        if (p.name == name) return p;
+    ADD_FAILURE() << "no picture " << name;
+    return pictures.front();
+}
+
 // Every variant this machine can run.
 inline std::vector<Isa> runnableIsas() {
     std::vector<Isa> out;
