@@ -87,6 +87,9 @@ int main(int argc, char** argv) {
     // allocated per frame.
     char rowText[kRowCapacity];
     int32_t analysed = 0;
+    // The averages are taken over the requested frames (a count of 0 or below
+    // included), or over those analysed when the file ends before them.
+    int32_t framesForReport = frames;
     const clock_t startClock = clock();
     const int32_t end = static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames));
     int64_t offset = static_cast<int64_t>(start) * frameBytes;
@@ -104,6 +107,7 @@ int main(int argc, char** argv) {
                          "Frame %d ends past the end of the file (%zu of %d luma bytes): "
                          "%d of %d requested frames analysed\n",
                          i, got, luma, analysed, frames);
+            framesForReport = analysed;
             break;
         }
         row.frame = i;
@@ -115,7 +119,7 @@ int main(int argc, char** argv) {
     }
     const clock_t endClock = clock();
 
-    std::fputs(timingReport(startClock, endClock, analysed, times).c_str(), stdout);
+    std::fputs(timingReport(startClock, endClock, framesForReport, times).c_str(), stdout);
     releasePictures(pictures);
     std::fclose(video);
     if (log != nullptr) std::fclose(log);

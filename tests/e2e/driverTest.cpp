@@ -122,8 +122,13 @@ TEST(Driver, FrameCountsOfZeroOrBelowAnalyseNothing) {
         EXPECT_EQ(r.status, 0) << args;
         EXPECT_EQ(linesOf(r.log).size(), 1u) << args;
         EXPECT_NE(r.out.find("milliseconds per frame"), std::string::npos);
-        EXPECT_NE(r.out.find("Blockiness: -nan ms"), std::string::npos) << r.out;
     }
+    // The averages divide by the frame count as given: 0 / 0 for none,
+    // 0 / -5 (a negative zero) for a negative count.
+    EXPECT_NE(runIn(dir, "clip.yuv 16 16 25 0").out.find("Blockiness: -nan ms"), std::string::npos);
+    const std::string negative = runIn(dir, "clip.yuv 16 16 25 -5").out;
+    EXPECT_NE(negative.find("Blockiness: -0.000000 ms"), std::string::npos) << negative;
+    EXPECT_NE(negative.find("Number of Frames = -5"), std::string::npos) << negative;
     WorkDir emptyFile;
     emptyFile.write("clip.yuv", {});
     RunResult r = runIn(emptyFile, "clip.yuv 16 16");
