@@ -18,6 +18,7 @@
 
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
+#include "tools/scratch.hpp"
 
 // Side of a counting region, and the smallest width and height measured.
 constexpr uint32_t BLOCKLOSS_REGION = 256;
@@ -209,13 +210,6 @@ int32_t integerThreshold(double threshold) {
     return INT32_MAX;
 }
 
-// Scratch that only grows, kept from call to call.
-template <typename T>
-T* scratch(std::vector<T>& v, uint64_t n) {
-    if (v.size() < n) v.resize(n);
-    return v.data();
-}
-
 }  // namespace
 
 double blockLoss(const Image* src) {
@@ -233,11 +227,11 @@ double blockLoss(const Image* src) {
     static std::vector<int32_t> vMagsStore, lengthsStore;
     static std::vector<uint8_t> flagsStore;
     static std::vector<uint32_t> runsStore;
-    uint16_t* pairsA = scratch(pairs, 2 * static_cast<uint64_t>(boundaries));
-    int32_t* vMags = scratch(vMagsStore, static_cast<uint64_t>(gridRows) * boundaries);
-    int32_t* lengths = scratch(lengthsStore, 2 * static_cast<uint64_t>(boundaries));
-    uint8_t* flags = scratch(flagsStore, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
-    uint32_t* hRuns = scratch(runsStore, 2 * regions);
+    uint16_t* pairsA = growScratch(pairs, 2 * static_cast<uint64_t>(boundaries));
+    int32_t* vMags = growScratch(vMagsStore, static_cast<uint64_t>(gridRows) * boundaries);
+    int32_t* lengths = growScratch(lengthsStore, 2 * static_cast<uint64_t>(boundaries));
+    uint8_t* flags = growScratch(flagsStore, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
+    uint32_t* hRuns = growScratch(runsStore, 2 * regions);
     uint32_t* vRuns = hRuns + regions;
     for (uint64_t i = 0; i < regions; ++i) hRuns[i] = 0;
 

@@ -6,6 +6,7 @@
 
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
+#include "tools/scratch.hpp"
 
 // Side of the blocks whose deviation sets the local threshold of an edge.
 constexpr int BLUR_BLOCKSIZE = 16;
@@ -237,12 +238,9 @@ double blur(const Image* img) {
     // signs by column with a window of zeros on either side, and a zero row
     // standing for the differences above row 1.
     static std::vector<uint8_t> edgeScratch, signScratch, zeroRow;
-    if (edgeScratch.size() < static_cast<size_t>(W) + kScanStep) edgeScratch.resize(static_cast<size_t>(W) + kScanStep);
-    if (signScratch.size() < static_cast<size_t>(W) + 2 * kWindow)
-        signScratch.resize(static_cast<size_t>(W) + 2 * kWindow);
-    if (zeroRow.size() < W) zeroRow.resize(W);
-    uint8_t* const edge = edgeScratch.data();
-    uint8_t* const sign = signScratch.data() + kWindow;
+    uint8_t* const edge = growScratch(edgeScratch, static_cast<uint64_t>(W) + kScanStep);
+    uint8_t* const sign = growScratch(signScratch, static_cast<uint64_t>(W) + 2 * kWindow) + kWindow;
+    growScratch(zeroRow, W);
     // Columns 0 and 1 and from W - 1 on are never written by the row marks.
     edge[0] = 0;
     std::memset(edge + (W - 1), 0, kScanStep + 1);

@@ -3,6 +3,7 @@
 
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
+#include "tools/scratch.hpp"
 
 #ifdef LUMAQC_X86_VARIANTS
 #include <immintrin.h>
@@ -205,8 +206,8 @@ double flickering(const Image* cur, const Image* prev, Image* counts, Image* sta
     const uint32_t blocks = gw * gh;
     if (blocks != 0) {
         const uint64_t width = static_cast<uint64_t>(gw) * BLOCKSIZE;
-        if (sads.size() < gw) sads.resize(gw);
-        if (columns.size() < width) columns.resize(width);
+        growScratch(sads, gw);
+        growScratch(columns, width);
         const Isa isa = selectedIsa();
         // Columns and rows beyond the last whole block take no part; both
         // pictures are addressed with the current width.

@@ -5,6 +5,7 @@
 
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
+#include "tools/scratch.hpp"
 
 // Bins of the block-deviation histogram, one per integer deviation 0 ... 127.
 constexpr int HISTOGRAM_ENTRIES = 128;
@@ -160,12 +161,6 @@ bool smoothingRefused(uint64_t sourceW, uint64_t sourceH, uint64_t destW, uint64
     return false;
 }
 
-template <typename T>
-T* atLeast(std::vector<T>& v, uint64_t n) {
-    if (v.size() < n) v.resize(n);
-    return v.data();
-}
-
 }  // namespace
 
 double noise(const Image* img) {
@@ -181,13 +176,13 @@ double noise(const Image* img) {
     static std::vector<uint32_t> colSquares;
     static std::vector<int32_t> sums, squares;
     static std::vector<double> deviations;
-    uint8_t* const floorDev = atLeast(floorDevs, blocks);
-    uint8_t* const roundDev = atLeast(roundDevs, blocks);
-    uint16_t* const colSum = atLeast(colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
-    uint32_t* const colSquare = atLeast(colSquares, static_cast<uint64_t>(C) * BLOCKSIZE);
-    int32_t* const sum = atLeast(sums, C);
-    int32_t* const square = atLeast(squares, C);
-    double* const deviation = atLeast(deviations, C);
+    uint8_t* const floorDev = growScratch(floorDevs, blocks);
+    uint8_t* const roundDev = growScratch(roundDevs, blocks);
+    uint16_t* const colSum = growScratch(colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
+    uint32_t* const colSquare = growScratch(colSquares, static_cast<uint64_t>(C) * BLOCKSIZE);
+    int32_t* const sum = growScratch(sums, C);
+    int32_t* const square = growScratch(squares, C);
+    double* const deviation = growScratch(deviations, C);
 
     // 32-bit counters: a 16-bit bin would wrap on large flat pictures and
     // then hand the mode to a thinly populated bin.

@@ -12,6 +12,7 @@
 
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
+#include "tools/scratch.hpp"
 
 // Strip height, and the distance between compared pixels both ways.
 constexpr int SLICE_BLOCKSIZE = 16;
@@ -148,11 +149,9 @@ double slice(const Image* img) {
 
     static std::vector<uint64_t> countStore;
     static std::vector<double> ratioStore;
-    if (countStore.size() < 2 * nV) countStore.resize(2 * nV);
-    if (ratioStore.size() < nV) ratioStore.resize(nV);
-    uint64_t* vCounts = countStore.data();
+    uint64_t* vCounts = growScratch(countStore, 2 * nV);
     uint64_t* hCounts = vCounts + nV;
-    double* r = ratioStore.data();
+    double* r = growScratch(ratioStore, nV);
 
     stripCounts(selectedIsa(), img->data, w, nV, vCounts, hCounts);
 
