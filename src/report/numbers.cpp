@@ -24,6 +24,11 @@ void appendJsonNumber(std::string& out, double value) {
         out += "null";
         return;
     }
+    // Readers take "-0" for the integer 0 and lose the sign; "-0.0" keeps it.
+    if (value == 0.0 && std::signbit(value)) {
+        out += "-0.0";
+        return;
+    }
     appendShortest(out, value);
 }
 

@@ -11,7 +11,8 @@ namespace lumaqc::report {
 void appendShortest(std::string& out, double value);
 std::string shortest(double value);
 
-// A JSON number in the shortest round-trip form, or null for NaN and +-inf.
+// A JSON number in the shortest round-trip form ("-0.0" for negative zero), or
+// null for NaN and +-inf.
 void appendJsonNumber(std::string& out, double value);
 
 // A JSON string literal: quotes, backslashes and control characters escaped,
