@@ -46,6 +46,8 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
     s.firstFrame = o.firstFrame;
     s.lastFrame = o.firstFrame + o.frames - 1;
     s.start = o.start;
+    const FrameRow& last = next != nullptr ? *next : previous_;
+    const bool fromPts = o.startFromPts || std::isfinite(last.ptsTime);
     if (next != nullptr) {
         s.end = rowTime(*next, fps_);
     } else if (std::isfinite(previous_.ptsTime)) {
@@ -53,7 +55,9 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
     } else {
         s.end = static_cast<double>(previous_.frame + 1) / fps_;
     }
-    s.duration = s.end - s.start;
+    // Without presentation times the duration is frames / fps, so that 6
+    // frames at 10 fps last 0.6 s and not 1.3 - 0.7 = 0.6000000000000001 s.
+    s.duration = fromPts ? s.end - s.start : static_cast<double>(o.frames) / fps_;
     closed.push_back(s);
 }
 
@@ -78,15 +82,13 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
             o.active = true;
             o.frames = 0;
             o.counted = 0;
-            if (static_cast<SegmentKind>(k) == SegmentKind::Freeze) {
-                // A freeze starts at the picture that is repeated.
-                o.firstFrame = previous_.frame;
-                o.start = rowTime(previous_, fps_);
-                o.frames = 1;
-            } else {
-                o.firstFrame = row.frame;
-                o.start = rowTime(row, fps_);
-            }
+            // A freeze starts at the picture that is repeated.
+            const bool freeze = static_cast<SegmentKind>(k) == SegmentKind::Freeze;
+            const FrameRow& first = freeze ? previous_ : row;
+            o.firstFrame = first.frame;
+            o.start = rowTime(first, fps_);
+            o.startFromPts = std::isfinite(first.ptsTime);
+            if (freeze) o.frames = 1;
         }
         ++o.frames;
         ++o.counted;

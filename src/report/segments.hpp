@@ -32,7 +32,8 @@ struct SegmentOptions {
 };
 
 // One segment: its first and last frame (absolute indexes) and its times in
-// seconds; end is the time of the frame after the last one.
+// seconds; end is the time of the frame after the last one. The duration is
+// end - start where a presentation time is involved, else frames / fps.
 struct Segment {
     SegmentKind kind = SegmentKind::Black;
     int64_t firstFrame = 0;
@@ -72,6 +73,7 @@ private:
         bool active = false;
         int64_t firstFrame = 0;
         double start = 0.0;
+        bool startFromPts = false;
         int64_t frames = 0;   // frames in the segment
         int64_t counted = 0;  // frames counted against the minimum
     };
