@@ -5,6 +5,8 @@
 #include <chrono>
 #include <cstring>
 
+#include <sys/stat.h>
+
 namespace lumaqc::report {
 
 int exitStatus(RunStatus status, const FinishResult& result) {
@@ -25,6 +27,13 @@ Session::~Session() {
     if (opened_) finish(RunStatus::Failed);
 }
 
+// Whether two paths name one existing file.
+static bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 std::FILE* Session::openReport(const std::string& path, std::string* error) {
     if (path == "-") return streams_.output;
     std::FILE* file = std::fopen(path.c_str(), "w");
@@ -34,6 +43,10 @@ std::FILE* Session::openReport(const std::string& path, std::string* error) {
 
 std::string Session::open() {
     std::string error;
+    // Both checked before either is created, so neither is truncated in vain.
+    for (const std::string* path : {&options_.jsonPath, &options_.csvPath})
+        if (!path->empty() && *path != "-" && !settings_.input.empty() && sameFile(*path, settings_.input))
+            return "Cannot create the report " + *path + ": it is the input";
     if (!options_.jsonPath.empty()) {
         jsonFile_ = openReport(options_.jsonPath, &error);
         if (jsonFile_ == nullptr) return error;
@@ -41,7 +54,7 @@ std::string Session::open() {
     if (!options_.csvPath.empty()) {
         csvFile_ = openReport(options_.csvPath, &error);
         if (csvFile_ == nullptr) {
-            if (jsonFile_ != streams_.output) std::fclose(jsonFile_);
+            if (jsonFile_ != nullptr && jsonFile_ != streams_.output) std::fclose(jsonFile_);
             jsonFile_ = nullptr;
             return error;
         }

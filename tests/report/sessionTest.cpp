@@ -2,6 +2,9 @@
 // and gates, the exit status, and report files that cannot be written.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "report/session.hpp"
@@ -85,6 +88,26 @@ TEST(Session, ReportsThatCannotBeWrittenAreErrors) {
     Session missing(options, settings(), Streams{});
     EXPECT_NE(missing.open().find("/nonexistent-directory/report.json"), std::string::npos);
 
+    // The input is never overwritten by a report.
+    char input[] = "/tmp/lumaqc-report-input-XXXXXX";
+    const int fd = mkstemp(input);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "frames", 6), 6);
+    close(fd);
+    StreamSettings withInput = settings();
+    withInput.input = input;
+    options.csvPath = input;
+    options.jsonPath = "";
+    Session overwrite(options, withInput, Streams{});
+    EXPECT_NE(overwrite.open().find("it is the input"), std::string::npos);
+    std::FILE* kept = std::fopen(input, "r");
+    char text[8] = {};
+    EXPECT_EQ(std::fread(text, 1, sizeof text, kept), 6u);
+    std::fclose(kept);
+    std::remove(input);
+    EXPECT_STREQ(text, "frames");
+
+    options.csvPath = "";
     options.jsonPath = "/dev/full";
     Session full(options, settings(), Streams{});
     ASSERT_EQ(full.open(), "");
