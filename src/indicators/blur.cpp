@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
@@ -229,10 +230,31 @@ double blur(const Image* img, IndicatorState& state) {
     // One or two rows, or fewer than three columns: nothing is scanned.
     if (H < 3 || W < 3) return 0.0;
 
+    return blurFinish(img, state, squaredStepSum(state.isa, img->data, W, H));
+}
+
+uint64_t blurStepRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end) {
+    // Columns 1 ... w - 1 of each row: the steps from column 0 on, in chunks.
+    uint64_t total = 0;
+    if (w < 2) return 0;
+    for (uint64_t r = first; r < end; ++r) {
+        const uint8_t* row = data + r * w;
+        for (uint64_t x = 0; x + 1 < w; x += kSumChunk) {
+            const uint64_t left = w - 1 - x;
+            const uint32_t n = static_cast<uint32_t>(left < kSumChunk ? left : kSumChunk);
+            total += static_cast<uint64_t>(squaredSteps(isa, row + x, n));
+        }
+    }
+    return total;
+}
+
+double blurFinish(const Image* img, IndicatorState& state, uint64_t sum) {
+    const uint32_t W = static_cast<uint32_t>(img->w);
+    const uint32_t H = static_cast<uint32_t>(img->h);
+    if (H < 3 || W < 3) return 0.0;
     const Isa isa = state.isa;
     const uint8_t* pixels = img->data;
 
-    const uint64_t sum = squaredStepSum(isa, pixels, W, H);
     const double threshold =
         (static_cast<double>(static_cast<int64_t>(sum)) /
          (static_cast<double>(static_cast<uint64_t>(H)) * static_cast<double>(static_cast<uint64_t>(W)))) *

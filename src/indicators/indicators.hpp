@@ -42,6 +42,14 @@ struct SliceScratch {
     std::vector<uint64_t> counts;
     std::vector<double> ratios;
 };
+// Running sums of blockiness in the one-pass analysis.
+struct BlockinessSums {
+    uint64_t insideH = 0;
+    uint64_t acrossH = 0;
+    int64_t runInside = 0;
+    int64_t runAcross = 0;
+    std::vector<uint64_t> lineInside, lineAcross;
+};
 struct FlickeringScratch {
     std::vector<uint32_t> sads;
     std::vector<uint16_t> columns;
@@ -60,6 +68,10 @@ struct IndicatorState {
     NoiseScratch noise;
     SliceScratch slice;
     FlickeringScratch flickering;
+    BlockinessSums blockinessSums;
+    // Rows per band of the one-pass analysis (a multiple of 16); 0: chosen
+    // from the width, so that a band stays in the processor's cache.
+    uint32_t bandRows = 0;
 };
 
 // Sizes every scratch of state for pictures of w x h, so that no call on
