@@ -74,5 +74,11 @@ double blockLossFinish(Isa isa, const Image* img, uint64_t sum, BlockLossScratch
 // then the scan with the threshold that sum sets (the second pass).
 uint64_t blurStepRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);
 double blurFinish(const Image* img, IndicatorState& state, uint64_t sum);
+// The edges of the rows [first, end) measured while the bands go by (see
+// BlurBands), and the value from them or from a scan of its own.
+void blurBandsStart(uint64_t w, uint64_t h, IndicatorState& state);
+void blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
+                  IndicatorState& state);
+double blurBandsFinish(const Image* img, IndicatorState& state, uint64_t sum);
 
 }  // namespace lumaqc

@@ -13,8 +13,11 @@
 // 16 rows, so no 4-, 8- or 16-row block straddles a band border.
 //
 // What needs a whole-picture quantity first comes after the walk, in the
-// order of the per-indicator path: the blur scan once the threshold is
-// known (the one second pass over the picture), block loss's runs along the
+// order of the per-indicator path. Blur measures in the bands every edge
+// whose step reaches a little below the last picture's threshold step, per
+// step, and keeps those at or above this picture's step once it is known;
+// only when that step is lower (the first picture, a change of scene) is the
+// picture scanned a second time. Then block loss's runs along the
 // region grid rows and down its small table of boundary magnitudes, the
 // noise blocks gathered by the mode of the deviations, the slice minimum, the
 // exposure lists. Letterbox and pillarbox stop at the first detail, before
@@ -97,6 +100,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     if (blockLossRuns) blockLossStart(cur, state.blockLoss);
     uint64_t windows = 0;
     uint64_t steps = 0;
+    blurBandsStart(w, h, state);
     mark(LUMAQC_CONTRAST);
 
     uint64_t band = state.bandRows != 0 ? (state.bandRows + 15) / 16 * 16 : bandRowsFor(w);
@@ -146,6 +150,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         }
         if (h >= 3 && w >= 3) {
             steps += blurStepRows(isa, data, w, first, y1);
+            blurBandRows(isa, data, w, h, first, y1, state);
             mark(LUMAQC_BLUR);
         }
     }
@@ -173,7 +178,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     mark(LUMAQC_SPATIAL_ACTIVITY);
     r.block_loss = blockLossRuns ? blockLossFinish(isa, cur, windows, state.blockLoss) : -1.0;
     mark(LUMAQC_BLOCK_LOSS);
-    r.blur = blurFinish(cur, state, steps);
+    r.blur = blurBandsFinish(cur, state, steps);
     mark(LUMAQC_BLUR);
 }
 

@@ -50,6 +50,17 @@ struct BlockinessSums {
     int64_t runAcross = 0;
     std::vector<uint64_t> lineInside, lineAcross;
 };
+// Blur in the one-pass analysis: the edges of every step from `low` up,
+// counted and measured per step while the bands go by. `low` lies a little
+// below the step of the picture before (lastStep, 0 before the first); a
+// picture whose own step is lower is scanned again once its step is known.
+struct BlurBands {
+    uint32_t lastStep = 0;
+    uint32_t low = 1;
+    bool active = false;
+    uint32_t edges[256];
+    uint32_t widths[256];
+};
 struct FlickeringScratch {
     std::vector<uint32_t> sads;
     std::vector<uint16_t> columns;
@@ -69,6 +80,7 @@ struct IndicatorState {
     SliceScratch slice;
     FlickeringScratch flickering;
     BlockinessSums blockinessSums;
+    BlurBands blurBands;
     // Rows per band of the one-pass analysis (a multiple of 16); 0: chosen
     // from the width, so that a band stays in the processor's cache.
     uint32_t bandRows = 0;
