@@ -34,16 +34,26 @@ Values referenceValues(const Image* cur, const Image* prev) {
             reference::blackout(cur)};
 }
 
-Values fusedValues(const Image* cur, const Image* prev, Isa isa, uint32_t bandRows) {
+Values valuesOf(const lumaqc_result& r) {
+    return {{r.blockiness, r.spatial_activity, r.letterbox, r.pillarbox, r.block_loss, r.blur, r.exposure, r.interlace,
+             r.noise, r.slice, r.contrast, r.temporal_activity, 0.0},
+            r.blackout};
+}
+
+// The values of cur on a state that analysed prev just before (blur then
+// starts from prev's threshold step), and on one that analysed cur itself
+// before (blur's steps are all measured in the bands).
+std::pair<Values, Values> fusedValues(const Image* cur, const Image* prev, Isa isa, uint32_t bandRows) {
     IndicatorState state;
     state.isa = isa;
     state.bandRows = bandRows;
     lumaqc_result r{};
     uint64_t cycles[LUMAQC_INDICATOR_COUNT];
+    analysePicture(prev, nullptr, state, r, cycles);
     analysePicture(cur, prev, state, r, cycles);
-    return {{r.blockiness, r.spatial_activity, r.letterbox, r.pillarbox, r.block_loss, r.blur, r.exposure, r.interlace,
-             r.noise, r.slice, r.contrast, r.temporal_activity, 0.0},
-            r.blackout};
+    const Values afterPrev = valuesOf(r);
+    analysePicture(cur, prev, state, r, nullptr);
+    return {afterPrev, valuesOf(r)};
 }
 
 // A picture of the given size whose previous picture differs in scattered places.
@@ -69,14 +79,16 @@ void expectSame(const std::vector<NamedPicture>& pictures, const std::vector<uin
         const Values want = referenceValues(pair.cur.get(), pair.prev.get());
         for (Isa isa : runnableIsas()) {
             for (uint32_t band : bandRows) {
-                const Values got = fusedValues(pair.cur.get(), pair.prev.get(), isa, band);
+                const auto [first, again] = fusedValues(pair.cur.get(), pair.prev.get(), isa, band);
                 const std::string where = p.name + " [" + isaName(isa) + ", bands of " +
                                           (band == 0 ? std::string("default") : std::to_string(band)) + " rows]";
-                for (int i = 0; i < 12; ++i)
-                    EXPECT_TRUE(sameResult(got.v[i], want.v[i]))
-                        << where << " " << kNames[i] << ": fused " << describe(got.v[i]) << ", reference "
-                        << describe(want.v[i]);
-                EXPECT_EQ(got.blackout, want.blackout) << where << " blackout";
+                for (const Values& got : {first, again}) {
+                    for (int i = 0; i < 12; ++i)
+                        EXPECT_TRUE(sameResult(got.v[i], want.v[i]))
+                            << where << " " << kNames[i] << ": fused " << describe(got.v[i]) << ", reference "
+                            << describe(want.v[i]);
+                    EXPECT_EQ(got.blackout, want.blackout) << where << " blackout";
+                }
             }
         }
     }
@@ -128,4 +140,30 @@ TEST(FusedExact, RegionGridsStraddleBandBorders) {
         }));
     }
     expectSame(pictures, {0, 16, 48, 80});
+}
+
+TEST(FusedExact, BlurFromTheStepsOfThePictureBeforeOrAScanOfItsOwn) {
+    // Textures of rising and falling contrast: the threshold step of each
+    // picture lies above, inside or below the range measured in the bands.
+    for (Isa isa : runnableIsas()) {
+        IndicatorState state;
+        state.isa = isa;
+        int inBands = 0, rescanned = 0;
+        for (int amplitude : {40, 44, 36, 120, 8, 9, 200, 60, 61, 3}) {
+            std::mt19937 gen(static_cast<uint32_t>(amplitude));
+            const NamedPicture p = namedPicture("texture " + std::to_string(amplitude), 203, 77, [&](uint64_t x, uint64_t y) {
+                return uint8_t(128 + static_cast<int>((x * 13 + y * 7) % 17) * amplitude / 17 - amplitude / 2 +
+                               static_cast<int>(gen() % 3));
+            });
+            lumaqc_result r{};
+            analysePicture(p.get(), nullptr, state, r, nullptr);
+            const bool measured = state.blurBands.active && state.blurBands.lastStep >= state.blurBands.low;
+            (measured ? inBands : rescanned) += 1;
+            EXPECT_TRUE(sameResult(r.blur, reference::blur(p.get())))
+                << p.name << " [" << isaName(isa) << "]: fused " << describe(r.blur) << ", reference "
+                << describe(reference::blur(p.get()));
+        }
+        EXPECT_GT(inBands, 0) << isaName(isa);
+        EXPECT_GT(rescanned, 1) << isaName(isa);
+    }
 }
