@@ -9,8 +9,15 @@ command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+# Input readers: FFmpeg's libraries (found with pkg-config), and the ffmpeg
+# command that the reader tests use to make clips.
+command -v pkg-config >/dev/null 2>&1 || packages+=(pkg-config)
+for lib in libavformat libavcodec libswscale libavutil; do
+  [ -f "/usr/include/x86_64-linux-gnu/$lib/version.h" ] || [ -f "/usr/include/$lib/version.h" ] ||
+    pkg-config --exists "$lib" 2>/dev/null || packages+=("$lib-dev")
+done
+command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
 if [ "${1:-}" = "--bench" ]; then
-  command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
   command -v python3 >/dev/null 2>&1 || packages+=(python3)
 fi
 
