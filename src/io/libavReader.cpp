@@ -118,6 +118,8 @@ public:
             info_.fps = av_q2d(stream->avg_frame_rate);
             info_.fpsKnown = true;
         }
+        if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
+            frameSeconds_ = av_q2d(av_inv_q(stream->avg_frame_rate));
         pending_ = produce();
         hasPending_ = true;
         if (pending_.status == ReadStatus::Error) return pending_.message;
@@ -164,6 +166,18 @@ private:
             }
             if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0)
                 warnings_.push_back("Frame " + std::to_string(index) + " was decoded with errors");
+            // Packets lost before the decoder (a damaged container) show as a
+            // jump of the timestamps by more than one and a half frames.
+            const int64_t ts = frame_->best_effort_timestamp;
+            if (ts != AV_NOPTS_VALUE && lastTimestamp_ != AV_NOPTS_VALUE && frameSeconds_ > 0) {
+                const double from = static_cast<double>(lastTimestamp_) * av_q2d(timeBase_);
+                const double to = static_cast<double>(ts) * av_q2d(timeBase_);
+                if (to - from > 1.5 * frameSeconds_)
+                    warnings_.push_back("Frames are missing before frame " + std::to_string(index) +
+                                        ": the timestamps jump from " + std::to_string(from) + " s to " +
+                                        std::to_string(to) + " s");
+            }
+            if (ts != AV_NOPTS_VALUE) lastTimestamp_ = ts;
             if (index < start_) continue;
             r.index = index;
             if (!lumaOf(frame_, &r.luma)) {
@@ -176,7 +190,6 @@ private:
                 return takeWarnings(r);
             }
             r.status = ReadStatus::Frame;
-            const int64_t ts = frame_->best_effort_timestamp;
             r.ptsTime = ts != AV_NOPTS_VALUE ? static_cast<double>(ts) * av_q2d(timeBase_)
                         : info_.fps > 0      ? static_cast<double>(index) / info_.fps
                                              : 0.0;
@@ -288,6 +301,8 @@ private:
     bool finished_ = false;
     bool sizeKnown_ = false;
     int failuresInRow_ = 0;
+    int64_t lastTimestamp_ = AV_NOPTS_VALUE;
+    double frameSeconds_ = 0;  // from the container's average rate, 0 unknown
     std::vector<uint8_t> converted_;
     std::vector<std::string> warnings_;
     ReadResult pending_;

@@ -14,7 +14,8 @@ std::unique_ptr<Reader> openReader(const InputRequest& request, std::string* err
     std::unique_ptr<Source> source = Source::open(request.path, error);
     if (!source) return nullptr;
     static constexpr char kY4mSignature[] = "YUV4MPEG2 ";
-    const bool y4m = source->peek(std::strlen(kY4mSignature)) == kY4mSignature;
+    const std::string head = source->peek(std::strlen(kY4mSignature));
+    const bool y4m = head == kY4mSignature;
     if (source->failed()) {
         *error = "Cannot read " + request.path + ": " + std::strerror(source->errorNumber());
         return nullptr;
@@ -38,6 +39,10 @@ std::unique_ptr<Reader> openReader(const InputRequest& request, std::string* err
                                       " is neither Y4M nor raw with WIDTH HEIGHT given, and reading other formats "
                                       "through libav is not available in this build"
                                 : "Reading through libav is not available in this build";
+        return nullptr;
+    }
+    if (head.empty()) {
+        *error = request.path + " is empty";
         return nullptr;
     }
     return openLibavReader(std::move(source), request, error);

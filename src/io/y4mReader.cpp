@@ -85,16 +85,19 @@ public:
         int64_t whole = 0;
         std::string line;
         startOffset_ = -1;
+        bool damaged = false;
         for (;;) {
             if (whole == next_) startOffset_ = pos;
-            if (!source_->seekTo(pos) || !source_->readLine(&line, kLineLimit) || !isFrameLine(line)) break;
+            if (!source_->seekTo(pos) || !source_->readLine(&line, kLineLimit)) break;
+            damaged = !isFrameLine(line);
             const int64_t after = source_->tell() + frameBytes_;
-            if (after > source_->size()) break;
+            if (damaged || after > source_->size()) break;
             ++whole;
             pos = after;
         }
         info_.frameCount = whole > next_ ? whole - next_ : 0;
-        if (allFrames_) end_ = whole > next_ ? whole : next_;
+        // A damaged frame is left for next() to report.
+        if (allFrames_ && !damaged) end_ = whole > next_ ? whole : next_;
         // Beyond the whole frames: start reading where the partial one begins.
         if (startOffset_ < 0) {
             startOffset_ = pos;

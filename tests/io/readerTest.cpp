@@ -15,29 +15,6 @@ std::string sampleWithTail() {
     return path;
 }
 
-// A Y4M copy of the sample clip: luma shifted up to `depth` bits (the bits
-// below filled with ones when lowOnes), chroma planes of the layout's size.
-std::string writeY4m(const std::string& name, const std::string& colour, int depth, size_t chromaSamples,
-                     bool lowOnes = false, const std::string& frameLine = "FRAME") {
-    std::string out = "YUV4MPEG2 W352 H288 F30000:1001 It A1:1 C" + colour + " XYSCSS=420JPEG\n";
-    for (const std::string& luma : sampleLuma()) {
-        out += frameLine + "\n";
-        for (unsigned char v : luma) {
-            if (depth == 8) {
-                out += static_cast<char>(v);
-            } else {
-                const unsigned s = (unsigned{v} << (depth - 8)) | (lowOnes ? (1u << (depth - 8)) - 1 : 0);
-                out += static_cast<char>(s & 0xff);
-                out += static_cast<char>(s >> 8);
-            }
-        }
-        out.append(chromaSamples * (depth > 8 ? 2 : 1), '\x5a');
-    }
-    writeFile(file(name), out);
-    return file(name);
-}
-
-constexpr size_t k420 = 2 * 176 * 144, k422 = 2 * 176 * 288, k444 = 2 * 352 * 288;
 
 struct RawCase {
     Via via;
