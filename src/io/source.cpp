@@ -23,11 +23,17 @@ std::unique_ptr<Source> Source::open(const std::string& path, std::string* error
         s->ownsFile_ = true;
     }
     struct stat st;
-    // Standard input is read in order even when a file is redirected to it.
+    const bool known = ::fstat(fileno(s->file_), &st) == 0;
+    s->directory_ = known && S_ISDIR(st.st_mode);
+    // Pipes, FIFOs, sockets and standard input (even with a file redirected to
+    // it) are read in order; anything else is seeked as files always were,
+    // its length found the same way.
     const bool standardInput = path == "-" || path == "/dev/stdin";
-    if (!standardInput && ::fstat(fileno(s->file_), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (!standardInput && known && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
         s->seekable_ = true;
-        s->size_ = static_cast<int64_t>(st.st_size);
+        fseeko(s->file_, 0, SEEK_END);
+        s->size_ = static_cast<int64_t>(ftello(s->file_));
+        fseeko(s->file_, 0, SEEK_SET);
     }
     return s;
 }

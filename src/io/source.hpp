@@ -20,6 +20,7 @@ public:
     ~Source();
 
     bool seekable() const { return seekable_; }
+    bool directory() const { return directory_; }
     int64_t size() const { return size_; }  // seekable files only
     FILE* file() const { return file_; }
     const std::string& path() const { return path_; }
@@ -46,6 +47,7 @@ private:
     FILE* file_ = nullptr;
     bool ownsFile_ = false;
     bool seekable_ = false;
+    bool directory_ = false;
     int64_t size_ = -1;
     std::string path_;
     std::string pending_;  // peeked, not yet consumed
