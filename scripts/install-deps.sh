@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
-# Usage: scripts/install-deps.sh [--bench]   (--bench also installs ffmpeg for bench/compare.sh)
+# Usage: scripts/install-deps.sh [--bench]   (--bench also installs python3 for bench/compare.sh)
 set -euo pipefail
 
 packages=()
