@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
-# Usage: scripts/install-deps.sh [--bench]   (--bench also installs ffmpeg for bench/compare.sh)
+# Usage: scripts/install-deps.sh [--bench]   (--bench also installs python3 for bench/compare.sh)
 set -euo pipefail
 
 packages=()
@@ -10,8 +10,15 @@ command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || packages+=(nlohmann-json3-dev)
+# Input readers: FFmpeg's libraries (found with pkg-config), and the ffmpeg
+# command that the reader tests use to make clips.
+command -v pkg-config >/dev/null 2>&1 || packages+=(pkg-config)
+for lib in libavformat libavcodec libswscale libavutil; do
+  [ -f "/usr/include/x86_64-linux-gnu/$lib/version.h" ] || [ -f "/usr/include/$lib/version.h" ] ||
+    pkg-config --exists "$lib" 2>/dev/null || packages+=("$lib-dev")
+done
+command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
 if [ "${1:-}" = "--bench" ]; then
-  command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
   command -v python3 >/dev/null 2>&1 || packages+=(python3)
 fi
 
