@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
 # Usage: scripts/install-deps.sh [--bench]   (--bench also installs ffmpeg for bench/compare.sh)
+# It also installs the pinned browser library of the HTML report (report-assets/, npm ci) and
+# Chromium, which the report's browser tests load pages in.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=()
 command -v cmake >/dev/null 2>&1 || packages+=(cmake)
@@ -9,6 +12,10 @@ command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+command -v chromium >/dev/null 2>&1 || packages+=(chromium)
+command -v chromedriver >/dev/null 2>&1 || packages+=(chromium-driver)
 if [ "${1:-}" = "--bench" ]; then
   command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
   command -v python3 >/dev/null 2>&1 || packages+=(python3)
@@ -20,4 +27,11 @@ if [ ${#packages[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
+fi
+
+# The report's charting library, exactly as locked; installed again only when the lock changed.
+assets=report-assets
+if ! cmp -s "$assets/package-lock.json" "$assets/node_modules/.lumaqc-installed-lock"; then
+  (cd "$assets" && npm ci --no-audit --no-fund --ignore-scripts)
+  cp "$assets/package-lock.json" "$assets/node_modules/.lumaqc-installed-lock"
 fi
