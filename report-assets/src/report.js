@@ -169,7 +169,7 @@
         },
       ],
       axes: [
-        { incrs: frameIncrs, values: (u, splits) => splits.map(frameLabel), size: 48 },
+        { incrs: frameIncrs, values: (u, splits) => splits.map(frameLabel), size: 48, space: 90 },
         { size: 72, values: valueLabels },
       ],
       hooks: {
