@@ -163,7 +163,6 @@
           stroke,
           width: 1,
           spanGaps: column.spanGaps,
-          points: { show: false },
           paths: column.flag ? uPlot.paths.stepped({ align: 1 }) : undefined,
           value: (u, v, s, i) => (i === null ? "\u2013" : v === null ? "no value" : String(v)),
         },
@@ -189,7 +188,7 @@
     if (points === 0) {
       const note = document.createElement("p");
       note.className = "not-computed";
-      note.textContent = "Not computed for this input.";
+      note.textContent = frames.length === 0 ? "No frames were analysed." : "Not computed for this input.";
       box.appendChild(note);
     }
   });

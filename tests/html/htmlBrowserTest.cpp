@@ -136,6 +136,15 @@ TEST_F(Browser, ZoomingOnePlotZoomsEveryPlot) {
     }
 }
 
+TEST_F(Browser, NoFrameAndASingleFrameRenderWithoutError) {
+    for (int frames : {0, 1}) {
+        const Page page = writePage("frames" + std::to_string(frames), frames, 352, 288, false);
+        const BrowserRun run = runChromium(chromium_, "file://" + page.path, "--dump-dom", page.path.substr(page.path.rfind('/') + 1));
+        ASSERT_EQ(run.status, 0);
+        expectEveryPlotRendered(page, readStatus(run.output));
+    }
+}
+
 TEST_F(Browser, AnHourAtFiftyFramesPerSecondRendersInReasonableTime) {
     const Page page = writePage("hour", 180000, 1920, 1080, true);
     const BrowserRun run = runChromium(chromium_, "file://" + page.path, "--dump-dom", "hour-dump");
