@@ -9,6 +9,8 @@
 #include "indicators/indicators.hpp"
 #include "reference/reference.hpp"
 
+using namespace lumaqc;
+
 namespace {
 
 // A picture with texture, smooth areas, sharp and soft edges and a little

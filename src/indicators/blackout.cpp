@@ -2,9 +2,7 @@
 #include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
 
-// Largest spread of 8 x 8 block means, in grey levels, that is still a flat
-// picture (exclusive).
-constexpr double THRESHOLD_BLACKOUT = 4.0;
+namespace lumaqc {
 
 void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max) {
     TOOLKIT_ASSERT(size > 0, "size > 0", "minmax");
@@ -53,7 +51,9 @@ LUMAQC_VARIANTS(int32_t, blockSumSpread, blockSumSpreadBody,
                 (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows),
                 (data, stride, blockCols, blockRows))
 
-uint8_t blackout(const Image* img) {
+uint8_t blackout(const Image* img) { return blackout(img, defaultIndicatorState()); }
+
+uint8_t blackout(const Image* img, IndicatorState& state) {
     const uint64_t blockCols = static_cast<uint32_t>(img->w) / static_cast<uint32_t>(BLOCKSIZE);
     const uint64_t blockRows = static_cast<uint32_t>(img->h) / static_cast<uint32_t>(BLOCKSIZE);
     const uint64_t n = blockCols * blockRows;
@@ -64,7 +64,9 @@ uint8_t blackout(const Image* img) {
     // smallest and the largest block sum are the same whichever order the
     // blocks are scanned in; a spread cut short at FIRST_SPREAD_NOT_FLAT
     // gives the same flag as the whole one.
-    const int32_t spread = blockSumSpread(selectedIsa(), img->data, img->w, blockCols, blockRows);
+    const int32_t spread = blockSumSpread(state.isa, img->data, img->w, blockCols, blockRows);
     const uint8_t flat = static_cast<double>(spread) / 64.0 < THRESHOLD_BLACKOUT ? 1 : 0;
     return flat;
 }
+
+}  // namespace lumaqc

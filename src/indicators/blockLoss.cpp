@@ -20,14 +20,7 @@
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
 
-// Side of a counting region, and the smallest width and height measured.
-constexpr uint32_t BLOCKLOSS_REGION = 256;
-// Step of the block grid whose boundaries are examined.
-constexpr int32_t BLOCKLOSS_GRID = 16;
-// Windows in a row, along one boundary, that make a run.
-constexpr int32_t BLOCKLOSS_MIN_RUN = 12;
-// Edge threshold as a multiple of the picture's mean squared edge magnitude.
-constexpr double BLOCKLOSS_THRESHOLD_FACTOR = 6.0;
+namespace lumaqc {
 
 namespace {
 
@@ -212,7 +205,24 @@ int32_t integerThreshold(double threshold) {
 
 }  // namespace
 
-double blockLoss(const Image* src) {
+void reserveBlockLoss(BlockLossScratch& scratch, uint64_t w, uint64_t h) {
+    const uint32_t W = static_cast<uint32_t>(w);
+    const uint32_t H = static_cast<uint32_t>(h);
+    if (W < BLOCKLOSS_REGION || H < BLOCKLOSS_REGION) return;
+    const uint32_t regionsX = W / BLOCKLOSS_REGION;
+    const uint32_t regionsY = H / BLOCKLOSS_REGION;
+    const uint32_t gridRows = regionsY * BLOCKLOSS_REGION;
+    const uint32_t boundaries = regionsX * kBoundariesPerRegion;
+    growScratch(scratch.pairs, 2 * static_cast<uint64_t>(boundaries));
+    growScratch(scratch.vMags, static_cast<uint64_t>(gridRows) * boundaries);
+    growScratch(scratch.lengths, 2 * static_cast<uint64_t>(boundaries));
+    growScratch(scratch.flags, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
+    growScratch(scratch.runs, 2 * static_cast<uint64_t>(regionsX) * regionsY);
+}
+
+double blockLoss(const Image* src) { return blockLoss(src, defaultIndicatorState()); }
+
+double blockLoss(const Image* src, IndicatorState& state) {
     const uint32_t W = static_cast<uint32_t>(src->w);
     const uint32_t H = static_cast<uint32_t>(src->h);
     if (W < BLOCKLOSS_REGION || H < BLOCKLOSS_REGION) return -1.0;
@@ -223,19 +233,16 @@ double blockLoss(const Image* src) {
     const uint32_t boundaries = regionsX * kBoundariesPerRegion;
     const uint64_t regions = static_cast<uint64_t>(regionsX) * regionsY;
 
-    static std::vector<uint16_t> pairs;
-    static std::vector<int32_t> vMagsStore, lengthsStore;
-    static std::vector<uint8_t> flagsStore;
-    static std::vector<uint32_t> runsStore;
-    uint16_t* pairsA = growScratch(pairs, 2 * static_cast<uint64_t>(boundaries));
-    int32_t* vMags = growScratch(vMagsStore, static_cast<uint64_t>(gridRows) * boundaries);
-    int32_t* lengths = growScratch(lengthsStore, 2 * static_cast<uint64_t>(boundaries));
-    uint8_t* flags = growScratch(flagsStore, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
-    uint32_t* hRuns = growScratch(runsStore, 2 * regions);
+    BlockLossScratch& scratch = state.blockLoss;
+    uint16_t* pairsA = growScratch(scratch.pairs, 2 * static_cast<uint64_t>(boundaries));
+    int32_t* vMags = growScratch(scratch.vMags, static_cast<uint64_t>(gridRows) * boundaries);
+    int32_t* lengths = growScratch(scratch.lengths, 2 * static_cast<uint64_t>(boundaries));
+    uint8_t* flags = growScratch(scratch.flags, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
+    uint32_t* hRuns = growScratch(scratch.runs, 2 * regions);
     uint32_t* vRuns = hRuns + regions;
     for (uint64_t i = 0; i < regions; ++i) hRuns[i] = 0;
 
-    const Isa isa = selectedIsa();
+    const Isa isa = state.isa;
     const uint64_t sum = edgeSum(isa, src->data, W, H, gridRows, boundaries, pairsA, pairsA + boundaries, vMags);
 
     // The mean runs over every position, the zero first row and column included.
@@ -252,3 +259,5 @@ double blockLoss(const Image* src) {
     for (uint64_t i = 0; i < regions; ++i) total += static_cast<int32_t>(hRuns[i] * vRuns[i]);
     return static_cast<double>(total) / static_cast<double>(regions);
 }
+
+}  // namespace lumaqc

@@ -3,6 +3,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Pixels per pass along a horizontal grid line, and rows per pass down the
 // vertical grid lines: each step is at most 255, so a pass sums below 2^32.
 constexpr uint64_t BLOCKINESS_ROW_SPAN = uint64_t{1} << 16;
@@ -91,12 +93,14 @@ LUMAQC_VARIANTS(void, verticalLineSums, verticalLineSumsBody,
 // first line of each direction weighs as many times as there are lines and
 // the last one once. They are 64 bits wide: 255 x width x lines leaves 32 bits
 // above 7680 x 4320, and below that the values are the same.
-double blockiness(const Image* img) {
+double blockiness(const Image* img) { return blockiness(img, defaultIndicatorState()); }
+
+double blockiness(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);
     const uint32_t h = static_cast<uint32_t>(img->h);
     const uint8_t* p = img->data;
     const uint64_t stride = w;
-    const Isa isa = selectedIsa();
+    const Isa isa = state.isa;
 
     const StepTotals horizontal = horizontalLines(isa, p, stride, w, h);
 
@@ -130,3 +134,5 @@ double blockToMOS(double blockinessValue) {
     const double score = (blockinessValue * 17.86 - 10.38) * 0.5;
     return score > 0.0 ? score : 0.0;
 }
+
+}  // namespace lumaqc

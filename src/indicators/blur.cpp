@@ -8,8 +8,7 @@
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
 
-// Side of the blocks whose deviation sets the local threshold of an edge.
-constexpr int BLUR_BLOCKSIZE = 16;
+namespace lumaqc {
 
 // How the edge measure is computed without any full-size scratch picture.
 //
@@ -214,13 +213,23 @@ uint32_t edgeWidth(const uint8_t* cur, const uint8_t* sign, uint32_t c, Run* lef
 
 }  // namespace
 
-double blur(const Image* img) {
+void reserveBlur(BlurScratch& scratch, uint64_t w, uint64_t h) {
+    const uint32_t W = static_cast<uint32_t>(w);
+    if (static_cast<uint32_t>(h) < 3 || W < 3) return;
+    growScratch(scratch.edge, static_cast<uint64_t>(W) + kScanStep);
+    growScratch(scratch.sign, static_cast<uint64_t>(W) + 2 * kWindow);
+    growScratch(scratch.zeroRow, W);
+}
+
+double blur(const Image* img) { return blur(img, defaultIndicatorState()); }
+
+double blur(const Image* img, IndicatorState& state) {
     const uint32_t W = static_cast<uint32_t>(img->w);
     const uint32_t H = static_cast<uint32_t>(img->h);
     // One or two rows, or fewer than three columns: nothing is scanned.
     if (H < 3 || W < 3) return 0.0;
 
-    const Isa isa = selectedIsa();
+    const Isa isa = state.isa;
     const uint8_t* pixels = img->data;
 
     const uint64_t sum = squaredStepSum(isa, pixels, W, H);
@@ -237,9 +246,9 @@ double blur(const Image* img) {
     // Row scratch, kept from call to call: edge marks by column, the row's
     // signs by column with a window of zeros on either side, and a zero row
     // standing for the differences above row 1.
-    static std::vector<uint8_t> edgeScratch, signScratch, zeroRow;
-    uint8_t* const edge = growScratch(edgeScratch, static_cast<uint64_t>(W) + kScanStep);
-    uint8_t* const sign = growScratch(signScratch, static_cast<uint64_t>(W) + 2 * kWindow) + kWindow;
+    std::vector<uint8_t>& zeroRow = state.blur.zeroRow;
+    uint8_t* const edge = growScratch(state.blur.edge, static_cast<uint64_t>(W) + kScanStep);
+    uint8_t* const sign = growScratch(state.blur.sign, static_cast<uint64_t>(W) + 2 * kWindow) + kWindow;
     growScratch(zeroRow, W);
     // Columns 0 and 1 and from W - 1 on are never written by the row marks.
     edge[0] = 0;
@@ -299,3 +308,5 @@ double blurToMOS(double blurValue) {
     // fmax also turns a not-a-number score into 0.
     return std::fmax(0.0, score);
 }
+
+}  // namespace lumaqc

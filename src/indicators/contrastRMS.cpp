@@ -3,6 +3,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Pixels summed side by side in separate lanes, and rounds of LANES pixels
 // between two flushes of the lanes: a 16-bit lane holds 256 x 255 and a
 // 32-bit lane 256 x 255^2, and the 64 lanes together stay below 2^32.
@@ -47,14 +49,16 @@ static LUMAQC_ALWAYS_INLINE PixelSums pixelSumsBody(const uint8_t* p, uint64_t n
 
 LUMAQC_VARIANTS(PixelSums, pixelSums, pixelSumsBody, (const uint8_t* p, uint64_t n), (p, n))
 
-double contrastRMS(const Image* img) {
+double contrastRMS(const Image* img) { return contrastRMS(img, defaultIndicatorState()); }
+
+double contrastRMS(const Image* img, IndicatorState& state) {
     const uint32_t count = static_cast<uint32_t>(img->w) * static_cast<uint32_t>(img->h);
     const int32_t n = static_cast<int32_t>(count);
 
     // The pixel sum is kept in 64 bits so that bright pictures of more than
     // 8.4 million pixels do not wrap; below that it equals the 32-bit sum.
     // A count that does not fit a signed 32-bit value sums no pixel at all.
-    const PixelSums sums = n > 0 ? pixelSums(selectedIsa(), img->data, static_cast<uint64_t>(n)) : PixelSums{0, 0};
+    const PixelSums sums = n > 0 ? pixelSums(state.isa, img->data, static_cast<uint64_t>(n)) : PixelSums{0, 0};
     const int64_t sum = static_cast<int64_t>(sums.sum);
     const int64_t squareSum = static_cast<int64_t>(sums.squareSum);
 
@@ -70,3 +74,5 @@ double contrastRMS(const Image* img) {
     const double v = (1.0 / static_cast<double>(nMinusOne)) * d;
     return std::sqrt(v);
 }
+
+}  // namespace lumaqc

@@ -2,11 +2,8 @@
 #include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
 
-// Number of darkest and of brightest blocks that make up the result.
-constexpr int nBlSum = 4;
-// Room of each block list; only its first nBlSum entries are ever used, so
-// the lists below keep just those.
-constexpr int TABSIZE = 10000;
+namespace lumaqc {
+
 static_assert(nBlSum <= TABSIZE);
 
 // Largest possible sum of one 8 x 8 block.
@@ -72,7 +69,9 @@ LUMAQC_VARIANTS(void, offerBlockSums, offerBlockSumsBody,
                 (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows, BlockLists* lists),
                 (data, stride, blockCols, blockRows, lists))
 
-double exposure(const Image* img) {
+double exposure(const Image* img) { return exposure(img, defaultIndicatorState()); }
+
+double exposure(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);
     const uint32_t h = static_cast<uint32_t>(img->h);
 
@@ -92,7 +91,7 @@ double exposure(const Image* img) {
         const uint64_t blockCols = (w - 1u) / size;
         const uint64_t blockRows = (h - 1u) / size;
         if (blockCols > 0 && blockRows > 0)
-            offerBlockSums(selectedIsa(), img->data, w, blockCols, blockRows, &lists);
+            offerBlockSums(state.isa, img->data, w, blockCols, blockRows, &lists);
     }
 
     // Entries no block replaced keep their starting values and count too.
@@ -101,3 +100,5 @@ double exposure(const Image* img) {
     for (int i = 0; i < nBlSum; ++i) total += static_cast<double>(lists.smallest[i]);
     return total / (2.0 * nBlSum * BLOCKSIZE * BLOCKSIZE);
 }
+
+}  // namespace lumaqc

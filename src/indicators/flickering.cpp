@@ -9,12 +9,7 @@
 #include <immintrin.h>
 #endif
 
-// Calls per reporting period.
-constexpr int framePeriod = 8;
-// Mean absolute difference per pixel from which a block counts as changing.
-constexpr double FLICKER_THRESHOLD = 0.0111;
-// Share of the blocks, the most-switching ones, that the report averages.
-constexpr double FLICKER_SELECTED_SHARE = 0.03;
+namespace lumaqc {
 
 // A block's mean absolute difference is its sum of absolute differences (an
 // exact integer, however the doubles are added) divided by 64, a multiple of
@@ -193,12 +188,23 @@ static uint64_t sumOfLargestCounts(const uint8_t* counts, uint32_t len, uint32_t
     return sum;
 }
 
+void reserveFlickering(FlickeringScratch& scratch, uint64_t w, uint64_t h) {
+    const uint64_t gw = w >> 3;
+    if ((h >> 3) == 0 || gw == 0) return;
+    growScratch(scratch.sads, gw);
+    growScratch(scratch.columns, gw * BLOCKSIZE);
+}
+
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states) {
+    return flickering(cur, prev, counts, states, defaultIndicatorState());
+}
+
+double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, IndicatorState& state) {
     // Position within the current period; one call per analysed frame.
-    static int32_t frameCount = 0;
-    // Per-block and per-column sums of one block row; they only grow.
-    static std::vector<uint32_t> sads;
-    static std::vector<uint16_t> columns;
+    int32_t& frameCount = state.frameCount;
+    // Per-block and per-column sums of one block row.
+    std::vector<uint32_t>& sads = state.flickering.sads;
+    std::vector<uint16_t>& columns = state.flickering.columns;
 
     const uint32_t gw = static_cast<uint32_t>(counts->w);
     const uint32_t gh = static_cast<uint32_t>(counts->h);
@@ -208,7 +214,7 @@ double flickering(const Image* cur, const Image* prev, Image* counts, Image* sta
         const uint64_t width = static_cast<uint64_t>(gw) * BLOCKSIZE;
         growScratch(sads, gw);
         growScratch(columns, width);
-        const Isa isa = selectedIsa();
+        const Isa isa = state.isa;
         // Columns and rows beyond the last whole block take no part; both
         // pictures are addressed with the current width.
         const uint64_t stride = cur->w;
@@ -245,3 +251,5 @@ double flickering(const Image* cur, const Image* prev, Image* counts, Image* sta
     std::memset(states->data, 0, len);
     return result;
 }
+
+}  // namespace lumaqc

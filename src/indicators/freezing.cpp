@@ -1,9 +1,14 @@
 #include "indicators/indicators.hpp"
 
+namespace lumaqc {
+
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps) {
-    // Consecutive frozen frames so far; belongs to the one video this process
-    // analyses and is never reset from outside.
-    static int32_t freezingTemp = 0;
+    return freezing(blackoutFlag, temporalActivityValue, fps, defaultIndicatorState());
+}
+
+uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, IndicatorState& state) {
+    // Consecutive frozen frames so far in this stream.
+    int32_t& freezingTemp = state.freezingTemp;
 
     // Only an exact standstill counts; a black still picture is the blackout
     // indicator's business, not a freeze.
@@ -16,3 +21,5 @@ uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps)
     // A tenth of a second of frozen video raises the flag.
     return static_cast<double>(freezingTemp) >= fps * 0.1 ? 1 : 0;
 }
+
+}  // namespace lumaqc

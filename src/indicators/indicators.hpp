@@ -2,68 +2,141 @@
 // the entry function. Picture indicators look at the current luma picture
 // alone; temporalActivity, freezing and flickering compare it with the
 // picture before and keep state from frame to frame.
+//
+// Every indicator has two entry points: one that takes the per-stream state
+// (the instruction-set variant, scratch memory, counters and where messages
+// go), which the library's context owns, and the plain one, which works on
+// one process-wide default state.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "indicators/common.hpp"
+#include "simd/isa.hpp"
 #include "tools/definitions.hpp"
+#include "tools/messages.hpp"
 
-// Frame rate assumed when none is given on the command line.
-inline constexpr int DEFAULT_FPS = 25;
-// Side of the codec block grid shared by several indicators.
-inline constexpr int BLOCKSIZE = 8;
+namespace lumaqc {
+
+// Scratch memory of the indicators that need some, sized for one picture size.
+struct BlockLossScratch {
+    std::vector<uint16_t> pairs;
+    std::vector<int32_t> vMags, lengths;
+    std::vector<uint8_t> flags;
+    std::vector<uint32_t> runs;
+};
+struct BlurScratch {
+    std::vector<uint8_t> edge, sign, zeroRow;
+};
+struct NoiseScratch {
+    std::vector<uint8_t> floorDevs, roundDevs;
+    std::vector<uint16_t> colSums;
+    std::vector<uint32_t> colSquares;
+    std::vector<int32_t> sums, squares;
+    std::vector<double> deviations;
+    std::vector<uint8_t> container;
+    std::vector<double> innerSum, innerSquareSum;
+};
+struct SliceScratch {
+    std::vector<uint64_t> counts;
+    std::vector<double> ratios;
+};
+struct FlickeringScratch {
+    std::vector<uint32_t> sads;
+    std::vector<uint16_t> columns;
+};
+
+// Everything the indicators of one stream keep from call to call.
+struct IndicatorState {
+    Isa isa = Isa::Generic;
+    MessageSink messages;
+    // Consecutive frozen frames so far (freezing).
+    int32_t freezingTemp = 0;
+    // Position within the current reporting period (flickering).
+    int32_t frameCount = 0;
+    BlockLossScratch blockLoss;
+    BlurScratch blur;
+    NoiseScratch noise;
+    SliceScratch slice;
+    FlickeringScratch flickering;
+};
+
+// Sizes every scratch of state for pictures of w x h, so that no call on
+// pictures of that size allocates.
+void reserveScratch(IndicatorState& state, uint64_t w, uint64_t h);
+void reserveBlockLoss(BlockLossScratch& scratch, uint64_t w, uint64_t h);
+void reserveBlur(BlurScratch& scratch, uint64_t w, uint64_t h);
+void reserveNoise(NoiseScratch& scratch, uint64_t w, uint64_t h);
+void reserveSlice(SliceScratch& scratch, uint64_t w, uint64_t h);
+void reserveFlickering(FlickeringScratch& scratch, uint64_t w, uint64_t h);
+
+// The state the plain entry points use: one per process, running the variant
+// selectedIsa() names and writing messages to standard output.
+IndicatorState& defaultIndicatorState();
 
 // Ratio of the steps inside 8 x 8 blocks to the steps across their grid lines.
 double blockiness(const Image* img);
+double blockiness(const Image* img, IndicatorState& state);
 double blockToMOS(double blockinessValue);
 
 // Depth of flat bars from the top and bottom edges, as a share of half the height.
 double letterbox(const Image* img);
+double letterbox(const Image* img, IndicatorState& state);
 // Depth of identical columns from the left edge, as a share of half the width.
 double pillarbox(const Image* img);
-int checkLetterBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
-int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
+double pillarbox(const Image* img, IndicatorState& state);
 
 // RMS of the Sobel gradient magnitude, normalised by all pixels.
 double spatialActivity(const Image* img);
+double spatialActivity(const Image* img, IndicatorState& state);
 
 // Mean product of horizontal and vertical boundary runs per 256 x 256 region;
 // -1.0 below 256 x 256.
 double blockLoss(const Image* img);
+double blockLoss(const Image* img, IndicatorState& state);
 
 // Mean edge width in pixels.
 double blur(const Image* img);
+double blur(const Image* img, IndicatorState& state);
 double blurToMOS(double blurValue);
 
 // Mean value of the four darkest and four brightest 8 x 8 blocks.
 double exposure(const Image* img);
+double exposure(const Image* img, IndicatorState& state);
 
 // Share of 4 x 4 blocks whose every column zigzags.
 double interlace(const Image* img);
+double interlace(const Image* img, IndicatorState& state);
 
 // Mean residual deviation of the blocks whose deviation is the most common one.
 double noise(const Image* img);
-int compare(const void* a, const void* b);
+double noise(const Image* img, IndicatorState& state);
 
 // 1 / min over 16-row strips of (vertical share / horizontal share); -1.0 below 48 rows.
 double slice(const Image* img);
-int compare_Double_asc(const void* a, const void* b);
+double slice(const Image* img, IndicatorState& state);
 
 // 1 when the 8 x 8 block means spread by less than 4 grey levels.
 uint8_t blackout(const Image* img);
-void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max);
+uint8_t blackout(const Image* img, IndicatorState& state);
 
 // Sample standard deviation of all pixel values.
 double contrastRMS(const Image* img);
+double contrastRMS(const Image* img, IndicatorState& state);
 
 // RMS of the pixel-wise difference from the previous picture.
 double temporalActivity(const Image* cur, const Image* prev);
+double temporalActivity(const Image* cur, const Image* prev, IndicatorState& state);
 
-// 1 once a tenth of a second of frozen, non-black frames has passed.
-// Keeps a process-wide count; one call per analysed frame from the second on.
+// 1 once a tenth of a second of frozen, non-black frames has passed. One call
+// per analysed frame from the second on.
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps);
+uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, IndicatorState& state);
 
 // Switch rate of the 3 % most-switching 8 x 8 blocks, reported on every 8th
-// call, -1.0 on the others. counts and states are the driver's accumulators.
+// call, -1.0 on the others. counts and states are the stream's accumulators.
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states);
-int compareElements(const void* a, const void* b);
+double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, IndicatorState& state);
+
+}  // namespace lumaqc

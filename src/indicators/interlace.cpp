@@ -1,8 +1,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
-// Side of the blocks that are tested for combing.
-constexpr int INTERLACE_BLOCKSIZE = 4;
+namespace lumaqc {
+
 // Columns tested per pass through the scratch row of zigzag flags.
 constexpr uint64_t INTERLACE_SPAN = 1024;
 
@@ -47,7 +47,9 @@ LUMAQC_VARIANTS(uint64_t, combedBlocks, combedBlocksBody,
                 (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows),
                 (data, stride, blockCols, blockRows))
 
-double interlace(const Image* img) {
+double interlace(const Image* img) { return interlace(img, defaultIndicatorState()); }
+
+double interlace(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);
     const uint32_t h = static_cast<uint32_t>(img->h);
     const uint32_t size = static_cast<uint32_t>(INTERLACE_BLOCKSIZE);
@@ -56,9 +58,11 @@ double interlace(const Image* img) {
     // covers the same whole blocks as the divisor and no row is read past its
     // end. The count is a whole number far below 2^53: converting it once
     // gives the same double as adding 1.0 per combed block.
-    const uint64_t combed = combedBlocks(selectedIsa(), img->data, w, w / size, h / size);
+    const uint64_t combed = combedBlocks(state.isa, img->data, w, w / size, h / size);
 
     // Below 4 rows or columns there is no whole block: 0 / 0, not-a-number.
     const uint32_t blocks = (w / size) * (h / size);
     return static_cast<double>(combed) / static_cast<double>(blocks);
 }
+
+}  // namespace lumaqc

@@ -1,6 +1,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Rows `top` and `bottom` each hold a single value (not necessarily the same
 // one). The two rows are walked side by side so that a difference in either
 // stops the test at once.
@@ -53,7 +55,9 @@ static LUMAQC_ALWAYS_INLINE uint32_t flatRowPairsBody(const uint8_t* data, uint3
 LUMAQC_VARIANTS(uint32_t, flatRowPairs, flatRowPairsBody, (const uint8_t* data, uint32_t w, uint32_t h),
                 (data, w, h))
 
-double letterbox(const Image* img) {
+double letterbox(const Image* img) { return letterbox(img, defaultIndicatorState()); }
+
+double letterbox(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);
     const uint32_t h = static_cast<uint32_t>(img->h);
     const uint32_t halfH = h >> 1;
@@ -61,6 +65,8 @@ double letterbox(const Image* img) {
     // bar. Rows of fewer than two pixels are always flat. The count is a
     // whole number: converted once it is the double that adding 1.0 per pair
     // gives. With no pair at all (h < 2) this is 0 / 0, not-a-number.
-    const uint32_t count = w < 2 ? halfH : flatRowPairs(selectedIsa(), img->data, w, h);
+    const uint32_t count = w < 2 ? halfH : flatRowPairs(state.isa, img->data, w, h);
     return static_cast<double>(count) / static_cast<double>(halfH);
 }
+
+}  // namespace lumaqc

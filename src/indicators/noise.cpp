@@ -7,12 +7,7 @@
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
 
-// Bins of the block-deviation histogram, one per integer deviation 0 ... 127.
-constexpr int HISTOGRAM_ENTRIES = 128;
-// Side of the smoothing kernel.
-constexpr int GAUSSIAN_MASK_SIZE = 3;
-// Most blocks gathered for smoothing; the container holds them side by side.
-constexpr int MAX_CONTAINER_WIDTH = 1000;
+namespace lumaqc {
 
 // How the estimate is computed without full-size scratch pictures.
 //
@@ -149,13 +144,14 @@ void fillKernel(double* kernel, int32_t sigma) {
 
 // The smoothing step refuses a destination of another size than its source
 // and a source lower than the kernel, saying why.
-bool smoothingRefused(uint64_t sourceW, uint64_t sourceH, uint64_t destW, uint64_t destH, uint64_t kernelH) {
+bool smoothingRefused(uint64_t sourceW, uint64_t sourceH, uint64_t destW, uint64_t destH, uint64_t kernelH,
+                      const MessageSink& messages) {
     if (sourceW != destW || sourceH != destH) {
-        std::puts("Source and destination images do not match with their size!");
+        messages.send("Source and destination images do not match with their size!\n");
         return true;
     }
     if (sourceH < kernelH) {
-        std::puts("Source image is to small for that kernel!");
+        messages.send("Source image is to small for that kernel!\n");
         return true;
     }
     return false;
@@ -163,26 +159,40 @@ bool smoothingRefused(uint64_t sourceW, uint64_t sourceH, uint64_t destW, uint64
 
 }  // namespace
 
-double noise(const Image* img) {
+void reserveNoise(NoiseScratch& scratch, uint64_t w, uint64_t h) {
+    const uint32_t C = static_cast<uint32_t>(w / BLOCKSIZE);
+    const uint32_t R = static_cast<uint32_t>(h / BLOCKSIZE);
+    const uint64_t blocks = static_cast<uint64_t>(C) * R;
+    growScratch(scratch.floorDevs, blocks);
+    growScratch(scratch.roundDevs, blocks);
+    growScratch(scratch.colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
+    growScratch(scratch.colSquares, static_cast<uint64_t>(C) * BLOCKSIZE);
+    growScratch(scratch.sums, C);
+    growScratch(scratch.squares, C);
+    growScratch(scratch.deviations, C);
+    growScratch(scratch.container, kBlockPixels * MAX_CONTAINER_WIDTH);
+    growScratch(scratch.innerSum, MAX_CONTAINER_WIDTH);
+    growScratch(scratch.innerSquareSum, MAX_CONTAINER_WIDTH);
+}
+
+double noise(const Image* img) { return noise(img, defaultIndicatorState()); }
+
+double noise(const Image* img, IndicatorState& state) {
     const uint32_t C = static_cast<uint32_t>(img->w / BLOCKSIZE);
     const uint32_t R = static_cast<uint32_t>(img->h / BLOCKSIZE);
     const uint64_t stride = img->w;
     const uint64_t blocks = static_cast<uint64_t>(C) * R;
-    const Isa isa = selectedIsa();
+    const Isa isa = state.isa;
 
     // Per block: floor and rounding of its deviation. Scratch kept from call to call.
-    static std::vector<uint8_t> floorDevs, roundDevs;
-    static std::vector<uint16_t> colSums;
-    static std::vector<uint32_t> colSquares;
-    static std::vector<int32_t> sums, squares;
-    static std::vector<double> deviations;
-    uint8_t* const floorDev = growScratch(floorDevs, blocks);
-    uint8_t* const roundDev = growScratch(roundDevs, blocks);
-    uint16_t* const colSum = growScratch(colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
-    uint32_t* const colSquare = growScratch(colSquares, static_cast<uint64_t>(C) * BLOCKSIZE);
-    int32_t* const sum = growScratch(sums, C);
-    int32_t* const square = growScratch(squares, C);
-    double* const deviation = growScratch(deviations, C);
+    NoiseScratch& scratch = state.noise;
+    uint8_t* const floorDev = growScratch(scratch.floorDevs, blocks);
+    uint8_t* const roundDev = growScratch(scratch.roundDevs, blocks);
+    uint16_t* const colSum = growScratch(scratch.colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
+    uint32_t* const colSquare = growScratch(scratch.colSquares, static_cast<uint64_t>(C) * BLOCKSIZE);
+    int32_t* const sum = growScratch(scratch.sums, C);
+    int32_t* const square = growScratch(scratch.squares, C);
+    double* const deviation = growScratch(scratch.deviations, C);
 
     // 32-bit counters: a 16-bit bin would wrap on large flat pictures and
     // then hand the mode to a thinly populated bin.
@@ -218,7 +228,7 @@ double noise(const Image* img) {
     // Gather the first blocks whose deviation matches the refined mode: by its
     // integer part when the mode's fraction is below one half, otherwise by
     // rounding to sigma.
-    static uint8_t container[kBlockPixels * MAX_CONTAINER_WIDTH];
+    uint8_t* const container = growScratch(scratch.container, kBlockPixels * MAX_CONTAINER_WIDTH);
     const bool byFloor = m == sigma;
     const int32_t wanted = byFloor ? m : sigma;
     const uint8_t* const matchDev = byFloor ? floorDev : roundDev;
@@ -239,14 +249,14 @@ double noise(const Image* img) {
 
     // The container (MAX_CONTAINER_WIDTH blocks of BLOCKSIZE x BLOCKSIZE) and its filtered copy.
     const uint64_t containerW = static_cast<uint64_t>(MAX_CONTAINER_WIDTH) * BLOCKSIZE;
-    if (smoothingRefused(containerW, BLOCKSIZE, containerW, BLOCKSIZE, GAUSSIAN_MASK_SIZE)) {
-        std::printf("Cannot filter the selected blocks! ");
-        std::printf("Check the string above to see what is the problem.\n");
+    if (smoothingRefused(containerW, BLOCKSIZE, containerW, BLOCKSIZE, GAUSSIAN_MASK_SIZE, state.messages)) {
+        state.messages.send("Cannot filter the selected blocks! ");
+        state.messages.send("Check the string above to see what is the problem.\n");
         return -1.0;
     }
 
-    static double innerSum[MAX_CONTAINER_WIDTH];
-    static double innerSquareSum[MAX_CONTAINER_WIDTH];
+    double* const innerSum = growScratch(scratch.innerSum, MAX_CONTAINER_WIDTH);
+    double* const innerSquareSum = growScratch(scratch.innerSquareSum, MAX_CONTAINER_WIDTH);
     innerSums(isa, container, kernel, N, innerSum, innerSquareSum);
 
     // Inner deviations (36 pixels, divisor 35) and their mean in block order.
@@ -267,3 +277,5 @@ int compare(const void* a, const void* b) {
     if (x > y) return 1;
     return 0;
 }
+
+}  // namespace lumaqc

@@ -1,6 +1,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Column i equals column i + 1 on the top and the bottom half rows, compared
 // pair by pair from the outside in; the middle row of an odd height is skipped.
 static int columnMatchesNext(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
@@ -57,7 +59,9 @@ static LUMAQC_ALWAYS_INLINE uint32_t matchingColumnsBody(const uint8_t* data, ui
 LUMAQC_VARIANTS(uint32_t, matchingColumns, matchingColumnsBody,
                 (const uint8_t* data, uint32_t w, uint32_t h, uint32_t halfW), (data, w, h, halfW))
 
-double pillarbox(const Image* img) {
+double pillarbox(const Image* img) { return pillarbox(img, defaultIndicatorState()); }
+
+double pillarbox(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);
     const uint32_t h = static_cast<uint32_t>(img->h);
     const uint32_t halfW = w >> 1;
@@ -66,6 +70,8 @@ double pillarbox(const Image* img) {
     // count is a whole number: converted once it is the double that adding
     // 1.0 per column gives. With no column pair at all (w < 2) this is
     // 0 / 0, not-a-number.
-    const uint32_t count = halfW == 0 ? 0 : matchingColumns(selectedIsa(), img->data, w, h, halfW);
+    const uint32_t count = halfW == 0 ? 0 : matchingColumns(state.isa, img->data, w, h, halfW);
     return static_cast<double>(count) / static_cast<double>(halfW);
 }
+
+}  // namespace lumaqc

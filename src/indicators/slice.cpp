@@ -14,8 +14,7 @@
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
 
-// Strip height, and the distance between compared pixels both ways.
-constexpr int SLICE_BLOCKSIZE = 16;
+namespace lumaqc {
 
 int compare_Double_asc(const void* a, const void* b) {
     const double x = *static_cast<const double*>(a);
@@ -136,7 +135,18 @@ double reciprocalOfSorted(double* r, uint64_t n) {
 
 }  // namespace
 
-double slice(const Image* img) {
+void reserveSlice(SliceScratch& scratch, uint64_t w, uint64_t h) {
+    (void)w;
+    const uint64_t block = SLICE_BLOCKSIZE;
+    if (h < 3 * block) return;
+    const uint64_t nV = (h - block) / block;
+    growScratch(scratch.counts, 2 * nV);
+    growScratch(scratch.ratios, nV);
+}
+
+double slice(const Image* img) { return slice(img, defaultIndicatorState()); }
+
+double slice(const Image* img, IndicatorState& state) {
     const uint64_t w = img->w;
     const uint64_t h = img->h;
     const uint64_t block = SLICE_BLOCKSIZE;
@@ -147,13 +157,11 @@ double slice(const Image* img) {
     // horizontal share comes out as 0/0.
     const uint64_t mapW = w > block ? w - block : 0;
 
-    static std::vector<uint64_t> countStore;
-    static std::vector<double> ratioStore;
-    uint64_t* vCounts = growScratch(countStore, 2 * nV);
+    uint64_t* vCounts = growScratch(state.slice.counts, 2 * nV);
     uint64_t* hCounts = vCounts + nV;
-    double* r = growScratch(ratioStore, nV);
+    double* r = growScratch(state.slice.ratios, nV);
 
-    stripCounts(selectedIsa(), img->data, w, nV, vCounts, hCounts);
+    stripCounts(state.isa, img->data, w, nV, vCounts, hCounts);
 
     // Counts are 32-bit signed sums; each divisor is 16 times the low 32 bits
     // of the compared width, as a 32-bit signed integer.
@@ -185,3 +193,5 @@ double slice(const Image* img) {
         return reciprocalOfSorted(r, nV);
     return 1.0 / smallest;
 }
+
+}  // namespace lumaqc

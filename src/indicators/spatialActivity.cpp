@@ -3,6 +3,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Interior pixels of a row handled per pass through the 16-bit scratch rows.
 // A term Gx^2 or Gy^2 is at most 1020^2, so one pass sums at most
 // 2 x 1024 x 1040400 < 2^31 in each of two 32-bit sums.
@@ -54,9 +56,13 @@ LUMAQC_VARIANTS(uint64_t, sobelEnergy, sobelEnergyBody, (const uint8_t* data, ui
 // picture gives 0 / 0, not-a-number. The integer energy stays below 2^53 for
 // any picture of fewer than 4e9 pixels, so converting it once gives the same
 // double as adding the terms one by one.
-double spatialActivity(const Image* img) {
+double spatialActivity(const Image* img) { return spatialActivity(img, defaultIndicatorState()); }
+
+double spatialActivity(const Image* img, IndicatorState& state) {
     const uint64_t pixels = img->w * img->h;
     // Below 3 rows or columns there is no interior pixel and the sum is 0.
-    const uint64_t energy = sobelEnergy(selectedIsa(), img->data, img->w, img->h);
+    const uint64_t energy = sobelEnergy(state.isa, img->data, img->w, img->h);
     return std::sqrt(static_cast<double>(energy)) / std::sqrt(static_cast<double>(pixels));
 }
+
+}  // namespace lumaqc

@@ -3,6 +3,8 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Pixels whose squared differences (each at most 255 * 255) are summed in a
 // 32-bit lane before being widened: 16384 * 65025 stays below 2^31.
 constexpr uint64_t SQUARE_SUM_CHUNK = 16384;
@@ -30,9 +32,15 @@ LUMAQC_VARIANTS(uint64_t, squaredDifferenceSum, squaredDifferenceSumBody,
                 (const uint8_t* cur, const uint8_t* prev, uint64_t n), (cur, prev, n))
 
 double temporalActivity(const Image* cur, const Image* prev) {
+    return temporalActivity(cur, prev, defaultIndicatorState());
+}
+
+double temporalActivity(const Image* cur, const Image* prev, IndicatorState& state) {
     const uint64_t pixels = cur->w * cur->h;
-    const uint64_t squares = squaredDifferenceSum(selectedIsa(), cur->data, prev->data, pixels);
+    const uint64_t squares = squaredDifferenceSum(state.isa, cur->data, prev->data, pixels);
     // An empty picture sums nothing and divides 0 by 0: not-a-number, as for
     // any other quotient that degenerates.
     return std::sqrt(static_cast<double>(squares)) / std::sqrt(static_cast<double>(pixels));
 }
+
+}  // namespace lumaqc

@@ -1,12 +1,9 @@
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
+namespace lumaqc {
+
 namespace reference {
-
-// Largest spread of 8 x 8 block means, in grey levels, that is still a flat
-// picture (exclusive).
-constexpr double THRESHOLD_BLACKOUT = 4.0;
-
 
 uint8_t blackout(const Image* img) {
     const uint64_t blockCols = static_cast<uint32_t>(img->w) / static_cast<uint32_t>(BLOCKSIZE);
@@ -36,3 +33,5 @@ uint8_t blackout(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,19 +1,12 @@
 // Block loss: long straight runs of strong edges along the 16-pixel block
 // grid, horizontal and vertical ones counted per 256 x 256 region; the score
 // is the mean over the regions of the product of the two counts.
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Side of a counting region, and the smallest width and height measured.
-constexpr uint32_t BLOCKLOSS_REGION = 256;
-// Step of the block grid whose boundaries are examined.
-constexpr int32_t BLOCKLOSS_GRID = 16;
-// Windows in a row, along one boundary, that make a run.
-constexpr int32_t BLOCKLOSS_MIN_RUN = 12;
-// Edge threshold as a multiple of the picture's mean squared edge magnitude.
-constexpr double BLOCKLOSS_THRESHOLD_FACTOR = 6.0;
+namespace reference {
 
 double blockLoss(const Image* src) {
     const uint32_t W = static_cast<uint32_t>(src->w);
@@ -75,3 +68,5 @@ double blockLoss(const Image* src) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

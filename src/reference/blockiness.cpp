@@ -1,7 +1,9 @@
 #include <cmath>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -59,3 +61,5 @@ double blockiness(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

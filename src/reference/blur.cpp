@@ -1,12 +1,11 @@
 #include <cmath>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Side of the blocks whose deviation sets the local threshold of an edge.
-constexpr int BLUR_BLOCKSIZE = 16;
+namespace reference {
 
 namespace {
 
@@ -108,3 +107,5 @@ double blur(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,7 +1,9 @@
 #include <cmath>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -33,3 +35,5 @@ double contrastRMS(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,12 +1,9 @@
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Number of darkest and of brightest blocks that make up the result.
-constexpr int nBlSum = 4;
-// Room of each block list; only its first nBlSum entries are used.
-constexpr int TABSIZE = 10000;
+namespace reference {
 
 // Largest possible sum of one 8 x 8 block.
 static constexpr double kFullBlockSum = BLOCKSIZE * BLOCKSIZE * 255.0;
@@ -73,3 +70,5 @@ double exposure(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

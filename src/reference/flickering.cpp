@@ -1,21 +1,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Calls per reporting period.
-constexpr int framePeriod = 8;
-// Mean absolute difference per pixel from which a block counts as changing.
-constexpr double FLICKER_THRESHOLD = 0.0111;
-// Share of the blocks, the most-switching ones, that the report averages.
-constexpr double FLICKER_SELECTED_SHARE = 0.03;
+namespace reference {
 
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states) {
     // Position within the current period; one call per analysed frame.
     static int32_t frameCount = 0;
+    return flickering(cur, prev, counts, states, frameCount);
+}
+
+double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, int32_t& frameCount) {
 
     ImageDouble means = callocImageDouble(cur->w / BLOCKSIZE, cur->h / BLOCKSIZE);
     calculateFlickering(cur, prev, counts, states, &means, BLOCKSIZE, FLICKER_THRESHOLD);
@@ -43,3 +42,5 @@ double flickering(const Image* cur, const Image* prev, Image* counts, Image* sta
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -1,10 +1,9 @@
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Side of the blocks that are tested for combing.
-constexpr int INTERLACE_BLOCKSIZE = 4;
+namespace reference {
 
 // Four values going down, up, down or up, down, up; equal neighbours break it.
 static bool zigzags(uint8_t p0, uint8_t p1, uint8_t p2, uint8_t p3) {
@@ -38,3 +37,5 @@ double interlace(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -3,17 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Bins of the block-deviation histogram, one per integer deviation 0 ... 127.
-constexpr int HISTOGRAM_ENTRIES = 128;
-// Side of the smoothing kernel.
-constexpr int GAUSSIAN_MASK_SIZE = 3;
-// Most blocks gathered for smoothing; the container holds them side by side.
-constexpr int MAX_CONTAINER_WIDTH = 1000;
+namespace reference {
 
 namespace {
 
@@ -45,7 +40,9 @@ void fillKernel(ImageDouble* kernel, int32_t sigma) {
 
 }  // namespace
 
-double noise(const Image* img) {
+double noise(const Image* img) { return noise(img, standardOutputSink()); }
+
+double noise(const Image* img, const MessageSink& messages) {
     const uint32_t C = static_cast<uint32_t>(img->w / BLOCKSIZE);
     const uint32_t R = static_cast<uint32_t>(img->h / BLOCKSIZE);
 
@@ -112,9 +109,9 @@ double noise(const Image* img) {
     fillKernel(&kernel, sigma);
 
     ImageDouble filtered = callocImageDouble(container.w, container.h);
-    if (filter(&container, &filtered, &kernel, N, BLOCKSIZE, BLOCKSIZE) != 0) {
-        std::printf("Cannot filter the selected blocks! ");
-        std::printf("Check the string above to see what is the problem.\n");
+    if (filter(&container, &filtered, &kernel, N, BLOCKSIZE, BLOCKSIZE, messages) != 0) {
+        messages.send("Cannot filter the selected blocks! ");
+        messages.send("Check the string above to see what is the problem.\n");
         freeImage32(&blockSum);
         freeImage32(&blockSquareSum);
         freeImageDouble(&deviation);
@@ -137,7 +134,7 @@ double noise(const Image* img) {
     ImageDouble innerSquareSum = callocImageDouble(static_cast<uint64_t>(N), 1);
     ImageDouble innerDeviation = callocImageDouble(static_cast<uint64_t>(N), 1);
     calculateStdDevsDouble_ommitZeros(&residual, &innerSum, &innerSquareSum, &innerDeviation, &kernel, BLOCKSIZE,
-                                      BLOCKSIZE);
+                                      BLOCKSIZE, messages);
 
     double total = 0.0;
     for (int32_t k = 0; k < N; ++k) total += innerDeviation.data[k];
@@ -159,3 +156,5 @@ double noise(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

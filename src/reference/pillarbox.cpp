@@ -1,5 +1,7 @@
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
+
+namespace lumaqc {
 
 // The scan as its algorithm states it: columns from the left edge in, each
 // judged by the per-line test the indicator's file offers.
@@ -20,3 +22,5 @@ double pillarbox(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

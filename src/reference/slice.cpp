@@ -3,13 +3,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
 
-namespace reference {
+namespace lumaqc {
 
-// Strip height, and the distance between compared pixels both ways.
-constexpr int SLICE_BLOCKSIZE = 16;
+namespace reference {
 
 // Share of ones per strip: count / (width << 4), the divisor a 32-bit
 // signed integer from the low 32 bits of the map's width.
@@ -71,3 +70,5 @@ double slice(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

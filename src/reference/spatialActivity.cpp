@@ -1,7 +1,9 @@
 #include <cmath>
 
-#include "indicators/indicators.hpp"
+#include "indicators/common.hpp"
 #include "reference/reference.hpp"
+
+namespace lumaqc {
 
 namespace reference {
 
@@ -13,3 +15,5 @@ double spatialActivity(const Image* img) {
 }
 
 }  // namespace reference
+
+}  // namespace lumaqc

@@ -7,6 +7,8 @@
 
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 // Blocks summed per call; callers provide columns[BLOCK_SPAN * 8] and sums[BLOCK_SPAN].
 constexpr uint64_t BLOCK_SPAN = 256;
 
@@ -32,3 +34,5 @@ static LUMAQC_ALWAYS_INLINE void sumBlockSpan(const uint8_t* p, uint64_t stride,
     *lo = spanLo;
     *hi = spanHi;
 }
+
+}  // namespace lumaqc

@@ -1,5 +1,7 @@
 #include "simd/isa.hpp"
 
+namespace lumaqc {
+
 bool isaSupported(Isa isa) {
 #ifdef LUMAQC_X86_VARIANTS
     switch (isa) {
@@ -38,3 +40,5 @@ const char* isaName(Isa isa) {
         default: return "generic";
     }
 }
+
+}  // namespace lumaqc

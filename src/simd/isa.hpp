@@ -8,6 +8,8 @@
 // variant (the build passes -ffp-contract=off, and no FMA target is enabled).
 #pragma once
 
+namespace lumaqc {
+
 enum class Isa { Generic = 0, Avx2 = 1, Avx512 = 2 };
 
 // Whether this processor can run the variant (Generic always can).
@@ -20,6 +22,8 @@ Isa selectedIsa();
 void forceIsa(Isa isa);
 // Short name for messages and test names: "generic", "avx2", "avx512".
 const char* isaName(Isa isa);
+
+}  // namespace lumaqc
 
 #define LUMAQC_ALWAYS_INLINE inline __attribute__((always_inline))
 

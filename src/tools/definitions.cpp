@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace lumaqc {
+
 // Messages of a failed size check name this file, as the toolkit always has.
 static const char* const kToolkitSourceName = "../tools/definitions.c";
 
@@ -510,12 +512,17 @@ void calculateStdDevs(const Image* src, Image32* sums, Image32* squareSums, Imag
 
 int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw,
                uint32_t bh) {
+    return filter(src, dest, kernel, N, bw, bh, standardOutputSink());
+}
+
+int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw, uint32_t bh,
+               const MessageSink& messages) {
     if (src->w != dest->w || src->h != dest->h) {
-        std::puts("Source and destination images do not match with their size!");
+        messages.send("Source and destination images do not match with their size!\n");
         return -1;
     }
     if (src->h < kernel->h) {
-        std::puts("Source image is to small for that kernel!");
+        messages.send("Source image is to small for that kernel!\n");
         return -1;
     }
     const uint64_t half = kernel->w / 2;
@@ -554,8 +561,14 @@ int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, i
 void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
                                        ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw,
                                        uint64_t bh) {
+    calculateStdDevsDouble_ommitZeros(src, sums, squareSums, stdDevs, kernel, bw, bh, standardOutputSink());
+}
+
+void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
+                                       ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw, uint64_t bh,
+                                       const MessageSink& messages) {
     if (kernel->w != kernel->h) {
-        std::printf("Provided kernel is not symmetric!");
+        messages.send("Provided kernel is not symmetric!");
         return;
     }
     const uint64_t half = kernel->w / 2;
@@ -914,3 +927,5 @@ void calculateFlickering(const Image* cur, const Image* prev, Image* counts, Ima
 }
 
 // ---- end of calculateFlickering ----
+
+}  // namespace lumaqc

@@ -15,6 +15,10 @@
 
 #include <cstdint>
 
+#include "tools/messages.hpp"
+
+namespace lumaqc {
+
 struct Image {
     uint64_t w;
     uint64_t h;
@@ -145,11 +149,17 @@ void calculateStdDevs(const Image* src, Image32* sums, Image32* squareSums, Imag
 // -1 with a message when the sizes do not fit.
 int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw,
                uint32_t bh);
+// The same, with its messages sent to the given sink instead of standard output.
+int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw, uint32_t bh,
+               const MessageSink& messages);
 // Block deviations over each block's inner area, leaving out a border of
 // kernel->w / 2 pixels. A kernel that is not square: a message, no output.
 void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
                                        ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw,
                                        uint64_t bh);
+void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
+                                       ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw, uint64_t bh,
+                                       const MessageSink& messages);
 
 // ---------------------------------------------------------------------------
 // Integral images and directional sums. No argument is checked.
@@ -209,3 +219,5 @@ double temporalAct(const Image* cur, const Image* prev);
 // per-block states (still/changing) and switch counts; the grid is counts' w x h.
 void calculateFlickering(const Image* cur, const Image* prev, Image* counts, Image* states, ImageDouble* means,
                          int32_t blockSize, double threshold);
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace lumaqc {
+
 // At least n elements of v, growing it when needed; the contents are whatever
 // an earlier call left.
 template <typename T>
@@ -12,3 +14,5 @@ T* growScratch(std::vector<T>& v, uint64_t n) {
     if (v.size() < n) v.resize(n);
     return v.data();
 }
+
+}  // namespace lumaqc

@@ -5,6 +5,8 @@
 #include "support/exactness.hpp"
 #include "support/fastPicturePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double fast(const Image* img) { return blackout(img); }
 double ref(const Image* img) { return reference::blackout(img); }

@@ -8,6 +8,8 @@
 #include "support/blockLossSlicePictures.hpp"
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 namespace {
 
 NamedPicture find(const std::vector<NamedPicture>& pictures, const std::string& name) {
@@ -29,7 +31,7 @@ void expectEverywhere(const NamedPicture& p, double want) {
 }  // namespace
 
 TEST(BlockLossExact, SameAsReferenceOnEveryPicture) {
-    expectSameOnAllPictures(blockLoss, reference::blockLoss);
+    expectSameOnAllPictures([](const Image* p) { return blockLoss(p); }, reference::blockLoss);
     for (const NamedPicture& p : stress::blockLossPictures()) {
         const double want = reference::blockLoss(p.get());
         for (Isa isa : runnableIsas()) {

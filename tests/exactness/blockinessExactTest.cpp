@@ -8,6 +8,8 @@
 #include "support/exactness.hpp"
 #include "support/fastPicturePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double fast(const Image* img) { return blockiness(img); }
 double ref(const Image* img) { return reference::blockiness(img); }

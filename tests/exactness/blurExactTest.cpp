@@ -7,6 +7,8 @@
 #include "support/blurNoisePictures.hpp"
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 namespace {
 
 double fastBlur(const Image* img) { return blur(img); }

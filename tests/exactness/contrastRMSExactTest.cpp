@@ -8,6 +8,8 @@
 #include "support/exactness.hpp"
 #include "support/fastPicturePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double fast(const Image* img) { return contrastRMS(img); }
 double ref(const Image* img) { return reference::contrastRMS(img); }

@@ -16,6 +16,8 @@
 #include "support/fastFramePictures.hpp"
 #include "support/freshProcess.hpp"
 
+using namespace lumaqc;
+
 namespace {
 struct Accumulators {
     TestPicture counts, states;

@@ -7,6 +7,8 @@
 #include "support/exactness.hpp"
 #include "support/fastPicturePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double fast(const Image* img) { return interlace(img); }
 double ref(const Image* img) { return reference::interlace(img); }

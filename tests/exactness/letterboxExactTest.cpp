@@ -5,6 +5,8 @@
 #include "support/exactness.hpp"
 #include "support/fastPicturePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double fastLetterbox(const Image* img) { return letterbox(img); }
 double refLetterbox(const Image* img) { return reference::letterbox(img); }

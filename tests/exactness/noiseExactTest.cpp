@@ -10,6 +10,8 @@
 #include "support/blurNoisePictures.hpp"
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 namespace {
 
 double fastNoise(const Image* img) { return noise(img); }

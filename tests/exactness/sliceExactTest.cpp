@@ -9,8 +9,10 @@
 #include "support/blockLossSlicePictures.hpp"
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 TEST(SliceExact, SameAsReferenceOnEveryPicture) {
-    expectSameOnAllPictures(slice, reference::slice);
+    expectSameOnAllPictures([](const Image* p) { return slice(p); }, reference::slice);
     // Bit for bit, the sign of a not-a-number included (it shows in the log).
     for (const NamedPicture& p : stress::slicePictures()) {
         const double want = reference::slice(p.get());

@@ -7,6 +7,8 @@
 #include "support/exactness.hpp"
 #include "support/fastPicturePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double fast(const Image* img) { return spatialActivity(img); }
 double ref(const Image* img) { return reference::spatialActivity(img); }

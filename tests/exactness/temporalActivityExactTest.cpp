@@ -9,6 +9,8 @@
 #include "support/exactness.hpp"
 #include "support/fastFramePictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 void expectSame(const Image* cur, const Image* prev, const std::string& name) {
     const double want = reference::temporalActivity(cur, prev);

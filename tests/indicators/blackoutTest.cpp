@@ -3,6 +3,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 TEST(Blackout, FlatPicturesAreBlackouts) {
     for (uint8_t v : {0, 16, 128, 255}) {
         TestPicture p(64, 48, v);

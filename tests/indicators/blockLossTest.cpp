@@ -6,6 +6,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 constexpr uint8_t kDark = 16;
 constexpr uint8_t kBright = 200;

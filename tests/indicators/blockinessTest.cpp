@@ -7,6 +7,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 TEST(Blockiness, PicturesWithoutStepsOrGridLinesAreNeutral) {
     for (auto [w, h] : {std::pair<uint64_t, uint64_t>{64, 48}, {16, 16}, {9, 200}}) {
         TestPicture p(w, h, 131);

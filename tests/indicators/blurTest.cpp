@@ -6,6 +6,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // A plain edge-width measure written from the definition: backward
 // differences, squared horizontal differences against sixteen times their

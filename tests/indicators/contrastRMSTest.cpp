@@ -5,6 +5,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 TEST(ContrastRMS, UniformPicturesDependOnTheRoundedReciprocal) {
     TestPicture hd(1920, 1080, 77);
     EXPECT_EQ(contrastRMS(hd.get()), 0.0);

@@ -3,6 +3,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // Fills the 8 x 8 block whose top-left pixel is (x0, y0).
 void fillBlock(TestPicture& p, uint64_t x0, uint64_t y0, uint8_t v) {

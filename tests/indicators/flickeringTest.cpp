@@ -12,6 +12,8 @@
 #include "indicators/indicators.hpp"
 #include "support/freshProcess.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // Block (bx, by) of a gw-wide grid changes on the given call (counted from 1).
 using Pattern = std::function<bool(int call, uint64_t bx, uint64_t by)>;

@@ -9,6 +9,8 @@
 #include "indicators/indicators.hpp"
 #include "support/freshProcess.hpp"
 
+using namespace lumaqc;
+
 namespace {
 struct Frame {
     uint8_t blackout;

@@ -6,6 +6,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 TEST(Interlace, AlternatingRowsAreCombed) {
     TestPicture p(64, 48);
     p.fill([](uint64_t, uint64_t y) { return static_cast<uint8_t>(y % 2 ? 255 : 0); });

@@ -9,6 +9,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // 8 x 8 blocks of two levels, 32 pixels each, have the sample deviation
 // step * sqrt(32 * 32 / (64 * 63)) = step * 0.50395:

@@ -7,6 +7,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 std::string printed(double v) {
     char text[32];

@@ -8,6 +8,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // An 8-bit picture in a buffer of exactly w * h bytes.
 struct Exact {

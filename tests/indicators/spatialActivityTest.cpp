@@ -7,6 +7,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // Sum of Gx^2 + Gy^2 over the interior, straight from the 3 x 3 kernels.
 double sobelEnergy(TestPicture& p) {

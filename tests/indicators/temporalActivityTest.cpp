@@ -6,6 +6,8 @@
 #include "indicators/indicators.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 TEST(TemporalActivity, RootMeanSquareOfTheDifference) {
     TestPicture a(64, 48), b(64, 48);
     a.randomise(21);

@@ -12,6 +12,8 @@
 
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 namespace stress {
 
 constexpr uint8_t kDark = 16;

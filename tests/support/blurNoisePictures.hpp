@@ -15,6 +15,8 @@
 
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 // Small sizes around the 8 and 16 grids, every width with every height.
 inline std::vector<NamedPicture> smallRandomPictures() {
     static const uint64_t sides[] = {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24};

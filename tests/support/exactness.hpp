@@ -16,6 +16,8 @@
 #include "simd/isa.hpp"
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 // Same bits, except that any NaN equals any NaN.
 inline bool sameResult(double a, double b) {
     if (a != a && b != b) return true;

@@ -11,6 +11,8 @@
 
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 // Second pictures to compare a picture with: itself, its negative, itself
 // moved by one pixel, and itself with a few scattered changes of every size.
 inline std::vector<NamedPicture> comparedWith(const NamedPicture& p, uint32_t seed) {

@@ -17,6 +17,8 @@
 
 #include "support/exactness.hpp"
 
+using namespace lumaqc;
+
 struct StressPicture {
     std::string name;
     std::shared_ptr<std::vector<uint8_t>> pixels;

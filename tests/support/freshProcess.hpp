@@ -11,6 +11,8 @@
 
 #include "support/pictures.hpp"
 
+using namespace lumaqc;
+
 // `calls` returns "" when every value was as expected, otherwise what went
 // wrong; the child's exit status carries the verdict, its error stream the text.
 template <typename Calls>

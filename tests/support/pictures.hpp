@@ -9,6 +9,8 @@
 
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 // An owning 8-bit picture for tests; released when it goes out of scope.
 struct TestPicture {
     std::vector<uint8_t> pixels;

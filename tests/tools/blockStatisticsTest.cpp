@@ -6,6 +6,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // Zero-filled sums, square sums and deviations for a C x R grid.
 struct IntStats {

@@ -8,6 +8,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 double plainSquareSum(const Image& a, const Image& b) {
     double sum = 0.0;

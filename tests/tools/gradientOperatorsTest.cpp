@@ -3,6 +3,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 struct Pair {
     Image32 x, y;

@@ -3,6 +3,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 TEST(Constructors, CallocFillsWithZerosAndMakeWrapsWithoutCopying) {
     Image32 z = callocImage32(3, 2);
     ASSERT_NE(z.data, nullptr);

@@ -5,6 +5,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 struct Owned32 {
     Image32 img;

@@ -7,6 +7,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // Pictures over vectors sized exactly, so that a stray access shows in the sanitizer build.
 template <typename T, typename Picture>

@@ -5,6 +5,8 @@
 
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // An exactly sized 32-bit picture, zero-filled.
 struct Pic {

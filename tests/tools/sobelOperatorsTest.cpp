@@ -6,6 +6,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 namespace {
 // Destinations of exactly w x h pixels, filled with stale values so that every
 // pixel the operator leaves unwritten shows.

@@ -6,6 +6,8 @@
 #include "support/pictures.hpp"
 #include "tools/definitions.hpp"
 
+using namespace lumaqc;
+
 TEST(TypeConversions, LowEightBitsAndWidening) {
     int32_t values[6] = {255, 256, 300, -1, -256, 0};
     Image32 src = makeImage32(3, 2, values);

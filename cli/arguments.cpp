@@ -1,6 +1,8 @@
-#include "app/arguments.hpp"
+#include "arguments.hpp"
 
 #include <cstdlib>
+
+namespace lumaqc {
 
 static int32_t toInt32(const char* text) {
     // The long result keeps its low 32 bits.
@@ -49,3 +51,5 @@ std::string checkArguments(const Arguments& args) {
 int32_t lumaSize(const Arguments& args) { return args.width * args.height; }
 
 int32_t frameSize(const Arguments& args) { return args.width * args.height * 3 / 2; }
+
+}  // namespace lumaqc

@@ -6,27 +6,29 @@
 #include <limits>
 #include <string>
 
-#include "app/report.hpp"
+#include "report.hpp"
+
+using namespace lumaqc;
 
 namespace {
 FrameRow sampleRow() {
     FrameRow r;
     r.frame = 42;
-    r.blockiness = 0.98765432;
-    r.spatialActivity = 12.5;
-    r.letterbox = 0.25925925925;
-    r.pillarbox = 1.0;
-    r.blockLoss = -1.0;
-    r.blur = 3.14159;
-    r.temporalActivity = 2.0;
-    r.blackout = 1;
-    r.freezing = 0;
-    r.exposure = 127.9;
-    r.contrast = 55.123456;
-    r.interlace = 0.01;
-    r.noise = 1.23456;
-    r.slice = 1.5;
-    r.flickering = -1.0;
+    r.values.blockiness = 0.98765432;
+    r.values.spatial_activity = 12.5;
+    r.values.letterbox = 0.25925925925;
+    r.values.pillarbox = 1.0;
+    r.values.block_loss = -1.0;
+    r.values.blur = 3.14159;
+    r.values.temporal_activity = 2.0;
+    r.values.blackout = 1;
+    r.values.freezing = 0;
+    r.values.exposure = 127.9;
+    r.values.contrast = 55.123456;
+    r.values.interlace = 0.01;
+    r.values.noise = 1.23456;
+    r.values.slice = 1.5;
+    r.values.flickering = -1.0;
     return r;
 }
 
@@ -48,12 +50,12 @@ std::string logText(const FrameRow& r) {
 }  // namespace
 
 TEST(Headers, ExactBytes) {
-    EXPECT_EQ(std::strlen(kLogHeader), 163u);
-    EXPECT_STREQ(kLogHeader,
+    EXPECT_EQ(std::strlen(headerText(RowStyle::Log)), 163u);
+    EXPECT_STREQ(headerText(RowStyle::Log),
                  "Frame: \tBlockiness: \tSA: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: \tTA: \tBlackout: "
                  "\tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: \tSlice: \tFlickering:\n");
     EXPECT_STREQ(kLogFileName, "metricsResultsCSV.csv");
-    EXPECT_STREQ(kConsoleHeader,
+    EXPECT_STREQ(headerText(RowStyle::Console),
                  "Frame: \tBlockiness: \tSpatial Activity: \tLetterbox: \tPillarbox: \tBlockloss: \tBlur: "
                  "\t\tTemporalAct: \tBlackout: \tFreezing: \tExposure(bri): \tContrast: \tInterlace: \tNoise: "
                  "\t\tSlice: \t\tFlickering:");
@@ -72,10 +74,10 @@ TEST(Rows, ConsoleAndLogDifferInTabsAndBlurWidth) {
 TEST(Rows, SpecialValuesPrintAsPrintfWritesThem) {
     FrameRow r = sampleRow();
     const double zero = 0.0;
-    r.blockiness = std::numeric_limits<double>::infinity();
-    r.contrast = std::sqrt(-1.0 + zero);  // the NaN of an operation
-    r.slice = -std::numeric_limits<double>::infinity();
-    r.exposure = zero / zero;
+    r.values.blockiness = std::numeric_limits<double>::infinity();
+    r.values.contrast = std::sqrt(-1.0 + zero);  // the NaN of an operation
+    r.values.slice = -std::numeric_limits<double>::infinity();
+    r.values.exposure = zero / zero;
     const std::string row = logText(r);
     EXPECT_NE(row.find("00042 \tinf   \t"), std::string::npos) << row;
     EXPECT_NE(row.find("\t-nan  \t"), std::string::npos) << row;
@@ -87,12 +89,13 @@ TEST(Rows, WidestValuesFitTheDriverBufferAndShortBuffersCutTheRow) {
     // Every double at its widest: -1.8e308 prints 309 digits before the point.
     FrameRow r;
     r.frame = INT32_MIN;
-    for (double* v : {&r.blockiness, &r.spatialActivity, &r.letterbox, &r.pillarbox, &r.blockLoss, &r.blur,
-                      &r.temporalActivity, &r.contrast, &r.interlace, &r.noise, &r.slice, &r.flickering})
-        *v = -DBL_MAX;
-    r.exposure = -1e300;
-    r.blackout = 255;
-    r.freezing = 255;
+    lumaqc_result& v = r.values;
+    for (double* d : {&v.blockiness, &v.spatial_activity, &v.letterbox, &v.pillarbox, &v.block_loss, &v.blur,
+                      &v.temporal_activity, &v.contrast, &v.interlace, &v.noise, &v.slice, &v.flickering})
+        *d = -DBL_MAX;
+    v.exposure = -1e300;
+    v.blackout = 255;
+    v.freezing = 255;
     const std::string console = consoleText(r);
     const std::string log = logText(r);
     // Whole rows: twelve double columns of 314 to 316 characters, ending
@@ -137,9 +140,9 @@ TEST(Info, LinesAndFpsFormat) {
 }
 
 TEST(Timing, SinglePrecisionAveragesOverTheAnalysedFrames) {
-    MetricTimes t;
-    t.add(kBlur, 1000, 4000);          // 3000 ticks = 0.003 s
-    t.add(kFlickering, 0, 1000000);   // 1 s
+    lumaqc_times t{};
+    t.seconds[LUMAQC_BLUR] = 3000.0f / 1000000.0f;  // 3000 ticks = 0.003 s
+    t.seconds[LUMAQC_FLICKERING] = 1.0f;
     const std::string report = timingReport(0, 2000000, 4, t);
     EXPECT_EQ(report.rfind("Calculation time: \t2.000000 seconds overall \n \t\t\t500.000000 milliseconds per frame"
                            "\n\nAverage calculation time per frame for each metric: \n",
@@ -156,7 +159,7 @@ TEST(Timing, SinglePrecisionAveragesOverTheAnalysedFrames) {
 }
 
 TEST(Timing, NoFramesDividesByZeroInFloat) {
-    MetricTimes t;
+    lumaqc_times t{};
     const std::string report = timingReport(100, 100, 0, t);
     EXPECT_NE(report.find("0.000000 seconds overall \n \t\t\t-nan milliseconds per frame"), std::string::npos)
         << report;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace lumaqc {
+
 struct Arguments {
     const char* videoPath = nullptr;
     int32_t width = 0;
@@ -31,3 +33,5 @@ std::string checkArguments(const Arguments& args);
 // Valid once checkArguments has passed.
 int32_t lumaSize(const Arguments& args);
 int32_t frameSize(const Arguments& args);
+
+}  // namespace lumaqc

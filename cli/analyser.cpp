@@ -1,19 +1,16 @@
-// lumaqc: no-reference quality indicators for every frame of a raw YUV 4:2:0 clip.
+#include "analyser.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "app/arguments.hpp"
-#include "app/frameAnalysis.hpp"
-#include "app/report.hpp"
+#include "arguments.hpp"
+#include "lib/columns.hpp"
+#include "lumaqc/lumaqc.h"
+#include "report.hpp"
 
-static void releasePictures(RunPictures& p) {
-    freeImage(&p.current);
-    freeImage(&p.previous);
-    freeImage(&p.flickerCounts);
-    freeImage(&p.flickerStates);
-}
+namespace lumaqc {
 
 static void reportReadError(int32_t frame, size_t bytesRead, int32_t luma) {
     const int error = errno;
@@ -30,7 +27,10 @@ static int32_t framesInFile(FILE* video, int32_t frameBytes) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(length) / frameBytes));
 }
 
-int main(int argc, char** argv) {
+// The indicators' messages appear on the console where they arise.
+static void printMessage(void*, const char* text) { std::fputs(text, stdout); }
+
+int runAnalyser(int argc, char** argv, int indicators) {
     Arguments args;
     if (parseArguments(argc, argv, &args) == ParseStatus::TooFewArguments) {
         std::fputs(usageText(argv[0]).c_str(), stdout);
@@ -48,17 +48,15 @@ int main(int argc, char** argv) {
         return -1;
     }
 
-    const uint64_t w = static_cast<uint64_t>(static_cast<int64_t>(args.width));
-    const uint64_t h = static_cast<uint64_t>(static_cast<int64_t>(args.height));
-    RunPictures pictures;
-    pictures.current = callocImage(w, h);
-    pictures.previous = callocImage(w, h);
-    pictures.flickerCounts = callocImage(pictures.current.w >> 3, pictures.current.h >> 3);
-    pictures.flickerStates = callocImage(pictures.flickerCounts.w, pictures.flickerCounts.h);
-    if (!pictures.current.data || !pictures.previous.data || !pictures.flickerCounts.data ||
-        !pictures.flickerStates.data) {
+    lumaqc_settings settings;
+    lumaqc_default_settings(&settings);
+    settings.fps = args.fps;
+    settings.indicators = indicators;
+    settings.measure_time = 1;
+    settings.message = printMessage;
+    lumaqc_context* context = nullptr;
+    if (lumaqc_open(&context, args.width, args.height, &settings) != LUMAQC_OK) {
         std::fprintf(stderr, "Cannot allocate pictures of %d x %d pixels\n", args.width, args.height);
-        releasePictures(pictures);
         return -1;
     }
 
@@ -73,15 +71,15 @@ int main(int argc, char** argv) {
     const int logError = errno;
 
     std::fputs(infoLines(args.videoPath, args.width, args.height, args.fps, frames, start).c_str(), stdout);
-    std::puts(kConsoleHeader);
+    std::puts(headerText(RowStyle::Console));
     if (log != nullptr) {
-        std::fwrite(kLogHeader, 1, std::strlen(kLogHeader), log);
+        const char* header = headerText(RowStyle::Log);
+        std::fwrite(header, 1, std::strlen(header), log);
     } else {
         errno = logError;
         std::perror("Cannot create the log file");
     }
 
-    MetricTimes times;
     FrameRow row;
     // Both rows of every frame are formatted here in turn: no text is
     // allocated per frame.
@@ -94,11 +92,13 @@ int main(int argc, char** argv) {
     const int32_t end = static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames));
     int64_t offset = static_cast<int64_t>(start) * frameBytes;
     for (int32_t i = start; i < end; ++i, offset += frameBytes) {
+        uint8_t* buffer = nullptr;
+        lumaqc_frame_buffer(context, &buffer);
         fseeko(video, static_cast<off_t>(offset), SEEK_SET);
-        const size_t got = std::fread(pictures.current.data, 1, static_cast<size_t>(luma), video);
+        const size_t got = std::fread(buffer, 1, static_cast<size_t>(luma), video);
         if (std::ferror(video)) {
             reportReadError(i, got, luma);
-            releasePictures(pictures);
+            lumaqc_close(&context);
             return -1;
         }
         if (got < static_cast<size_t>(luma)) {
@@ -111,18 +111,21 @@ int main(int argc, char** argv) {
             break;
         }
         row.frame = i;
-        analyseFrame(pictures, i > start, args.fps, row, times);
+        lumaqc_analyse(context, buffer, args.width, &row.values);
         std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
         if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
-        exchangeCurrentAndPrevious(pictures);
         ++analysed;
     }
     const clock_t endClock = clock();
 
+    lumaqc_times times;
+    lumaqc_get_times(context, &times);
     std::fputs(timingReport(startClock, endClock, framesForReport, times).c_str(), stdout);
-    releasePictures(pictures);
+    lumaqc_close(&context);
     std::fclose(video);
     if (log != nullptr) std::fclose(log);
     std::puts("\nFile stream closed\n");
     return 0;
 }
+
+}  // namespace lumaqc

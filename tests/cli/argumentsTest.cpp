@@ -2,7 +2,9 @@
 
 #include <vector>
 
-#include "app/arguments.hpp"
+#include "arguments.hpp"
+
+using namespace lumaqc;
 
 namespace {
 ParseStatus parse(std::vector<const char*> words, Arguments* out) {

@@ -1,0 +1,5 @@
+// lumaqc: no-reference quality indicators for every frame of a raw YUV 4:2:0 clip.
+#include "analyser.hpp"
+#include "lumaqc/lumaqc.h"
+
+int main(int argc, char** argv) { return lumaqc::runAnalyser(argc, argv, LUMAQC_INDICATORS_FAST); }

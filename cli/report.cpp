@@ -1,0 +1,56 @@
+#include "report.hpp"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace lumaqc {
+
+const char* const kLogFileName = "metricsResultsCSV.csv";
+
+static std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+static std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), fmt, args);
+    va_end(args);
+    text.resize(text.size() - 1);
+    return text;
+}
+
+std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,
+                      int32_t startFrame) {
+    return format("Video file %s opened successfully!\n\n", videoPath) +
+           format("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %d, Start Frame = %d\n\n", width,
+                  height, fps, frames, startFrame);
+}
+
+std::string timingReport(clock_t start, clock_t end, int32_t frames, const lumaqc_times& times) {
+    const float overall = static_cast<float>(end - start) / 1000000.0f;
+    const float n = static_cast<float>(frames);
+    const float perFrame = overall / n * 1000.0f;
+    auto average = [&](lumaqc_indicator m) { return static_cast<double>(times.seconds[m] / n * 1000.0f); };
+
+    std::string text = format("Calculation time: \t%f seconds overall \n \t\t\t%f milliseconds per frame",
+                              static_cast<double>(overall), static_cast<double>(perFrame));
+    text += "\n\nAverage calculation time per frame for each metric: \n";
+    text += format(
+        "\tBlockiness: %02.6f ms \tSpatialAct: %02.6f ms \tLetterbox: %02.6f ms \n\tPillarbox: %02.6f ms "
+        "\t\tBlockLoss: %02.6f ms \t\tBlur: %02.6f ms \n \tExposure: %02.6f ms \t\tInterlace: %02.6f ms "
+        "\t\tNoise: %02.6f ms \n \tSlice: %02.6f ms\t\tBlackout: %02.6f ms \t\tTemporal: %02.6f ms \n "
+        "\tFreezing : %02.6f ms\t\tFlickering: %02.6f ms \tContrast: %02.6f ms\n",
+        average(LUMAQC_BLOCKINESS), average(LUMAQC_SPATIAL_ACTIVITY), average(LUMAQC_LETTERBOX),
+        average(LUMAQC_PILLARBOX), average(LUMAQC_BLOCK_LOSS), average(LUMAQC_BLUR), average(LUMAQC_EXPOSURE),
+        average(LUMAQC_INTERLACE), average(LUMAQC_NOISE), average(LUMAQC_SLICE), average(LUMAQC_BLACKOUT),
+        average(LUMAQC_TEMPORAL_ACTIVITY), average(LUMAQC_FREEZING), average(LUMAQC_FLICKERING),
+        average(LUMAQC_CONTRAST));
+    return text;
+}
+
+}  // namespace lumaqc

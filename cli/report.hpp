@@ -1,0 +1,32 @@
+// Console and log text of the command line: file name, headers, rows,
+// information lines, timing report. The columns come from the one table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+#include "lib/columns.hpp"
+#include "lumaqc/lumaqc.h"
+
+namespace lumaqc {
+
+extern const char* const kLogFileName;  // "metricsResultsCSV.csv"
+
+std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,
+                      int32_t startFrame);
+
+// The console row and the log row of one frame (see formatRow).
+inline size_t consoleRow(const FrameRow& row, char* buffer, size_t capacity) {
+    return formatRow(RowStyle::Console, row, buffer, capacity);
+}
+inline size_t logRow(const FrameRow& row, char* buffer, size_t capacity) {
+    return formatRow(RowStyle::Log, row, buffer, capacity);
+}
+
+// The report printed after the last frame; frames is the number of frames
+// the averages are taken over, times the indicators' processor seconds.
+std::string timingReport(clock_t start, clock_t end, int32_t frames, const lumaqc_times& times);
+
+}  // namespace lumaqc

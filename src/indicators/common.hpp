@@ -1,0 +1,58 @@
+// What the fast indicators and their literal reference compositions share:
+// the named constants and the small helpers both call.
+#pragma once
+
+#include <cstdint>
+
+namespace lumaqc {
+
+// Frame rate assumed when none is given.
+inline constexpr int DEFAULT_FPS = 25;
+// Side of the codec block grid shared by several indicators.
+inline constexpr int BLOCKSIZE = 8;
+
+// Blackout: largest spread of the 8 x 8 block means of a flat picture.
+inline constexpr double THRESHOLD_BLACKOUT = 4.0;
+
+// Block loss: region side, boundary grid, shortest run, threshold factor.
+inline constexpr uint32_t BLOCKLOSS_REGION = 256;
+inline constexpr int32_t BLOCKLOSS_GRID = 16;
+inline constexpr int32_t BLOCKLOSS_MIN_RUN = 12;
+inline constexpr double BLOCKLOSS_THRESHOLD_FACTOR = 6.0;
+
+// Blur: side of the blocks whose deviations set the edge threshold.
+inline constexpr int BLUR_BLOCKSIZE = 16;
+
+// Exposure: darkest and brightest blocks averaged, and the ranking table size.
+inline constexpr int nBlSum = 4;
+inline constexpr int TABSIZE = 10000;
+
+// Interlace: side of the blocks tested for combing.
+inline constexpr int INTERLACE_BLOCKSIZE = 4;
+
+// Noise: deviation histogram, smoothing kernel side, blocks gathered at most.
+inline constexpr int HISTOGRAM_ENTRIES = 128;
+inline constexpr int GAUSSIAN_MASK_SIZE = 3;
+inline constexpr int MAX_CONTAINER_WIDTH = 1000;
+
+// Slice: height of the strips and distance of the compared pixels.
+inline constexpr int SLICE_BLOCKSIZE = 16;
+
+// Flickering: calls per reporting period, the mean absolute difference from
+// which a block counts as changing, the share of most-switching blocks averaged.
+inline constexpr int framePeriod = 8;
+inline constexpr double FLICKER_THRESHOLD = 0.0111;
+inline constexpr double FLICKER_SELECTED_SHARE = 0.03;
+
+// Whether row i from the top (and from the bottom) is flat enough for a letterbox bar.
+int checkLetterBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
+// Whether column i from the left matches its partner for a pillarbox bar.
+int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
+// Orderings for qsort: doubles ascending (noise, slice), bytes descending (flickering).
+int compare(const void* a, const void* b);
+int compare_Double_asc(const void* a, const void* b);
+int compareElements(const void* a, const void* b);
+// Smallest and largest of size values.
+void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max);
+
+}  // namespace lumaqc

@@ -1,0 +1,160 @@
+// The C API: argument checks, then the stream. No exception crosses it.
+#include <new>
+
+#include "lib/columns.hpp"
+#include "lib/context.hpp"
+#include "lumaqc/lumaqc.h"
+#include "simd/isa.hpp"
+
+namespace {
+
+// Largest picture: w * h * 3 must stay within 32-bit signed arithmetic.
+constexpr int64_t kMaxPixels = 715827882;
+constexpr int kMaxThreads = 1024;
+
+// The best variant the mask allows and the processor runs; the plain one
+// always qualifies.
+lumaqc::Isa chooseIsa(uint32_t mask) {
+    using lumaqc::Isa;
+    if ((mask & LUMAQC_ISA_AVX512) != 0 && lumaqc::isaSupported(Isa::Avx512)) return Isa::Avx512;
+    if ((mask & LUMAQC_ISA_AVX2) != 0 && lumaqc::isaSupported(Isa::Avx2)) return Isa::Avx2;
+    return Isa::Generic;
+}
+
+uint32_t isaBit(lumaqc::Isa isa) {
+    switch (isa) {
+        case lumaqc::Isa::Avx512: return LUMAQC_ISA_AVX512;
+        case lumaqc::Isa::Avx2: return LUMAQC_ISA_AVX2;
+        default: return LUMAQC_ISA_GENERIC;
+    }
+}
+
+}  // namespace
+
+extern "C" {
+
+int lumaqc_default_settings(lumaqc_settings* settings) {
+    if (settings == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    *settings = lumaqc_settings{};
+    settings->fps = 25.0;
+    settings->isa_mask = LUMAQC_ISA_ALL;
+    settings->indicators = LUMAQC_INDICATORS_FAST;
+    settings->measure_time = 0;
+    settings->message = nullptr;
+    settings->message_user = nullptr;
+    settings->threads = 0;
+    return LUMAQC_OK;
+}
+
+int lumaqc_open(lumaqc_context** context, int32_t width, int32_t height, const lumaqc_settings* settings) {
+    if (context == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    *context = nullptr;
+    lumaqc_settings chosen;
+    if (settings != nullptr) {
+        chosen = *settings;
+    } else {
+        lumaqc_default_settings(&chosen);
+    }
+    if (width <= 0 || height <= 0 || static_cast<int64_t>(width) * height > kMaxPixels) return LUMAQC_ERROR_SIZE;
+    if ((chosen.isa_mask & LUMAQC_ISA_ALL) == 0 || (chosen.isa_mask & ~LUMAQC_ISA_ALL) != 0)
+        return LUMAQC_ERROR_INVALID;
+    if (chosen.indicators != LUMAQC_INDICATORS_FAST && chosen.indicators != LUMAQC_INDICATORS_REFERENCE)
+        return LUMAQC_ERROR_INVALID;
+    if (chosen.threads < 0 || chosen.threads > kMaxThreads) return LUMAQC_ERROR_INVALID;
+    int status = LUMAQC_ERROR_NO_MEMORY;
+    lumaqc_context* opened = new (std::nothrow) lumaqc_context(width, height, chosen, chooseIsa(chosen.isa_mask), &status);
+    if (opened == nullptr) return LUMAQC_ERROR_NO_MEMORY;
+    if (status != LUMAQC_OK) {
+        delete opened;
+        return status;
+    }
+    *context = opened;
+    return LUMAQC_OK;
+}
+
+int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (buffer == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    uint8_t* next = context->stream.frameBuffer();
+    if (next == nullptr) return LUMAQC_ERROR_AGAIN;
+    *buffer = next;
+    return LUMAQC_OK;
+}
+
+int lumaqc_analyse(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride, lumaqc_result* result) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (luma == nullptr || result == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    if (stride < context->stream.width()) return LUMAQC_ERROR_INVALID;
+    if (context->stream.inFlight() != 0) return LUMAQC_ERROR_AGAIN;
+    const int sent = context->stream.send(luma, stride);
+    return sent != LUMAQC_OK ? sent : context->stream.receive(result);
+}
+
+int lumaqc_send_frame(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (luma == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    if (stride < context->stream.width()) return LUMAQC_ERROR_INVALID;
+    return context->stream.send(luma, stride);
+}
+
+int lumaqc_receive_result(lumaqc_context* context, lumaqc_result* result) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (result == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    return context->stream.receive(result);
+}
+
+int lumaqc_frames_in_flight(const lumaqc_context* context, int* count) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (count == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    *count = static_cast<int>(context->stream.inFlight());
+    return LUMAQC_OK;
+}
+
+int lumaqc_restart_flickering_period(lumaqc_context* context) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (context->stream.inFlight() != 0) return LUMAQC_ERROR_AGAIN;
+    context->stream.restartFlickeringPeriod();
+    return LUMAQC_OK;
+}
+
+int lumaqc_get_times(const lumaqc_context* context, lumaqc_times* times) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (times == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    *times = context->stream.times();
+    return LUMAQC_OK;
+}
+
+int lumaqc_get_isa(const lumaqc_context* context, uint32_t* isa) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (isa == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    *isa = isaBit(context->stream.isa());
+    return LUMAQC_OK;
+}
+
+int lumaqc_close(lumaqc_context** context) {
+    if (context == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    delete *context;
+    *context = nullptr;
+    return LUMAQC_OK;
+}
+
+const char* lumaqc_column_name(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= lumaqc::kColumnCount) return nullptr;
+    return lumaqc::kColumns[static_cast<size_t>(index)].name;
+}
+
+const char* lumaqc_error_text(int code) {
+    switch (code) {
+        case LUMAQC_OK: return "success";
+        case LUMAQC_ERROR_NO_MEMORY: return "not enough memory for the pictures of the stream";
+        case LUMAQC_ERROR_BAD_POINTER: return "a required pointer is null";
+        case LUMAQC_ERROR_INVALID: return "invalid argument";
+        case LUMAQC_ERROR_SIZE: return "picture size out of range (1 to 715827882 pixels, both sides positive)";
+        case LUMAQC_ERROR_CLOSED: return "no open context";
+        case LUMAQC_ERROR_AGAIN: return "try again after receiving a result";
+        case LUMAQC_ERROR_THREADS: return "the analysis threads could not be started";
+        default: return "unknown error";
+    }
+}
+
+}  // extern "C"
