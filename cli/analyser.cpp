@@ -1,6 +1,7 @@
 #include "analyser.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,6 +10,11 @@
 #include "lib/columns.hpp"
 #include "lumaqc/lumaqc.h"
 #include "report.hpp"
+#ifdef LUMAQC_HAVE_HTML
+#include <memory>
+
+#include "report/htmlReport.hpp"
+#endif
 
 namespace lumaqc {
 
@@ -30,7 +36,39 @@ static int32_t framesInFile(FILE* video, int32_t frameBytes) {
 // The indicators' messages appear on the console where they arise.
 static void printMessage(void*, const char* text) { std::fputs(text, stdout); }
 
+#ifdef LUMAQC_HAVE_HTML
+// What the HTML report shows of the run.
+static std::vector<std::pair<std::string, std::string>> htmlSettings(const Arguments& args, int indicators,
+                                                                     int32_t frames, int32_t start,
+                                                                     int32_t analysed) {
+    char fps[64];
+    std::snprintf(fps, sizeof fps, "%g", args.fps);
+    return {{"input", args.videoPath},
+            {"width", std::to_string(args.width)},
+            {"height", std::to_string(args.height)},
+            {"fps", fps},
+            {"start frame", std::to_string(start)},
+            {"frames requested", std::to_string(frames)},
+            {"frames analysed", std::to_string(analysed)},
+            {"indicators", indicators == LUMAQC_INDICATORS_REFERENCE ? "reference" : "fast"},
+            {"lumaqc", LUMAQC_VERSION_STRING}};
+}
+#endif
+
 int runAnalyser(int argc, char** argv, int indicators) {
+    Options options;
+    const std::string badOption = takeOptions(&argc, argv, &options);
+    if (!badOption.empty()) {
+        std::fprintf(stderr, "%s\n", badOption.c_str());
+        return -1;
+    }
+#ifndef LUMAQC_HAVE_HTML
+    if (options.htmlPath != nullptr) {
+        std::fputs("--html is not available: this lumaqc was built without the HTML report (LUMAQC_HTML=OFF)\n",
+                   stderr);
+        return -1;
+    }
+#endif
     Arguments args;
     if (parseArguments(argc, argv, &args) == ParseStatus::TooFewArguments) {
         std::fputs(usageText(argv[0]).c_str(), stdout);
@@ -64,6 +102,21 @@ int runAnalyser(int argc, char** argv, int indicators) {
     const int32_t frameBytes = frameSize(args);
     const int32_t frames = args.framesFromFile ? framesInFile(video, frameBytes) : args.frames;
     const int32_t start = args.framesFromFile ? 0 : args.startFrame;
+
+#ifdef LUMAQC_HAVE_HTML
+    // A report that could not be written is refused before the analysis, and
+    // before the log of an earlier run is replaced.
+    std::unique_ptr<report::HtmlReport> html;
+    if (options.htmlPath != nullptr) {
+        html = std::make_unique<report::HtmlReport>(options.htmlPath, args.width, args.height);
+        std::string error;
+        if (!html->canWrite(&error)) {
+            std::fprintf(stderr, "HTML report: %s\n", error.c_str());
+            lumaqc_close(&context);
+            return -1;
+        }
+    }
+#endif
 
     // The log is created only now, so that a mistyped path or size leaves the
     // results of an earlier run in place.
@@ -114,6 +167,12 @@ int runAnalyser(int argc, char** argv, int indicators) {
         lumaqc_analyse(context, buffer, args.width, &row.values);
         std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
         if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
+#ifdef LUMAQC_HAVE_HTML
+        if (html) {
+            row.ptsTime = args.fps > 0 && std::isfinite(args.fps) ? i / args.fps : std::nan("");
+            html->addRow(row);
+        }
+#endif
         ++analysed;
     }
     const clock_t endClock = clock();
@@ -125,6 +184,15 @@ int runAnalyser(int argc, char** argv, int indicators) {
     std::fclose(video);
     if (log != nullptr) std::fclose(log);
     std::puts("\nFile stream closed\n");
+#ifdef LUMAQC_HAVE_HTML
+    // Segments and pooled statistics are not computed by this program yet.
+    std::string error;
+    if (html && !html->finish(htmlSettings(args, indicators, frames, start, analysed), {}, {}, &error)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "HTML report: %s\n", error.c_str());
+        return -1;
+    }
+#endif
     return 0;
 }
 

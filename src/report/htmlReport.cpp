@@ -351,6 +351,56 @@ void HtmlReport::addRow(const FrameRow& row) {
     }
 }
 
+// Creates the file the page goes to: the target itself when it exists and is
+// no regular file (a terminal, a pipe, /dev/stdout), else a new temporary
+// beside it (*temporary set), which takes the target's permissions.
+static int openTarget(const std::string& path, bool* inPlace, std::string* temporary, int* error) {
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    *inPlace = exists && !S_ISREG(existing.st_mode);
+    if (*inPlace) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) *error = errno;
+        return fd;
+    }
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        *temporary = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
+            *error = errno;
+            return -1;
+        }
+    }
+    if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+        *error = errno;
+        ::close(fd);
+        ::unlink(temporary->c_str());
+        return -1;
+    }
+    return fd;
+}
+
+bool HtmlReport::canWrite(std::string* error) const {
+    struct stat existing {};
+    int failure = 0;
+    if (::stat(path_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        // Opened without truncation: nothing is written before the end.
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) failure = errno; else ::close(fd);
+    } else {
+        bool inPlace = false;
+        std::string temporary;
+        const int fd = openTarget(path_, &inPlace, &temporary, &failure);
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(temporary.c_str());
+        }
+    }
+    if (failure != 0 && error) *error = reason(path_, failure);
+    return failure == 0;
+}
+
 bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& settings,
                         const std::vector<Segment>& segments, const std::vector<Pooled>& pooled, std::string* error) {
     auto fail = [&](std::string message) {
@@ -359,34 +409,17 @@ bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& 
     };
     if (!ordered_) return fail("cannot write " + path_ + ": the rows are not in increasing frame order");
 
-    // A regular file (or none) is replaced only by a complete page; anything
-    // else (a terminal, a pipe, /dev/stdout) is written in place.
-    struct stat existing {};
-    const bool exists = ::stat(path_.c_str(), &existing) == 0;
-    const bool inPlace = exists && !S_ISREG(existing.st_mode);
+    // A regular file (or none) is replaced only by a complete page.
+    bool inPlace = false;
     std::string temporary;
-    int fd = -1;
-    if (inPlace) {
-        fd = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) return fail(reason(path_, errno));
-    } else {
-        for (int attempt = 0; fd < 0; ++attempt) {
-            temporary = path_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && (errno != EEXIST || attempt >= 100)) return fail(reason(path_, errno));
-        }
-        if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
-            const int e = errno;
-            ::close(fd);
-            ::unlink(temporary.c_str());
-            return fail(reason(path_, e));
-        }
-    }
+    int failure = 0;
+    const int fd = openTarget(path_, &inPlace, &temporary, &failure);
+    if (fd < 0) return fail(reason(path_, failure));
 
     Output out(fd);
     putPage(out, width_, height_, Table{frames_, times_, values_}, settings, segments, pooled);
     out.flush();
-    int failure = out.error();
+    failure = out.error();
     if (::close(fd) != 0 && failure == 0) failure = errno;
     if (failure == 0 && !inPlace && ::rename(temporary.c_str(), path_.c_str()) != 0) failure = errno;
     if (failure != 0) {

@@ -33,6 +33,11 @@ public:
     // computed" columns), to be written to path by finish().
     HtmlReport(std::string path, int32_t width, int32_t height);
 
+    // Whether finish() will be able to create the file (tried with a
+    // temporary beside it, which is removed); else false with the reason.
+    // Lets a caller refuse a run before hours of analysis.
+    bool canWrite(std::string* error) const;
+
     // Rows must come in increasing frame order.
     void addRow(const FrameRow& row);
 
