@@ -5,14 +5,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "arguments.hpp"
+#include "commandOptions.hpp"
 #include "lib/columns.hpp"
 #include "lumaqc/lumaqc.h"
 #include "report.hpp"
+#include "report/session.hpp"
 #ifdef LUMAQC_HAVE_HTML
-#include <memory>
-
 #include "report/htmlReport.hpp"
 #endif
 
@@ -33,42 +37,73 @@ static int32_t framesInFile(FILE* video, int32_t frameBytes) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(length) / frameBytes));
 }
 
-// The indicators' messages appear on the console where they arise.
-static void printMessage(void*, const char* text) { std::fputs(text, stdout); }
+// The indicators' messages appear on the console where they arise (the
+// progress line, if shown, makes way first).
+static void printMessage(void* user, const char* text) {
+    if (report::Session* session = *static_cast<report::Session**>(user)) session->beforeConsoleText();
+    std::fputs(text, stdout);
+}
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
 
 #ifdef LUMAQC_HAVE_HTML
-// What the HTML report shows of the run.
-static std::vector<std::pair<std::string, std::string>> htmlSettings(const Arguments& args, int indicators,
-                                                                     int32_t frames, int32_t start,
-                                                                     int32_t analysed) {
+// What the HTML page shows of the run: the settings, and the session's
+// segments and pooled statistics in its own terms.
+static std::vector<std::pair<std::string, std::string>> htmlSettings(const report::StreamSettings& stream,
+                                                                     int indicators, int32_t analysed) {
     char fps[64];
-    std::snprintf(fps, sizeof fps, "%g", args.fps);
-    return {{"input", args.videoPath},
-            {"width", std::to_string(args.width)},
-            {"height", std::to_string(args.height)},
+    std::snprintf(fps, sizeof fps, "%g", stream.fps);
+    return {{"input", stream.input},
+            {"reader", stream.reader},
+            {"width", std::to_string(stream.width)},
+            {"height", std::to_string(stream.height)},
             {"fps", fps},
-            {"start frame", std::to_string(start)},
-            {"frames requested", std::to_string(frames)},
+            {"start frame", std::to_string(stream.start)},
+            {"frames requested", std::to_string(stream.frames)},
             {"frames analysed", std::to_string(analysed)},
             {"indicators", indicators == LUMAQC_INDICATORS_REFERENCE ? "reference" : "fast"},
+            {"instruction set", stream.instructionSet},
             {"lumaqc", LUMAQC_VERSION_STRING}};
+}
+
+static std::vector<report::html::Segment> htmlSegments(const std::vector<report::Segment>& segments) {
+    std::vector<report::html::Segment> shown;
+    for (const report::Segment& s : segments)
+        shown.push_back({report::segmentKindName(s.kind), s.firstFrame, s.lastFrame, s.start, s.end});
+    return shown;
+}
+
+static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::PooledColumn>& pooled) {
+    std::vector<report::html::Pooled> shown;
+    for (const report::PooledColumn& p : pooled) {
+        const report::PooledStats& s = p.stats;
+        shown.push_back({kColumns[p.column].name, s.min, s.max, s.mean, s.harmonicMean, s.p1, s.p5, s.p50, s.p95,
+                         s.p99, s.count});
+    }
+    return shown;
 }
 #endif
 
 int runAnalyser(int argc, char** argv, int indicators) {
-    Options options;
-    const std::string badOption = takeOptions(&argc, argv, &options);
+    // The "--" options first; what is left are the positional arguments.
+    CommandLine line;
+    const std::string badOption = splitCommandLine(argc, argv, &line);
     if (!badOption.empty()) {
         std::fprintf(stderr, "%s\n", badOption.c_str());
         return -1;
     }
 #ifndef LUMAQC_HAVE_HTML
-    if (options.htmlPath != nullptr) {
+    if (!line.reports.htmlPath.empty()) {
         std::fputs("--html is not available: this lumaqc was built without the HTML report (LUMAQC_HTML=OFF)\n",
                    stderr);
         return -1;
     }
 #endif
+    argc = static_cast<int>(line.positional.size());
+    argv = line.positional.data();
+
     Arguments args;
     if (parseArguments(argc, argv, &args) == ParseStatus::TooFewArguments) {
         std::fputs(usageText(argv[0]).c_str(), stdout);
@@ -92,6 +127,8 @@ int runAnalyser(int argc, char** argv, int indicators) {
     settings.indicators = indicators;
     settings.measure_time = 1;
     settings.message = printMessage;
+    report::Session* messageSession = nullptr;
+    settings.message_user = &messageSession;
     lumaqc_context* context = nullptr;
     if (lumaqc_open(&context, args.width, args.height, &settings) != LUMAQC_OK) {
         std::fprintf(stderr, "Cannot allocate pictures of %d x %d pixels\n", args.width, args.height);
@@ -103,20 +140,60 @@ int runAnalyser(int argc, char** argv, int indicators) {
     const int32_t frames = args.framesFromFile ? framesInFile(video, frameBytes) : args.frames;
     const int32_t start = args.framesFromFile ? 0 : args.startFrame;
 
+    // A report on standard output takes it over: the console text goes to the
+    // error stream from here on.
+    std::unique_ptr<FILE, FileCloser> reportOutput;
+    if (line.reports.reportOnStandardOutput()) {
+        std::fflush(stdout);
+        const int kept = dup(STDOUT_FILENO);
+        if (kept >= 0) reportOutput.reset(fdopen(kept, "w"));
+        if (!reportOutput || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+            std::fprintf(stderr, "Cannot write the report to standard output: %s\n", std::strerror(errno));
+            lumaqc_close(&context);
+            return -1;
+        }
+    }
+    uint32_t isa = 0;
+    lumaqc_get_isa(context, &isa);
+    report::StreamSettings stream;
+    stream.input = args.videoPath;
+    stream.reader = "raw";
+    stream.width = args.width;
+    stream.height = args.height;
+    stream.fps = args.fps;
+    stream.frames = frames;
+    stream.start = start;
+    stream.instructionSet = instructionSetName(isa);
+    report::Streams streams;
+    streams.output = reportOutput ? reportOutput.get() : stdout;
+    streams.errorIsTerminal = isatty(STDERR_FILENO) == 1;
+    // Created before the log, so that a report that cannot be created leaves
+    // the log of an earlier run in place; finished on every way out.
+    report::Session session(line.reports, stream, streams);
+    if (const std::string reportError = session.open(); !reportError.empty()) {
+        std::fprintf(stderr, "%s\n", reportError.c_str());
+        lumaqc_close(&context);
+        return -1;
+    }
 #ifdef LUMAQC_HAVE_HTML
-    // A report that could not be written is refused before the analysis, and
-    // before the log of an earlier run is replaced.
-    std::unique_ptr<report::HtmlReport> html;
-    if (options.htmlPath != nullptr) {
-        html = std::make_unique<report::HtmlReport>(options.htmlPath, args.width, args.height);
+    // The page is written at the end; whether it can be is checked now, before
+    // the analysis and before the log of an earlier run is replaced.
+    std::unique_ptr<report::HtmlReport> htmlReport;
+    if (!line.reports.htmlPath.empty()) {
+        htmlReport = std::make_unique<report::HtmlReport>(line.reports.htmlPath, args.width, args.height);
         std::string error;
-        if (!html->canWrite(&error)) {
-            std::fprintf(stderr, "HTML report: %s\n", error.c_str());
+        struct stat page {}, input {};
+        if (::stat(line.reports.htmlPath.c_str(), &page) == 0 && ::stat(args.videoPath, &input) == 0 &&
+            page.st_dev == input.st_dev && page.st_ino == input.st_ino)
+            error = "Cannot create the report " + line.reports.htmlPath + ": it is the input";
+        if (!error.empty() || !htmlReport->canWrite(&error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
             lumaqc_close(&context);
             return -1;
         }
     }
 #endif
+    messageSession = &session;
 
     // The log is created only now, so that a mistyped path or size leaves the
     // results of an earlier run in place.
@@ -150,11 +227,13 @@ int runAnalyser(int argc, char** argv, int indicators) {
         fseeko(video, static_cast<off_t>(offset), SEEK_SET);
         const size_t got = std::fread(buffer, 1, static_cast<size_t>(luma), video);
         if (std::ferror(video)) {
+            session.beforeConsoleText();
             reportReadError(i, got, luma);
             lumaqc_close(&context);
             return -1;
         }
         if (got < static_cast<size_t>(luma)) {
+            session.beforeConsoleText();
             std::fflush(stdout);
             std::fprintf(stderr,
                          "Frame %d ends past the end of the file (%zu of %d luma bytes): "
@@ -165,12 +244,16 @@ int runAnalyser(int argc, char** argv, int indicators) {
         }
         row.frame = i;
         lumaqc_analyse(context, buffer, args.width, &row.values);
-        std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
+        if (session.consoleRows()) {
+            session.beforeConsoleText();
+            std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
+        }
         if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
+        session.addRow(row);
 #ifdef LUMAQC_HAVE_HTML
-        if (html) {
+        if (htmlReport) {
             row.ptsTime = args.fps > 0 && std::isfinite(args.fps) ? i / args.fps : std::nan("");
-            html->addRow(row);
+            htmlReport->addRow(row);
         }
 #endif
         ++analysed;
@@ -179,21 +262,31 @@ int runAnalyser(int argc, char** argv, int indicators) {
 
     lumaqc_times times;
     lumaqc_get_times(context, &times);
+    session.beforeConsoleText();
     std::fputs(timingReport(startClock, endClock, framesForReport, times).c_str(), stdout);
+    // Summary, segments and gates, when asked for, follow the timing report.
+    const report::FinishResult& reports = session.finish(report::RunStatus::Completed);
+    messageSession = nullptr;
     lumaqc_close(&context);
     std::fclose(video);
     if (log != nullptr) std::fclose(log);
     std::puts("\nFile stream closed\n");
-#ifdef LUMAQC_HAVE_HTML
-    // Segments and pooled statistics are not computed by this program yet.
-    std::string error;
-    if (html && !html->finish(htmlSettings(args, indicators, frames, start, analysed), {}, {}, &error)) {
+    if (!reports.writeError.empty()) {
         std::fflush(stdout);
-        std::fprintf(stderr, "HTML report: %s\n", error.c_str());
+        std::fprintf(stderr, "%s\n", reports.writeError.c_str());
+    }
+#ifdef LUMAQC_HAVE_HTML
+    std::string htmlError;
+    if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed), htmlSegments(session.segments()),
+                                          htmlPooled(session.pooled()), &htmlError)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", htmlError.c_str());
         return -1;
     }
 #endif
-    return 0;
+    // 1 when a --fail-if gate tripped, -1 (255) when a report could not be written.
+    const int status = report::exitStatus(report::RunStatus::Completed, reports);
+    return status == 255 ? -1 : status;
 }
 
 }  // namespace lumaqc

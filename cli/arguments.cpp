@@ -1,28 +1,12 @@
 #include "arguments.hpp"
 
 #include <cstdlib>
-#include <cstring>
 
 namespace lumaqc {
 
 static int32_t toInt32(const char* text) {
     // The long result keeps its low 32 bits.
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(std::strtol(text, nullptr, 10))));
-}
-
-std::string takeOptions(int* argc, char** argv, Options* out) {
-    int kept = 1;
-    for (int i = 1; i < *argc; ++i) {
-        if (std::strcmp(argv[i], "--html") == 0) {
-            if (i + 1 >= *argc) return "--html needs a FILE to write the report to";
-            out->htmlPath = argv[++i];
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    if (kept < *argc) argv[kept] = nullptr;
-    *argc = kept;
-    return {};
 }
 
 ParseStatus parseArguments(int argc, char** argv, Arguments* out) {

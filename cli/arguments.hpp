@@ -16,17 +16,6 @@ struct Arguments {
     int32_t startFrame = 0;
 };
 
-// Options that may stand anywhere among the arguments: --html FILE. Each one
-// found is taken out of argv (argc shrinks), so that the positional arguments
-// read as before; without options argv stays as it is.
-struct Options {
-    const char* htmlPath = nullptr;
-};
-
-// Returns an empty string, or a one-line message for an option given without
-// its value.
-std::string takeOptions(int* argc, char** argv, Options* out);
-
 enum class ParseStatus { Ok, TooFewArguments };
 
 // Converts the arguments as the command line has always done: base-10

@@ -129,7 +129,7 @@ struct Table {
     const std::vector<std::vector<float>>& values;
 };
 
-void putData(Output& out, int32_t width, int32_t height, const Table& rows, const std::vector<Segment>& segments) {
+void putData(Output& out, int32_t width, int32_t height, const Table& rows, const std::vector<html::Segment>& segments) {
     out.put("{\"width\":");
     putNumber(out, width);
     out.put(",\"height\":");
@@ -167,7 +167,7 @@ void putData(Output& out, int32_t width, int32_t height, const Table& rows, cons
     }
     out.put("],\n\"segments\":[");
     for (size_t i = 0; i < segments.size(); ++i) {
-        const Segment& s = segments[i];
+        const html::Segment& s = segments[i];
         out.put(i > 0 ? ",\n{\"kind\":" : "{\"kind\":");
         putJsonString(out, s.kind);
         out.put(",\"first\":");
@@ -232,7 +232,7 @@ void putSettings(Output& out, const std::vector<std::pair<std::string, std::stri
     out.put("</table>\n");
 }
 
-void putPooled(Output& out, const std::vector<Pooled>& pooled) {
+void putPooled(Output& out, const std::vector<html::Pooled>& pooled) {
     out.put("<h2>Pooled statistics</h2>\n");
     if (pooled.empty()) {
         out.put("<p class=\"empty\">No pooled statistics.</p>\n");
@@ -240,7 +240,7 @@ void putPooled(Output& out, const std::vector<Pooled>& pooled) {
     }
     out.put("<table id=\"pooled\"><tr><th class=\"text\">indicator</th><th>min</th><th>max</th><th>mean</th>"
             "<th>harmonic mean</th><th>p1</th><th>p5</th><th>p50</th><th>p95</th><th>p99</th><th>count</th></tr>\n");
-    for (const Pooled& p : pooled) {
+    for (const html::Pooled& p : pooled) {
         out.put("<tr>");
         putCell(out, p.metric, "text");
         for (double v : {p.min, p.max, p.mean, p.harmonicMean, p.p1, p.p5, p.p50, p.p95, p.p99}) putRealCell(out, v);
@@ -250,7 +250,7 @@ void putPooled(Output& out, const std::vector<Pooled>& pooled) {
     out.put("</table>\n");
 }
 
-void putSegments(Output& out, const std::vector<Segment>& segments) {
+void putSegments(Output& out, const std::vector<html::Segment>& segments) {
     out.put("<h2>Segments</h2>\n");
     if (segments.empty()) {
         out.put("<p class=\"empty\">No segments.</p>\n");
@@ -258,7 +258,7 @@ void putSegments(Output& out, const std::vector<Segment>& segments) {
     }
     out.put("<table id=\"segments\"><tr><th class=\"text\">kind</th><th>first frame</th><th>last frame</th>"
             "<th>start (s)</th><th>end (s)</th><th>duration (s)</th></tr>\n");
-    for (const Segment& s : segments) {
+    for (const html::Segment& s : segments) {
         out.put("<tr>");
         putCell(out, s.kind, "text");
         putCell(out, std::to_string(s.firstFrame));
@@ -299,8 +299,8 @@ document.addEventListener("securitypolicyviolation", function (e) {
 )JS";
 
 void putPage(Output& out, int32_t width, int32_t height, const Table& rows,
-             const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<Segment>& segments,
-             const std::vector<Pooled>& pooled) {
+             const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<html::Segment>& segments,
+             const std::vector<html::Pooled>& pooled) {
     out.put("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
             "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src 'unsafe-inline'; "
             "style-src 'unsafe-inline'; img-src data:\">\n"
@@ -329,7 +329,9 @@ void putPage(Output& out, int32_t width, int32_t height, const Table& rows,
     out.put("\n</script>\n</body>\n</html>\n");
 }
 
-std::string reason(const std::string& path, int error) { return "cannot write " + path + ": " + std::strerror(error); }
+std::string reason(const std::string& path, int error) {
+    return "Cannot write the report " + path + ": " + std::strerror(error);
+}
 
 }  // namespace
 
@@ -402,12 +404,12 @@ bool HtmlReport::canWrite(std::string* error) const {
 }
 
 bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& settings,
-                        const std::vector<Segment>& segments, const std::vector<Pooled>& pooled, std::string* error) {
+                        const std::vector<html::Segment>& segments, const std::vector<html::Pooled>& pooled, std::string* error) {
     auto fail = [&](std::string message) {
         if (error) *error = std::move(message);
         return false;
     };
-    if (!ordered_) return fail("cannot write " + path_ + ": the rows are not in increasing frame order");
+    if (!ordered_) return fail("Cannot write the report " + path_ + ": the rows are not in increasing frame order");
 
     // A regular file (or none) is replaced only by a complete page.
     bool inPlace = false;

@@ -43,8 +43,8 @@ public:
 
     // Writes the page. False, with the reason in *error (when not null), if
     // the rows were out of order or the file could not be written.
-    bool finish(const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<Segment>& segments,
-                const std::vector<Pooled>& pooled, std::string* error);
+    bool finish(const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<html::Segment>& segments,
+                const std::vector<html::Pooled>& pooled, std::string* error);
 
     size_t rowCount() const { return frames_.size(); }
 

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace lumaqc::report {
+// Kept apart from the segment detector's own types (report/segments.hpp),
+// which the command line turns into these.
+namespace lumaqc::report::html {
 
 struct Segment {
     std::string kind;        // "black", "freeze", "letterbox", "pillarbox", "interlaced"
@@ -30,4 +32,4 @@ struct Pooled {
     int64_t count = 0;       // values that went into the statistics
 };
 
-}  // namespace lumaqc::report
+}  // namespace lumaqc::report::html

@@ -84,32 +84,3 @@ TEST(Arguments, FrameSizeTruncatesOddSizes) {
     EXPECT_EQ(lumaSize(a), 9);
     EXPECT_EQ(frameSize(a), 13);
 }
-
-TEST(Arguments, HtmlOptionIsTakenOutWhereverItStands) {
-    const struct {
-        std::vector<const char*> words;
-        std::vector<std::string> left;  // the positional arguments that remain
-        const char* html;
-        bool ok;
-    } cases[] = {
-        {{"v.yuv", "352", "288"}, {"v.yuv", "352", "288"}, nullptr, true},
-        {{"--html", "r.html", "v.yuv", "352", "288"}, {"v.yuv", "352", "288"}, "r.html", true},
-        {{"v.yuv", "352", "--html", "r.html", "288", "50"}, {"v.yuv", "352", "288", "50"}, "r.html", true},
-        {{"v.yuv", "352", "288", "--html", "a.html", "--html", "b.html"}, {"v.yuv", "352", "288"}, "b.html", true},
-        {{"v.yuv", "352", "288", "--html"}, {}, nullptr, false},
-    };
-    for (const auto& c : cases) {
-        std::vector<const char*> argv = c.words;
-        argv.insert(argv.begin(), "lumaqc");
-        argv.push_back(nullptr);
-        int argc = static_cast<int>(argv.size()) - 1;
-        Options options;
-        const std::string error = takeOptions(&argc, const_cast<char**>(argv.data()), &options);
-        EXPECT_EQ(error.empty(), c.ok) << error;
-        if (!c.ok) continue;
-        std::vector<std::string> left(argv.begin() + 1, argv.begin() + argc);
-        EXPECT_EQ(left, c.left);
-        EXPECT_EQ(argv[static_cast<size_t>(argc)], nullptr);
-        EXPECT_STREQ(options.htmlPath, c.html);
-    }
-}

@@ -30,13 +30,13 @@ const std::vector<std::pair<std::string, std::string>> kSettings = {
     {"note", "caf\xc3\xa9, 50\xc2\xa0%"},
 };
 
-const std::vector<report::Segment> kSegments = {
+const std::vector<report::html::Segment> kSegments = {
     {"black", 1080, 1119, 43.2, 44.8},
     {"freeze", 1210, 1279, 48.4, 51.2},
     {"interlaced", 1450, 1539, 58.0, 61.6},
 };
 
-const std::vector<report::Pooled> kPooled = {
+const std::vector<report::html::Pooled> kPooled = {
     {"blockiness", 0.8, 1.2, 1.0, 0.98, 0.81, 0.82, 1.0, 1.18, 1.19, 600},
     {"contrast", 50.0, 55.99, 53.0, std::nan(""), 50.1, 50.3, 53.0, 55.7, 55.9, 594},
 };

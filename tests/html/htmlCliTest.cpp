@@ -25,6 +25,12 @@ std::string withoutTimes(const std::string& console) {
     return kept;
 }
 
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 // Decimals the log prints a column with ("%-5.3f" -> 3; integers 0).
 int logDecimals(const Column& column) {
     const char* dot = std::strchr(column.logFormat, '.');
@@ -75,6 +81,14 @@ TEST(CliHtml, SampleClipPageShowsTheLogsValuesAndChangesNothingElse) {
         EXPECT_NEAR(std::strtod(drawn["max"].c_str(), nullptr), hi, tolerance);
     }
     EXPECT_EQ(status.plot["temporal_activity"]["points"], "59");
+
+    // The session's pooled statistics (one row per indicator) and segments:
+    // the clip is black on frames 20 to 22 and frozen on 30 to 39.
+    for (size_t c = 1; c < kColumnCount; ++c)
+        EXPECT_EQ(count(run.output, std::string("<td class=\"text\">") + kColumns[c].name + "</td><td title="), 1u)
+            << kColumns[c].name;
+    EXPECT_NE(run.output.find("<td class=\"text\">black</td><td>20</td><td>22</td>"), std::string::npos);
+    EXPECT_NE(run.output.find("<td class=\"text\">freeze</td>"), std::string::npos);
 }
 
 TEST(CliHtml, AReportThatCannotBeWrittenStopsTheRunFirst) {
@@ -85,9 +99,10 @@ TEST(CliHtml, AReportThatCannotBeWrittenStopsTheRunFirst) {
         std::string err;
     } cases[] = {
         {"sample.yuv 352 288 --html missing/r.html",
-         "HTML report: cannot write missing/r.html: " + std::string(std::strerror(ENOENT)) + "\n"},
-        {"sample.yuv 352 288 --html .", "HTML report: cannot write .: " + std::string(std::strerror(EISDIR)) + "\n"},
-        {"sample.yuv 352 288 --html", "--html needs a FILE to write the report to\n"},
+         "Cannot write the report missing/r.html: " + std::string(std::strerror(ENOENT)) + "\n"},
+        {"sample.yuv 352 288 --html .", "Cannot write the report .: " + std::string(std::strerror(EISDIR)) + "\n"},
+        {"sample.yuv 352 288 --html sample.yuv", "Cannot create the report sample.yuv: it is the input\n"},
+        {"sample.yuv 352 288 --html", "--html needs a value\n"},
     };
     for (const auto& c : cases) {
         dir.write("metricsResultsCSV.csv", {'e', 'a', 'r', 'l', 'i', 'e', 'r'});

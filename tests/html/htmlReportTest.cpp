@@ -52,11 +52,11 @@ TEST(HtmlReport, FailedWritesGiveTheSystemsReason) {
         std::string error;
         EXPECT_EQ(HtmlReport(c.path, 64, 64).canWrite(&error), c.opens) << c.path;
         if (!c.opens) {
-            EXPECT_EQ(error, "cannot write " + c.path + ": " + std::strerror(c.expected));
+            EXPECT_EQ(error, "Cannot write the report " + c.path + ": " + std::strerror(c.expected));
         }
         error.clear();
         EXPECT_FALSE(writeReport(c.path, syntheticRows(50, 0, false), &error)) << c.path;
-        EXPECT_EQ(error, "cannot write " + c.path + ": " + std::strerror(c.expected));
+        EXPECT_EQ(error, "Cannot write the report " + c.path + ": " + std::strerror(c.expected));
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 0) << "no temporary left";
 }
@@ -71,7 +71,7 @@ TEST(HtmlReport, AnExistingFileIsReplacedOnlyByACompletePage) {
     std::swap(backwards[3], backwards[4]);
     std::string error;
     EXPECT_FALSE(writeReport(path, backwards, &error));
-    EXPECT_EQ(error, "cannot write " + path + ": the rows are not in increasing frame order");
+    EXPECT_EQ(error, "Cannot write the report " + path + ": the rows are not in increasing frame order");
     EXPECT_EQ(readFile(path), "earlier results");
 
     ASSERT_TRUE(writeReport(path, syntheticRows(10, 0, false), &error)) << error;
