@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <deque>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "arguments.hpp"
@@ -18,6 +20,9 @@
 #include "pieces.hpp"
 #include "report.hpp"
 #include "report/session.hpp"
+#ifdef LUMAQC_HAVE_HTML
+#include "report/htmlReport.hpp"
+#endif
 
 namespace lumaqc {
 
@@ -40,6 +45,44 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
+#ifdef LUMAQC_HAVE_HTML
+// What the HTML page shows of the run: the settings, and the session's
+// segments and pooled statistics in its own terms.
+static std::vector<std::pair<std::string, std::string>> htmlSettings(const report::StreamSettings& stream,
+                                                                     int indicators, int32_t analysed) {
+    char fps[64];
+    std::snprintf(fps, sizeof fps, "%g", stream.fps);
+    return {{"input", stream.input},
+            {"reader", stream.reader},
+            {"width", std::to_string(stream.width)},
+            {"height", std::to_string(stream.height)},
+            {"fps", fps},
+            {"start frame", std::to_string(stream.start)},
+            {"frames requested", std::to_string(stream.frames)},
+            {"frames analysed", std::to_string(analysed)},
+            {"indicators", indicators == LUMAQC_INDICATORS_REFERENCE ? "reference" : "fast"},
+            {"instruction set", stream.instructionSet},
+            {"lumaqc", LUMAQC_VERSION_STRING}};
+}
+
+static std::vector<report::html::Segment> htmlSegments(const std::vector<report::Segment>& segments) {
+    std::vector<report::html::Segment> shown;
+    for (const report::Segment& s : segments)
+        shown.push_back({report::segmentKindName(s.kind), s.firstFrame, s.lastFrame, s.start, s.end});
+    return shown;
+}
+
+static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::PooledColumn>& pooled) {
+    std::vector<report::html::Pooled> shown;
+    for (const report::PooledColumn& p : pooled) {
+        const report::PooledStats& s = p.stats;
+        shown.push_back({kColumns[p.column].name, s.min, s.max, s.mean, s.harmonicMean, s.p1, s.p5, s.p50, s.p95,
+                         s.p99, s.count});
+    }
+    return shown;
+}
+#endif
+
 int runAnalyser(int argc, char** argv, int indicators) {
     // The report options first; the rest is parsed as it always was.
     CommandLine line;
@@ -48,6 +91,13 @@ int runAnalyser(int argc, char** argv, int indicators) {
         std::fprintf(stderr, "%s\n", badOption.c_str());
         return -1;
     }
+#ifndef LUMAQC_HAVE_HTML
+    if (!line.reports.htmlPath.empty()) {
+        std::fputs("--html is not available: this lumaqc was built without the HTML report (LUMAQC_HTML=OFF)\n",
+                   stderr);
+        return -1;
+    }
+#endif
     argc = static_cast<int>(line.positional.size());
     argv = line.positional.data();
 
@@ -161,6 +211,24 @@ int runAnalyser(int argc, char** argv, int indicators) {
         lumaqc_close(&context);
         return -1;
     }
+#ifdef LUMAQC_HAVE_HTML
+    // The page is written at the end; whether it can be is checked now, before
+    // the analysis and before the log of an earlier run is replaced.
+    std::unique_ptr<report::HtmlReport> htmlReport;
+    if (!line.reports.htmlPath.empty()) {
+        htmlReport = std::make_unique<report::HtmlReport>(line.reports.htmlPath, info.width, info.height);
+        std::string error;
+        struct stat page {}, input {};
+        if (::stat(line.reports.htmlPath.c_str(), &page) == 0 && ::stat(args.videoPath, &input) == 0 &&
+            page.st_dev == input.st_dev && page.st_ino == input.st_ino)
+            error = "Cannot create the report " + line.reports.htmlPath + ": it is the input";
+        if (!error.empty() || !htmlReport->canWrite(&error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            lumaqc_close(&context);
+            return -1;
+        }
+    }
+#endif
     messageSession = &session;
 
     // The log is created only now, so that a mistyped path or size leaves the
@@ -201,6 +269,14 @@ int runAnalyser(int argc, char** argv, int indicators) {
         }
         if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
         session.addRow(row);
+#ifdef LUMAQC_HAVE_HTML
+        if (htmlReport) {
+            if (std::isnan(row.ptsTime))
+                row.ptsTime = info.fps > 0 && std::isfinite(info.fps) ? static_cast<double>(row.frame) / info.fps
+                                                                     : std::nan("");
+            htmlReport->addRow(row);
+        }
+#endif
         ++analysed;
     };
     auto receiveAll = [&] {
@@ -281,6 +357,15 @@ int runAnalyser(int argc, char** argv, int indicators) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", reports.writeError.c_str());
     }
+#ifdef LUMAQC_HAVE_HTML
+    std::string htmlError;
+    if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed), htmlSegments(session.segments()),
+                                          htmlPooled(session.pooled()), &htmlError)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", htmlError.c_str());
+        return -1;
+    }
+#endif
     // 1 when a --fail-if gate tripped, -1 (255) when a report could not be written.
     const int status = report::exitStatus(report::RunStatus::Completed, reports);
     return status == 255 ? -1 : status;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
 # Usage: scripts/install-deps.sh [--bench]   (--bench also installs python3 for bench/compare.sh)
+# It also installs the pinned browser library of the HTML report (report-assets/, npm ci) and
+# Chromium, which the report's browser tests load pages in.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=()
 command -v cmake >/dev/null 2>&1 || packages+=(cmake)
@@ -18,6 +21,10 @@ for lib in libavformat libavcodec libswscale libavutil; do
     pkg-config --exists "$lib" 2>/dev/null || packages+=("$lib-dev")
 done
 command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+command -v chromium >/dev/null 2>&1 || packages+=(chromium)
+command -v chromedriver >/dev/null 2>&1 || packages+=(chromium-driver)
 if [ "${1:-}" = "--bench" ]; then
   command -v python3 >/dev/null 2>&1 || packages+=(python3)
 fi
@@ -28,4 +35,11 @@ if [ ${#packages[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
+fi
+
+# The report's charting library, exactly as locked; installed again only when the lock changed.
+assets=report-assets
+if ! cmp -s "$assets/package-lock.json" "$assets/node_modules/.lumaqc-installed-lock"; then
+  (cd "$assets" && npm ci --no-audit --no-fund --ignore-scripts)
+  cp "$assets/package-lock.json" "$assets/node_modules/.lumaqc-installed-lock"
 fi
