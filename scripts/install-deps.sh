@@ -9,6 +9,7 @@ command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || packages+=(nlohmann-json3-dev)
 # The Python module: built for Debian's interpreter, whose modules these are.
 [ -x /usr/bin/python3 ] || packages+=(python3)
 ls /usr/include/python3*/Python.h >/dev/null 2>&1 || packages+=(python3-dev)
