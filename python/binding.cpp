@@ -132,8 +132,9 @@ void collectMessage(void* user, const char* text) { static_cast<std::vector<std:
 
 class Analyzer {
 public:
-    Analyzer(int64_t width, int64_t height, double fps, const py::object& isa, bool reference, bool measureTime)
-        : width_(width), height_(height), fps_(fps), measureTime_(measureTime), reference_(reference) {
+    Analyzer(int64_t width, int64_t height, double fps, const py::object& isa, bool reference, bool measureTime,
+             int threads)
+        : width_(width), height_(height), fps_(fps), threads_(threads), measureTime_(measureTime), reference_(reference) {
         if (width < INT32_MIN || width > INT32_MAX || height < INT32_MIN || height > INT32_MAX)
             raiseStatus(LUMAQC_ERROR_SIZE, sizeText());
         lumaqc_settings settings;
@@ -142,6 +143,7 @@ public:
         settings.isa_mask = isaMask(isa);
         settings.indicators = reference ? LUMAQC_INDICATORS_REFERENCE : LUMAQC_INDICATORS_FAST;
         settings.measure_time = measureTime ? 1 : 0;
+        settings.threads = threads;
         settings.message = collectMessage;
         settings.message_user = &messages_;
         const int status = lumaqc_open(&context_, static_cast<int32_t>(width), static_cast<int32_t>(height), &settings);
@@ -155,7 +157,7 @@ public:
     py::dict analyze(const py::object& luma) {
         const py::array plane = planeOf(luma);
         const auto* data = static_cast<const uint8_t*>(plane.data());
-        const ptrdiff_t stride = height_ > 1 ? static_cast<ptrdiff_t>(plane.strides(0)) : static_cast<ptrdiff_t>(width_);
+        const ptrdiff_t stride = strideOf(plane);
         lumaqc_result r;
         int status;
         {
@@ -164,15 +166,47 @@ public:
             status = lumaqc_analyse(context_, data, stride, &r);
         }
         if (status != LUMAQC_OK) raiseStatus(status, "analyze");
-        py::dict row;
-        for (const ColumnReader& c : columnReaders()) {
-            py::object value = c.real != nullptr   ? py::object(py::float_(r.*(c.real->field)))
-                               : c.flag != nullptr ? py::object(py::int_(r.*(c.flag->field)))
-                                                   : py::object(py::int_(r.frame));
-            row[py::handle(c.key)] = value;
+        return rowOf(r);
+    }
+
+    bool send(const py::object& luma) {
+        const py::array plane = planeOf(luma);
+        const auto* data = static_cast<const uint8_t*>(plane.data());
+        const ptrdiff_t stride = strideOf(plane);
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_send_frame(context_, data, stride);
         }
-        row[py::handle(gHasPreviousKey)] = py::bool_(r.has_previous != 0);
-        return row;
+        if (status == LUMAQC_ERROR_AGAIN) return false;
+        if (status != LUMAQC_OK) raiseStatus(status, "send");
+        return true;
+    }
+
+    py::dict receive() {
+        lumaqc_result r;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_receive_result(context_, &r);
+        }
+        if (status == LUMAQC_ERROR_AGAIN) throw std::runtime_error("lumaqc: receive: no frame was sent");
+        if (status != LUMAQC_OK) raiseStatus(status, "receive");
+        return rowOf(r);
+    }
+
+    int inFlight() {
+        int count = 0;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_frames_in_flight(context_, &count);
+        }
+        if (status != LUMAQC_OK) raiseStatus(status, "frames_in_flight");
+        return count;
     }
 
     py::dict timings() {
@@ -235,10 +269,29 @@ public:
 
     int64_t width_, height_;
     double fps_;
+    int threads_;
     bool measureTime_, reference_;
 
 private:
-    std::string sizeText() const { return "width " + std::to_string(width_) + ", height " + std::to_string(height_); }
+    ptrdiff_t strideOf(const py::array& plane) const {
+        return height_ > 1 ? static_cast<ptrdiff_t>(plane.strides(0)) : static_cast<ptrdiff_t>(width_);
+    }
+
+    static py::dict rowOf(const lumaqc_result& r) {
+        py::dict row;
+        for (const ColumnReader& c : columnReaders()) {
+            py::object value = c.real != nullptr   ? py::object(py::float_(r.*(c.real->field)))
+                               : c.flag != nullptr ? py::object(py::int_(r.*(c.flag->field)))
+                                                   : py::object(py::int_(r.frame));
+            row[py::handle(c.key)] = value;
+        }
+        row[py::handle(gHasPreviousKey)] = py::bool_(r.has_previous != 0);
+        return row;
+    }
+
+    std::string sizeText() const {
+        return "width " + std::to_string(width_) + ", height " + std::to_string(height_) + ", threads " + std::to_string(threads_);
+    }
 
     // The picture as an array the library can read rows of: uint8, (height,
     // width), unit column stride and rows at least width apart; other layouts
@@ -285,22 +338,24 @@ PYBIND11_MODULE(_lumaqc, m) {
     py::class_<Analyzer> analyzer(m, "Analyzer", R"doc(
 Analyses the luma planes of one stream of pictures of one size, frame after frame.
 
-Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=False)
+Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=False, threads=0)
 
 fps is the frame rate the freezing indicator uses. isa limits the instruction-set
 variants ('generic', 'avx2', 'avx512', or an iterable of them; None allows all; the
 generic one is always allowed) and the best one the processor runs is chosen.
 reference=True runs the literal step-by-step indicators (same values, slower).
 measure_time=True accumulates the processor time of each indicator (timings()).
+threads > 1 analyses the picture parts of several frames at once on the analyzer's
+own threads (send/receive); the values are the same for any number of threads.
 
 Raises ValueError for a width or height that is not positive or a picture of more
-than 715,827,882 pixels, and for an unknown isa name.
+than 715,827,882 pixels, an unknown isa name or threads outside 0 to 1024.
 )doc");
     analyzer.attr("__module__") = "lumaqc";
     analyzer
-        .def(py::init<int64_t, int64_t, double, py::object, bool, bool>(), py::arg("width"), py::arg("height"),
+        .def(py::init<int64_t, int64_t, double, py::object, bool, bool, int>(), py::arg("width"), py::arg("height"),
              py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
-             py::arg("measure_time") = false)
+             py::arg("measure_time") = false, py::arg("threads") = 0)
         .def("analyze", &Analyzer::analyze, py::arg("luma"), R"doc(
 Analyses the next frame and returns its values as a dict.
 
@@ -316,11 +371,22 @@ frame-to-frame indicators keep their initial values). blackout and freezing are 
 1, exposure is the untruncated mean (the log shows it truncated to an integer).
 The GIL is released while the frame is analysed. RuntimeError once closed.
 )doc")
+        .def("send", &Analyzer::send, py::arg("luma"), R"doc(
+Queues the next frame (copied in, the array may be reused at once) and returns True,
+or returns False without queueing when as many frames are in flight as the analyzer
+holds (2 x threads): receive() one first. luma as for analyze().
+)doc")
+        .def("receive", &Analyzer::receive, R"doc(
+The row of the oldest frame sent and not yet received, as analyze() returns it,
+waiting for it with the GIL released. RuntimeError when no frame is in flight.
+)doc")
+        .def_property_readonly("frames_in_flight", &Analyzer::inFlight, "Frames sent and not yet received.")
         .def("timings", &Analyzer::timings, R"doc(
 Processor seconds spent in each indicator so far, keyed by indicator name.
 
-Needs measure_time=True (RuntimeError otherwise). The time is the process's
-processor time, so work on other threads during a frame counts too.
+Needs measure_time=True (RuntimeError otherwise). Without threads the process's
+processor clock is read (work of other threads during a frame counts too); with
+threads, each analysis thread's own clock, summed.
 )doc")
         .def("close", &Analyzer::close, "Releases the stream; later calls raise RuntimeError. Closing twice is harmless.")
         .def("__enter__", &Analyzer::enter, py::return_value_policy::reference_internal)
@@ -333,5 +399,6 @@ processor time, so work on other threads during a frame counts too.
         .def_readonly("height", &Analyzer::height_)
         .def_readonly("fps", &Analyzer::fps_)
         .def_readonly("reference", &Analyzer::reference_)
-        .def_readonly("measure_time", &Analyzer::measureTime_);
+        .def_readonly("measure_time", &Analyzer::measureTime_)
+        .def_readonly("threads", &Analyzer::threads_);
 }

@@ -156,8 +156,8 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     fps defaults to the Y4M header's rate, else 25. frames limits the count
     (None: to the end of the file; frames past the end are not an error, len()
     of the result tells how many were analysed), start is the first frame's index.
-    threads is accepted for the frame scheduler to come: a stream is analysed on
-    one thread today. isa and reference are passed to Analyzer.
+    threads > 1 analyses several frames at once on that many threads (same values).
+    isa and reference are passed to Analyzer.
 
     Raises OSError for a missing or unreadable file, ValueError for bad sizes,
     counts, frame rates or a malformed Y4M file, TypeError for non-integer sizes.
@@ -168,7 +168,7 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     if frames is not None and operator.index(frames) < 0:
         raise ValueError(f"lumaqc: frames must not be negative, not {frames}")
     if threads is not None:
-        _positive("threads", threads)
+        threads = _positive("threads", threads)
     if fps is not None and not (float(fps) > 0 and np.isfinite(float(fps))):
         raise ValueError(f"lumaqc: fps must be positive and finite, not {fps}")
     path = os.fspath(path)
@@ -180,11 +180,21 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     names = column_names()
     columns = {name: np.empty(count, dtype=np.uint8 if name in _FLAG_COLUMNS else np.float64) for name in names}
     columns["has_previous"] = np.empty(count, dtype=bool)
-    with Analyzer(reader.width, reader.height, rate, isa=isa, reference=reference) as analyzer:
-        for i, luma in enumerate(reader.frames(start, count)):
-            row = analyzer.analyze(luma)
+    with Analyzer(reader.width, reader.height, rate, isa=isa, reference=reference, threads=threads or 0) as analyzer:
+        received = 0
+
+        def store(row):
+            nonlocal received
             for name, column in columns.items():
-                column[i] = row[name]
+                column[received] = row[name]
+            received += 1
+
+        # Frames are sent ahead as far as the analyzer holds them; rows come back in frame order.
+        for luma in reader.frames(start, count):
+            while not analyzer.send(luma):
+                store(analyzer.receive())
+        while analyzer.frames_in_flight:
+            store(analyzer.receive())
     columns["frame"] = np.arange(start, start + count, dtype=np.int64)
     columns["pts_time"] = columns["frame"] / rate
     return AnalysisResult(path, reader.width, reader.height, rate, columns)

@@ -17,8 +17,8 @@ def log_rows(rows):
     return [log_row(r[name] for name in lumaqc.column_names()) for r in rows]
 
 
-@pytest.mark.parametrize("options", [{}, {"isa": "generic"}, {"isa": ["avx2"]}, {"reference": True}],
-                         ids=["best", "generic", "avx2", "reference"])
+@pytest.mark.parametrize("options", [{}, {"isa": "generic"}, {"isa": ["avx2"]}, {"reference": True}, {"threads": 2}],
+                         ids=["best", "generic", "avx2", "reference", "threads"])
 def test_rows_equal_the_command_line_log(clip, options):
     with lumaqc.Analyzer(clip.width, clip.height, **options) as analyzer:
         rows = rows_of(analyzer, (clip.luma(i) for i in range(clip.frames)))
@@ -69,6 +69,7 @@ def test_bad_pictures_raise(luma, error):
     ((30000, 30000), ValueError, "picture size out of range"),
     ((352, 288, 25.0, "sse9"), ValueError, "unknown isa"),
     ((352, 288, 25.0, 7), TypeError, "isa"),
+    ((352, 288, 25.0, None, False, False, -1), ValueError, "invalid argument"),
 ])
 def test_bad_settings_raise(args, error, message):
     with pytest.raises(error, match=message):
@@ -79,6 +80,8 @@ def test_closed_and_untimed_analyzers_raise():
     analyzer = lumaqc.Analyzer(16, 16)
     with pytest.raises(RuntimeError, match="measure_time"):
         analyzer.timings()
+    with pytest.raises(RuntimeError, match="no frame was sent"):
+        analyzer.receive()
     with analyzer:
         pass
     analyzer.close()

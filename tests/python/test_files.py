@@ -18,6 +18,8 @@ def result_rows(result):
     ("50 12 5", {"fps": 50, "frames": 12, "start": 5}),
     ("25 1000 15", {"frames": 1000, "start": 15}),  # past the end: the frames that exist
     ("25 0", {"frames": 0}),
+    ("", {"threads": 2}),
+    ("50 40 7", {"fps": 50, "frames": 40, "start": 7, "threads": 3}),
 ])
 def test_raw_file_equals_the_command_line_log(clip, cli_args, options):
     result = lumaqc.analyze_file(clip.path, clip.width, clip.height, **options)
@@ -61,6 +63,7 @@ def test_to_pandas_holds_the_columns(clip):
     (None, {"width": 0, "height": 288}, ValueError, "width must be positive"),
     (None, {"width": 352, "height": 288, "start": -1}, ValueError, "start"),
     (None, {"width": 352, "height": 288, "fps": 0}, ValueError, "fps"),
+    (None, {"width": 352, "height": 288, "threads": 0}, ValueError, "threads"),
     (None, {"width": 30000, "height": 30000}, ValueError, "picture size out of range"),
     (b"W352 H288 C422", {}, ValueError, "only 8-bit 4:2:0"),
     (b"W352 H288 C420p10", {}, ValueError, "only 8-bit 4:2:0"),
