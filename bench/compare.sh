@@ -41,8 +41,8 @@ reader = os.path.join(root, "build-bench/lumaReader")
 perIndicator = dict(os.environ, LUMAQC_ANALYSIS_PATH="per-indicator")
 fused = {k: v for k, v in os.environ.items() if k != "LUMAQC_ANALYSIS_PATH"}
 programs = {
-    "fused": lambda clip, w, h: ([lumaqc, clip, w, h], fused),
-    "per-indicator": lambda clip, w, h: ([lumaqc, clip, w, h], perIndicator),
+    "fused": lambda clip, w, h: ([lumaqc, "--threads", "1", clip, w, h], fused),
+    "per-indicator": lambda clip, w, h: ([lumaqc, "--threads", "1", clip, w, h], perIndicator),
     "luma reader": lambda clip, w, h: ([reader, clip, w, h], fused),
 }
 
@@ -77,7 +77,7 @@ for name in ("fused", "per-indicator"):
 for name in ("fused", "per-indicator"):
     print(f"peak resident memory, {name}: " + ", ".join(f"{rss[(name, s)] / 1024:.1f} MB at {s}" for s in sizes))
 
-ref_ms = run([reference, "clip.yuv", "1920", "1080"])[0] / 100 * 1000
+ref_ms = run([reference, "--threads", "1", "clip.yuv", "1920", "1080"])[0] / 100 * 1000
 ffmpeg = ["ffmpeg", "-v", "error", "-threads", "1", "-filter_threads", "1", "-f", "rawvideo",
           "-pix_fmt", "yuv420p", "-s", "1920x1080", "-r", "25", "-i", "clip.yuv", "-vf",
           "siti,blockdetect,blurdetect,idet,blackdetect,freezedetect,signalstats,cropdetect",
