@@ -29,7 +29,9 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
 std::string usageText(const char* programName) {
     std::string text = "Not enough parameters\n\n";
     text += "Usage : ";
-    text += programName;
+    // A program started with an empty argument vector has no name (argc 0,
+    // argv[0] null).
+    text += programName != nullptr ? programName : "lumaqc";
     text += " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
             ", where [***] is optional parameter.\n\n";
     return text;

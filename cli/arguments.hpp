@@ -22,7 +22,8 @@ enum class ParseStatus { Ok, TooFewArguments };
 // strtol truncated to 32 bits, strtod for the frame rate, nothing validated.
 ParseStatus parseArguments(int argc, char** argv, Arguments* out);
 
-// The two usage lines written when fewer than three arguments are given.
+// The two usage lines written when fewer than three arguments are given;
+// a null programName (a program started without argv[0]) reads "lumaqc".
 std::string usageText(const char* programName);
 
 // Checks the sizes and the start frame the analysis can work with; returns an

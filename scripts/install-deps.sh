@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
-# Usage: scripts/install-deps.sh [--bench]   (--bench also installs ffmpeg for bench/compare.sh)
+# Usage: scripts/install-deps.sh [--bench] [--fuzz]
+#   --bench also installs ffmpeg for bench/compare.sh
+#   --fuzz  also installs clang and its runtimes (libFuzzer, the sanitizers) for scripts/fuzz.sh
 set -euo pipefail
 
 packages=()
@@ -9,10 +11,22 @@ command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
-if [ "${1:-}" = "--bench" ]; then
-  command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
-  command -v python3 >/dev/null 2>&1 || packages+=(python3)
-fi
+for option in "$@"; do
+  case "$option" in
+    --bench)
+      command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
+      command -v python3 >/dev/null 2>&1 || packages+=(python3)
+      ;;
+    --fuzz)
+      if ! command -v clang++ >/dev/null 2>&1; then
+        packages+=(clang libclang-rt-dev)
+      elif [ ! -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ]; then
+        packages+=(libclang-rt-dev)
+      fi
+      ;;
+    *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 if [ ${#packages[@]} -gt 0 ]; then
   echo "Installing: ${packages[*]}"

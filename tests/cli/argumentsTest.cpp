@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "analyser.hpp"
 #include "arguments.hpp"
+#include "lumaqc/lumaqc.h"
 
 using namespace lumaqc;
 
@@ -83,4 +85,29 @@ TEST(Arguments, FrameSizeTruncatesOddSizes) {
     a.height = 3;
     EXPECT_EQ(lumaSize(a), 9);
     EXPECT_EQ(frameSize(a), 13);
+}
+
+// A program may be started with an empty argument vector (argc 0, argv[0]
+// null): the usage then names "lumaqc" instead of reading a null name.
+// Found by tests/fuzz/argumentsFuzzer.
+TEST(Arguments, TooFewArgumentsPrintTheUsageEvenWithoutAProgramName) {
+    struct Case {
+        std::vector<const char*> argv;
+        const char* shownName;
+    };
+    const Case cases[] = {{{}, "lumaqc"},
+                          {{"./lumaqc"}, "./lumaqc"},
+                          {{"/opt/bin/lumaqcReference", "v.yuv", "352"}, "/opt/bin/lumaqcReference"}};
+    for (const Case& c : cases) {
+        std::vector<const char*> argv = c.argv;
+        argv.push_back(nullptr);
+        testing::internal::CaptureStdout();
+        const int status =
+            runAnalyser(static_cast<int>(c.argv.size()), const_cast<char**>(argv.data()), LUMAQC_INDICATORS_FAST);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, -1) << c.shownName;
+        EXPECT_EQ(out, std::string("Not enough parameters\n\nUsage : ") + c.shownName +
+                           " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
+                           ", where [***] is optional parameter.\n\n");
+    }
 }

@@ -1,0 +1,218 @@
+// Fuzzing the command line. The input is an argument vector: its words are
+// separated by NUL bytes, the first word is the program name, an empty input
+// is a vector without any word (argc 0). Every vector goes through
+// parseArguments, checkArguments and the sizes derived from them, and, when
+// the picture is small enough to analyse quickly, through the whole start-up
+// path and frame loop of the analyser (runAnalyser) in a private working
+// directory. Any sanitizer report (the build makes every one fatal) or broken
+// rule below is a crash.
+//
+// The video path never reaches the file system as given: an empty path stays
+// empty (a file that cannot be opened); any other path names the harness's
+// own "clip.yuv" (in the private directory), whose length is the path read as a number, modulo 2048. So
+// no vector opens a device or a file outside the directory.
+//
+// Rules checked besides the sanitizers:
+//  - fewer than three arguments: TooFewArguments, and the analyser exits with
+//    -1 (status 255) without touching the log;
+//  - after checkArguments passes, lumaSize and frameSize equal w * h and
+//    w * h * 3 / 2 computed in 64 bits;
+//  - a rejected argument gives exactly one line on the error stream, status
+//    255, and the log of an earlier run is left as it was;
+//  - an accepted run exits with 0 and its log starts with the header.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "analyser.hpp"
+#include "arguments.hpp"
+#include "lib/columns.hpp"
+#include "lumaqc/lumaqc.h"
+#include "report.hpp"
+
+using namespace lumaqc;
+
+namespace {
+
+// Larger pictures are parsed and checked, but not analysed: the frame loop
+// would allocate and compute for too long per input.
+constexpr int64_t kMaxAnalysedPixels = 1 << 14;
+const char kClip[] = "clip.yuv";
+const char kEarlierLog[] = "results of an earlier run\n";
+std::string privateDir;
+int startDirFd = -1;
+
+[[noreturn]] void fail(const std::string& what, const std::vector<std::string>& words) {
+    std::string vector;
+    for (const std::string& w : words) vector += " [" + w + "]";
+    std::fprintf(stderr, "argumentsFuzzer: %s\n  argv:%s\n", what.c_str(), vector.c_str());
+    std::abort();
+}
+
+std::string readAll(const char* path) {
+    std::string text;
+    if (FILE* f = std::fopen(path, "rb")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
+        std::fclose(f);
+    }
+    return text;
+}
+
+void writeAll(const char* path, const std::string& bytes) {
+    FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) std::abort();
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// The clip of the given length: a fixed pattern, so that the pictures vary.
+void prepareClip(size_t length) {
+    static size_t current = SIZE_MAX;
+    if (length == current) return;
+    std::string bytes(length, '\0');
+    for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>((i * 37 + (i >> 7) * 11) & 0xff);
+    writeAll((privateDir + "/" + kClip).c_str(), bytes);
+    current = length;
+}
+
+size_t countLines(const std::string& text) {
+    size_t n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+}  // namespace
+
+// The program writes its log into the working directory, so each run goes
+// into a private directory and comes back. A crash inside it is saved by
+// libFuzzer relative to the working directory of that moment: unless an
+// absolute -artifact_prefix is given, one naming the directory the harness
+// was started in is added.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    static std::string startDir;
+    char cwd[4096];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) std::abort();
+    startDir = cwd;
+    static std::vector<std::string> storage;
+    static std::vector<char*> rewritten;
+    bool hasPrefix = false;
+    for (int i = 0; i < *argc; ++i) {
+        std::string arg = (*argv)[i];
+        const std::string flag = "-artifact_prefix=";
+        if (arg.compare(0, flag.size(), flag) == 0) {
+            hasPrefix = true;
+            if (arg.size() > flag.size() && arg[flag.size()] != '/')
+                arg = flag + startDir + "/" + arg.substr(flag.size());
+        }
+        storage.push_back(arg);
+    }
+    if (!hasPrefix) storage.push_back("-artifact_prefix=" + startDir + "/");
+    for (std::string& arg : storage) rewritten.push_back(arg.data());
+    rewritten.push_back(nullptr);
+    *argc = static_cast<int>(storage.size());
+    *argv = rewritten.data();
+
+    char dir[] = "/tmp/lumaqc-fuzz-arguments-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) std::abort();
+    privateDir = dir;
+    std::atexit([] {
+        std::remove((privateDir + "/" + kClip).c_str());
+        std::remove((privateDir + "/" + kLogFileName).c_str());
+        ::rmdir(privateDir.c_str());
+    });
+    startDirFd = ::open(".", O_RDONLY | O_DIRECTORY);
+    if (startDirFd < 0) std::abort();
+    // The console rows are not needed.
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> words;
+    if (size > 0) {
+        std::string current;
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == 0) {
+                words.push_back(current);
+                current.clear();
+            } else {
+                current.push_back(static_cast<char>(data[i]));
+            }
+        }
+        words.push_back(current);
+    }
+    std::string videoPath;
+    if (words.size() > 1 && !words[1].empty()) {
+        prepareClip(static_cast<size_t>(std::strtoull(words[1].c_str(), nullptr, 10) % 2048));
+        words[1] = kClip;
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    Arguments args;
+    const ParseStatus status = parseArguments(argc, argv.data(), &args);
+    bool accepted = false;
+    if (status == ParseStatus::TooFewArguments) {
+        if (argc >= 4) fail("TooFewArguments with three arguments or more", words);
+    } else {
+        if (argc < 4) fail("parsed fewer than three arguments", words);
+        const std::string problem = checkArguments(args);
+        if (problem.empty()) {
+            const int64_t pixels = static_cast<int64_t>(args.width) * args.height;
+            if (args.width <= 0 || args.height <= 0 || args.startFrame < 0 || pixels * 3 > INT32_MAX)
+                fail("checkArguments accepted " + std::to_string(args.width) + " x " + std::to_string(args.height) +
+                         " from " + std::to_string(args.startFrame),
+                     words);
+            if (lumaSize(args) != pixels) fail("lumaSize differs from w * h", words);
+            if (frameSize(args) != pixels * 3 / 2) fail("frameSize differs from w * h * 3 / 2", words);
+            accepted = !words[1].empty();
+        } else if (problem.find('\n') != std::string::npos) {
+            fail("multi-line argument message: " + problem, words);
+        }
+        if (static_cast<int64_t>(args.width) * args.height > kMaxAnalysedPixels && problem.empty()) return 0;
+    }
+
+    // The whole program: the log of an earlier run must survive every
+    // rejected vector, and a rejection is one line on the error stream.
+    const std::string logPath = privateDir + "/" + kLogFileName;
+    writeAll(logPath.c_str(), kEarlierLog);
+    char* errorText = nullptr;
+    size_t errorSize = 0;
+    FILE* errorStream = ::open_memstream(&errorText, &errorSize);
+    if (errorStream == nullptr) std::abort();
+    FILE* const realStderr = stderr;
+    stderr = errorStream;
+    if (::chdir(privateDir.c_str()) != 0) std::abort();
+    const int exitStatus = runAnalyser(argc, argv.data(), LUMAQC_INDICATORS_FAST);
+    if (::fchdir(startDirFd) != 0) std::abort();
+    std::fflush(stdout);
+    stderr = realStderr;
+    std::fclose(errorStream);
+    const std::string errors(errorText, errorSize);
+    std::free(errorText);
+
+    const std::string log = readAll(logPath.c_str());
+    if (accepted) {
+        if (exitStatus != 0) fail("an accepted vector exited with " + std::to_string(exitStatus) + ": " + errors, words);
+        const char* header = headerText(RowStyle::Log);
+        if (log.compare(0, std::strlen(header), header) != 0) fail("the log does not start with the header", words);
+        if (countLines(errors) > 1) fail("more than one line on the error stream: " + errors, words);
+    } else {
+        if (exitStatus != -1) fail("a rejected vector exited with " + std::to_string(exitStatus), words);
+        if (log != kEarlierLog) fail("a rejected vector changed the log", words);
+        if (status == ParseStatus::Ok && (countLines(errors) != 1 || errors.back() != '\n'))
+            fail("a rejection is not one line on the error stream: [" + errors + "]", words);
+    }
+    return 0;
+}

@@ -1,0 +1,123 @@
+#!/usr/bin/python3
+"""Writes the seed corpus of the harnesses into tests/fuzz/corpus/<harness>/.
+
+argumentsFuzzer: argument vectors, words separated by NUL bytes.
+indicatorsFuzzer: clips encoded the way the harness decodes them with
+FuzzedDataProvider: single-byte choices are taken from the end of the input
+(the last byte first), pixel bytes from the front. Run it again after changing
+how indicatorsFuzzer reads its input.
+"""
+import os
+import random
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(harness, name, data):
+    directory = os.path.join(HERE, "corpus", harness)
+    os.makedirs(directory, exist_ok=True)
+    with open(os.path.join(directory, name), "wb") as f:
+        f.write(data)
+
+
+# --- argumentsFuzzer --------------------------------------------------------
+ARGUMENTS = {
+    "argc-zero": [],
+    "too-few": ["lumaqc", "100", "64"],
+    "one-frame-from-file": ["lumaqc", "1536", "32", "32"],
+    "explicit-frames-and-start": ["lumaqc", "2047", "16", "16", "50", "4", "2"],
+    "past-the-end": ["lumaqc", "2000", "1", "1", "0", "5000", "7"],
+    "bad-width": ["lumaqc", "100", "-5", "48"],
+    "too-large": ["lumaqc", "100", "46341", "15447"],
+    "largest-accepted": ["lumaqc", "100", "46341", "15446", "25", "1"],
+    "negative-start": ["lumaqc", "100", "4", "4", "25", "2", "-1"],
+    "wrapping-numbers": ["lumaqc", "100", "4294967304", "8", "nan", "2147483647", "2147483647"],
+    "missing-file": ["lumaqc", "", "16", "16"],
+}
+for name, words in ARGUMENTS.items():
+    write("argumentsFuzzer", name, b"\0".join(w.encode() for w in words))
+
+
+# --- indicatorsFuzzer -------------------------------------------------------
+class Clip:
+    """Front bytes and tail choices, in the order the harness consumes them."""
+
+    def __init__(self):
+        self.front = bytearray()
+        self.tail = []
+
+    def choose(self, value, low=0, high=255):
+        assert low <= value <= high
+        if high > low:  # a choice of one value reads no byte
+            self.tail.append(value - low)
+
+    def data(self):
+        return bytes(self.front) + bytes(reversed(self.tail))
+
+
+RATES = [25.0, 50.0, 29.97, 10.0, 0.0, -1.0, 1e300, 0.5, "nan", "inf"]
+
+
+def clip(large, w, h, rate, frames, isa_mask=7, reserve=1, padding=0, padding_byte=0xA5, frame_buffer=False,
+         seed=1):
+    rng = random.Random(seed)
+    c = Clip()
+    c.choose(0 if large else 1, 0, 15)
+    c.choose(w, 248 if large else 1, 300 if large else 80)
+    c.choose(h, 248 if large else 1, 300 if large else 80)
+    c.choose(rate, 0, 10)
+    c.choose(len(frames), 1, 3 if large else 10)
+    c.choose(isa_mask, 1, 7)
+    c.choose(reserve)
+    c.choose(padding, 0, 40)
+    c.choose(padding_byte)
+    c.choose(0 if frame_buffer else 1, 0, 3)
+    for kind, levels in frames:
+        c.choose(kind, 0, 5)
+        if kind == 1:
+            c.front += bytes(rng.randrange(256) for _ in range(w * h))
+        elif kind == 2:
+            x0, y0 = rng.randrange(w), rng.randrange(h)
+            c.choose(x0, 0, w - 1)
+            c.choose(y0, 0, h - 1)
+            c.choose(rng.randrange(1, w - x0 + 1), 1, w - x0)
+            c.choose(rng.randrange(1, h - y0 + 1), 1, h - y0)
+            c.choose(rng.randrange(2))
+            c.choose(rng.randrange(256))
+        elif kind == 3:
+            c.choose(rng.randrange(9), 0, 8)
+            c.choose(rng.randrange(9), 0, 8)
+            c.choose(rng.randrange(256))
+            c.choose(rng.randrange(h // 2 + 1), 0, h // 2)
+            c.choose(rng.randrange(w // 2 + 1), 0, w // 2)
+            c.choose(rng.choice([0, 16, 235]))
+        elif kind == 4:
+            c.choose(rng.randrange(3), 0, 2)
+            c.choose(rng.randrange(4), 0, 3)
+            count = rng.randrange(1, 65)
+            c.choose(count, 1, 64)
+            c.front += bytes(rng.randrange(256) for _ in range(count))
+        elif kind == 5:
+            c.choose(rng.randrange(1, 9), 1, 8)
+        c.choose(levels, 0, 7)
+        if levels == 0:
+            c.choose(rng.choice([0xF0, 0x80, 0x0F]))
+        elif levels == 1:
+            c.choose(rng.randrange(256))
+            c.choose(rng.randrange(9), 0, 8)
+    return c.data()
+
+
+# (kind, levels): kinds 0 freeze, 1 bytes, 2 patch, 3 bars, 4 blocks, 5 comb;
+# levels 0 mask, 1 few levels, 7 unchanged.
+MIXED = [(1, 7), (0, 7), (0, 7), (2, 7), (5, 7), (3, 7), (4, 7), (0, 7), (1, 1), (4, 0)]
+write("indicatorsFuzzer", "mixed-64x48", clip(False, 64, 48, 0, MIXED, seed=1))
+write("indicatorsFuzzer", "mixed-80x80-padded", clip(False, 80, 80, 2, MIXED, padding=13, seed=2))
+write("indicatorsFuzzer", "frozen-bars-80x72", clip(False, 80, 72, 3, [(3, 7)] + [(0, 7)] * 9, seed=3))
+write("indicatorsFuzzer", "masked-bars-48x48", clip(False, 48, 48, 4, [(3, 0)] * 10, seed=4))
+write("indicatorsFuzzer", "one-pixel", clip(False, 1, 1, 8, [(1, 7)] * 5, seed=5))
+write("indicatorsFuzzer", "few-levels-17x49", clip(False, 17, 49, 6, [(1, 1), (4, 1), (5, 1), (2, 0)], seed=6))
+write("indicatorsFuzzer", "frame-buffer-8x8", clip(False, 8, 8, 1, [(4, 7), (4, 7), (1, 7)], isa_mask=1,
+                                                     frame_buffer=True, seed=7))
+write("indicatorsFuzzer", "blocks-256x256", clip(True, 256, 256, 0, [(4, 7), (2, 7), (4, 1)], reserve=0, seed=8))
+write("indicatorsFuzzer", "bars-300x300", clip(True, 300, 300, 1, [(3, 7), (0, 7), (5, 7)], padding=40, seed=9))
