@@ -11,6 +11,7 @@ command -v g++ >/dev/null 2>&1 || packages+=(g++)
 command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
+[ -f /usr/include/nlohmann/json.hpp ] || packages+=(nlohmann-json3-dev)
 for option in "$@"; do
   case "$option" in
     --bench)

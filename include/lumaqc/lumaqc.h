@@ -39,6 +39,9 @@ extern "C" {
 #define LUMAQC_ERROR_SIZE (-34)        /* -ERANGE: a width or height that is not positive, or more
                                           than 715,827,882 pixels per picture */
 #define LUMAQC_ERROR_CLOSED (-9)       /* -EBADF: the context is null (closed or never opened) */
+#define LUMAQC_ERROR_AGAIN (-11)       /* -EAGAIN: send: as many frames in flight as allowed, receive one
+                                          first; receive: no frame was sent */
+#define LUMAQC_ERROR_THREADS (-35)     /* -EDEADLK: the analysis threads could not be started */
 
 /* Instruction-set variants of the fast indicators, as a mask. The plain
  * variant is always allowed; of the allowed ones the processor supports, the
@@ -62,8 +65,11 @@ typedef struct lumaqc_settings {
     uint32_t isa_mask;               /* LUMAQC_ISA_* allowed (default LUMAQC_ISA_ALL) */
     int indicators;                  /* LUMAQC_INDICATORS_* (default LUMAQC_INDICATORS_FAST) */
     int measure_time;                /* nonzero: accumulate processor time per indicator (default 0) */
-    lumaqc_message_callback message; /* null: messages are dropped (default null) */
+    lumaqc_message_callback message; /* null: messages are dropped (default null); with threads, it may
+                                        be called from the library's threads, one call at a time */
     void* message_user;
+    int threads;                     /* frames analysed at once by threads of the context; 0 or 1:
+                                        every frame on the caller's thread (default 0) */
 } lumaqc_settings;
 
 /* The indicators, in the order they are called on every frame; indexes of
@@ -113,7 +119,9 @@ typedef struct lumaqc_result {
 } lumaqc_result;
 
 /* Processor seconds spent in each indicator, accumulated in single precision
- * one call at a time (only when measure_time was set). */
+ * one call at a time (only when measure_time was set). Without threads the
+ * process's processor clock is read around each call; with threads, the
+ * calling thread's, summed over the threads. */
 typedef struct lumaqc_times {
     float seconds[LUMAQC_INDICATOR_COUNT];
 } lumaqc_times;
@@ -126,20 +134,42 @@ LUMAQC_API int lumaqc_default_settings(lumaqc_settings* settings);
 /* Opens a context for pictures of width x height pixels; *context is set on
  * success and left null otherwise. settings may be null (the defaults).
  * Errors: BAD_POINTER (context null), SIZE, INVALID (isa_mask without any
- * known bit or unknown indicators value), NO_MEMORY. */
+ * known bit, an unknown indicators value, threads below 0 or above 1024),
+ * NO_MEMORY, THREADS. */
 LUMAQC_API int lumaqc_open(lumaqc_context** context, int32_t width, int32_t height, const lumaqc_settings* settings);
 
 /* Analyses the next frame: its luma plane starts at luma, rows are stride bytes
  * apart (stride >= width; the pixels between width and stride are not read).
  * The plane is copied in; it may be reused as soon as the call returns.
  * Errors: CLOSED (context null), BAD_POINTER (luma or result null), INVALID
- * (stride below the width). Nothing changes in the context on an error. */
+ * (stride below the width), AGAIN (frames sent with lumaqc_send_frame are
+ * still to be received). Nothing changes in the context on an error. */
 LUMAQC_API int lumaqc_analyse(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride, lumaqc_result* result);
 
 /* The buffer of width x height bytes (stride = width) that the next frame may
- * be written into before lumaqc_analyse is called with it, which then copies
- * nothing. Errors: CLOSED, BAD_POINTER. */
+ * be written into before lumaqc_analyse or lumaqc_send_frame is called with
+ * it, which then copies nothing. Errors: CLOSED, BAD_POINTER, AGAIN (the
+ * buffer is still in use by frames in flight: receive first). */
 LUMAQC_API int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer);
+
+/* The pipelined form of lumaqc_analyse, for contexts with threads: send
+ * queues the next frame (copied in, or taken in place from lumaqc_frame_buffer)
+ * and returns at once; receive returns the result of the oldest frame sent and
+ * not yet received, waiting for it. Results come in frame order and equal
+ * those of lumaqc_analyse bit for bit, whatever the number of threads.
+ * send: CLOSED, BAD_POINTER, INVALID (stride), AGAIN (2 x threads frames in
+ * flight; receive first). receive: CLOSED, BAD_POINTER, AGAIN (nothing sent). */
+LUMAQC_API int lumaqc_send_frame(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride);
+LUMAQC_API int lumaqc_receive_result(lumaqc_context* context, lumaqc_result* result);
+
+/* Frames sent and not yet received. Errors: CLOSED, BAD_POINTER. */
+LUMAQC_API int lumaqc_frames_in_flight(const lumaqc_context* context, int* count);
+
+/* Starts a new flickering reporting period, as after a report: every block
+ * still, every count 0. A piece of a longer run that begins on one of that
+ * run's period boundaries calls it after its warm-up frames. Errors: CLOSED,
+ * AGAIN (frames in flight). */
+LUMAQC_API int lumaqc_restart_flickering_period(lumaqc_context* context);
 
 /* The accumulated processor time per indicator (all zero unless measure_time
  * was set). Errors: CLOSED, BAD_POINTER. */

@@ -10,6 +10,7 @@ namespace {
 
 // Largest picture: w * h * 3 must stay within 32-bit signed arithmetic.
 constexpr int64_t kMaxPixels = 715827882;
+constexpr int kMaxThreads = 1024;
 
 // The best variant the mask allows and the processor runs; the plain one
 // always qualifies.
@@ -41,6 +42,7 @@ int lumaqc_default_settings(lumaqc_settings* settings) {
     settings->measure_time = 0;
     settings->message = nullptr;
     settings->message_user = nullptr;
+    settings->threads = 0;
     return LUMAQC_OK;
 }
 
@@ -58,6 +60,7 @@ int lumaqc_open(lumaqc_context** context, int32_t width, int32_t height, const l
         return LUMAQC_ERROR_INVALID;
     if (chosen.indicators != LUMAQC_INDICATORS_FAST && chosen.indicators != LUMAQC_INDICATORS_REFERENCE)
         return LUMAQC_ERROR_INVALID;
+    if (chosen.threads < 0 || chosen.threads > kMaxThreads) return LUMAQC_ERROR_INVALID;
     int status = LUMAQC_ERROR_NO_MEMORY;
     lumaqc_context* opened = new (std::nothrow) lumaqc_context(width, height, chosen, chooseIsa(chosen.isa_mask), &status);
     if (opened == nullptr) return LUMAQC_ERROR_NO_MEMORY;
@@ -72,7 +75,9 @@ int lumaqc_open(lumaqc_context** context, int32_t width, int32_t height, const l
 int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer) {
     if (context == nullptr) return LUMAQC_ERROR_CLOSED;
     if (buffer == nullptr) return LUMAQC_ERROR_BAD_POINTER;
-    *buffer = context->stream.frameBuffer();
+    uint8_t* next = context->stream.frameBuffer();
+    if (next == nullptr) return LUMAQC_ERROR_AGAIN;
+    *buffer = next;
     return LUMAQC_OK;
 }
 
@@ -80,7 +85,35 @@ int lumaqc_analyse(lumaqc_context* context, const uint8_t* luma, ptrdiff_t strid
     if (context == nullptr) return LUMAQC_ERROR_CLOSED;
     if (luma == nullptr || result == nullptr) return LUMAQC_ERROR_BAD_POINTER;
     if (stride < context->stream.width()) return LUMAQC_ERROR_INVALID;
-    context->stream.analyse(luma, stride, result);
+    if (context->stream.inFlight() != 0) return LUMAQC_ERROR_AGAIN;
+    const int sent = context->stream.send(luma, stride);
+    return sent != LUMAQC_OK ? sent : context->stream.receive(result);
+}
+
+int lumaqc_send_frame(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (luma == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    if (stride < context->stream.width()) return LUMAQC_ERROR_INVALID;
+    return context->stream.send(luma, stride);
+}
+
+int lumaqc_receive_result(lumaqc_context* context, lumaqc_result* result) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (result == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    return context->stream.receive(result);
+}
+
+int lumaqc_frames_in_flight(const lumaqc_context* context, int* count) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (count == nullptr) return LUMAQC_ERROR_BAD_POINTER;
+    *count = static_cast<int>(context->stream.inFlight());
+    return LUMAQC_OK;
+}
+
+int lumaqc_restart_flickering_period(lumaqc_context* context) {
+    if (context == nullptr) return LUMAQC_ERROR_CLOSED;
+    if (context->stream.inFlight() != 0) return LUMAQC_ERROR_AGAIN;
+    context->stream.restartFlickeringPeriod();
     return LUMAQC_OK;
 }
 
@@ -118,6 +151,8 @@ const char* lumaqc_error_text(int code) {
         case LUMAQC_ERROR_INVALID: return "invalid argument";
         case LUMAQC_ERROR_SIZE: return "picture size out of range (1 to 715827882 pixels, both sides positive)";
         case LUMAQC_ERROR_CLOSED: return "no open context";
+        case LUMAQC_ERROR_AGAIN: return "try again after receiving a result";
+        case LUMAQC_ERROR_THREADS: return "the analysis threads could not be started";
         default: return "unknown error";
     }
 }

@@ -1,162 +1,262 @@
 #include "lib/context.hpp"
 
+#include <sys/mman.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <utility>
+#include <system_error>
 
 #include "reference/reference.hpp"
 
 namespace lumaqc {
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+
+// A zero-filled plane of w x h bytes that lives for the stream: aligned to a
+// cache line, and to a huge page when it is large enough to use them.
+Image allocatePlane(uint64_t w, uint64_t h) {
+    const size_t bytes = static_cast<size_t>(w * h);
+    const size_t alignment = bytes >= kHugePage ? kHugePage : 64;
+    const size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+    void* data = nullptr;
+    if (rounded == 0 || posix_memalign(&data, alignment, rounded) != 0) return Image{w, h, nullptr};
+#ifdef MADV_HUGEPAGE
+    if (alignment == kHugePage) madvise(data, rounded, MADV_HUGEPAGE);
+#endif
+    std::memset(data, 0, rounded);
+    return Image{w, h, static_cast<uint8_t*>(data)};
+}
+
+// Processor time in clock ticks (microseconds): the process's, or the
+// calling thread's when frames are analysed on several threads.
+int64_t cpuTicks(bool threadClock) {
+    if (!threadClock) return static_cast<int64_t>(clock());
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+template <typename Call>
+auto timed(bool measure, bool threadClock, lumaqc_times& times, lumaqc_indicator which, Call&& call) {
+    if (!measure) return call();
+    const int64_t before = cpuTicks(threadClock);
+    auto result = call();
+    const int64_t after = cpuTicks(threadClock);
+    // The difference is taken in ticks, so long runs keep their resolution.
+    times.seconds[which] += static_cast<float>(after - before) / 1000000.0f;
+    return result;
+}
+
+// The indicators of one frame, either the fast ones on the given state or
+// the literal compositions.
+template <bool kReference>
+void pictureIndicators(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
+                       bool threadClock, lumaqc_times& t) {
+    auto run = [&](lumaqc_indicator which, auto fast, auto literal) {
+        if constexpr (kReference) {
+            return timed(measure, threadClock, t, which, literal);
+        } else {
+            return timed(measure, threadClock, t, which, fast);
+        }
+    };
+    r.blockiness = run(LUMAQC_BLOCKINESS, [&] { return blockiness(cur, s); }, [&] { return reference::blockiness(cur); });
+    r.spatial_activity = run(LUMAQC_SPATIAL_ACTIVITY, [&] { return spatialActivity(cur, s); },
+                             [&] { return reference::spatialActivity(cur); });
+    r.letterbox = run(LUMAQC_LETTERBOX, [&] { return letterbox(cur, s); }, [&] { return reference::letterbox(cur); });
+    r.pillarbox = run(LUMAQC_PILLARBOX, [&] { return pillarbox(cur, s); }, [&] { return reference::pillarbox(cur); });
+    r.block_loss = run(LUMAQC_BLOCK_LOSS, [&] { return blockLoss(cur, s); }, [&] { return reference::blockLoss(cur); });
+    r.blur = run(LUMAQC_BLUR, [&] { return blur(cur, s); }, [&] { return reference::blur(cur); });
+    r.exposure = run(LUMAQC_EXPOSURE, [&] { return exposure(cur, s); }, [&] { return reference::exposure(cur); });
+    r.interlace = run(LUMAQC_INTERLACE, [&] { return interlace(cur, s); }, [&] { return reference::interlace(cur); });
+    r.noise = run(LUMAQC_NOISE, [&] { return noise(cur, s); }, [&] { return reference::noise(cur, s.messages); });
+    r.slice = run(LUMAQC_SLICE, [&] { return slice(cur, s); }, [&] { return reference::slice(cur); });
+    r.blackout = run(LUMAQC_BLACKOUT, [&] { return blackout(cur, s); }, [&] { return reference::blackout(cur); });
+    r.contrast = run(LUMAQC_CONTRAST, [&] { return contrastRMS(cur, s); }, [&] { return reference::contrastRMS(cur); });
+    if (prev != nullptr)
+        r.temporal_activity = run(LUMAQC_TEMPORAL_ACTIVITY, [&] { return temporalActivity(cur, prev, s); },
+                                  [&] { return reference::temporalActivity(cur, prev); });
+}
+
+}  // namespace
 
 Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, Isa isa, int* status)
     : width_(width),
       height_(height),
       fps_(settings.fps),
       reference_(settings.indicators == LUMAQC_INDICATORS_REFERENCE),
-      measure_(settings.measure_time != 0) {
+      measure_(settings.measure_time != 0),
+      userMessages_{settings.message, settings.message_user} {
+    *status = LUMAQC_ERROR_NO_MEMORY;
     const uint64_t w = static_cast<uint64_t>(width);
     const uint64_t h = static_cast<uint64_t>(height);
-    current_ = callocImage(w, h);
-    previous_ = callocImage(w, h);
-    flickerCounts_ = callocImage(w >> 3, h >> 3);
-    flickerStates_ = callocImage(w >> 3, h >> 3);
-    const bool gridEmpty = (w >> 3) * (h >> 3) == 0;
-    if (current_.data == nullptr || previous_.data == nullptr ||
-        (!gridEmpty && (flickerCounts_.data == nullptr || flickerStates_.data == nullptr))) {
-        *status = LUMAQC_ERROR_NO_MEMORY;
+    const int threads = settings.threads > 1 ? settings.threads : 0;
+    // Frames in flight: one more than the threads, so that reading the next
+    // frame overlaps the analysis; one more slot for the picture before.
+    const size_t inFlight = threads > 0 ? static_cast<size_t>(threads) + 1 : 1;
+    serial_.isa = isa;
+    serial_.messages = userMessages_;
+    try {
+        slots_.resize(inFlight + 1);
+        for (Slot& slot : slots_) {
+            slot.picture = allocatePlane(w, h);
+            if (slot.picture.data == nullptr) return;
+        }
+        if (threads == 0) reserveScratch(serial_, w, h);
+        // Flickering runs on the caller's thread in every case.
+        reserveFlickering(serial_.flickering, w, h);
+        workers_ = std::vector<Worker>(static_cast<size_t>(threads));
+        for (Worker& worker : workers_) {
+            worker.state.isa = isa;
+            worker.state.messages = MessageSink{serialisedMessage, this};
+            reserveScratch(worker.state, w, h);
+        }
+    } catch (const std::bad_alloc&) {
         return;
     }
-    indicators_.isa = isa;
-    indicators_.messages = MessageSink{settings.message, settings.message_user};
+    flickerCounts_ = callocImage(w >> 3, h >> 3);
+    flickerStates_ = callocImage(w >> 3, h >> 3);
+    if ((w >> 3) * (h >> 3) != 0 && (flickerCounts_.data == nullptr || flickerStates_.data == nullptr)) return;
     try {
-        reserveScratch(indicators_, w, h);
-    } catch (...) {
-        *status = LUMAQC_ERROR_NO_MEMORY;
+        for (Worker& worker : workers_) worker.thread = std::thread([this, &worker] { workerLoop(worker); });
+    } catch (const std::system_error&) {
+        *status = LUMAQC_ERROR_THREADS;
         return;
     }
     *status = LUMAQC_OK;
 }
 
 Stream::~Stream() {
-    freeImage(&current_);
-    freeImage(&previous_);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    workReady_.notify_all();
+    for (Worker& worker : workers_)
+        if (worker.thread.joinable()) worker.thread.join();
+    for (Slot& slot : slots_) freeImage(&slot.picture);
     freeImage(&flickerCounts_);
     freeImage(&flickerStates_);
 }
 
-template <typename Call>
-auto Stream::timed(lumaqc_indicator which, Call&& call) {
-    if (!measure_) return call();
-    const clock_t before = clock();
-    auto result = call();
-    const clock_t after = clock();
-    // The difference is taken in ticks, so long runs keep their resolution.
-    times_.seconds[which] += static_cast<float>(after - before) / 1000000.0f;
-    return result;
+void Stream::serialisedMessage(void* user, const char* text) {
+    Stream* stream = static_cast<Stream*>(user);
+    std::lock_guard<std::mutex> lock(stream->messageMutex_);
+    stream->userMessages_.send(text);
 }
 
-// The fast indicators, running on the stream's own state.
-struct FastIndicators {
-    static double blockiness(const Image* p, IndicatorState& s) { return lumaqc::blockiness(p, s); }
-    static double spatialActivity(const Image* p, IndicatorState& s) { return lumaqc::spatialActivity(p, s); }
-    static double letterbox(const Image* p, IndicatorState& s) { return lumaqc::letterbox(p, s); }
-    static double pillarbox(const Image* p, IndicatorState& s) { return lumaqc::pillarbox(p, s); }
-    static double blockLoss(const Image* p, IndicatorState& s) { return lumaqc::blockLoss(p, s); }
-    static double blur(const Image* p, IndicatorState& s) { return lumaqc::blur(p, s); }
-    static double exposure(const Image* p, IndicatorState& s) { return lumaqc::exposure(p, s); }
-    static double interlace(const Image* p, IndicatorState& s) { return lumaqc::interlace(p, s); }
-    static double noise(const Image* p, IndicatorState& s) { return lumaqc::noise(p, s); }
-    static double slice(const Image* p, IndicatorState& s) { return lumaqc::slice(p, s); }
-    static uint8_t blackout(const Image* p, IndicatorState& s) { return lumaqc::blackout(p, s); }
-    static double contrastRMS(const Image* p, IndicatorState& s) { return lumaqc::contrastRMS(p, s); }
-    static double temporalActivity(const Image* c, const Image* p, IndicatorState& s) {
-        return lumaqc::temporalActivity(c, p, s);
-    }
-    static uint8_t freezing(uint8_t flag, double ta, double fps, IndicatorState& s, int32_t&) {
-        return lumaqc::freezing(flag, ta, fps, s);
-    }
-    static double flickering(const Image* c, const Image* p, Image* counts, Image* states, IndicatorState& s,
-                             int32_t&) {
-        return lumaqc::flickering(c, p, counts, states, s);
-    }
-};
+uint8_t* Stream::frameBuffer() {
+    if (sent_ - received_ >= static_cast<int64_t>(slots_.size()) - 1) return nullptr;
+    return slotOf(sent_).picture.data;
+}
 
-// The literal compositions; their two counters are the stream's too.
-struct ReferenceIndicators {
-    static double blockiness(const Image* p, IndicatorState&) { return reference::blockiness(p); }
-    static double spatialActivity(const Image* p, IndicatorState&) { return reference::spatialActivity(p); }
-    static double letterbox(const Image* p, IndicatorState&) { return reference::letterbox(p); }
-    static double pillarbox(const Image* p, IndicatorState&) { return reference::pillarbox(p); }
-    static double blockLoss(const Image* p, IndicatorState&) { return reference::blockLoss(p); }
-    static double blur(const Image* p, IndicatorState&) { return reference::blur(p); }
-    static double exposure(const Image* p, IndicatorState&) { return reference::exposure(p); }
-    static double interlace(const Image* p, IndicatorState&) { return reference::interlace(p); }
-    static double noise(const Image* p, IndicatorState& s) { return reference::noise(p, s.messages); }
-    static double slice(const Image* p, IndicatorState&) { return reference::slice(p); }
-    static uint8_t blackout(const Image* p, IndicatorState&) { return reference::blackout(p); }
-    static double contrastRMS(const Image* p, IndicatorState&) { return reference::contrastRMS(p); }
-    static double temporalActivity(const Image* c, const Image* p, IndicatorState&) {
-        return reference::temporalActivity(c, p);
+int Stream::send(const uint8_t* luma, ptrdiff_t stride) {
+    if (sent_ - received_ >= static_cast<int64_t>(slots_.size()) - 1) return LUMAQC_ERROR_AGAIN;
+    Slot& slot = slotOf(sent_);
+    const size_t w = static_cast<size_t>(width_);
+    if (luma != slot.picture.data || stride != static_cast<ptrdiff_t>(w)) {
+        for (int32_t y = 0; y < height_; ++y)
+            std::memcpy(slot.picture.data + static_cast<size_t>(y) * w, luma + static_cast<ptrdiff_t>(y) * stride, w);
     }
-    static uint8_t freezing(uint8_t flag, double ta, double fps, IndicatorState&, int32_t& freezingTemp) {
-        return reference::freezing(flag, ta, fps, freezingTemp);
+    slot.done = false;
+    slot.values = lumaqc_result{};
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++sent_;
     }
-    static double flickering(const Image* c, const Image* p, Image* counts, Image* states, IndicatorState&,
-                             int32_t& frameCount) {
-        return reference::flickering(c, p, counts, states, frameCount);
-    }
-};
+    if (!workers_.empty()) workReady_.notify_one();
+    return LUMAQC_OK;
+}
 
-template <typename Set>
-void Stream::runIndicators(lumaqc_result& r) {
-    const Image* cur = &current_;
-    IndicatorState& s = indicators_;
-    r.blockiness = timed(LUMAQC_BLOCKINESS, [&] { return Set::blockiness(cur, s); });
-    r.spatial_activity = timed(LUMAQC_SPATIAL_ACTIVITY, [&] { return Set::spatialActivity(cur, s); });
-    r.letterbox = timed(LUMAQC_LETTERBOX, [&] { return Set::letterbox(cur, s); });
-    r.pillarbox = timed(LUMAQC_PILLARBOX, [&] { return Set::pillarbox(cur, s); });
-    r.block_loss = timed(LUMAQC_BLOCK_LOSS, [&] { return Set::blockLoss(cur, s); });
-    r.blur = timed(LUMAQC_BLUR, [&] { return Set::blur(cur, s); });
-    r.exposure = timed(LUMAQC_EXPOSURE, [&] { return Set::exposure(cur, s); });
-    r.interlace = timed(LUMAQC_INTERLACE, [&] { return Set::interlace(cur, s); });
-    r.noise = timed(LUMAQC_NOISE, [&] { return Set::noise(cur, s); });
-    r.slice = timed(LUMAQC_SLICE, [&] { return Set::slice(cur, s); });
-    r.blackout = timed(LUMAQC_BLACKOUT, [&] { return Set::blackout(cur, s); });
-    r.contrast = timed(LUMAQC_CONTRAST, [&] { return Set::contrastRMS(cur, s); });
+void Stream::computePictureParts(int64_t frame, IndicatorState& state, lumaqc_times& times, bool threadClock) {
+    Slot& slot = slotOf(frame);
+    const Image* prev = frame > 0 ? &slotOf(frame - 1).picture : nullptr;
+    if (reference_)
+        pictureIndicators<true>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
+    else
+        pictureIndicators<false>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
+}
 
+void Stream::applyFrameToFrame(int64_t frame, lumaqc_result& r) {
     // The frame-to-frame indicators start with the second frame; until they
     // run again their values stay.
-    if (analysed_ > 0) {
-        const Image* prev = &previous_;
-        temporalActivity_ = timed(LUMAQC_TEMPORAL_ACTIVITY, [&] { return Set::temporalActivity(cur, prev, s); });
-        freezing_ = timed(LUMAQC_FREEZING,
-                          [&] { return Set::freezing(r.blackout, temporalActivity_, fps_, s, referenceFreezingTemp_); });
-        flickering_ = timed(LUMAQC_FLICKERING, [&] {
-            return Set::flickering(cur, prev, &flickerCounts_, &flickerStates_, s, referenceFrameCount_);
+    if (frame > 0) {
+        const bool threadClock = !workers_.empty();
+        Image* cur = &slotOf(frame).picture;
+        Image* prev = &slotOf(frame - 1).picture;
+        temporalActivity_ = r.temporal_activity;
+        freezing_ = timed(measure_, threadClock, serialTimes_, LUMAQC_FREEZING, [&] {
+            return reference_ ? reference::freezing(r.blackout, temporalActivity_, fps_, referenceFreezingTemp_)
+                              : freezing(r.blackout, temporalActivity_, fps_, serial_);
+        });
+        flickering_ = timed(measure_, threadClock, serialTimes_, LUMAQC_FLICKERING, [&] {
+            return reference_
+                       ? reference::flickering(cur, prev, &flickerCounts_, &flickerStates_, referenceFrameCount_)
+                       : flickering(cur, prev, &flickerCounts_, &flickerStates_, serial_);
         });
     }
+    r.frame = frame;
+    r.has_previous = frame > 0 ? 1 : 0;
     r.temporal_activity = temporalActivity_;
     r.freezing = freezing_;
     r.flickering = flickering_;
 }
 
-void Stream::analyse(const uint8_t* luma, ptrdiff_t stride, lumaqc_result* result) {
-    const size_t w = static_cast<size_t>(width_);
-    if (luma != current_.data || stride != static_cast<ptrdiff_t>(w)) {
-        for (int32_t y = 0; y < height_; ++y)
-            std::memcpy(current_.data + static_cast<size_t>(y) * w, luma + static_cast<ptrdiff_t>(y) * stride, w);
+int Stream::receive(lumaqc_result* result) {
+    if (received_ == sent_) return LUMAQC_ERROR_AGAIN;
+    const int64_t frame = received_;
+    Slot& slot = slotOf(frame);
+    if (workers_.empty()) {
+        computePictureParts(frame, serial_, serialTimes_, false);
+    } else {
+        std::unique_lock<std::mutex> lock(mutex_);
+        workDone_.wait(lock, [&] { return slot.done; });
     }
-    lumaqc_result r{};
-    r.frame = analysed_;
-    r.has_previous = analysed_ > 0 ? 1 : 0;
-    if (reference_)
-        runIndicators<ReferenceIndicators>(r);
-    else
-        runIndicators<FastIndicators>(r);
+    lumaqc_result r = slot.values;
+    applyFrameToFrame(frame, r);
     *result = r;
-    ++analysed_;
-    // The frame just analysed becomes the previous picture; no pixel is copied.
-    std::swap(current_.data, previous_.data);
+    ++received_;
+    return LUMAQC_OK;
+}
+
+void Stream::workerLoop(Worker& worker) {
+    for (;;) {
+        int64_t frame = 0;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            workReady_.wait(lock, [&] { return stopping_ || started_ < sent_; });
+            if (stopping_) return;
+            frame = started_++;
+        }
+        lumaqc_times local{};
+        computePictureParts(frame, worker.state, local, true);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            slotOf(frame).done = true;
+            for (int i = 0; i < LUMAQC_INDICATOR_COUNT; ++i) worker.times.seconds[i] += local.seconds[i];
+        }
+        workDone_.notify_all();
+    }
+}
+
+void Stream::restartFlickeringPeriod() {
+    const uint64_t blocks = flickerCounts_.w * flickerCounts_.h;
+    if (blocks != 0) {
+        std::memset(flickerCounts_.data, 0, blocks);
+        std::memset(flickerStates_.data, 0, blocks);
+    }
+    serial_.frameCount = 0;
+    referenceFrameCount_ = 0;
+}
+
+lumaqc_times Stream::times() const {
+    lumaqc_times sum = serialTimes_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const Worker& worker : workers_)
+        for (int i = 0; i < LUMAQC_INDICATOR_COUNT; ++i) sum.seconds[i] += worker.times.seconds[i];
+    return sum;
 }
 
 }  // namespace lumaqc

@@ -1,10 +1,19 @@
 // The per-stream context behind the public API: every picture, counter and
 // scratch buffer one stream of frames needs, allocated when it opens.
+//
+// Frames pass through a ring of slots. The work that needs no history (the
+// twelve picture indicators and temporal activity, which reads the slot of
+// the frame before) runs on any thread; freezing and flickering, which carry
+// state from frame to frame, run when results are received, in frame order.
+// Without threads both happen on the caller's thread, frame by frame.
 #pragma once
 
-#include <array>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "indicators/indicators.hpp"
 #include "lumaqc/lumaqc.h"
@@ -14,45 +23,74 @@ namespace lumaqc {
 
 class Stream {
 public:
-    // Fails (a negative error code in *status) when the pictures cannot be
-    // allocated; sizes and settings are checked by the caller.
+    // *status receives LUMAQC_OK or a negative error code; sizes and settings
+    // are checked by the caller.
     Stream(int32_t width, int32_t height, const lumaqc_settings& settings, Isa isa, int* status);
     ~Stream();
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
 
-    // The buffer the next frame may be written into (width x height, packed).
-    uint8_t* frameBuffer() { return current_.data; }
-    // Analyses the next frame (stride >= width, checked by the caller).
-    void analyse(const uint8_t* luma, ptrdiff_t stride, lumaqc_result* result);
-    const lumaqc_times& times() const { return times_; }
-    Isa isa() const { return indicators_.isa; }
     int32_t width() const { return width_; }
+    Isa isa() const { return serial_.isa; }
+    int64_t inFlight() const { return sent_ - received_; }
+
+    // The buffer of the next frame to send, or null while it is still in use.
+    uint8_t* frameBuffer();
+    // stride >= width is checked by the caller.
+    int send(const uint8_t* luma, ptrdiff_t stride);
+    int receive(lumaqc_result* result);
+    void restartFlickeringPeriod();
+    lumaqc_times times() const;
 
 private:
-    template <typename Set>
-    void runIndicators(lumaqc_result& r);
-    template <typename Call>
-    auto timed(lumaqc_indicator which, Call&& call);
+    struct Slot {
+        Image picture{};
+        lumaqc_result values{};
+        bool done = false;
+    };
+    struct Worker {
+        IndicatorState state;
+        lumaqc_times times{};
+        std::thread thread;
+    };
+
+    Slot& slotOf(int64_t frame) { return slots_[static_cast<size_t>(frame % static_cast<int64_t>(slots_.size()))]; }
+    // The picture indicators and temporal activity of one frame.
+    void computePictureParts(int64_t frame, IndicatorState& state, lumaqc_times& times, bool threadClock);
+    // Freezing and flickering of the oldest frame, in frame order.
+    void applyFrameToFrame(int64_t frame, lumaqc_result& r);
+    void workerLoop(Worker& worker);
+    static void serialisedMessage(void* user, const char* text);
 
     int32_t width_;
     int32_t height_;
     double fps_;
     bool reference_;
     bool measure_;
-    Image current_{};
-    Image previous_{};
+    std::vector<Slot> slots_;
     Image flickerCounts_{};  // switch counts per 8 x 8 block
     Image flickerStates_{};  // still (0) or changing (1) per 8 x 8 block
-    IndicatorState indicators_;
+    // State of the caller's thread: the counters of freezing and flickering,
+    // and the scratch of the indicators when there are no threads.
+    IndicatorState serial_;
     int32_t referenceFreezingTemp_ = 0;
     int32_t referenceFrameCount_ = 0;
+    lumaqc_times serialTimes_{};
     // The values that persist until the frame-to-frame indicators run again.
     double temporalActivity_ = 0.0;
     uint8_t freezing_ = 0;
     double flickering_ = 0.0;
-    int64_t analysed_ = 0;
-    lumaqc_times times_{};
+
+    int64_t sent_ = 0;
+    int64_t received_ = 0;
+    int64_t started_ = 0;  // frames a worker has taken
+    std::vector<Worker> workers_;
+    mutable std::mutex mutex_;
+    std::condition_variable workReady_;
+    std::condition_variable workDone_;
+    std::mutex messageMutex_;
+    MessageSink userMessages_;
+    bool stopping_ = false;
 };
 
 }  // namespace lumaqc

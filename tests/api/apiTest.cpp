@@ -130,6 +130,50 @@ TEST(Api, EveryVariantAndTheReferenceGiveTheDefaultLog) {
     }
 }
 
+// Frames sent ahead and received in order, some through the context's own
+// buffer and some copied in.
+std::string pipelinedRun(const Clip& c, int threads, int indicators) {
+    lumaqc_settings s;
+    lumaqc_default_settings(&s);
+    s.threads = threads;
+    s.indicators = indicators;
+    s.measure_time = 1;
+    lumaqc_context* ctx = nullptr;
+    EXPECT_EQ(lumaqc_open(&ctx, c.w, c.h, &s), LUMAQC_OK);
+    std::string log = headerText(RowStyle::Log);
+    char text[kRowCapacity];
+    auto receiveOne = [&] {
+        FrameRow row;
+        EXPECT_EQ(lumaqc_receive_result(ctx, &row.values), LUMAQC_OK);
+        row.frame = row.values.frame;
+        log.append(text, formatRow(RowStyle::Log, row, text, sizeof text));
+    };
+    for (int32_t i = 0; i < c.frames; ++i) {
+        uint8_t* buffer = nullptr;
+        while (lumaqc_frame_buffer(ctx, &buffer) == LUMAQC_ERROR_AGAIN) receiveOne();
+        if (i % 3 == 0) {
+            std::memcpy(buffer, c.luma(i), static_cast<size_t>(c.w) * c.h);
+            EXPECT_EQ(lumaqc_send_frame(ctx, buffer, c.w), LUMAQC_OK);
+        } else {
+            EXPECT_EQ(lumaqc_send_frame(ctx, c.luma(i), c.w), LUMAQC_OK);
+        }
+    }
+    int left = 0;
+    lumaqc_frames_in_flight(ctx, &left);
+    for (; left > 0; --left) receiveOne();
+    lumaqc_result none;
+    EXPECT_EQ(lumaqc_receive_result(ctx, &none), LUMAQC_ERROR_AGAIN);
+    lumaqc_close(&ctx);
+    return log;
+}
+
+TEST(Api, AnyNumberOfThreadsGivesTheLogOfOne) {
+    for (const ClipAndLog* c : {&firstClip(), &secondClip()}) {
+        for (int threads : {0, 1, 2, 3, 8}) EXPECT_EQ(pipelinedRun(c->clip, threads, LUMAQC_INDICATORS_FAST), c->log) << threads;
+        EXPECT_EQ(pipelinedRun(c->clip, 2, LUMAQC_INDICATORS_REFERENCE), c->log);
+    }
+}
+
 TEST(Api, PaddedRowsGiveTheRowsOfThePackedPicture) {
     const ClipAndLog& a = secondClip();
     for (const ptrdiff_t padding : {1, 13, 64}) {
@@ -156,6 +200,8 @@ TEST(Api, EveryErrorCodeIsReachedWithoutHarm) {
     noIsa.isa_mask = 0;
     unknownIsa.isa_mask = LUMAQC_ISA_ALL | 8u;
     badSet.indicators = 7;
+    lumaqc_settings badThreads = good;
+    badThreads.threads = -1;
     lumaqc_context* ctx = nullptr;
     const struct {
         const char* what;
@@ -169,6 +215,7 @@ TEST(Api, EveryErrorCodeIsReachedWithoutHarm) {
         {"no variant", lumaqc_open(&ctx, 8, 8, &noIsa), LUMAQC_ERROR_INVALID},
         {"unknown variant", lumaqc_open(&ctx, 8, 8, &unknownIsa), LUMAQC_ERROR_INVALID},
         {"unknown indicator set", lumaqc_open(&ctx, 8, 8, &badSet), LUMAQC_ERROR_INVALID},
+        {"negative threads", lumaqc_open(&ctx, 8, 8, &badThreads), LUMAQC_ERROR_INVALID},
         {"null settings", lumaqc_default_settings(nullptr), LUMAQC_ERROR_BAD_POINTER},
     };
     for (const auto& c : opens) {
@@ -195,23 +242,38 @@ TEST(Api, EveryErrorCodeIsReachedWithoutHarm) {
         {"null buffer", lumaqc_frame_buffer(ctx, nullptr), LUMAQC_ERROR_BAD_POINTER},
         {"null isa", lumaqc_get_isa(ctx, nullptr), LUMAQC_ERROR_BAD_POINTER},
         {"close of null handle", lumaqc_close(nullptr), LUMAQC_ERROR_BAD_POINTER},
+        {"receive before send", lumaqc_receive_result(ctx, &result), LUMAQC_ERROR_AGAIN},
+        {"null count", lumaqc_frames_in_flight(ctx, nullptr), LUMAQC_ERROR_BAD_POINTER},
+        {"send of null plane", lumaqc_send_frame(ctx, nullptr, 16), LUMAQC_ERROR_BAD_POINTER},
     };
     for (const auto& c : calls) EXPECT_EQ(c.got, c.want) << c.what;
     // Refused calls change nothing: the next frame is still the first.
     ASSERT_EQ(lumaqc_analyse(ctx, pixels, 16, &result), LUMAQC_OK);
     EXPECT_EQ(result.frame, 0);
     EXPECT_EQ(result.has_previous, 0);
+    // A frame in flight: the synchronous call, a further buffer and a new
+    // period wait for it; without threads one frame is all that may fly.
+    ASSERT_EQ(lumaqc_send_frame(ctx, pixels, 16), LUMAQC_OK);
+    EXPECT_EQ(lumaqc_send_frame(ctx, pixels, 16), LUMAQC_ERROR_AGAIN);
+    EXPECT_EQ(lumaqc_frame_buffer(ctx, &buffer), LUMAQC_ERROR_AGAIN);
+    EXPECT_EQ(lumaqc_analyse(ctx, pixels, 16, &result), LUMAQC_ERROR_AGAIN);
+    EXPECT_EQ(lumaqc_restart_flickering_period(ctx), LUMAQC_ERROR_AGAIN);
+    ASSERT_EQ(lumaqc_receive_result(ctx, &result), LUMAQC_OK);
+    EXPECT_EQ(result.frame, 1);
+    EXPECT_EQ(lumaqc_restart_flickering_period(ctx), LUMAQC_OK);
 
     ASSERT_EQ(lumaqc_close(&ctx), LUMAQC_OK);
     EXPECT_EQ(ctx, nullptr);
     const int afterClose[] = {
         lumaqc_analyse(ctx, pixels, 16, &result), lumaqc_get_times(ctx, &times),
         lumaqc_frame_buffer(ctx, &buffer),        lumaqc_get_isa(ctx, &isa),
+        lumaqc_send_frame(ctx, pixels, 16),       lumaqc_receive_result(ctx, &result),
+        lumaqc_restart_flickering_period(ctx),
     };
     for (int code : afterClose) EXPECT_EQ(code, LUMAQC_ERROR_CLOSED);
     EXPECT_EQ(lumaqc_close(&ctx), LUMAQC_OK);
     for (int code : {LUMAQC_ERROR_NO_MEMORY, LUMAQC_ERROR_BAD_POINTER, LUMAQC_ERROR_INVALID, LUMAQC_ERROR_SIZE,
-                     LUMAQC_ERROR_CLOSED})
+                     LUMAQC_ERROR_CLOSED, LUMAQC_ERROR_AGAIN, LUMAQC_ERROR_THREADS})
         EXPECT_STRNE(lumaqc_error_text(code), lumaqc_error_text(-1000)) << code;
 }
 

@@ -1,0 +1,42 @@
+#include "commandOptions.hpp"
+
+#include "lumaqc/lumaqc.h"
+
+namespace lumaqc {
+
+std::string splitCommandLine(int argc, char** argv, CommandLine* out) {
+    CommandLine line;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    line.positional.push_back(argv[0]);
+    size_t i = 0;
+    while (i < args.size()) {
+        if (args[i] == "--") {
+            for (++i; i < args.size(); ++i) line.positional.push_back(argv[i + 1]);
+            break;
+        }
+        if (args[i].rfind("--", 0) != 0) {
+            line.positional.push_back(argv[i + 1]);
+            ++i;
+            continue;
+        }
+        std::string error;
+        switch (report::parseReportOption(args, i, line.reports, &error)) {
+            case report::OptionStatus::Consumed: break;
+            case report::OptionStatus::Error: return error;
+            case report::OptionStatus::Unknown: return "unknown option " + args[i];
+        }
+    }
+    if (std::string error = report::checkReportOptions(line.reports); !error.empty()) return error;
+    *out = std::move(line);
+    return "";
+}
+
+const char* instructionSetName(unsigned isa) {
+    switch (isa) {
+        case LUMAQC_ISA_AVX512: return "avx512";
+        case LUMAQC_ISA_AVX2: return "avx2";
+        default: return "generic";
+    }
+}
+
+}  // namespace lumaqc

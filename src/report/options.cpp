@@ -1,0 +1,119 @@
+#include "report/options.hpp"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace lumaqc::report {
+
+static bool readNumber(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return *end == '\0' && std::isfinite(*value) && errno != ERANGE;
+}
+
+OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& index, ReportOptions& options,
+                               std::string* error) {
+    if (index >= args.size()) return OptionStatus::Unknown;
+    const std::string& arg = args[index];
+    std::string name = arg;
+    std::string inlineValue;
+    bool hasInlineValue = false;
+    if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        inlineValue = arg.substr(eq + 1);
+        hasInlineValue = true;
+    }
+
+    const auto flag = [&](bool& target, bool value) {
+        if (hasInlineValue) {
+            *error = name + " takes no value";
+            return OptionStatus::Error;
+        }
+        target = value;
+        ++index;
+        return OptionStatus::Consumed;
+    };
+    if (name == "--events") return flag(options.events, true);
+    if (name == "--summary") return flag(options.summary, true);
+    if (name == "--quiet") return flag(options.quiet, true);
+    if (name == "--progress" || name == "--no-progress") {
+        bool unused = false;
+        const OptionStatus status = flag(unused, true);
+        if (status == OptionStatus::Consumed)
+            options.progress = name == "--progress" ? ProgressMode::On : ProgressMode::Off;
+        return status;
+    }
+
+    static const char* const kValued[] = {"--json", "--csv", "--fail-if", "--min-black", "--min-freeze",
+                                          "--min-letterbox", "--min-pillarbox", "--min-interlaced",
+                                          "--interlace-threshold"};
+    bool valued = false;
+    for (const char* v : kValued) valued = valued || name == v;
+    if (!valued) return OptionStatus::Unknown;
+
+    std::string value = inlineValue;
+    size_t used = 1;
+    if (!hasInlineValue) {
+        if (index + 1 >= args.size()) {
+            *error = name + " needs a value";
+            return OptionStatus::Error;
+        }
+        value = args[index + 1];
+        used = 2;
+    }
+
+    if (name == "--json" || name == "--csv") {
+        if (value.empty() || (!hasInlineValue && value.rfind("--", 0) == 0)) {
+            *error = name + " needs a file name (or - for standard output)";
+            return OptionStatus::Error;
+        }
+        (name == "--json" ? options.jsonPath : options.csvPath) = value;
+    } else if (name == "--fail-if") {
+        const auto gate = parseGate(value, error);
+        if (!gate) return OptionStatus::Error;
+        options.gates.push_back(*gate);
+    } else {
+        double number = 0.0;
+        if (!readNumber(value, &number) || number < 0.0) {
+            *error = name + " needs a number of 0 or more, not '" + value + "'";
+            return OptionStatus::Error;
+        }
+        if (name == "--interlace-threshold") {
+            options.segments.interlaceThreshold = number;
+        } else {
+            static const char* const kMinimum[kSegmentKindCount] = {"--min-black", "--min-freeze", "--min-letterbox",
+                                                                    "--min-pillarbox", "--min-interlaced"};
+            for (size_t k = 0; k < kSegmentKindCount; ++k)
+                if (name == kMinimum[k]) options.segments.minimumSeconds[k] = number;
+        }
+    }
+    index += used;
+    return OptionStatus::Consumed;
+}
+
+std::string checkReportOptions(const ReportOptions& options) {
+    if (options.jsonPath == "-" && options.csvPath == "-")
+        return "--json - and --csv - cannot both write to standard output";
+    if (!options.jsonPath.empty() && options.jsonPath != "-" && options.jsonPath == options.csvPath)
+        return "--json and --csv name the same file '" + options.jsonPath + "'";
+    return "";
+}
+
+const char* reportOptionsUsage() {
+    return "Report options:\n"
+           "  --json FILE              all values, pooled statistics, segments and gates as JSON (- for stdout)\n"
+           "  --csv FILE               all values as CSV (- for stdout)\n"
+           "  --events                 one line per black, freeze, letterbox, pillarbox or interlaced segment\n"
+           "  --summary                pooled statistics and segments after the run\n"
+           "  --fail-if NAME.STAT OP NUMBER   exit status 1 when it holds (repeatable), e.g. freeze.longest>=2\n"
+           "  --quiet                  no per-frame rows on the console\n"
+           "  --progress, --no-progress   progress line on stderr (default: when stderr is a terminal)\n"
+           "  --min-black, --min-freeze, --min-letterbox, --min-pillarbox, --min-interlaced SECONDS\n"
+           "                           shortest segment reported (defaults 0, 0.1, 0, 0, 0)\n"
+           "  --interlace-threshold VALUE   interlace value above which a frame is interlaced (default 0.1)\n";
+}
+
+}  // namespace lumaqc::report

@@ -1,0 +1,182 @@
+#include "report/segments.hpp"
+
+#include <cmath>
+
+#include "report/numbers.hpp"
+
+namespace lumaqc::report {
+
+static const char* const kKindNames[kSegmentKindCount] = {"black", "freeze", "letterbox", "pillarbox",
+                                                          "interlaced"};
+
+const char* segmentKindName(SegmentKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
+
+std::optional<SegmentKind> segmentKindFromName(const std::string& name) {
+    for (size_t k = 0; k < kSegmentKindCount; ++k)
+        if (name == kKindNames[k]) return static_cast<SegmentKind>(k);
+    return std::nullopt;
+}
+
+double segmentStatValue(const SegmentSummary& s, size_t statIndex) {
+    switch (statIndex) {
+        case 0: return static_cast<double>(s.count);
+        case 1: return static_cast<double>(s.frames);
+        case 2: return s.total;
+        case 3: return s.longest;
+    }
+    return __builtin_nan("");
+}
+
+double rowTime(const FrameRow& row, double fps) {
+    return std::isfinite(row.ptsTime) ? row.ptsTime : static_cast<double>(row.frame) / fps;
+}
+
+SegmentDetector::SegmentDetector(const SegmentOptions& options, double fps) : options_(options), fps_(fps) {}
+
+void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<Segment>& closed) {
+    Open& o = open_[static_cast<size_t>(kind)];
+    if (!o.active) return;
+    o.active = false;
+    const double minimum = options_.minimumSeconds[static_cast<size_t>(kind)];
+    // The same comparison as the freezing indicator's, in frames; a minimum of
+    // 0 or below keeps everything, even when fps is not a usable number.
+    if (minimum > 0.0 && !(static_cast<double>(o.counted) >= fps_ * minimum)) return;
+    Segment s;
+    s.kind = kind;
+    s.firstFrame = o.firstFrame;
+    s.lastFrame = o.firstFrame + o.frames - 1;
+    s.start = o.start;
+    const FrameRow& last = next != nullptr ? *next : previous_;
+    const bool fromPts = o.startFromPts || std::isfinite(last.ptsTime);
+    if (next != nullptr) {
+        s.end = rowTime(*next, fps_);
+    } else if (std::isfinite(previous_.ptsTime)) {
+        s.end = previous_.ptsTime + 1.0 / fps_;
+    } else {
+        s.end = static_cast<double>(previous_.frame + 1) / fps_;
+    }
+    // Without presentation times the duration is frames / fps, so that 6
+    // frames at 10 fps last 0.6 s and not 1.3 - 0.7 = 0.6000000000000001 s.
+    s.duration = fromPts ? s.end - s.start : static_cast<double>(o.frames) / fps_;
+    closed.push_back(s);
+}
+
+void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
+    const lumaqc_result& v = row.values;
+    const bool black = v.blackout != 0;
+    const bool repeat = havePrevious_ && v.has_previous != 0 && v.temporal_activity == 0.0 && !black;
+    const bool state[kSegmentKindCount] = {
+        black,
+        repeat,
+        !black && v.letterbox > 0.0,
+        !black && v.pillarbox > 0.0,
+        v.interlace > options_.interlaceThreshold,
+    };
+    for (size_t k = 0; k < kSegmentKindCount; ++k) {
+        Open& o = open_[k];
+        if (!state[k]) {
+            close(static_cast<SegmentKind>(k), &row, closed);
+            continue;
+        }
+        if (!o.active) {
+            o.active = true;
+            o.frames = 0;
+            o.counted = 0;
+            // A freeze starts at the picture that is repeated.
+            const bool freeze = static_cast<SegmentKind>(k) == SegmentKind::Freeze;
+            const FrameRow& first = freeze ? previous_ : row;
+            o.firstFrame = first.frame;
+            o.start = rowTime(first, fps_);
+            o.startFromPts = std::isfinite(first.ptsTime);
+            if (freeze) o.frames = 1;
+        }
+        ++o.frames;
+        ++o.counted;
+    }
+    previous_ = row;
+    havePrevious_ = true;
+}
+
+void SegmentDetector::finish(std::vector<Segment>& closed) {
+    for (size_t k = 0; k < kSegmentKindCount; ++k) close(static_cast<SegmentKind>(k), nullptr, closed);
+}
+
+std::array<SegmentSummary, kSegmentKindCount> summarise(const std::vector<Segment>& segments) {
+    std::array<SegmentSummary, kSegmentKindCount> summary{};
+    for (const Segment& s : segments) {
+        SegmentSummary& k = summary[static_cast<size_t>(s.kind)];
+        ++k.count;
+        k.frames += s.lastFrame - s.firstFrame + 1;
+        k.total += s.duration;
+        if (k.count == 1 || s.duration > k.longest) k.longest = s.duration;
+    }
+    return summary;
+}
+
+std::string segmentLine(const Segment& s) {
+    const std::string kind = segmentKindName(s.kind);
+    std::string out = kind + "_start: ";
+    appendShortest(out, s.start);
+    out += " " + kind + "_end: ";
+    appendShortest(out, s.end);
+    out += " " + kind + "_duration: ";
+    appendShortest(out, s.duration);
+    out += " first_frame: " + std::to_string(s.firstFrame) + " last_frame: " + std::to_string(s.lastFrame);
+    return out;
+}
+
+std::string segmentsJson(const std::vector<Segment>& segments) {
+    std::string out = "[";
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        const std::string kind = segmentKindName(s.kind);
+        if (i > 0) out += ", ";
+        out += "{\"type\": \"" + kind + "\", \"first_frame\": " + std::to_string(s.firstFrame) +
+               ", \"last_frame\": " + std::to_string(s.lastFrame) + ", \"" + kind + "_start\": ";
+        appendJsonNumber(out, s.start);
+        out += ", \"" + kind + "_end\": ";
+        appendJsonNumber(out, s.end);
+        out += ", \"" + kind + "_duration\": ";
+        appendJsonNumber(out, s.duration);
+        out += '}';
+    }
+    out += ']';
+    return out;
+}
+
+std::string segmentSummaryJson(const std::array<SegmentSummary, kSegmentKindCount>& summary) {
+    std::string out = "{";
+    for (size_t k = 0; k < kSegmentKindCount; ++k) {
+        if (k > 0) out += ", ";
+        appendJsonString(out, kKindNames[k]);
+        out += ": {";
+        for (size_t s = 0; s < 4; ++s) {
+            if (s > 0) out += ", ";
+            appendJsonString(out, kSegmentStatNames[s]);
+            out += ": ";
+            appendJsonNumber(out, segmentStatValue(summary[k], s));
+        }
+        out += '}';
+    }
+    out += '}';
+    return out;
+}
+
+std::string segmentsText(const std::vector<Segment>& segments) {
+    const auto summary = summarise(segments);
+    std::string out = "Segments:\n";
+    for (size_t k = 0; k < kSegmentKindCount; ++k) {
+        out += '\t';
+        out += kKindNames[k];
+        out += ": " + std::to_string(summary[k].count) + " segments, " + std::to_string(summary[k].frames) +
+               " frames, total ";
+        appendShortest(out, summary[k].total);
+        out += " s, longest ";
+        appendShortest(out, summary[k].longest);
+        out += " s\n";
+    }
+    for (const Segment& s : segments) out += segmentLine(s) + "\n";
+    return out;
+}
+
+}  // namespace lumaqc::report

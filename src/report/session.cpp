@@ -1,0 +1,158 @@
+#include "report/session.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include <sys/stat.h>
+
+namespace lumaqc::report {
+
+int exitStatus(RunStatus status, const FinishResult& result) {
+    if (status == RunStatus::Failed || !result.writeError.empty()) return 255;
+    return result.tripped ? 1 : 0;
+}
+
+static double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+Session::Session(const ReportOptions& options, const StreamSettings& settings, const Streams& streams)
+    : options_(options), settings_(settings), streams_(streams), detector_(options.segments, settings.fps) {
+    if (!streams_.clock) streams_.clock = steadySeconds;
+}
+
+Session::~Session() {
+    if (opened_) finish(RunStatus::Failed);
+}
+
+// Whether two paths name one existing file.
+static bool sameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::FILE* Session::openReport(const std::string& path, std::string* error) {
+    if (path == "-") return streams_.output;
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) *error = "Cannot create the report " + path + ": " + std::strerror(errno);
+    return file;
+}
+
+std::string Session::open() {
+    std::string error;
+    // Both checked before either is created, so neither is truncated in vain.
+    for (const std::string* path : {&options_.jsonPath, &options_.csvPath})
+        if (!path->empty() && *path != "-" && !settings_.input.empty() && sameFile(*path, settings_.input))
+            return "Cannot create the report " + *path + ": it is the input";
+    if (!options_.jsonPath.empty()) {
+        jsonFile_ = openReport(options_.jsonPath, &error);
+        if (jsonFile_ == nullptr) return error;
+    }
+    if (!options_.csvPath.empty()) {
+        csvFile_ = openReport(options_.csvPath, &error);
+        if (csvFile_ == nullptr) {
+            if (jsonFile_ != nullptr && jsonFile_ != streams_.output) std::fclose(jsonFile_);
+            jsonFile_ = nullptr;
+            return error;
+        }
+    }
+    if (jsonFile_ != nullptr) json_ = std::make_unique<JsonWriter>(jsonFile_, settings_, options_.segments);
+    if (csvFile_ != nullptr) csv_ = std::make_unique<CsvWriter>(csvFile_, settings_);
+
+    bool poolNeeded = json_ != nullptr || options_.summary;
+    for (const Gate& g : options_.gates) poolNeeded = poolNeeded || !g.segment;
+    if (poolNeeded) pool_ = std::make_unique<Pool>(settings_.width, settings_.height);
+
+    const bool progress = options_.progress == ProgressMode::On ||
+                          (options_.progress == ProgressMode::Auto && streams_.errorIsTerminal);
+    if (progress) {
+        std::FILE* console = streams_.console;
+        std::FILE* err = streams_.error;
+        progress_ = std::make_unique<ProgressMeter>(
+            streams_.clock,
+            [console, err](std::string_view text) {
+                std::fflush(console);
+                std::fwrite(text.data(), 1, text.size(), err);
+                std::fflush(err);
+            },
+            settings_.frames);
+    }
+    opened_ = true;
+    return "";
+}
+
+void Session::beforeConsoleText() {
+    if (progress_) progress_->suspend();
+}
+
+void Session::printConsole(const std::string& text) {
+    beforeConsoleText();
+    std::fwrite(text.data(), 1, text.size(), streams_.console);
+}
+
+void Session::addRow(const FrameRow& row) {
+    if (!opened_ || result_) return;
+    ++rows_;
+    if (json_) json_->addRow(row);
+    if (csv_) csv_->addRow(row);
+    if (pool_) pool_->add(row);
+    const size_t before = segments_.size();
+    detector_.add(row, segments_);
+    if (options_.events)
+        for (size_t i = before; i < segments_.size(); ++i) printConsole(segmentLine(segments_[i]) + "\n");
+    if (progress_) progress_->update(rows_);
+}
+
+const FinishResult& Session::finish(RunStatus status) {
+    if (result_) return *result_;
+    result_.emplace();
+    if (!opened_) return *result_;
+    if (progress_) progress_->finish();
+
+    const size_t before = segments_.size();
+    detector_.finish(segments_);
+    if (options_.events)
+        for (size_t i = before; i < segments_.size(); ++i) printConsole(segmentLine(segments_[i]) + "\n");
+    // Closed in the order their ends were seen; reported in the order they start.
+    std::stable_sort(segments_.begin(), segments_.end(),
+                     [](const Segment& a, const Segment& b) { return a.firstFrame < b.firstFrame; });
+    if (pool_) pooled_ = pool_->pooled();
+    const auto summary = summarise(segments_);
+    result_->gates = evaluateGates(options_.gates, pooled_, summary);
+    for (const GateResult& g : result_->gates) result_->tripped = result_->tripped || g.tripped;
+
+    if (json_) {
+        JsonTail tail;
+        tail.pooledMetrics = pooledJson(pooled_);
+        tail.segmentSummary = segmentSummaryJson(summary);
+        tail.events = segmentsJson(segments_);
+        tail.gates = gatesJson(result_->gates);
+        tail.framesAnalysed = rows_;
+        tail.complete = status == RunStatus::Completed;
+        json_->finish(tail);
+    }
+    std::string text;
+    if (options_.summary) text += pooledText(pooled_) + segmentsText(segments_);
+    text += gatesText(result_->gates);
+    if (!text.empty()) printConsole(text);
+    std::fflush(streams_.console);
+
+    const auto close = [&](std::FILE*& file, const std::string& path) {
+        if (file == nullptr) return;
+        errno = 0;
+        bool failed = std::fflush(file) != 0 || std::ferror(file) != 0;
+        if (file != streams_.output) failed = std::fclose(file) != 0 || failed;
+        if (failed && result_->writeError.empty())
+            result_->writeError =
+                "Cannot write the report " + path + ": " + (errno != 0 ? std::strerror(errno) : "write error");
+        file = nullptr;
+    };
+    close(jsonFile_, options_.jsonPath);
+    close(csvFile_, options_.csvPath);
+    return *result_;
+}
+
+}  // namespace lumaqc::report

@@ -1,0 +1,109 @@
+#include "report/writers.hpp"
+
+#include <cmath>
+
+#include "lumaqc/version.h"
+#include "report/numbers.hpp"
+#include "report/pooling.hpp"
+
+namespace lumaqc::report {
+
+static void put(std::FILE* out, const std::string& text) { std::fwrite(text.data(), 1, text.size(), out); }
+
+std::string JsonWriter::settingsJson(const StreamSettings& s, const SegmentOptions& segments) {
+    std::string out = "{\"input\": ";
+    appendJsonString(out, s.input);
+    out += ", \"reader\": ";
+    appendJsonString(out, s.reader);
+    out += ", \"width\": " + std::to_string(s.width) + ", \"height\": " + std::to_string(s.height) + ", \"fps\": ";
+    appendJsonNumber(out, s.fps);
+    out += ", \"frames\": " + (s.frames >= 0 ? std::to_string(s.frames) : std::string("null"));
+    out += ", \"start\": " + std::to_string(s.start) + ", \"instruction_set\": ";
+    appendJsonString(out, s.instructionSet);
+    for (const auto& [key, value] : s.extra) {
+        out += ", ";
+        appendJsonString(out, key);
+        out += ": " + value;
+    }
+    out += ", \"segments\": {";
+    for (size_t k = 0; k < kSegmentKindCount; ++k) {
+        out += "\"min_" + std::string(segmentKindName(static_cast<SegmentKind>(k))) + "\": ";
+        appendJsonNumber(out, segments.minimumSeconds[k]);
+        out += ", ";
+    }
+    out += "\"interlace_threshold\": ";
+    appendJsonNumber(out, segments.interlaceThreshold);
+    out += "}}";
+    return out;
+}
+
+std::string JsonWriter::rowJson(const FrameRow& row, const StreamSettings& s) {
+    std::string out = "{\"frameNum\": " + std::to_string(row.frame) + ", \"pts_time\": ";
+    appendJsonNumber(out, rowTime(row, s.fps));
+    out += ", \"metrics\": {";
+    bool first = true;
+    for (const Column& c : kColumns) {
+        if (c.kind == ColumnKind::FrameIndex) continue;
+        if (!first) out += ", ";
+        first = false;
+        appendJsonString(out, c.name);
+        out += ": ";
+        if (isNullValue(c, row, s.width, s.height)) out += "null";
+        else appendJsonNumber(out, columnValue(c, row));
+    }
+    out += "}}";
+    return out;
+}
+
+JsonWriter::JsonWriter(std::FILE* out, const StreamSettings& settings, const SegmentOptions& segments)
+    : out_(out), settings_(settings) {
+    std::string head = "{\"version\": ";
+    appendJsonString(head, LUMAQC_VERSION_STRING);
+    head += ",\n\"settings\": " + settingsJson(settings, segments) + ",\n\"frames\": [";
+    put(out_, head);
+}
+
+void JsonWriter::addRow(const FrameRow& row) {
+    if (finished_) return;
+    put(out_, (firstRow_ ? "\n" : ",\n") + rowJson(row, settings_));
+    firstRow_ = false;
+}
+
+void JsonWriter::finish(const JsonTail& tail) {
+    if (finished_) return;
+    finished_ = true;
+    put(out_, "\n],\n\"pooled_metrics\": " + tail.pooledMetrics + ",\n\"segment_summary\": " + tail.segmentSummary +
+                  ",\n\"events\": " + tail.events + ",\n\"gates\": " + tail.gates +
+                  ",\n\"frames_analysed\": " + std::to_string(tail.framesAnalysed) +
+                  ",\n\"complete\": " + (tail.complete ? "true" : "false") + "}\n");
+}
+
+CsvWriter::CsvWriter(std::FILE* out, const StreamSettings& settings) : out_(out), settings_(settings) {
+    put(out_, headerLine());
+}
+
+std::string CsvWriter::headerLine() {
+    std::string out = "frame,pts_time";
+    for (const Column& c : kColumns) {
+        if (c.kind == ColumnKind::FrameIndex) continue;
+        out += ',';
+        appendCsvField(out, c.name);
+    }
+    return out + "\r\n";
+}
+
+std::string CsvWriter::rowLine(const FrameRow& row, const StreamSettings& s) {
+    std::string out = std::to_string(row.frame) + ",";
+    const double time = rowTime(row, s.fps);
+    if (std::isfinite(time)) appendShortest(out, time);
+    for (const Column& c : kColumns) {
+        if (c.kind == ColumnKind::FrameIndex) continue;
+        out += ',';
+        if (!isNullValue(c, row, s.width, s.height)) appendShortest(out, columnValue(c, row));
+    }
+    return out + "\r\n";
+}
+
+void CsvWriter::addRow(const FrameRow& row) { put(out_, rowLine(row, settings_)); }
+
+}  // namespace lumaqc::report

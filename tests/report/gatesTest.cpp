@@ -1,0 +1,112 @@
+// Gates and the option parser: what trips, what does not, what is refused.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "report/gates.hpp"
+#include "report/options.hpp"
+#include "report/pooling.hpp"
+
+using namespace lumaqc::report;
+
+namespace {
+size_t columnIndex(const std::string& name) {
+    for (size_t i = 0; i < lumaqc::kColumnCount; ++i)
+        if (name == lumaqc::kColumns[i].name) return i;
+    return 0;
+}
+}  // namespace
+
+TEST(Gates, TripWhenTheComparisonHolds) {
+    // blur: values 1..10, block_loss: none; two black segments, one freeze.
+    std::vector<double> blur;
+    for (int i = 1; i <= 10; ++i) blur.push_back(i);
+    const std::vector<PooledColumn> pooled = {{columnIndex("blur"), poolValues(blur)},
+                                              {columnIndex("block_loss"), poolValues({})}};
+    std::array<SegmentSummary, kSegmentKindCount> segments{};
+    segments[0] = {2, 30, 1.2, 0.8};
+    segments[1] = {1, 10, 0.4, 0.4};
+    struct Case {
+        const char* expression;
+        double value;  // NaN: none
+        bool tripped;
+    };
+    const Case cases[] = {
+        {"blur.max>9", 10, true},           {"blur.max>10", 10, false},        {"blur.max>=10", 10, true},
+        {"blur.min<1", 1, false},           {"blur.min<=1", 1, true},          {"blur.mean==5.5", 5.5, true},
+        {"blur.mean!=5.5", 5.5, false},     {"blur.p50 > 5", 5.5, true},       {"blur.count<10", 10, false},
+        {" blur.p95 >= 9.55 ", 9.55, true}, {"black.count>0", 2, true},        {"black.total>1.5", 1.2, false},
+        {"black.longest>=0.8", 0.8, true},  {"freeze.longest>=2", 0.4, false}, {"freeze.frames==10", 10, true},
+        {"letterbox.count>0", 0, false},    {"block_loss.mean<1", NAN, false}, {"block_loss.mean!=1", NAN, false},
+        {"block_loss.count==0", 0, true},
+    };
+    std::vector<Gate> gates;
+    for (const Case& c : cases) {
+        std::string error;
+        const auto gate = parseGate(c.expression, &error);
+        ASSERT_TRUE(gate) << c.expression << ": " << error;
+        gates.push_back(*gate);
+    }
+    const auto results = evaluateGates(gates, pooled, segments);
+    ASSERT_EQ(results.size(), std::size(cases));
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].tripped, cases[i].tripped) << cases[i].expression;
+        if (std::isnan(cases[i].value)) EXPECT_TRUE(std::isnan(results[i].value)) << cases[i].expression;
+        else EXPECT_DOUBLE_EQ(results[i].value, cases[i].value) << cases[i].expression;
+    }
+}
+
+TEST(Gates, MalformedExpressionsAreRefusedWithTheirText) {
+    for (const char* bad : {"", "blur", "blur>4", "blur.p95", "blur.p95>", "blur.p95>four", "blur.p95=>4",
+                            "blur.p95>>4", "blur.p42>4", "frame.max>1", "fog.mean>1", "black.mean>1",
+                            "blur.p95>inf", "blur.p95>1e999", "blur.p95=4", ".p95>4"}) {
+        std::string error;
+        EXPECT_FALSE(parseGate(bad, &error)) << bad;
+        EXPECT_NE(error.find(std::string("'") + bad + "'"), std::string::npos) << error;
+    }
+}
+
+TEST(ReportOptions, ParsesTheReportFlagsAndLeavesOthers) {
+    const std::vector<std::string> args = {"--json", "out.json", "--csv=-", "--fail-if", "black.count>0",
+                                           "--fail-if=blur.p95>4", "--quiet", "--summary", "--events",
+                                           "--no-progress", "--min-freeze", "0.5", "--interlace-threshold=0.3",
+                                           "--min-black", "2", "--threads", "4"};
+    ReportOptions o;
+    size_t i = 0;
+    std::string error;
+    while (i < args.size()) {
+        const OptionStatus status = parseReportOption(args, i, o, &error);
+        ASSERT_NE(status, OptionStatus::Error) << error;
+        if (status == OptionStatus::Unknown) break;
+    }
+    EXPECT_EQ(args[i], "--threads");
+    EXPECT_EQ(o.jsonPath, "out.json");
+    EXPECT_EQ(o.csvPath, "-");
+    EXPECT_TRUE(o.reportOnStandardOutput());
+    ASSERT_EQ(o.gates.size(), 2u);
+    EXPECT_EQ(o.gates[1].expression, "blur.p95>4");
+    EXPECT_TRUE(o.quiet && o.summary && o.events);
+    EXPECT_EQ(o.progress, ProgressMode::Off);
+    EXPECT_EQ(o.segments.minimumSeconds[1], 0.5);
+    EXPECT_EQ(o.segments.minimumSeconds[0], 2.0);
+    EXPECT_EQ(o.segments.interlaceThreshold, 0.3);
+    EXPECT_EQ(checkReportOptions(o), "");
+}
+
+TEST(ReportOptions, BadValuesAreErrors) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--json"}, {"--json", "--csv"}, {"--csv="}, {"--fail-if", "blur>4"}, {"--min-freeze", "-1"},
+        {"--min-black", "x"}, {"--interlace-threshold", "nan"}, {"--quiet=1"}};
+    for (const auto& args : bad) {
+        ReportOptions o;
+        size_t i = 0;
+        std::string error;
+        EXPECT_EQ(parseReportOption(args, i, o, &error), OptionStatus::Error) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+    ReportOptions both;
+    both.jsonPath = both.csvPath = "-";
+    EXPECT_NE(checkReportOptions(both), "");
+    both.jsonPath = both.csvPath = "same.txt";
+    EXPECT_NE(checkReportOptions(both), "");
+}
