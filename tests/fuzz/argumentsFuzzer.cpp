@@ -1,25 +1,33 @@
 // Fuzzing the command line. The input is an argument vector: its words are
 // separated by NUL bytes, the first word is the program name, an empty input
 // is a vector without any word (argc 0). Every vector goes through
-// parseArguments, checkArguments and the sizes derived from them, and, when
-// the picture is small enough to analyse quickly, through the whole start-up
-// path and frame loop of the analyser (runAnalyser) in a private working
-// directory. Any sanitizer report (the build makes every one fatal) or broken
-// rule below is a crash.
+// splitCommandLine (the "--" report options), parseArguments, checkArguments
+// and the sizes derived from them, and, when the picture is small enough to
+// analyse quickly, through the whole start-up path and frame loop of the
+// analyser (runAnalyser) in a private working directory. Any sanitizer report
+// (the build makes every one fatal) or broken rule below is a crash.
 //
-// The video path never reaches the file system as given: an empty path stays
-// empty (a file that cannot be opened); any other path names the harness's
-// own "clip.yuv" (in the private directory), whose length is the path read as a number, modulo 2048. So
-// no vector opens a device or a file outside the directory.
+// Nothing reaches the file system as given: every '/' of every word becomes
+// '_' (and so does every line break, which a message quoting the word would
+// carry along), so the report files the options name are created in the private
+// directory (and removed after each run); the video path, the first
+// positional argument, stays empty if it is (a file that cannot be opened)
+// and otherwise names the harness's own "clip.yuv", whose length is the path
+// read as a number, modulo 2048. No vector opens a device or a file elsewhere.
 //
 // Rules checked besides the sanitizers:
-//  - fewer than three arguments: TooFewArguments, and the analyser exits with
-//    -1 (status 255) without touching the log;
+//  - fewer than three positional arguments: TooFewArguments;
 //  - after checkArguments passes, lumaSize and frameSize equal w * h and
 //    w * h * 3 / 2 computed in 64 bits;
-//  - a rejected argument gives exactly one line on the error stream, status
-//    255, and the log of an earlier run is left as it was;
-//  - an accepted run exits with 0 and its log starts with the header.
+//  - a rejected vector (a bad option, too few arguments, a file that cannot
+//    be opened, a bad size or start) exits with -1 (status 255), leaves the
+//    log of an earlier run as it was, and says why in exactly one line on the
+//    error stream (too few arguments: the usage on standard output instead);
+//  - an accepted run exits with 0, 1 (a --fail-if gate) or -1 (a report that
+//    cannot be created: then the log is untouched and the error one line; or
+//    written: then the log is there); a log that is written starts with the
+//    header, and at most two lines go to the error stream.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +41,7 @@
 
 #include "analyser.hpp"
 #include "arguments.hpp"
+#include "commandOptions.hpp"
 #include "lib/columns.hpp"
 #include "lumaqc/lumaqc.h"
 #include "report.hpp"
@@ -84,6 +93,20 @@ void prepareClip(size_t length) {
     current = length;
 }
 
+// Removes what a run left in the private directory besides the clip: the
+// log and the report files the options named.
+void removeReports() {
+    DIR* dir = ::opendir(privateDir.c_str());
+    if (dir == nullptr) std::abort();
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && name != kClip) names.push_back(name);
+    }
+    ::closedir(dir);
+    for (const std::string& name : names) ::unlink((privateDir + "/" + name).c_str());
+}
+
 size_t countLines(const std::string& text) {
     size_t n = 0;
     for (char c : text) n += c == '\n';
@@ -125,8 +148,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     if (::mkdtemp(dir) == nullptr) std::abort();
     privateDir = dir;
     std::atexit([] {
+        removeReports();
         std::remove((privateDir + "/" + kClip).c_str());
-        std::remove((privateDir + "/" + kLogFileName).c_str());
         ::rmdir(privateDir.c_str());
     });
     startDirFd = ::open(".", O_RDONLY | O_DIRECTORY);
@@ -145,46 +168,68 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 words.push_back(current);
                 current.clear();
             } else {
-                current.push_back(static_cast<char>(data[i]));
+                // No path out of the private directory; no line break for the
+                // messages that quote a word to carry along.
+                current.push_back(data[i] == '/' || data[i] == '\n' ? '_' : static_cast<char>(data[i]));
             }
         }
         words.push_back(current);
     }
-    std::string videoPath;
-    if (words.size() > 1 && !words[1].empty()) {
-        prepareClip(static_cast<size_t>(std::strtoull(words[1].c_str(), nullptr, 10) % 2048));
-        words[1] = kClip;
-    }
     std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
+    auto makeArgv = [&] {
+        argv.clear();
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+    };
+    makeArgv();
     const int argc = static_cast<int>(words.size());
 
-    Arguments args;
-    const ParseStatus status = parseArguments(argc, argv.data(), &args);
+    // The options first, as the program does; the video path is then the
+    // first positional word.
+    CommandLine line;
+    const std::string badOption = splitCommandLine(argc, argv.data(), &line);
     bool accepted = false;
-    if (status == ParseStatus::TooFewArguments) {
-        if (argc >= 4) fail("TooFewArguments with three arguments or more", words);
+    bool tooFew = false;
+    if (!badOption.empty()) {
+        if (badOption.find('\n') != std::string::npos) fail("multi-line option message: " + badOption, words);
     } else {
-        if (argc < 4) fail("parsed fewer than three arguments", words);
-        const std::string problem = checkArguments(args);
-        if (problem.empty()) {
-            const int64_t pixels = static_cast<int64_t>(args.width) * args.height;
-            if (args.width <= 0 || args.height <= 0 || args.startFrame < 0 || pixels * 3 > INT32_MAX)
-                fail("checkArguments accepted " + std::to_string(args.width) + " x " + std::to_string(args.height) +
-                         " from " + std::to_string(args.startFrame),
-                     words);
-            if (lumaSize(args) != pixels) fail("lumaSize differs from w * h", words);
-            if (frameSize(args) != pixels * 3 / 2) fail("frameSize differs from w * h * 3 / 2", words);
-            accepted = !words[1].empty();
-        } else if (problem.find('\n') != std::string::npos) {
-            fail("multi-line argument message: " + problem, words);
+        if (line.positional.size() > 1 && line.positional[1][0] != '\0') {
+            size_t index = 1;
+            while (argv[index] != line.positional[1]) ++index;
+            prepareClip(static_cast<size_t>(std::strtoull(words[index].c_str(), nullptr, 10) % 2048));
+            words[index] = kClip;
+            makeArgv();
+            line = CommandLine{};
+            if (!splitCommandLine(argc, argv.data(), &line).empty()) fail("the clip's name made a bad option", words);
         }
-        if (static_cast<int64_t>(args.width) * args.height > kMaxAnalysedPixels && problem.empty()) return 0;
+        const int positionalCount = static_cast<int>(line.positional.size());
+        Arguments args;
+        const ParseStatus status = parseArguments(positionalCount, line.positional.data(), &args);
+        if (status == ParseStatus::TooFewArguments) {
+            tooFew = true;
+            if (positionalCount >= 4) fail("TooFewArguments with three arguments or more", words);
+        } else {
+            if (positionalCount < 4) fail("parsed fewer than three arguments", words);
+            const std::string problem = checkArguments(args);
+            if (problem.empty()) {
+                const int64_t pixels = static_cast<int64_t>(args.width) * args.height;
+                if (args.width <= 0 || args.height <= 0 || args.startFrame < 0 || pixels * 3 > INT32_MAX)
+                    fail("checkArguments accepted " + std::to_string(args.width) + " x " +
+                             std::to_string(args.height) + " from " + std::to_string(args.startFrame),
+                         words);
+                if (lumaSize(args) != pixels) fail("lumaSize differs from w * h", words);
+                if (frameSize(args) != pixels * 3 / 2) fail("frameSize differs from w * h * 3 / 2", words);
+                accepted = args.videoPath[0] != '\0';
+                if (pixels > kMaxAnalysedPixels) return 0;
+            } else if (problem.find('\n') != std::string::npos) {
+                fail("multi-line argument message: " + problem, words);
+            }
+        }
     }
 
-    // The whole program: the log of an earlier run must survive every
-    // rejected vector, and a rejection is one line on the error stream.
+    // The whole program, with the log of an earlier run in place, standard
+    // output kept (a report on standard output moves it) and the error
+    // stream collected.
     const std::string logPath = privateDir + "/" + kLogFileName;
     writeAll(logPath.c_str(), kEarlierLog);
     char* errorText = nullptr;
@@ -193,25 +238,38 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (errorStream == nullptr) std::abort();
     FILE* const realStderr = stderr;
     stderr = errorStream;
-    if (::chdir(privateDir.c_str()) != 0) std::abort();
+    std::fflush(stdout);
+    const int keptStdout = ::dup(STDOUT_FILENO);
+    if (keptStdout < 0 || ::chdir(privateDir.c_str()) != 0) std::abort();
     const int exitStatus = runAnalyser(argc, argv.data(), LUMAQC_INDICATORS_FAST);
     if (::fchdir(startDirFd) != 0) std::abort();
     std::fflush(stdout);
+    if (::dup2(keptStdout, STDOUT_FILENO) < 0) std::abort();
+    ::close(keptStdout);
     stderr = realStderr;
     std::fclose(errorStream);
     const std::string errors(errorText, errorSize);
     std::free(errorText);
-
     const std::string log = readAll(logPath.c_str());
+    removeReports();
+
+    const bool logKept = log == kEarlierLog;
+    const char* header = headerText(RowStyle::Log);
+    const bool logWritten = log.compare(0, std::strlen(header), header) == 0;
+    const bool oneLine = countLines(errors) == 1 && errors.back() == '\n';
     if (accepted) {
-        if (exitStatus != 0) fail("an accepted vector exited with " + std::to_string(exitStatus) + ": " + errors, words);
-        const char* header = headerText(RowStyle::Log);
-        if (log.compare(0, std::strlen(header), header) != 0) fail("the log does not start with the header", words);
-        if (countLines(errors) > 1) fail("more than one line on the error stream: " + errors, words);
+        if (exitStatus != 0 && exitStatus != 1 && exitStatus != -1)
+            fail("an accepted vector exited with " + std::to_string(exitStatus) + ": " + errors, words);
+        if (exitStatus == -1 && logKept) {
+            if (!oneLine) fail("a report that cannot be created is not one line: [" + errors + "]", words);
+        } else {
+            if (!logWritten) fail("the log does not start with the header", words);
+            if (countLines(errors) > 2) fail("more than two lines on the error stream: " + errors, words);
+        }
     } else {
         if (exitStatus != -1) fail("a rejected vector exited with " + std::to_string(exitStatus), words);
-        if (log != kEarlierLog) fail("a rejected vector changed the log", words);
-        if (status == ParseStatus::Ok && (countLines(errors) != 1 || errors.back() != '\n'))
+        if (!logKept) fail("a rejected vector changed the log", words);
+        if (tooFew ? !errors.empty() : !oneLine)
             fail("a rejection is not one line on the error stream: [" + errors + "]", words);
     }
     return 0;

@@ -14,8 +14,9 @@
 // and the freezing and flickering counters must match after every frame, and
 // the messages must be the same text. Last, the public C API analyses the
 // clip twice, with the fast and with the reference indicators, from padded
-// rows of a random stride (padding that differs between the two), and both
-// results must equal the reference values of every frame.
+// rows of a random stride (padding that differs between the two), on 0 to 3
+// threads of the context, frame by frame or pipelined (send and receive), and
+// every result must equal the reference values of its frame.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -292,65 +293,101 @@ void runFast(const Clip& clip, const Reference& want, const std::vector<Isa>& is
     if (messages != want.messages) fail(who + ": messages [" + messages + "], reference [" + want.messages + "]");
 }
 
-// The C API over the clip, its result against the reference values.
-void runApi(const Clip& clip, const Reference& want, int indicators, uint32_t isaMask, size_t padding,
-            uint8_t paddingByte, bool intoFrameBuffer) {
-    const std::string who = std::string("C API, ") + (indicators == LUMAQC_INDICATORS_FAST ? "fast" : "reference") +
-                            " indicators, isa mask " + std::to_string(isaMask) + ", stride width + " +
-                            std::to_string(padding);
+// One result of the C API against the reference values of frame f.
+void checkResult(const lumaqc_result& r, const FrameValues& v, const std::string& who, size_t f) {
+    if (r.frame != static_cast<int64_t>(f) || r.has_previous != (f > 0 ? 1 : 0))
+        fail(who + ", frame " + std::to_string(f) + ": frame " + std::to_string(r.frame) + ", has_previous " +
+             std::to_string(r.has_previous));
+    expectSame(r.blockiness, v.v[kBlockiness], who, f, kBlockiness);
+    expectSame(r.spatial_activity, v.v[kSpatial], who, f, kSpatial);
+    expectSame(r.letterbox, v.v[kLetterbox], who, f, kLetterbox);
+    expectSame(r.pillarbox, v.v[kPillarbox], who, f, kPillarbox);
+    expectSame(r.block_loss, v.v[kBlockLoss], who, f, kBlockLoss);
+    expectSame(r.blur, v.v[kBlur], who, f, kBlur);
+    expectSame(r.exposure, v.v[kExposure], who, f, kExposure);
+    expectSame(r.interlace, v.v[kInterlace], who, f, kInterlace);
+    expectSame(r.noise, v.v[kNoise], who, f, kNoise);
+    expectSame(r.slice, v.v[kSlice], who, f, kSlice);
+    expectSame(r.blackout, v.v[kBlackout], who, f, kBlackout);
+    expectSame(r.contrast, v.v[kContrast], who, f, kContrast);
+    // Before the second frame the frame-to-frame values are 0.
+    expectSame(r.temporal_activity, v.v[kTemporal], who, f, kTemporal);
+    expectSame(r.freezing, v.v[kFreezing], who, f, kFreezing);
+    expectSame(r.flickering, v.v[kFlickering], who, f, kFlickering);
+}
+
+struct ApiRun {
+    int indicators = LUMAQC_INDICATORS_FAST;
+    uint32_t isaMask = LUMAQC_ISA_ALL;
+    size_t padding = 0;
+    uint8_t paddingByte = 0;
+    bool intoFrameBuffer = false;  // frames written into lumaqc_frame_buffer (lumaqc_analyse only)
+    int threads = 0;
+    bool pipelined = false;  // lumaqc_send_frame and lumaqc_receive_result instead of lumaqc_analyse
+};
+
+// The C API over the clip, every result against the reference values.
+void runApi(const Clip& clip, const Reference& want, const ApiRun& run) {
+    const std::string who =
+        std::string("C API, ") + (run.indicators == LUMAQC_INDICATORS_FAST ? "fast" : "reference") +
+        " indicators, isa mask " + std::to_string(run.isaMask) + ", stride width + " + std::to_string(run.padding) +
+        (run.intoFrameBuffer ? ", into the frame buffer" : "") + ", " + std::to_string(run.threads) + " threads" +
+        (run.pipelined ? ", send and receive" : "");
     std::string messages;
     lumaqc_settings settings;
     lumaqc_default_settings(&settings);
     settings.fps = clip.fps;
-    settings.isa_mask = isaMask;
-    settings.indicators = indicators;
+    settings.isa_mask = run.isaMask;
+    settings.indicators = run.indicators;
     settings.message = collect;
     settings.message_user = &messages;
+    settings.threads = run.threads;
     lumaqc_context* ctx = nullptr;
     const int opened = lumaqc_open(&ctx, static_cast<int32_t>(clip.w), static_cast<int32_t>(clip.h), &settings);
     if (opened != LUMAQC_OK) fail(who + ": lumaqc_open returned " + std::to_string(opened));
-    const size_t stride = clip.w + padding;
+    const size_t stride = clip.w + run.padding;
+    size_t received = 0;
+    auto receive = [&] {
+        lumaqc_result r;
+        const int status = lumaqc_receive_result(ctx, &r);
+        if (status != LUMAQC_OK) fail(who + ": lumaqc_receive_result returned " + std::to_string(status));
+        if (received >= clip.frames.size()) fail(who + ": more results than frames");
+        checkResult(r, want.frames[received], who, received);
+        ++received;
+    };
     for (size_t f = 0; f < clip.frames.size(); ++f) {
         const uint8_t* luma;
         ptrdiff_t lumaStride;
         // The last row ends the buffer: nothing beyond the width of it is there.
         Buffer rows((clip.h - 1) * stride + clip.w);
-        if (intoFrameBuffer) {
+        if (run.intoFrameBuffer && !run.pipelined) {
             uint8_t* buffer = nullptr;
             if (lumaqc_frame_buffer(ctx, &buffer) != LUMAQC_OK) fail(who + ": lumaqc_frame_buffer failed");
             std::memcpy(buffer, clip.frames[f].data(), clip.frames[f].size);
             luma = buffer;
             lumaStride = static_cast<ptrdiff_t>(clip.w);
         } else {
-            std::memset(rows.data(), paddingByte, rows.size);
+            std::memset(rows.data(), run.paddingByte, rows.size);
             for (uint64_t y = 0; y < clip.h; ++y)
                 std::memcpy(rows.data() + y * stride, clip.frames[f].data() + y * clip.w, clip.w);
             luma = rows.data();
             lumaStride = static_cast<ptrdiff_t>(stride);
         }
+        if (run.pipelined) {
+            int status;
+            while ((status = lumaqc_send_frame(ctx, luma, lumaStride)) == LUMAQC_ERROR_AGAIN) receive();
+            if (status != LUMAQC_OK) fail(who + ": lumaqc_send_frame returned " + std::to_string(status));
+        } else {
+            lumaqc_result r;
+            const int status = lumaqc_analyse(ctx, luma, lumaStride, &r);
+            if (status != LUMAQC_OK) fail(who + ": lumaqc_analyse returned " + std::to_string(status));
+            checkResult(r, want.frames[f], who, f);
+        }
+    }
+    if (run.pipelined) {
+        while (received < clip.frames.size()) receive();
         lumaqc_result r;
-        const int status = lumaqc_analyse(ctx, luma, lumaStride, &r);
-        if (status != LUMAQC_OK) fail(who + ": lumaqc_analyse returned " + std::to_string(status));
-        const FrameValues& v = want.frames[f];
-        if (r.frame != static_cast<int64_t>(f) || r.has_previous != (f > 0 ? 1 : 0))
-            fail(who + ", frame " + std::to_string(f) + ": frame " + std::to_string(r.frame) + ", has_previous " +
-                 std::to_string(r.has_previous));
-        expectSame(r.blockiness, v.v[kBlockiness], who, f, kBlockiness);
-        expectSame(r.spatial_activity, v.v[kSpatial], who, f, kSpatial);
-        expectSame(r.letterbox, v.v[kLetterbox], who, f, kLetterbox);
-        expectSame(r.pillarbox, v.v[kPillarbox], who, f, kPillarbox);
-        expectSame(r.block_loss, v.v[kBlockLoss], who, f, kBlockLoss);
-        expectSame(r.blur, v.v[kBlur], who, f, kBlur);
-        expectSame(r.exposure, v.v[kExposure], who, f, kExposure);
-        expectSame(r.interlace, v.v[kInterlace], who, f, kInterlace);
-        expectSame(r.noise, v.v[kNoise], who, f, kNoise);
-        expectSame(r.slice, v.v[kSlice], who, f, kSlice);
-        expectSame(r.blackout, v.v[kBlackout], who, f, kBlackout);
-        expectSame(r.contrast, v.v[kContrast], who, f, kContrast);
-        // Before the second frame the frame-to-frame values are 0.
-        expectSame(r.temporal_activity, v.v[kTemporal], who, f, kTemporal);
-        expectSame(r.freezing, v.v[kFreezing], who, f, kFreezing);
-        expectSame(r.flickering, v.v[kFlickering], who, f, kFlickering);
+        if (lumaqc_receive_result(ctx, &r) != LUMAQC_ERROR_AGAIN) fail(who + ": a result with no frame in flight");
     }
     lumaqc_close(&ctx);
     if (ctx != nullptr) fail(who + ": lumaqc_close left the context set");
@@ -375,11 +412,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clip.h = large ? in.ConsumeIntegralInRange<uint64_t>(248, 300) : in.ConsumeIntegralInRange<uint64_t>(1, 80);
     clip.fps = frameRate(in);
     const size_t frames = in.ConsumeIntegralInRange<size_t>(1, large ? 3 : 10);
-    const uint32_t isaMask = in.ConsumeIntegralInRange<uint32_t>(LUMAQC_ISA_GENERIC, LUMAQC_ISA_ALL);
+    ApiRun fast;
+    fast.isaMask = in.ConsumeIntegralInRange<uint32_t>(LUMAQC_ISA_GENERIC, LUMAQC_ISA_ALL);
     const bool reserve = in.ConsumeBool();
-    const size_t padding = in.ConsumeIntegralInRange<size_t>(0, 40);
-    const uint8_t paddingByte = in.ConsumeIntegral<uint8_t>();
-    const bool intoFrameBuffer = in.ConsumeIntegralInRange<int>(0, 3) == 0;
+    fast.padding = in.ConsumeIntegralInRange<size_t>(0, 40);
+    fast.paddingByte = in.ConsumeIntegral<uint8_t>();
+    fast.intoFrameBuffer = in.ConsumeIntegralInRange<int>(0, 3) == 0;
+    fast.threads = in.ConsumeIntegralInRange<int>(0, 3);
+    fast.pipelined = in.ConsumeBool();
     for (size_t f = 0; f < frames; ++f)
         clip.frames.push_back(nextFrame(in, f > 0 ? &clip.frames[f - 1] : nullptr, clip.w, clip.h));
 
@@ -388,8 +428,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (Isa isa : isas) runFast(clip, want, {isa}, reserve);
     if (isas.size() > 1 && frames > 1) runFast(clip, want, isas, !reserve);
     // The two contexts read different padding: neither may read any.
-    runApi(clip, want, LUMAQC_INDICATORS_FAST, isaMask, padding, paddingByte, intoFrameBuffer);
-    runApi(clip, want, LUMAQC_INDICATORS_REFERENCE, isaMask, padding, static_cast<uint8_t>(~paddingByte), false);
+    runApi(clip, want, fast);
+    ApiRun reference = fast;
+    reference.indicators = LUMAQC_INDICATORS_REFERENCE;
+    reference.paddingByte = static_cast<uint8_t>(~fast.paddingByte);
+    reference.intoFrameBuffer = false;
+    runApi(clip, want, reference);
     currentClip = nullptr;
     return 0;
 }

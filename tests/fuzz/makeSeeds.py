@@ -33,6 +33,11 @@ ARGUMENTS = {
     "negative-start": ["lumaqc", "100", "4", "4", "25", "2", "-1"],
     "wrapping-numbers": ["lumaqc", "100", "4294967304", "8", "nan", "2147483647", "2147483647"],
     "missing-file": ["lumaqc", "", "16", "16"],
+    "reports": ["lumaqc", "--json", "r.json", "--csv=r.csv", "--events", "--summary", "1536", "32", "32", "25", "1"],
+    "report-on-standard-output": ["lumaqc", "--quiet", "--json", "-", "2047", "16", "16"],
+    "gates": ["lumaqc", "--fail-if", "freeze.longest>=2", "--fail-if=blur.p95>4", "--min-black=2", "2000", "8", "8"],
+    "unknown-option": ["lumaqc", "--bogus", "100", "16", "16"],
+    "after-double-dash": ["lumaqc", "--", "--1000", "16", "16"],
 }
 for name, words in ARGUMENTS.items():
     write("argumentsFuzzer", name, b"\0".join(w.encode() for w in words))
@@ -59,7 +64,7 @@ RATES = [25.0, 50.0, 29.97, 10.0, 0.0, -1.0, 1e300, 0.5, "nan", "inf"]
 
 
 def clip(large, w, h, rate, frames, isa_mask=7, reserve=1, padding=0, padding_byte=0xA5, frame_buffer=False,
-         seed=1):
+         threads=0, pipelined=False, seed=1):
     rng = random.Random(seed)
     c = Clip()
     c.choose(0 if large else 1, 0, 15)
@@ -72,6 +77,8 @@ def clip(large, w, h, rate, frames, isa_mask=7, reserve=1, padding=0, padding_by
     c.choose(padding, 0, 40)
     c.choose(padding_byte)
     c.choose(0 if frame_buffer else 1, 0, 3)
+    c.choose(threads, 0, 3)
+    c.choose(1 if pipelined else 0)
     for kind, levels in frames:
         c.choose(kind, 0, 5)
         if kind == 1:
@@ -112,12 +119,15 @@ def clip(large, w, h, rate, frames, isa_mask=7, reserve=1, padding=0, padding_by
 # levels 0 mask, 1 few levels, 7 unchanged.
 MIXED = [(1, 7), (0, 7), (0, 7), (2, 7), (5, 7), (3, 7), (4, 7), (0, 7), (1, 1), (4, 0)]
 write("indicatorsFuzzer", "mixed-64x48", clip(False, 64, 48, 0, MIXED, seed=1))
-write("indicatorsFuzzer", "mixed-80x80-padded", clip(False, 80, 80, 2, MIXED, padding=13, seed=2))
-write("indicatorsFuzzer", "frozen-bars-80x72", clip(False, 80, 72, 3, [(3, 7)] + [(0, 7)] * 9, seed=3))
+write("indicatorsFuzzer", "mixed-80x80-padded", clip(False, 80, 80, 2, MIXED, padding=13, threads=2,
+                                                       pipelined=True, seed=2))
+write("indicatorsFuzzer", "frozen-bars-80x72", clip(False, 80, 72, 3, [(3, 7)] + [(0, 7)] * 9, threads=3,
+                                                      seed=3))
 write("indicatorsFuzzer", "masked-bars-48x48", clip(False, 48, 48, 4, [(3, 0)] * 10, seed=4))
 write("indicatorsFuzzer", "one-pixel", clip(False, 1, 1, 8, [(1, 7)] * 5, seed=5))
 write("indicatorsFuzzer", "few-levels-17x49", clip(False, 17, 49, 6, [(1, 1), (4, 1), (5, 1), (2, 0)], seed=6))
 write("indicatorsFuzzer", "frame-buffer-8x8", clip(False, 8, 8, 1, [(4, 7), (4, 7), (1, 7)], isa_mask=1,
                                                      frame_buffer=True, seed=7))
 write("indicatorsFuzzer", "blocks-256x256", clip(True, 256, 256, 0, [(4, 7), (2, 7), (4, 1)], reserve=0, seed=8))
-write("indicatorsFuzzer", "bars-300x300", clip(True, 300, 300, 1, [(3, 7), (0, 7), (5, 7)], padding=40, seed=9))
+write("indicatorsFuzzer", "bars-300x300", clip(True, 300, 300, 1, [(3, 7), (0, 7), (5, 7)], padding=40, threads=2,
+                                                 pipelined=True, seed=9))
