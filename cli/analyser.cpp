@@ -1,5 +1,6 @@
 #include "analyser.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "arguments.hpp"
 #include "commandOptions.hpp"
+#include "io/reader.hpp"
 #include "lib/columns.hpp"
 #include "lumaqc/lumaqc.h"
 #include "report.hpp"
@@ -25,13 +27,6 @@ static void reportReadError(int32_t frame, size_t bytesRead, int32_t luma) {
     std::printf("Error description: %s \n", std::strerror(error));
 }
 
-// Every whole frame of the file; a trailing partial frame is dropped.
-static int32_t framesInFile(FILE* video, int32_t frameBytes) {
-    std::fseek(video, 0, SEEK_END);
-    const long length = std::ftell(video);
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<int64_t>(length) / frameBytes));
-}
-
 // The indicators' messages appear on the console where they arise (the
 // progress line, if shown, makes way first).
 static void printMessage(void* user, const char* text) {
@@ -44,7 +39,7 @@ struct FileCloser {
 };
 
 int runAnalyser(int argc, char** argv, int indicators) {
-    // The "--" options first; what is left are the positional arguments.
+    // The report options first; the rest is parsed as it always was.
     CommandLine line;
     const std::string badOption = splitCommandLine(argc, argv, &line);
     if (!badOption.empty()) {
@@ -55,40 +50,58 @@ int runAnalyser(int argc, char** argv, int indicators) {
     argv = line.positional.data();
 
     Arguments args;
-    if (parseArguments(argc, argv, &args) == ParseStatus::TooFewArguments) {
-        std::fputs(usageText(argv[0]).c_str(), stdout);
-        return -1;
+    switch (parseArguments(argc, argv, &args)) {
+        case ParseStatus::TooFewArguments: std::fputs(usageText(argv[0]).c_str(), stdout); return -1;
+        case ParseStatus::Help:
+            std::fputs(helpText(argv[0]).c_str(), stdout);
+            std::fputs(report::reportOptionsUsage(), stdout);
+            return 0;
+        case ParseStatus::BadOption: std::fprintf(stderr, "%s\n", args.error.c_str()); return -1;
+        case ParseStatus::Ok: break;
     }
 
-    FILE* video = std::fopen(args.videoPath, "r");
-    if (video == nullptr) {
-        std::fprintf(stderr, "Error opening the file %s: %s \n", args.videoPath, std::strerror(errno));
+    // Opening checks the path first and then the sizes, as it always did.
+    io::InputRequest request;
+    request.path = args.videoPath;
+    request.format = args.inputFormat;
+    request.width = args.width;
+    request.height = args.height;
+    request.sizeGiven = args.sizeGiven;
+    request.fps = args.fps;
+    request.fpsGiven = args.fpsGiven;
+    request.start = args.startFrame;
+    request.frames = args.framesFromFile ? -1 : std::max(args.frames, 0);
+    std::string error;
+    std::unique_ptr<io::Reader> reader = io::openReader(request, &error);
+    if (!reader) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return -1;
     }
-    const std::string badArgument = checkArguments(args);
-    if (!badArgument.empty()) {
-        std::fprintf(stderr, "%s\n", badArgument.c_str());
-        return -1;
-    }
+    const io::StreamInfo& info = reader->info();
+    const bool raw = info.reader == "raw";
 
     lumaqc_settings settings;
     lumaqc_default_settings(&settings);
-    settings.fps = args.fps;
+    settings.fps = info.fps;
     settings.indicators = indicators;
     settings.measure_time = 1;
     settings.message = printMessage;
     report::Session* messageSession = nullptr;
     settings.message_user = &messageSession;
     lumaqc_context* context = nullptr;
-    if (lumaqc_open(&context, args.width, args.height, &settings) != LUMAQC_OK) {
-        std::fprintf(stderr, "Cannot allocate pictures of %d x %d pixels\n", args.width, args.height);
+    if (lumaqc_open(&context, info.width, info.height, &settings) != LUMAQC_OK) {
+        std::fprintf(stderr, "Cannot allocate pictures of %d x %d pixels\n", info.width, info.height);
         return -1;
     }
 
-    const int32_t luma = lumaSize(args);
-    const int32_t frameBytes = frameSize(args);
-    const int32_t frames = args.framesFromFile ? framesInFile(video, frameBytes) : args.frames;
-    const int32_t start = args.framesFromFile ? 0 : args.startFrame;
+    const int32_t luma = info.width * info.height;
+    // A count of whole frames keeps its low 32 bits, as it always did; streams
+    // have none until they end.
+    const bool countKnown = !args.framesFromFile || info.frameCount >= 0;
+    const int32_t frames = !args.framesFromFile ? args.frames
+                           : countKnown ? static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(info.frameCount)))
+                                        : 0;
+    const int32_t start = args.startFrame;
 
     // A report on standard output takes it over: the console text goes to the
     // error stream from here on.
@@ -107,11 +120,11 @@ int runAnalyser(int argc, char** argv, int indicators) {
     lumaqc_get_isa(context, &isa);
     report::StreamSettings stream;
     stream.input = args.videoPath;
-    stream.reader = "raw";
-    stream.width = args.width;
-    stream.height = args.height;
-    stream.fps = args.fps;
-    stream.frames = frames;
+    stream.reader = info.reader;
+    stream.width = info.width;
+    stream.height = info.height;
+    stream.fps = info.fps;
+    stream.frames = countKnown ? frames : -1;
     stream.start = start;
     stream.instructionSet = instructionSetName(isa);
     report::Streams streams;
@@ -132,7 +145,7 @@ int runAnalyser(int argc, char** argv, int indicators) {
     FILE* log = std::fopen(kLogFileName, "w");
     const int logError = errno;
 
-    std::fputs(infoLines(args.videoPath, args.width, args.height, args.fps, frames, start).c_str(), stdout);
+    std::fputs(infoLines(args.videoPath, info.width, info.height, info.fps, frames, start, countKnown).c_str(), stdout);
     std::puts(headerText(RowStyle::Console));
     if (log != nullptr) {
         const char* header = headerText(RowStyle::Log);
@@ -148,34 +161,57 @@ int runAnalyser(int argc, char** argv, int indicators) {
     char rowText[kRowCapacity];
     int32_t analysed = 0;
     // The averages are taken over the requested frames (a count of 0 or below
-    // included), or over those analysed when the file ends before them.
+    // included), or over those analysed when the input ends before them.
     int32_t framesForReport = frames;
     const clock_t startClock = clock();
-    const int32_t end = static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames));
-    int64_t offset = static_cast<int64_t>(start) * frameBytes;
-    for (int32_t i = start; i < end; ++i, offset += frameBytes) {
+    const int32_t end =
+        countKnown ? static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames)) : INT32_MAX;
+    for (int32_t i = start; i < end; ++i) {
         uint8_t* buffer = nullptr;
         lumaqc_frame_buffer(context, &buffer);
-        fseeko(video, static_cast<off_t>(offset), SEEK_SET);
-        const size_t got = std::fread(buffer, 1, static_cast<size_t>(luma), video);
-        if (std::ferror(video)) {
+        reader->setTarget(buffer);
+        const io::ReadResult r = reader->next();
+        if (!r.warnings.empty()) {
             session.beforeConsoleText();
-            reportReadError(i, got, luma);
+            std::fflush(stdout);
+        }
+        for (const std::string& warning : r.warnings) std::fprintf(stderr, "Warning: %s\n", warning.c_str());
+        if (r.status == io::ReadStatus::Error) {
+            session.beforeConsoleText();
+            if (raw && r.systemError != 0) {
+                errno = r.systemError;
+                reportReadError(i, r.bytesRead, luma);
+            } else {
+                std::fflush(stdout);
+                std::fprintf(stderr, "%s\n", r.message.c_str());
+            }
             lumaqc_close(&context);
             return -1;
         }
-        if (got < static_cast<size_t>(luma)) {
+        if (r.status == io::ReadStatus::ShortFrame) {
             session.beforeConsoleText();
             std::fflush(stdout);
-            std::fprintf(stderr,
-                         "Frame %d ends past the end of the file (%zu of %d luma bytes): "
-                         "%d of %d requested frames analysed\n",
-                         i, got, luma, analysed, frames);
+            if (raw) {
+                std::fprintf(stderr,
+                             "Frame %d ends past the end of the file (%zu of %d luma bytes): "
+                             "%d of %d requested frames analysed\n",
+                             i, r.bytesRead, luma, analysed, frames);
+            } else {
+                std::fprintf(stderr, "The input ends before frame %d: %d of %d requested frames analysed\n", i,
+                             analysed, frames);
+            }
+            framesForReport = analysed;
+            break;
+        }
+        if (r.status == io::ReadStatus::End) {
             framesForReport = analysed;
             break;
         }
         row.frame = i;
-        lumaqc_analyse(context, buffer, args.width, &row.values);
+        // Raw and Y4M frames have no times of their own: the reports take
+        // frame / fps, which keeps durations such as 7 frames at 25 fps exact.
+        if (!raw && info.reader != "y4m") row.ptsTime = r.ptsTime;
+        lumaqc_analyse(context, r.luma.data, r.luma.stride, &row.values);
         if (session.consoleRows()) {
             session.beforeConsoleText();
             std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
@@ -184,6 +220,7 @@ int runAnalyser(int argc, char** argv, int indicators) {
         session.addRow(row);
         ++analysed;
     }
+    if (!countKnown) framesForReport = analysed;
     const clock_t endClock = clock();
 
     lumaqc_times times;
@@ -194,7 +231,7 @@ int runAnalyser(int argc, char** argv, int indicators) {
     const report::FinishResult& reports = session.finish(report::RunStatus::Completed);
     messageSession = nullptr;
     lumaqc_close(&context);
-    std::fclose(video);
+    reader.reset();
     if (log != nullptr) std::fclose(log);
     std::puts("\nFile stream closed\n");
     if (!reports.writeError.empty()) {

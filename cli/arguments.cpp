@@ -1,6 +1,8 @@
 #include "arguments.hpp"
 
+#include <cmath>
 #include <cstdlib>
+#include <vector>
 
 namespace lumaqc {
 
@@ -9,19 +11,108 @@ static int32_t toInt32(const char* text) {
     return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(std::strtol(text, nullptr, 10))));
 }
 
+// A whole base-10 number in [0, INT32_MAX].
+static bool parseCount(const std::string& text, int32_t* value) {
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v > INT32_MAX) return false;
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+static bool parseRate(const std::string& text, double* value) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(v) || v <= 0) return false;
+    *value = v;
+    return true;
+}
+
+static ParseStatus bad(Arguments* out, const std::string& message) {
+    out->error = message;
+    return ParseStatus::BadOption;
+}
+
 ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
-    const int given = argc - 1;
-    if (given < 3) return ParseStatus::TooFewArguments;
+    std::vector<const char*> positional;
+    std::string format;
+    bool fpsOption = false, framesOption = false, startOption = false;
+    double fps = 0;
+    int32_t frames = 0, start = 0;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (optionsEnded || word.compare(0, 2, "--") != 0) {
+            positional.push_back(argv[i]);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (word == "--help") return ParseStatus::Help;
+        // --name value, or --name=value
+        const size_t equals = word.find('=');
+        const std::string name = word.substr(0, equals);
+        if (name != "--input-format" && name != "--fps" && name != "--frames" && name != "--start")
+            return bad(out, "Unknown option " + name + " (see --help)");
+        std::string value;
+        if (equals != std::string::npos) {
+            value = word.substr(equals + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return bad(out, "Option " + name + " needs a value");
+        }
+        if (name == "--input-format") {
+            if (value != "raw" && value != "y4m" && value != "libav")
+                return bad(out, "--input-format must be raw, y4m or libav, not '" + value + "'");
+            format = value;
+        } else if (name == "--fps") {
+            if (!parseRate(value, &fps)) return bad(out, "--fps needs a positive number, not '" + value + "'");
+            fpsOption = true;
+        } else if (!parseCount(value, name == "--frames" ? &frames : &start)) {
+            return bad(out, name + " needs a whole number from 0 to 2147483647, not '" + value + "'");
+        } else {
+            (name == "--frames" ? framesOption : startOption) = true;
+        }
+    }
+    const size_t given = positional.size();
+    if (given == 0 || given == 2) return ParseStatus::TooFewArguments;
     Arguments a;
-    a.videoPath = argv[1];
-    a.width = toInt32(argv[2]);
-    a.height = toInt32(argv[3]);
-    if (given >= 4) a.fps = std::strtod(argv[4], nullptr);
+    a.videoPath = positional[0];
+    a.inputFormat = format;
+    if (given >= 3) {
+        a.sizeGiven = true;
+        a.width = toInt32(positional[1]);
+        a.height = toInt32(positional[2]);
+    }
+    if (given >= 4) {
+        a.fps = std::strtod(positional[3], nullptr);
+        a.fpsGiven = true;
+    }
     if (given >= 5) {
         a.framesFromFile = false;
-        a.frames = toInt32(argv[5]);
+        a.frames = toInt32(positional[4]);
     }
-    if (given >= 6) a.startFrame = toInt32(argv[6]);
+    if (given >= 6) a.startFrame = toInt32(positional[5]);
+    // An option may repeat a positional value, not contradict it.
+    if (fpsOption) {
+        if (a.fpsGiven && a.fps != fps) return bad(out, "The frame rate is given twice, as FPS and as --fps, differently");
+        a.fps = fps;
+        a.fpsGiven = true;
+    }
+    if (framesOption) {
+        if (!a.framesFromFile && a.frames != frames)
+            return bad(out, "The frame count is given twice, as NumberOfFrames and as --frames, differently");
+        a.frames = frames;
+        a.framesFromFile = false;
+    }
+    if (startOption) {
+        if (given >= 6 && a.startFrame != start)
+            return bad(out, "The start frame is given twice, as startFrame and as --start, differently");
+        a.startFrame = start;
+    }
     *out = a;
     return ParseStatus::Ok;
 }
@@ -35,6 +126,28 @@ std::string usageText(const char* programName) {
     text += " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
             ", where [***] is optional parameter.\n\n";
     return text;
+}
+
+std::string helpText(const char* programName) {
+    const std::string p = programName;
+    return "Usage: " + p + " [OPTIONS] INPUT [WIDTH HEIGHT [FPS [NumberOfFrames [startFrame]]]]\n\n"
+           "INPUT is a file, or - for standard input. Its kind is found from its content:\n"
+           "  a Y4M file or stream (it begins with YUV4MPEG2), read by the Y4M reader;\n"
+           "  with WIDTH HEIGHT given, raw 8-bit YUV 4:2:0 frames of that size;\n"
+           "  else any container and codec that FFmpeg's libraries read (mp4, mkv, ts, ...).\n\n"
+           "Options:\n"
+           "  --input-format raw|y4m|libav   read the input as this kind\n"
+           "  --fps R            frame rate (default: the Y4M header or container, else 25)\n"
+           "  --frames N         frames to analyse (default: every frame)\n"
+           "  --start S          first frame to analyse, counted from 0 (default 0)\n"
+           "  --help             this text\n"
+           "  --                 every argument after it is positional\n\n"
+           "Examples:\n"
+           "  " + p + " clip.mp4\n"
+           "  " + p + " clip.y4m --start 100 --frames 50\n"
+           "  ffmpeg -i clip.mkv -f yuv4mpegpipe - | " + p + " -\n"
+           "  cat clip.yuv | " + p + " - 1920 1080\n"
+           "  " + p + " clip.yuv 1920 1080 50 250 1000\n";
 }
 
 std::string checkArguments(const Arguments& args) {

@@ -1,4 +1,4 @@
-// The command line: nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]
+// The command line: [OPTIONS] INPUT [WIDTH HEIGHT [FPS [NumberOfFrames [startFrame]]]]
 #pragma once
 
 #include <cstdint>
@@ -10,21 +10,33 @@ struct Arguments {
     const char* videoPath = nullptr;
     int32_t width = 0;
     int32_t height = 0;
+    bool sizeGiven = false;  // WIDTH HEIGHT were given
     double fps = 25.0;
-    bool framesFromFile = true;  // NumberOfFrames absent: every whole frame of the file
+    bool fpsGiven = false;
+    bool framesFromFile = true;  // NumberOfFrames absent: every whole frame of the input
     int32_t frames = 0;          // valid when !framesFromFile
     int32_t startFrame = 0;
+    std::string inputFormat;  // --input-format: "", "raw", "y4m", "libav"
+    std::string error;        // the one-line message of ParseStatus::BadOption
 };
 
-enum class ParseStatus { Ok, TooFewArguments };
+enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
 
-// Converts the arguments as the command line has always done: base-10
-// strtol truncated to 32 bits, strtod for the frame rate, nothing validated.
+// An argument starting with "--" is an option ("--" alone ends them), every
+// other one positional. The positionals convert as the command line has always
+// done: base-10 strtol truncated to 32 bits, strtod for the frame rate, nothing
+// validated; no INPUT, or an INPUT with a WIDTH but no HEIGHT, is too few.
+// Options are checked: --input-format raw|y4m|libav, --fps R (positive),
+// --frames N and --start S (0 .. 2147483647), --help; an option that repeats a
+// positional with another value is a BadOption.
 ParseStatus parseArguments(int argc, char** argv, Arguments* out);
 
-// The two usage lines written when fewer than three arguments are given;
-// a null programName (a program started without argv[0]) reads "lumaqc".
+// The two usage lines written when too few arguments are given; a null
+// programName (a program started without argv[0]) reads "lumaqc".
 std::string usageText(const char* programName);
+
+// The text of --help.
+std::string helpText(const char* programName);
 
 // Checks the sizes and the start frame the analysis can work with; returns an
 // empty string when they are fine, else a one-line message naming the argument.

@@ -14,7 +14,8 @@ std::string splitCommandLine(int argc, char** argv, CommandLine* out) {
     size_t i = 0;
     while (i < args.size()) {
         if (args[i] == "--") {
-            for (++i; i < args.size(); ++i) line.positional.push_back(argv[i + 1]);
+            // The rest is the input options' and positionals' business.
+            for (; i < args.size(); ++i) line.positional.push_back(argv[i + 1]);
             break;
         }
         if (args[i].rfind("--", 0) != 0) {
@@ -26,7 +27,11 @@ std::string splitCommandLine(int argc, char** argv, CommandLine* out) {
         switch (report::parseReportOption(args, i, line.reports, &error)) {
             case report::OptionStatus::Consumed: break;
             case report::OptionStatus::Error: return error;
-            case report::OptionStatus::Unknown: return "unknown option " + args[i];
+            case report::OptionStatus::Unknown:
+                // The input options are parsed with the positionals.
+                line.positional.push_back(argv[i + 1]);
+                ++i;
+                break;
         }
     }
     if (std::string error = report::checkReportOptions(line.reports); !error.empty()) return error;

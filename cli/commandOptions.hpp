@@ -14,9 +14,10 @@ struct CommandLine {
     report::ReportOptions reports;
 };
 
-// Every argument starting with "--" is an option until a lone "--", after
-// which all are positional. Returns an error text for an unknown option or a
-// bad value (a usage error), else an empty string.
+// Takes the report options out of the command line: every argument starting
+// with "--" is an option until a lone "--". The other options and the
+// positional arguments are kept in order for parseArguments. Returns an error
+// text for a bad report option value (a usage error), else an empty string.
 std::string splitCommandLine(int argc, char** argv, CommandLine* out);
 
 // The instruction-set name of a LUMAQC_ISA_* bit, as the reports show it.

@@ -25,10 +25,11 @@ static std::string format(const char* fmt, ...) {
 }
 
 std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,
-                      int32_t startFrame) {
+                      int32_t startFrame, bool countKnown) {
+    const std::string count = countKnown ? format("%d", frames) : "unknown";
     return format("Video file %s opened successfully!\n\n", videoPath) +
-           format("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %d, Start Frame = %d\n\n", width,
-                  height, fps, frames, startFrame);
+           format("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %s, Start Frame = %d\n\n", width,
+                  height, fps, count.c_str(), startFrame);
 }
 
 std::string timingReport(clock_t start, clock_t end, int32_t frames, const lumaqc_times& times) {

@@ -14,8 +14,9 @@ namespace lumaqc {
 
 extern const char* const kLogFileName;  // "metricsResultsCSV.csv"
 
+// The count shows as "unknown" when not countKnown (a stream read to its end).
 std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,
-                      int32_t startFrame);
+                      int32_t startFrame, bool countKnown = true);
 
 // The console row and the log row of one frame (see formatRow).
 inline size_t consoleRow(const FrameRow& row, char* buffer, size_t capacity) {

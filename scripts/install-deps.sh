@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
 # Usage: scripts/install-deps.sh [--bench] [--fuzz]
-#   --bench also installs ffmpeg for bench/compare.sh
+#   --bench also installs python3 for bench/compare.sh
 #   --fuzz  also installs clang and its runtimes (libFuzzer, the sanitizers) for scripts/fuzz.sh
 set -euo pipefail
 
@@ -12,10 +12,17 @@ command -v make >/dev/null 2>&1 || packages+=(make)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || packages+=(libbenchmark-dev)
 [ -f /usr/include/nlohmann/json.hpp ] || packages+=(nlohmann-json3-dev)
+# Input readers: FFmpeg's libraries (found with pkg-config), and the ffmpeg
+# command that the reader tests use to make clips.
+command -v pkg-config >/dev/null 2>&1 || packages+=(pkg-config)
+for lib in libavformat libavcodec libswscale libavutil; do
+  [ -f "/usr/include/x86_64-linux-gnu/$lib/version.h" ] || [ -f "/usr/include/$lib/version.h" ] ||
+    pkg-config --exists "$lib" 2>/dev/null || packages+=("$lib-dev")
+done
+command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
 for option in "$@"; do
   case "$option" in
     --bench)
-      command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
       command -v python3 >/dev/null 2>&1 || packages+=(python3)
       ;;
     --fuzz)

@@ -87,6 +87,58 @@ TEST(Arguments, FrameSizeTruncatesOddSizes) {
     EXPECT_EQ(frameSize(a), 13);
 }
 
+TEST(Arguments, OptionsCombineWithThePositionals) {
+    struct Case {
+        std::vector<const char*> words;
+        ParseStatus status;
+        const char* path = "";
+        bool sizeGiven = false, fpsGiven = false, framesFromFile = true;
+        double fps = 25.0;
+        int32_t frames = 0, start = 0;
+        const char* format = "";
+    };
+    const Case cases[] = {
+        {{"clip.mp4"}, ParseStatus::Ok, "clip.mp4", false, false, true, 25.0, 0, 0, ""},
+        {{"--fps", "50", "-", "--frames=9"}, ParseStatus::Ok, "-", false, true, false, 50.0, 9, 0, ""},
+        {{"--start", "4", "v.yuv", "8", "6"}, ParseStatus::Ok, "v.yuv", true, false, true, 25.0, 0, 4, ""},
+        {{"v.yuv", "8", "6", "30", "2", "7", "--start", "7", "--input-format", "raw"},
+         ParseStatus::Ok, "v.yuv", true, true, false, 30.0, 2, 7, "raw"},
+        {{"--", "--odd", "8", "6", "-5"}, ParseStatus::Ok, "--odd", true, true, true, -5.0, 0, 0, ""},
+        {{"v.yuv", "--help", "--bogus"}, ParseStatus::Help},
+        {{"--fps", "25"}, ParseStatus::TooFewArguments},
+        {{"v.yuv", "8", "--frames", "3"}, ParseStatus::TooFewArguments},
+        {{"v.yuv", "--bogus"}, ParseStatus::BadOption},
+        {{"v.yuv", "--fps", "0"}, ParseStatus::BadOption},
+        {{"v.yuv", "--fps", "25x"}, ParseStatus::BadOption},
+        {{"v.yuv", "--start", "2147483648"}, ParseStatus::BadOption},
+        {{"v.yuv", "--frames", "1e3"}, ParseStatus::BadOption},
+        {{"v.yuv", "--input-format", "RAW"}, ParseStatus::BadOption},
+        {{"v.yuv", "--input-format"}, ParseStatus::BadOption},
+        {{"v.yuv", "8", "6", "25", "--fps", "25.5"}, ParseStatus::BadOption},
+        {{"v.yuv", "8", "6", "25", "1", "--frames", "2"}, ParseStatus::BadOption},
+    };
+    for (const Case& c : cases) {
+        Arguments a;
+        const ParseStatus status = parse(c.words, &a);
+        const std::string label = c.words[0] + std::string(" ... (") + std::to_string(c.words.size()) + " words)";
+        ASSERT_EQ(status, c.status) << label;
+        if (status == ParseStatus::BadOption) {
+            EXPECT_FALSE(a.error.empty()) << label;
+        }
+        if (status != ParseStatus::Ok) continue;
+        EXPECT_STREQ(a.videoPath, c.path) << label;
+        EXPECT_EQ(a.sizeGiven, c.sizeGiven) << label;
+        EXPECT_EQ(a.fpsGiven, c.fpsGiven) << label;
+        EXPECT_EQ(a.framesFromFile, c.framesFromFile) << label;
+        EXPECT_EQ(a.fps, c.fps) << label;
+        if (!c.framesFromFile) {
+            EXPECT_EQ(a.frames, c.frames) << label;
+        }
+        EXPECT_EQ(a.startFrame, c.start) << label;
+        EXPECT_EQ(a.inputFormat, c.format) << label;
+    }
+}
+
 // A program may be started with an empty argument vector (argc 0, argv[0]
 // null): the usage then names "lumaqc" instead of reading a null name.
 // Found by tests/fuzz/argumentsFuzzer.

@@ -1,0 +1,82 @@
+// Input readers: the luma plane of every frame of a raw YUV 4:2:0 file, a Y4M
+// file or stream, or (through FFmpeg's libraries) any container and codec.
+// Readers never print: errors and warnings come back as text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lumaqc::io {
+
+struct Plane {
+    const uint8_t* data = nullptr;
+    ptrdiff_t stride = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+struct InputRequest {
+    std::string path;    // "-" = standard input
+    std::string format;  // "", "raw", "y4m", "libav"
+    int32_t width = 0, height = 0;
+    bool sizeGiven = false;  // also true whenever width or height is nonzero
+    double fps = 0;
+    bool fpsGiven = false;
+    int64_t start = 0;
+    int64_t frames = -1;  // -1 = all
+    int32_t threads = 0;  // libav decoder threads, 0 = the decoder's own choice
+};
+
+struct StreamInfo {
+    std::string reader;  // "raw", "y4m", "libav"
+    int32_t width = 0, height = 0;
+    double fps = 25.0;
+    bool fpsKnown = false;    // given, or read from the header or container
+    int64_t frameCount = -1;  // whole frames available from start, -1 unknown
+    bool seekable = false;
+};
+
+enum class ReadStatus {
+    Frame,       // luma holds frame `index`
+    End,         // the requested frames were delivered, or the input ended with all frames wanted
+    ShortFrame,  // the input ended before frame `index` of an explicit count; bytesRead = its luma
+                 // bytes that were present (raw and y4m; 0 for libav)
+    Error        // message says why; raw read errors also set systemError (errno) and bytesRead
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::End;
+    Plane luma;  // valid until the next call of next()
+    int64_t index = 0;
+    double ptsTime = 0;  // seconds: index / fps (raw, y4m), the frame's timestamp (libav)
+    size_t bytesRead = 0;
+    int systemError = 0;
+    std::string message;
+    std::vector<std::string> warnings;  // e.g. damaged packets before this frame, with frame indexes
+};
+
+class Reader {
+public:
+    virtual ~Reader() = default;
+    virtual const StreamInfo& info() const = 0;
+    virtual ReadResult next() = 0;
+    // Asks the reader to write the next frames' luma into buffer (width x height
+    // bytes, stride = width), e.g. the analysis library's frame buffer, and to
+    // return planes pointing at it; may be called again before every next().
+    // Returns false when the reader cannot (libav: planes stay the decoder's).
+    virtual bool setTarget(uint8_t* buffer) {
+        (void)buffer;
+        return false;
+    }
+};
+
+// Opens and probes; on failure returns null and sets *error to a one-line message.
+std::unique_ptr<Reader> openReader(const InputRequest& request, std::string* error);
+
+// True when this build reads through FFmpeg's libraries.
+bool libavAvailable();
+
+}  // namespace lumaqc::io

@@ -1,0 +1,73 @@
+// The bytes of an input: a seekable file, or a stream (pipe, FIFO, standard
+// input) read strictly in order. Bytes peeked while probing are kept and read
+// again first, so a stream loses nothing to the probe.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/reader.hpp"
+
+namespace lumaqc::io {
+
+class Source {
+public:
+    // Opens path ("-" = standard input); on failure returns null and sets *error.
+    static std::unique_ptr<Source> open(const std::string& path, std::string* error);
+    ~Source();
+
+    bool seekable() const { return seekable_; }
+    bool directory() const { return directory_; }
+    int64_t size() const { return size_; }  // seekable files only
+    FILE* file() const { return file_; }
+    const std::string& path() const { return path_; }
+
+    // Up to n bytes from the start, without consuming them.
+    std::string peek(size_t n);
+    // Reads up to n bytes in order (peeked bytes first); fewer at the end or
+    // on an error (then failed() is true and errorNumber() holds errno).
+    size_t read(void* to, size_t n);
+    // Moves n bytes ahead; false when the input ends (or fails) before.
+    bool skip(int64_t n);
+    // One line up to and without '\n', at most limit bytes; false at the end
+    // of the input before the '\n' (*line then holds what was there).
+    bool readLine(std::string* line, size_t limit);
+    // Seekable files: position from the start.
+    bool seekTo(int64_t offset);
+    int64_t tell() const;
+
+    bool failed() const { return errorNumber_ != 0; }
+    int errorNumber() const { return errorNumber_; }
+
+private:
+    Source() = default;
+    FILE* file_ = nullptr;
+    bool ownsFile_ = false;
+    bool seekable_ = false;
+    bool directory_ = false;
+    int64_t size_ = -1;
+    std::string path_;
+    std::string pending_;  // peeked, not yet consumed
+    size_t pendingAt_ = 0;
+    int errorNumber_ = 0;
+    std::vector<uint8_t> scratch_;
+};
+
+// The reader factories behind openReader; the source is already probed.
+std::unique_ptr<Reader> openRawReader(std::unique_ptr<Source> source, const InputRequest& request,
+                                      std::string* error);
+std::unique_ptr<Reader> openY4mReader(std::unique_ptr<Source> source, const InputRequest& request,
+                                      std::string* error);
+std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source> source, const InputRequest& request,
+                                        std::string* error);
+
+// High-depth samples to 8 bits: (v + 2^(d-9)) >> (d-8), saturated at 255.
+inline uint8_t reduceSample(uint32_t v, int depth) {
+    const uint32_t r = (v + (1u << (depth - 9))) >> (depth - 8);
+    return static_cast<uint8_t>(r > 255 ? 255 : r);
+}
+
+}  // namespace lumaqc::io
