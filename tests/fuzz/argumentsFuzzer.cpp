@@ -12,19 +12,20 @@
 // carry along), so the report files the options name are created in the private
 // directory (and removed after each run); the video path, the first
 // positional argument, stays empty if it is (a file that cannot be opened)
-// and otherwise names the harness's own "clip.yuv", whose length is the path
+// and otherwise (also "-", standard input) names the harness's own "clip.yuv", whose length is the path
 // read as a number, modulo 2048. No vector opens a device or a file elsewhere.
 //
 // Rules checked besides the sanitizers:
-//  - fewer than three positional arguments: TooFewArguments;
 //  - after checkArguments passes, lumaSize and frameSize equal w * h and
 //    w * h * 3 / 2 computed in 64 bits;
-//  - a rejected vector (a bad option, too few arguments, a file that cannot
-//    be opened, a bad size or start) exits with -1 (status 255), leaves the
-//    log of an earlier run as it was, and says why in exactly one line on the
-//    error stream (too few arguments: the usage on standard output instead);
-//  - an accepted run exits with 0, 1 (a --fail-if gate) or -1 (a report that
-//    cannot be created: then the log is untouched and the error one line; or
+//  - too few arguments: status 255 and the usage on standard output; --help:
+//    status 0; neither touches the log or writes to the error stream;
+//  - a rejected vector (a bad option, an empty path, a size checkArguments
+//    refuses) exits with -1 (status 255), leaves the log of an earlier run as
+//    it was, and says why in exactly one line on the error stream;
+//  - any other run exits with 0, 1 (a --fail-if gate) or -1 (refused before
+//    the log, e.g. an input that is not what --input-format says: then the
+//    log is untouched and the error one line; or a report that could not be
 //    written: then the log is there); a log that is written starts with the
 //    header, and at most two lines go to the error stream.
 #include <dirent.h>
@@ -184,34 +185,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     makeArgv();
     const int argc = static_cast<int>(words.size());
 
-    // The options first, as the program does; the video path is then the
-    // first positional word.
+    // The report options first and then the others, as the program does;
+    // the video path is the first positional word.
     CommandLine line;
     const std::string badOption = splitCommandLine(argc, argv.data(), &line);
-    bool accepted = false;
-    bool tooFew = false;
+    bool rejected = true;   // must end with 255, one line, the log untouched
+    bool noAnalysis = false;  // --help or too few arguments: nothing on the error stream
+    bool help = false;
+    bool badSize = false;   // checkArguments refuses the given size
     if (!badOption.empty()) {
         if (badOption.find('\n') != std::string::npos) fail("multi-line option message: " + badOption, words);
     } else {
-        if (line.positional.size() > 1 && line.positional[1][0] != '\0') {
+        Arguments args;
+        ParseStatus status = parseArguments(static_cast<int>(line.positional.size()), line.positional.data(), &args);
+        if (status == ParseStatus::Ok && args.videoPath[0] != '\0') {
             size_t index = 1;
-            while (argv[index] != line.positional[1]) ++index;
+            while (index < words.size() && argv[index] != args.videoPath) ++index;
+            if (index == words.size()) fail("the video path is none of the words", words);
             prepareClip(static_cast<size_t>(std::strtoull(words[index].c_str(), nullptr, 10) % 2048));
             words[index] = kClip;
             makeArgv();
             line = CommandLine{};
             if (!splitCommandLine(argc, argv.data(), &line).empty()) fail("the clip's name made a bad option", words);
+            args = Arguments{};
+            status = parseArguments(static_cast<int>(line.positional.size()), line.positional.data(), &args);
+            if (status != ParseStatus::Ok) fail("the clip's name changed the parse", words);
         }
-        const int positionalCount = static_cast<int>(line.positional.size());
-        Arguments args;
-        const ParseStatus status = parseArguments(positionalCount, line.positional.data(), &args);
-        if (status == ParseStatus::TooFewArguments) {
-            tooFew = true;
-            if (positionalCount >= 4) fail("TooFewArguments with three arguments or more", words);
-        } else {
-            if (positionalCount < 4) fail("parsed fewer than three arguments", words);
-            const std::string problem = checkArguments(args);
-            if (problem.empty()) {
+        switch (status) {
+            case ParseStatus::TooFewArguments:
+                noAnalysis = true;
+                break;
+            case ParseStatus::Help: noAnalysis = help = true; break;
+            case ParseStatus::BadOption:
+                if (args.error.empty() || args.error.find('\n') != std::string::npos)
+                    fail("BadOption with the message [" + args.error + "]", words);
+                break;
+            case ParseStatus::Ok: {
+                rejected = args.videoPath[0] == '\0';
+                if (!args.sizeGiven) break;
+                const std::string problem = checkArguments(args);
+                if (!problem.empty()) {
+                    badSize = true;
+                    if (problem.find('\n') != std::string::npos) fail("multi-line size message: " + problem, words);
+                    break;
+                }
                 const int64_t pixels = static_cast<int64_t>(args.width) * args.height;
                 if (args.width <= 0 || args.height <= 0 || args.startFrame < 0 || pixels * 3 > INT32_MAX)
                     fail("checkArguments accepted " + std::to_string(args.width) + " x " +
@@ -219,10 +236,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                          words);
                 if (lumaSize(args) != pixels) fail("lumaSize differs from w * h", words);
                 if (frameSize(args) != pixels * 3 / 2) fail("frameSize differs from w * h * 3 / 2", words);
-                accepted = args.videoPath[0] != '\0';
                 if (pixels > kMaxAnalysedPixels) return 0;
-            } else if (problem.find('\n') != std::string::npos) {
-                fail("multi-line argument message: " + problem, words);
+                break;
             }
         }
     }
@@ -257,20 +272,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* header = headerText(RowStyle::Log);
     const bool logWritten = log.compare(0, std::strlen(header), header) == 0;
     const bool oneLine = countLines(errors) == 1 && errors.back() == '\n';
-    if (accepted) {
+    if (noAnalysis) {
+        if (exitStatus != (help ? 0 : -1)) fail("usage or help exited with " + std::to_string(exitStatus), words);
+        if (!logKept || !errors.empty()) fail("usage or help touched the log or the error stream", words);
+    } else if (rejected || badSize) {
+        if (exitStatus != -1) fail("a rejected vector exited with " + std::to_string(exitStatus), words);
+        if (!logKept) fail("a rejected vector changed the log", words);
+        if (!oneLine) fail("a rejection is not one line on the error stream: [" + errors + "]", words);
+    } else {
         if (exitStatus != 0 && exitStatus != 1 && exitStatus != -1)
-            fail("an accepted vector exited with " + std::to_string(exitStatus) + ": " + errors, words);
+            fail("a run exited with " + std::to_string(exitStatus) + ": " + errors, words);
         if (exitStatus == -1 && logKept) {
-            if (!oneLine) fail("a report that cannot be created is not one line: [" + errors + "]", words);
+            if (!oneLine) fail("a run refused before the log is not one line: [" + errors + "]", words);
         } else {
             if (!logWritten) fail("the log does not start with the header", words);
             if (countLines(errors) > 2) fail("more than two lines on the error stream: " + errors, words);
         }
-    } else {
-        if (exitStatus != -1) fail("a rejected vector exited with " + std::to_string(exitStatus), words);
-        if (!logKept) fail("a rejected vector changed the log", words);
-        if (tooFew ? !errors.empty() : !oneLine)
-            fail("a rejection is not one line on the error stream: [" + errors + "]", words);
     }
     return 0;
 }

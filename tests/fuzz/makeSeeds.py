@@ -131,3 +131,25 @@ write("indicatorsFuzzer", "frame-buffer-8x8", clip(False, 8, 8, 1, [(4, 7), (4, 
 write("indicatorsFuzzer", "blocks-256x256", clip(True, 256, 256, 0, [(4, 7), (2, 7), (4, 1)], reserve=0, seed=8))
 write("indicatorsFuzzer", "bars-300x300", clip(True, 300, 300, 1, [(3, 7), (0, 7), (5, 7)], padding=40, threads=2,
                                                  pipelined=True, seed=9))
+
+
+# --- y4mFuzzer --------------------------------------------------------------
+# The first byte chooses how the harness reads (bit 0: a start and a count from
+# bits 1-2 and 3-5; bit 6: into a target buffer; bit 7: up to 64 frames).
+def y4m(header, w, h, frames, samples_per_frame=None, choice=0x80, frame_line=b"FRAME\n", seed=1):
+    rng = random.Random(seed)
+    size = samples_per_frame if samples_per_frame is not None else w * h * 3 // 2 + (w % 2 or h % 2) * (w + h + 1)
+    body = b"".join(frame_line + bytes(rng.randrange(256) for _ in range(size)) for _ in range(frames))
+    return bytes([choice]) + header + b"\n" + body
+
+
+write("y4mFuzzer", "420-8x8", y4m(b"YUV4MPEG2 W8 H8 F25:1 Ip A1:1 C420jpeg", 8, 8, 3))
+write("y4mFuzzer", "420-odd-7x5-into-target", y4m(b"YUV4MPEG2 W7 H5 F30000:1001 C420", 7, 5, 2,
+                                                 samples_per_frame=35 + 2 * 4 * 3, choice=0xC0))
+write("y4mFuzzer", "mono-16x4-start-and-count", y4m(b"YUV4MPEG2 W16 H4 F50:1 Cmono", 16, 4, 4, samples_per_frame=64,
+                                                   choice=0x80 | 1 | (1 << 1) | (2 << 3)))
+write("y4mFuzzer", "444-4x4-frame-parameters", y4m(b"YUV4MPEG2 W4 H4 C444 XCOLORRANGE=FULL", 4, 4, 2,
+                                                  samples_per_frame=48, frame_line=b"FRAME Ixyz\n"))
+write("y4mFuzzer", "422-high-depth", y4m(b"YUV4MPEG2 W6 H2 C422p10", 6, 2, 1, samples_per_frame=2 * (12 + 12)))
+write("y4mFuzzer", "truncated-last-frame", y4m(b"YUV4MPEG2 W8 H8 C420", 8, 8, 2)[:-20])
+write("y4mFuzzer", "no-size", y4m(b"YUV4MPEG2 F25:1", 8, 8, 0))
