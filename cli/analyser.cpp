@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "arguments.hpp"
@@ -14,8 +17,12 @@
 #include "io/reader.hpp"
 #include "lib/columns.hpp"
 #include "lumaqc/lumaqc.h"
+#include "pieces.hpp"
 #include "report.hpp"
 #include "report/session.hpp"
+#ifdef LUMAQC_HAVE_HTML
+#include "report/htmlReport.hpp"
+#endif
 
 namespace lumaqc {
 
@@ -38,6 +45,44 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
+#ifdef LUMAQC_HAVE_HTML
+// What the HTML page shows of the run: the settings, and the session's
+// segments and pooled statistics in its own terms.
+static std::vector<std::pair<std::string, std::string>> htmlSettings(const report::StreamSettings& stream,
+                                                                     int indicators, int32_t analysed) {
+    char fps[64];
+    std::snprintf(fps, sizeof fps, "%g", stream.fps);
+    return {{"input", stream.input},
+            {"reader", stream.reader},
+            {"width", std::to_string(stream.width)},
+            {"height", std::to_string(stream.height)},
+            {"fps", fps},
+            {"start frame", std::to_string(stream.start)},
+            {"frames requested", std::to_string(stream.frames)},
+            {"frames analysed", std::to_string(analysed)},
+            {"indicators", indicators == LUMAQC_INDICATORS_REFERENCE ? "reference" : "fast"},
+            {"instruction set", stream.instructionSet},
+            {"lumaqc", LUMAQC_VERSION_STRING}};
+}
+
+static std::vector<report::html::Segment> htmlSegments(const std::vector<report::Segment>& segments) {
+    std::vector<report::html::Segment> shown;
+    for (const report::Segment& s : segments)
+        shown.push_back({report::segmentKindName(s.kind), s.firstFrame, s.lastFrame, s.start, s.end});
+    return shown;
+}
+
+static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::PooledColumn>& pooled) {
+    std::vector<report::html::Pooled> shown;
+    for (const report::PooledColumn& p : pooled) {
+        const report::PooledStats& s = p.stats;
+        shown.push_back({kColumns[p.column].name, s.min, s.max, s.mean, s.harmonicMean, s.p1, s.p5, s.p50, s.p95,
+                         s.p99, s.count});
+    }
+    return shown;
+}
+#endif
+
 int runAnalyser(int argc, char** argv, int indicators) {
     // The report options first; the rest is parsed as it always was.
     CommandLine line;
@@ -46,6 +91,13 @@ int runAnalyser(int argc, char** argv, int indicators) {
         std::fprintf(stderr, "%s\n", badOption.c_str());
         return -1;
     }
+#ifndef LUMAQC_HAVE_HTML
+    if (!line.reports.htmlPath.empty()) {
+        std::fputs("--html is not available: this lumaqc was built without the HTML report (LUMAQC_HTML=OFF)\n",
+                   stderr);
+        return -1;
+    }
+#endif
     argc = static_cast<int>(line.positional.size());
     argv = line.positional.data();
 
@@ -60,6 +112,15 @@ int runAnalyser(int argc, char** argv, int indicators) {
         case ParseStatus::Ok: break;
     }
 
+    // A piece of a longer run starts on one of that run's flickering period
+    // boundaries, and first analyses without rows the frames its state needs.
+    const int32_t start = args.startFrame;
+    if (args.runStart >= 0 && !isPieceStart(args.runStart, start)) {
+        std::fprintf(stderr, "%s\n", pieceStartError(args.runStart, start).c_str());
+        return -1;
+    }
+    int32_t warmUpFrom = args.runStart >= 0 ? warmUpStart(args.runStart, start, args.fps) : start;
+
     // Opening checks the path first and then the sizes, as it always did.
     io::InputRequest request;
     request.path = args.videoPath;
@@ -69,21 +130,33 @@ int runAnalyser(int argc, char** argv, int indicators) {
     request.sizeGiven = args.sizeGiven;
     request.fps = args.fps;
     request.fpsGiven = args.fpsGiven;
-    request.start = args.startFrame;
-    request.frames = args.framesFromFile ? -1 : std::max(args.frames, 0);
+    auto openFrom = [&](int32_t first, std::string* error) {
+        request.start = first;
+        request.frames = args.framesFromFile ? -1 : static_cast<int64_t>(std::max(args.frames, 0)) + (start - first);
+        return io::openReader(request, error);
+    };
     std::string error;
-    std::unique_ptr<io::Reader> reader = io::openReader(request, &error);
+    std::unique_ptr<io::Reader> reader = openFrom(warmUpFrom, &error);
+    // The stream's own rate may ask for a longer warm-up than the one guessed.
+    if (reader && args.runStart >= 0 && warmUpStart(args.runStart, start, reader->info().fps) < warmUpFrom) {
+        warmUpFrom = warmUpStart(args.runStart, start, reader->info().fps);
+        reader.reset();
+        reader = openFrom(warmUpFrom, &error);
+    }
     if (!reader) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return -1;
     }
+    const int32_t warmUp = start - warmUpFrom;
     const io::StreamInfo& info = reader->info();
     const bool raw = info.reader == "raw";
 
     lumaqc_settings settings;
     lumaqc_default_settings(&settings);
     settings.fps = info.fps;
-    settings.indicators = indicators;
+    settings.indicators = args.reference ? LUMAQC_INDICATORS_REFERENCE : indicators;
+    const int threads = args.threads > 0 ? args.threads : availableProcessors();
+    settings.threads = threads > 1 ? threads : 0;
     settings.measure_time = 1;
     settings.message = printMessage;
     report::Session* messageSession = nullptr;
@@ -98,10 +171,10 @@ int runAnalyser(int argc, char** argv, int indicators) {
     // A count of whole frames keeps its low 32 bits, as it always did; streams
     // have none until they end.
     const bool countKnown = !args.framesFromFile || info.frameCount >= 0;
+    const int64_t available = std::max<int64_t>(info.frameCount - warmUp, 0);
     const int32_t frames = !args.framesFromFile ? args.frames
-                           : countKnown ? static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(info.frameCount)))
+                           : countKnown ? static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(available)))
                                         : 0;
-    const int32_t start = args.startFrame;
 
     // A report on standard output takes it over: the console text goes to the
     // error stream from here on.
@@ -138,6 +211,24 @@ int runAnalyser(int argc, char** argv, int indicators) {
         lumaqc_close(&context);
         return -1;
     }
+#ifdef LUMAQC_HAVE_HTML
+    // The page is written at the end; whether it can be is checked now, before
+    // the analysis and before the log of an earlier run is replaced.
+    std::unique_ptr<report::HtmlReport> htmlReport;
+    if (!line.reports.htmlPath.empty()) {
+        htmlReport = std::make_unique<report::HtmlReport>(line.reports.htmlPath, info.width, info.height);
+        std::string error;
+        struct stat page {}, input {};
+        if (::stat(line.reports.htmlPath.c_str(), &page) == 0 && ::stat(args.videoPath, &input) == 0 &&
+            page.st_dev == input.st_dev && page.st_ino == input.st_ino)
+            error = "Cannot create the report " + line.reports.htmlPath + ": it is the input";
+        if (!error.empty() || !htmlReport->canWrite(&error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            lumaqc_close(&context);
+            return -1;
+        }
+    }
+#endif
     messageSession = &session;
 
     // The log is created only now, so that a mistyped path or size leaves the
@@ -155,7 +246,6 @@ int runAnalyser(int argc, char** argv, int indicators) {
         std::perror("Cannot create the log file");
     }
 
-    FrameRow row;
     // Both rows of every frame are formatted here in turn: no text is
     // allocated per frame.
     char rowText[kRowCapacity];
@@ -163,14 +253,50 @@ int runAnalyser(int argc, char** argv, int indicators) {
     // The averages are taken over the requested frames (a count of 0 or below
     // included), or over those analysed when the input ends before them.
     int32_t framesForReport = frames;
+    // Presentation times of the frames in flight, oldest first.
+    std::deque<double> presentationTimes;
+    // Rows come out in frame order; warm-up frames have none.
+    auto receiveOne = [&] {
+        FrameRow row;
+        lumaqc_receive_result(context, &row.values);
+        row.frame = warmUpFrom + row.values.frame;
+        row.ptsTime = presentationTimes.front();
+        presentationTimes.pop_front();
+        if (row.frame < start) return;
+        if (session.consoleRows()) {
+            session.beforeConsoleText();
+            std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
+        }
+        if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
+        session.addRow(row);
+#ifdef LUMAQC_HAVE_HTML
+        if (htmlReport) {
+            if (std::isnan(row.ptsTime))
+                row.ptsTime = info.fps > 0 && std::isfinite(info.fps) ? static_cast<double>(row.frame) / info.fps
+                                                                     : std::nan("");
+            htmlReport->addRow(row);
+        }
+#endif
+        ++analysed;
+    };
+    auto receiveAll = [&] {
+        int inFlight = 0;
+        lumaqc_frames_in_flight(context, &inFlight);
+        for (; inFlight > 0; --inFlight) receiveOne();
+    };
     const clock_t startClock = clock();
     const int32_t end =
         countKnown ? static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames)) : INT32_MAX;
-    for (int32_t i = start; i < end; ++i) {
+    for (int32_t i = warmUpFrom; i < end || i < start; ++i) {
+        if (i == start && warmUp > 0) {
+            receiveAll();
+            lumaqc_restart_flickering_period(context);
+        }
         uint8_t* buffer = nullptr;
-        lumaqc_frame_buffer(context, &buffer);
+        while (lumaqc_frame_buffer(context, &buffer) == LUMAQC_ERROR_AGAIN) receiveOne();
         reader->setTarget(buffer);
         const io::ReadResult r = reader->next();
+        if (r.status != io::ReadStatus::Frame) receiveAll();
         if (!r.warnings.empty()) {
             session.beforeConsoleText();
             std::fflush(stdout);
@@ -207,19 +333,12 @@ int runAnalyser(int argc, char** argv, int indicators) {
             framesForReport = analysed;
             break;
         }
-        row.frame = i;
         // Raw and Y4M frames have no times of their own: the reports take
         // frame / fps, which keeps durations such as 7 frames at 25 fps exact.
-        if (!raw && info.reader != "y4m") row.ptsTime = r.ptsTime;
-        lumaqc_analyse(context, r.luma.data, r.luma.stride, &row.values);
-        if (session.consoleRows()) {
-            session.beforeConsoleText();
-            std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
-        }
-        if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
-        session.addRow(row);
-        ++analysed;
+        presentationTimes.push_back(!raw && info.reader != "y4m" ? r.ptsTime : FrameRow{}.ptsTime);
+        lumaqc_send_frame(context, r.luma.data, r.luma.stride);
     }
+    receiveAll();
     if (!countKnown) framesForReport = analysed;
     const clock_t endClock = clock();
 
@@ -238,6 +357,15 @@ int runAnalyser(int argc, char** argv, int indicators) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s\n", reports.writeError.c_str());
     }
+#ifdef LUMAQC_HAVE_HTML
+    std::string htmlError;
+    if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed), htmlSegments(session.segments()),
+                                          htmlPooled(session.pooled()), &htmlError)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", htmlError.c_str());
+        return -1;
+    }
+#endif
     // 1 when a --fail-if gate tripped, -1 (255) when a report could not be written.
     const int status = report::exitStatus(report::RunStatus::Completed, reports);
     return status == 255 ? -1 : status;

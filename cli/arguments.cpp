@@ -40,6 +40,8 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
     double fps = 0;
     int32_t frames = 0, start = 0;
     bool optionsEnded = false;
+    bool reference = false;
+    int32_t threads = -1, runStart = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (optionsEnded || word.compare(0, 2, "--") != 0) {
@@ -51,10 +53,15 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
             continue;
         }
         if (word == "--help") return ParseStatus::Help;
+        if (word == "--reference") {
+            reference = true;
+            continue;
+        }
         // --name value, or --name=value
         const size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);
-        if (name != "--input-format" && name != "--fps" && name != "--frames" && name != "--start")
+        if (name != "--input-format" && name != "--fps" && name != "--frames" && name != "--start" &&
+            name != "--threads" && name != "--run-start")
             return bad(out, "Unknown option " + name + " (see --help)");
         std::string value;
         if (equals != std::string::npos) {
@@ -68,6 +75,12 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
             if (value != "raw" && value != "y4m" && value != "libav")
                 return bad(out, "--input-format must be raw, y4m or libav, not '" + value + "'");
             format = value;
+        } else if (name == "--threads") {
+            if (!parseCount(value, &threads) || threads < 1 || threads > 1024)
+                return bad(out, "--threads needs a whole number from 1 to 1024, not '" + value + "'");
+        } else if (name == "--run-start") {
+            if (!parseCount(value, &runStart))
+                return bad(out, "--run-start needs a whole number from 0 to 2147483647, not '" + value + "'");
         } else if (name == "--fps") {
             if (!parseRate(value, &fps)) return bad(out, "--fps needs a positive number, not '" + value + "'");
             fpsOption = true;
@@ -82,6 +95,9 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
     Arguments a;
     a.videoPath = positional[0];
     a.inputFormat = format;
+    a.threads = threads;
+    a.runStart = runStart;
+    a.reference = reference;
     if (given >= 3) {
         a.sizeGiven = true;
         a.width = toInt32(positional[1]);
@@ -140,6 +156,11 @@ std::string helpText(const char* programName) {
            "  --fps R            frame rate (default: the Y4M header or container, else 25)\n"
            "  --frames N         frames to analyse (default: every frame)\n"
            "  --start S          first frame to analyse, counted from 0 (default 0)\n"
+           "  --threads N        frames analysed at once (default: every processor available;\n"
+           "                     1 analyses frame after frame); the output is the same for every N\n"
+           "  --run-start S      this run is a piece of a longer run that starts at frame S: the\n"
+           "                     piece starts at S or at S + 8k + 1, and its rows equal that run's\n"
+           "  --reference        run the literal step-by-step indicators (same values, slower)\n"
            "  --help             this text\n"
            "  --                 every argument after it is positional\n\n"
            "Examples:\n"

@@ -17,6 +17,9 @@ struct Arguments {
     int32_t frames = 0;          // valid when !framesFromFile
     int32_t startFrame = 0;
     std::string inputFormat;  // --input-format: "", "raw", "y4m", "libav"
+    int32_t threads = -1;     // --threads: frames analysed at once (-1: every processor available)
+    int32_t runStart = -1;    // --run-start: first frame of the run this one is a piece of (-1: none)
+    bool reference = false;   // --reference: the literal indicator compositions
     std::string error;        // the one-line message of ParseStatus::BadOption
 };
 
@@ -27,8 +30,9 @@ enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
 // done: base-10 strtol truncated to 32 bits, strtod for the frame rate, nothing
 // validated; no INPUT, or an INPUT with a WIDTH but no HEIGHT, is too few.
 // Options are checked: --input-format raw|y4m|libav, --fps R (positive),
-// --frames N and --start S (0 .. 2147483647), --help; an option that repeats a
-// positional with another value is a BadOption.
+// --frames N and --start S (0 .. 2147483647), --threads N (1 .. 1024),
+// --run-start S, --reference, --help; an option that repeats a positional
+// with another value is a BadOption.
 ParseStatus parseArguments(int argc, char** argv, Arguments* out);
 
 // The two usage lines written when too few arguments are given; a null

@@ -3,7 +3,10 @@
 # Usage: scripts/install-deps.sh [--bench] [--fuzz]
 #   --bench also installs python3 for bench/compare.sh
 #   --fuzz  also installs clang and its runtimes (libFuzzer, the sanitizers) for scripts/fuzz.sh
+# It also installs the pinned browser library of the HTML report (report-assets/, npm ci) and
+# Chromium, which the report's browser tests load pages in.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=()
 command -v cmake >/dev/null 2>&1 || packages+=(cmake)
@@ -20,6 +23,10 @@ for lib in libavformat libavcodec libswscale libavutil; do
     pkg-config --exists "$lib" 2>/dev/null || packages+=("$lib-dev")
 done
 command -v ffmpeg >/dev/null 2>&1 || packages+=(ffmpeg)
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
+command -v chromium >/dev/null 2>&1 || packages+=(chromium)
+command -v chromedriver >/dev/null 2>&1 || packages+=(chromium-driver)
 for option in "$@"; do
   case "$option" in
     --bench)
@@ -42,4 +49,11 @@ if [ ${#packages[@]} -gt 0 ]; then
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
   "${sudo_cmd[@]}" apt-get update
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y --no-install-recommends "${packages[@]}"
+fi
+
+# The report's charting library, exactly as locked; installed again only when the lock changed.
+assets=report-assets
+if ! cmp -s "$assets/package-lock.json" "$assets/node_modules/.lumaqc-installed-lock"; then
+  (cd "$assets" && npm ci --no-audit --no-fund --ignore-scripts)
+  cp "$assets/package-lock.json" "$assets/node_modules/.lumaqc-installed-lock"
 fi

@@ -47,7 +47,7 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
         return status;
     }
 
-    static const char* const kValued[] = {"--json", "--csv", "--fail-if", "--min-black", "--min-freeze",
+    static const char* const kValued[] = {"--json", "--csv", "--html", "--fail-if", "--min-black", "--min-freeze",
                                           "--min-letterbox", "--min-pillarbox", "--min-interlaced",
                                           "--interlace-threshold"};
     bool valued = false;
@@ -71,6 +71,12 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
             return OptionStatus::Error;
         }
         (name == "--json" ? options.jsonPath : options.csvPath) = value;
+    } else if (name == "--html") {
+        if (value.empty() || value == "-" || (!hasInlineValue && value.rfind("--", 0) == 0)) {
+            *error = "--html needs a file name";
+            return OptionStatus::Error;
+        }
+        options.htmlPath = value;
     } else if (name == "--fail-if") {
         const auto gate = parseGate(value, error);
         if (!gate) return OptionStatus::Error;
@@ -99,6 +105,8 @@ std::string checkReportOptions(const ReportOptions& options) {
         return "--json - and --csv - cannot both write to standard output";
     if (!options.jsonPath.empty() && options.jsonPath != "-" && options.jsonPath == options.csvPath)
         return "--json and --csv name the same file '" + options.jsonPath + "'";
+    if (!options.htmlPath.empty() && (options.htmlPath == options.jsonPath || options.htmlPath == options.csvPath))
+        return "--html and another report name the same file '" + options.htmlPath + "'";
     return "";
 }
 
@@ -106,6 +114,7 @@ const char* reportOptionsUsage() {
     return "Report options:\n"
            "  --json FILE              all values, pooled statistics, segments and gates as JSON (- for stdout)\n"
            "  --csv FILE               all values as CSV (- for stdout)\n"
+           "  --html FILE              one offline page: a plot per indicator, segments, pooled statistics\n"
            "  --events                 one line per black, freeze, letterbox, pillarbox or interlaced segment\n"
            "  --summary                pooled statistics and segments after the run\n"
            "  --fail-if NAME.STAT OP NUMBER   exit status 1 when it holds (repeatable), e.g. freeze.longest>=2\n"

@@ -15,6 +15,7 @@ enum class ProgressMode { Auto, On, Off };
 struct ReportOptions {
     std::string jsonPath;  // --json FILE ("-": standard output); empty: none
     std::string csvPath;   // --csv FILE ("-": standard output); empty: none
+    std::string htmlPath;  // --html FILE; empty: none
     bool events = false;   // --events: a line per segment on the console as it ends
     bool summary = false;  // --summary: pooled statistics and segments after the run
     bool quiet = false;    // --quiet: no per-frame console rows

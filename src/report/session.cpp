@@ -62,7 +62,7 @@ std::string Session::open() {
     if (jsonFile_ != nullptr) json_ = std::make_unique<JsonWriter>(jsonFile_, settings_, options_.segments);
     if (csvFile_ != nullptr) csv_ = std::make_unique<CsvWriter>(csvFile_, settings_);
 
-    bool poolNeeded = json_ != nullptr || options_.summary;
+    bool poolNeeded = json_ != nullptr || options_.summary || !options_.htmlPath.empty();
     for (const Gate& g : options_.gates) poolNeeded = poolNeeded || !g.segment;
     if (poolNeeded) pool_ = std::make_unique<Pool>(settings_.width, settings_.height);
 

@@ -1,0 +1,434 @@
+#include "report/htmlReport.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+
+#include "report/htmlAssets.hpp"
+
+namespace lumaqc::report {
+
+namespace {
+
+constexpr size_t kFlushSize = 1 << 20;
+
+// Buffered writes to a file descriptor that remember the first failure.
+class Output {
+public:
+    explicit Output(int fd) : fd_(fd) { buffer_.reserve(kFlushSize + 4096); }
+    void put(std::string_view text) {
+        buffer_.append(text);
+        if (buffer_.size() >= kFlushSize) flush();
+    }
+    void put(char c) { put(std::string_view(&c, 1)); }
+    bool flush() {
+        size_t done = 0;
+        while (error_ == 0 && done < buffer_.size()) {
+            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+            if (n < 0) {
+                if (errno != EINTR) error_ = errno;
+            } else {
+                done += static_cast<size_t>(n);
+            }
+        }
+        buffer_.clear();
+        return error_ == 0;
+    }
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    int error_ = 0;
+    std::string buffer_;
+};
+
+// Characters that would end or change the markup around them.
+void putHtml(Output& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '&': out.put("&amp;"); break;
+            case '<': out.put("&lt;"); break;
+            case '>': out.put("&gt;"); break;
+            case '"': out.put("&quot;"); break;
+            case '\'': out.put("&#39;"); break;
+            default: out.put(c);
+        }
+    }
+}
+
+// A JSON string that can sit inside a script element: '<', '>' and '&' are
+// escaped too, so no "</script" can appear.
+void putJsonString(Output& out, std::string_view text) {
+    out.put('"');
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.put('\\');
+            out.put(c);
+        } else if (u < 0x20 || c == '<' || c == '>' || c == '&') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out.put(escaped);
+        } else {
+            out.put(c);
+        }
+    }
+    out.put('"');
+}
+
+template <typename T>
+void putNumber(Output& out, T value) {
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    out.put(std::string_view(text, static_cast<size_t>(result.ptr - text)));
+}
+
+// Shortest text that reads back as the same value; null when not finite.
+template <typename T>
+void putJsonReal(Output& out, T value) {
+    if (std::isfinite(value))
+        putNumber(out, value);
+    else
+        out.put("null");
+}
+
+std::string shortestText(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, static_cast<size_t>(result.ptr - text));
+}
+
+std::string readableText(double value) {
+    if (!std::isfinite(value)) return shortestText(value);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+// "Spatial Activity" from "Spatial Activity: \t\t".
+std::string_view columnLabel(const Column& column) {
+    std::string_view header = column.consoleHeader;
+    const size_t end = header.find(':');
+    return end == std::string_view::npos ? header : header.substr(0, end);
+}
+
+bool isIndicator(const Column& column) { return column.kind != ColumnKind::FrameIndex; }
+
+struct Table {
+    const std::vector<int64_t>& frames;
+    const std::vector<double>& times;
+    const std::vector<std::vector<float>>& values;
+};
+
+void putData(Output& out, int32_t width, int32_t height, const Table& rows, const std::vector<html::Segment>& segments) {
+    out.put("{\"width\":");
+    putNumber(out, width);
+    out.put(",\"height\":");
+    putNumber(out, height);
+    out.put(",\"frames\":[");
+    for (size_t i = 0; i < rows.frames.size(); ++i) {
+        if (i > 0) out.put(',');
+        putNumber(out, rows.frames[i]);
+    }
+    out.put("],\"times\":[");
+    for (size_t i = 0; i < rows.times.size(); ++i) {
+        if (i > 0) out.put(',');
+        putJsonReal(out, rows.times[i]);
+    }
+    out.put("],\"columns\":[");
+    size_t index = 0;
+    for (const Column& column : kColumns) {
+        if (!isIndicator(column)) continue;
+        if (index > 0) out.put(',');
+        out.put("\n{\"name\":");
+        putJsonString(out, column.name);
+        out.put(",\"label\":");
+        putJsonString(out, columnLabel(column));
+        out.put(column.kind == ColumnKind::Flag ? ",\"flag\":true" : ",\"flag\":false");
+        // Flickering reports on one comparison in eight: its line joins the reports.
+        out.put(column.notComputed == NotComputed::FirstFrameOrMinusOne ? ",\"spanGaps\":true" : ",\"spanGaps\":false");
+        out.put(",\"values\":[");
+        const std::vector<float>& values = rows.values[index];
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) out.put(',');
+            putJsonReal(out, values[i]);
+        }
+        out.put("]}");
+        ++index;
+    }
+    out.put("],\n\"segments\":[");
+    for (size_t i = 0; i < segments.size(); ++i) {
+        const html::Segment& s = segments[i];
+        out.put(i > 0 ? ",\n{\"kind\":" : "{\"kind\":");
+        putJsonString(out, s.kind);
+        out.put(",\"first\":");
+        putNumber(out, s.firstFrame);
+        out.put(",\"last\":");
+        putNumber(out, s.lastFrame);
+        out.put(",\"start\":");
+        putJsonReal(out, s.start);
+        out.put(",\"end\":");
+        putJsonReal(out, s.end);
+        out.put('}');
+    }
+    out.put("]}");
+}
+
+void putCell(Output& out, std::string_view text, const char* cls = nullptr) {
+    out.put(cls ? "<td class=\"" : "<td");
+    if (cls) {
+        out.put(cls);
+        out.put('"');
+    }
+    out.put('>');
+    putHtml(out, text);
+    out.put("</td>");
+}
+
+// A number shown to six digits, with every digit in its tooltip.
+void putRealCell(Output& out, double value) {
+    out.put("<td title=\"");
+    putHtml(out, shortestText(value));
+    out.put("\">");
+    putHtml(out, readableText(value));
+    out.put("</td>");
+}
+
+void putSummary(Output& out, int32_t width, int32_t height, const Table& rows) {
+    std::string text = std::to_string(width) + " \u00d7 " + std::to_string(height) + " pixels, " +
+                       std::to_string(rows.frames.size()) + (rows.frames.size() == 1 ? " frame" : " frames");
+    if (!rows.frames.empty()) {
+        text += " (" + std::to_string(rows.frames.front()) + " to " + std::to_string(rows.frames.back()) + ")";
+        if (std::isfinite(rows.times.front()) && std::isfinite(rows.times.back()))
+            text += ", " + readableText(rows.times.front()) + " s to " + readableText(rows.times.back()) + " s";
+    }
+    out.put("<p class=\"summary\" id=\"summary\">");
+    putHtml(out, text);
+    out.put("</p>\n");
+}
+
+void putSettings(Output& out, const std::vector<std::pair<std::string, std::string>>& settings) {
+    out.put("<h2>Settings</h2>\n");
+    if (settings.empty()) {
+        out.put("<p class=\"empty\">No settings recorded.</p>\n");
+        return;
+    }
+    out.put("<table class=\"settings\" id=\"settings\"><tr><th>setting</th><th>value</th></tr>\n");
+    for (const auto& [key, value] : settings) {
+        out.put("<tr>");
+        putCell(out, key);
+        putCell(out, value);
+        out.put("</tr>\n");
+    }
+    out.put("</table>\n");
+}
+
+void putPooled(Output& out, const std::vector<html::Pooled>& pooled) {
+    out.put("<h2>Pooled statistics</h2>\n");
+    if (pooled.empty()) {
+        out.put("<p class=\"empty\">No pooled statistics.</p>\n");
+        return;
+    }
+    out.put("<table id=\"pooled\"><tr><th class=\"text\">indicator</th><th>min</th><th>max</th><th>mean</th>"
+            "<th>harmonic mean</th><th>p1</th><th>p5</th><th>p50</th><th>p95</th><th>p99</th><th>count</th></tr>\n");
+    for (const html::Pooled& p : pooled) {
+        out.put("<tr>");
+        putCell(out, p.metric, "text");
+        for (double v : {p.min, p.max, p.mean, p.harmonicMean, p.p1, p.p5, p.p50, p.p95, p.p99}) putRealCell(out, v);
+        putCell(out, std::to_string(p.count));
+        out.put("</tr>\n");
+    }
+    out.put("</table>\n");
+}
+
+void putSegments(Output& out, const std::vector<html::Segment>& segments) {
+    out.put("<h2>Segments</h2>\n");
+    if (segments.empty()) {
+        out.put("<p class=\"empty\">No segments.</p>\n");
+        return;
+    }
+    out.put("<table id=\"segments\"><tr><th class=\"text\">kind</th><th>first frame</th><th>last frame</th>"
+            "<th>start (s)</th><th>end (s)</th><th>duration (s)</th></tr>\n");
+    for (const html::Segment& s : segments) {
+        out.put("<tr>");
+        putCell(out, s.kind, "text");
+        putCell(out, std::to_string(s.firstFrame));
+        putCell(out, std::to_string(s.lastFrame));
+        putRealCell(out, s.start);
+        putRealCell(out, s.end);
+        putRealCell(out, s.end - s.start);
+        out.put("</tr>\n");
+    }
+    out.put("</table>\n");
+}
+
+// Collects script errors and blocked loads before anything else runs, and
+// publishes them with what was drawn in #lumaqc-render-status, one fact a line
+// ("plots N", "error TEXT", "plot NAME key value ...", "renderMs N") so that a
+// test can read it without a JSON parser.
+constexpr std::string_view kStatusScript = R"JS(
+window.lumaqcStatus = { errors: [], plots: [], plotCount: 0, renderMs: null };
+window.lumaqcPublish = function () {
+  var s = window.lumaqcStatus, lines = ["plots " + s.plotCount, "renderMs " + s.renderMs];
+  s.errors.forEach(function (e) { lines.push("error " + String(e).replace(/\s+/g, " ")); });
+  s.plots.forEach(function (p) {
+    var line = "plot " + p.name;
+    for (var key in p) if (key !== "name") line += " " + key + " " + p[key];
+    lines.push(line);
+  });
+  var element = document.getElementById("lumaqc-render-status");
+  if (element) element.textContent = lines.join("\n") + "\n";
+};
+window.addEventListener("error", function (e) {
+  window.lumaqcStatus.errors.push(String(e.message || e.type) + (e.filename ? " at " + e.lineno + ":" + e.colno : ""));
+  window.lumaqcPublish();
+});
+document.addEventListener("securitypolicyviolation", function (e) {
+  window.lumaqcStatus.errors.push("blocked " + e.blockedURI + " (" + e.violatedDirective + ")");
+  window.lumaqcPublish();
+});
+)JS";
+
+void putPage(Output& out, int32_t width, int32_t height, const Table& rows,
+             const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<html::Segment>& segments,
+             const std::vector<html::Pooled>& pooled) {
+    out.put("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src 'unsafe-inline'; "
+            "style-src 'unsafe-inline'; img-src data:\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+            "<meta name=\"generator\" content=\"lumaqc " LUMAQC_VERSION_STRING "\">\n"
+            "<title>lumaqc report</title>\n<style>\n");
+    out.put(assets::uplotCss());
+    out.put("\n</style>\n<style>\n");
+    out.put(assets::reportCss());
+    out.put("\n</style>\n<script>");
+    out.put(kStatusScript);
+    out.put("</script>\n</head>\n<body>\n<pre id=\"lumaqc-render-status\" hidden></pre>\n<h1>lumaqc report</h1>\n");
+    putSummary(out, width, height, rows);
+    putSettings(out, settings);
+    out.put("<h2>Indicators</h2>\n<div class=\"toolbar\"><button id=\"reset-zoom\" type=\"button\">Show all frames"
+            "</button><span>Drag across a plot to zoom every plot; double-click to show all.</span>"
+            "<span id=\"segment-legend\" class=\"toolbar\"></span></div>\n<div id=\"charts\"></div>\n");
+    putPooled(out, pooled);
+    putSegments(out, segments);
+    out.put("<script type=\"application/json\" id=\"lumaqc-data\">");
+    putData(out, width, height, rows, segments);
+    out.put("</script>\n<script>\n");
+    out.put(assets::uplotJs());
+    out.put("\n</script>\n<script>\n");
+    out.put(assets::reportJs());
+    out.put("\n</script>\n</body>\n</html>\n");
+}
+
+std::string reason(const std::string& path, int error) {
+    return "Cannot write the report " + path + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+HtmlReport::HtmlReport(std::string path, int32_t width, int32_t height)
+    : path_(std::move(path)), width_(width), height_(height) {
+    for (const Column& column : kColumns)
+        if (isIndicator(column)) values_.emplace_back();
+}
+
+void HtmlReport::addRow(const FrameRow& row) {
+    if (!frames_.empty() && row.frame <= frames_.back()) ordered_ = false;
+    frames_.push_back(row.frame);
+    times_.push_back(row.ptsTime);
+    size_t index = 0;
+    for (const Column& column : kColumns) {
+        if (!isIndicator(column)) continue;
+        const bool none = isNotComputed(column, row, width_, height_);
+        values_[index++].push_back(none ? __builtin_nanf("") : static_cast<float>(columnValue(column, row)));
+    }
+}
+
+// Creates the file the page goes to: the target itself when it exists and is
+// no regular file (a terminal, a pipe, /dev/stdout), else a new temporary
+// beside it (*temporary set), which takes the target's permissions.
+static int openTarget(const std::string& path, bool* inPlace, std::string* temporary, int* error) {
+    struct stat existing {};
+    const bool exists = ::stat(path.c_str(), &existing) == 0;
+    *inPlace = exists && !S_ISREG(existing.st_mode);
+    if (*inPlace) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) *error = errno;
+        return fd;
+    }
+    int fd = -1;
+    for (int attempt = 0; fd < 0; ++attempt) {
+        *temporary = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
+            *error = errno;
+            return -1;
+        }
+    }
+    if (exists && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+        *error = errno;
+        ::close(fd);
+        ::unlink(temporary->c_str());
+        return -1;
+    }
+    return fd;
+}
+
+bool HtmlReport::canWrite(std::string* error) const {
+    struct stat existing {};
+    int failure = 0;
+    if (::stat(path_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        // Opened without truncation: nothing is written before the end.
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd < 0) failure = errno; else ::close(fd);
+    } else {
+        bool inPlace = false;
+        std::string temporary;
+        const int fd = openTarget(path_, &inPlace, &temporary, &failure);
+        if (fd >= 0) {
+            ::close(fd);
+            ::unlink(temporary.c_str());
+        }
+    }
+    if (failure != 0 && error) *error = reason(path_, failure);
+    return failure == 0;
+}
+
+bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& settings,
+                        const std::vector<html::Segment>& segments, const std::vector<html::Pooled>& pooled, std::string* error) {
+    auto fail = [&](std::string message) {
+        if (error) *error = std::move(message);
+        return false;
+    };
+    if (!ordered_) return fail("Cannot write the report " + path_ + ": the rows are not in increasing frame order");
+
+    // A regular file (or none) is replaced only by a complete page.
+    bool inPlace = false;
+    std::string temporary;
+    int failure = 0;
+    const int fd = openTarget(path_, &inPlace, &temporary, &failure);
+    if (fd < 0) return fail(reason(path_, failure));
+
+    Output out(fd);
+    putPage(out, width_, height_, Table{frames_, times_, values_}, settings, segments, pooled);
+    out.flush();
+    failure = out.error();
+    if (::close(fd) != 0 && failure == 0) failure = errno;
+    if (failure == 0 && !inPlace && ::rename(temporary.c_str(), path_.c_str()) != 0) failure = errno;
+    if (failure != 0) {
+        if (!inPlace) ::unlink(temporary.c_str());
+        return fail(reason(path_, failure));
+    }
+    return true;
+}
+
+}  // namespace lumaqc::report

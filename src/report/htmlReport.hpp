@@ -1,0 +1,61 @@
+// The --html report: one self-contained page that opens offline, with a plot
+// per indicator over the frame number (and time), all sharing one zoomable
+// frame axis, the segments shaded, the pooled statistics and the settings.
+//
+// Rows are kept as they come, column by column: the frame index (int64), the
+// presentation time (double) and each of the fifteen indicator values as a
+// float, with NaN standing for "no value" (not computed per isNotComputed, or
+// not finite). That is 76 bytes a row: 13.7 MB for an hour at 50 fps. The
+// plots show single-precision values (about seven significant digits); the
+// exact values are those of the log and the other reports.
+//
+// The page embeds the pinned charting library and its own script at build
+// time (see report-assets/) and fetches nothing; a content security policy
+// forbids any load. It is written to a temporary file beside the target and
+// renamed over it only once complete, so a failed write leaves an existing
+// file as it was (a target that exists and is no regular file, such as
+// /dev/stdout, is written in place).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "lib/columns.hpp"
+#include "report/summaryTypes.hpp"
+
+namespace lumaqc::report {
+
+class HtmlReport {
+public:
+    // The report for pictures of width x height (which decide the "not
+    // computed" columns), to be written to path by finish().
+    HtmlReport(std::string path, int32_t width, int32_t height);
+
+    // Whether finish() will be able to create the file (tried with a
+    // temporary beside it, which is removed); else false with the reason.
+    // Lets a caller refuse a run before hours of analysis.
+    bool canWrite(std::string* error) const;
+
+    // Rows must come in increasing frame order.
+    void addRow(const FrameRow& row);
+
+    // Writes the page. False, with the reason in *error (when not null), if
+    // the rows were out of order or the file could not be written.
+    bool finish(const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<html::Segment>& segments,
+                const std::vector<html::Pooled>& pooled, std::string* error);
+
+    size_t rowCount() const { return frames_.size(); }
+
+private:
+    std::string path_;
+    int32_t width_;
+    int32_t height_;
+    bool ordered_ = true;
+    std::vector<int64_t> frames_;
+    std::vector<double> times_;
+    std::vector<std::vector<float>> values_;  // one per indicator column, in kColumns order
+};
+
+}  // namespace lumaqc::report
