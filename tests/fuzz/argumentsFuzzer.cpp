@@ -230,7 +230,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     break;
                 }
                 const int64_t pixels = static_cast<int64_t>(args.width) * args.height;
-                if (args.width <= 0 || args.height <= 0 || args.startFrame < 0 || pixels * 3 > INT32_MAX)
+                if (args.width <= 0 || args.height <= 0 || args.startFrame < 0 || pixels > INT32_MAX / 3)
                     fail("checkArguments accepted " + std::to_string(args.width) + " x " +
                              std::to_string(args.height) + " from " + std::to_string(args.startFrame),
                          words);
