@@ -38,6 +38,7 @@ ARGUMENTS = {
     "gates": ["lumaqc", "--fail-if", "freeze.longest>=2", "--fail-if=blur.p95>4", "--min-black=2", "2000", "8", "8"],
     "unknown-option": ["lumaqc", "--bogus", "100", "16", "16"],
     "after-double-dash": ["lumaqc", "--", "--1000", "16", "16"],
+    "largest-width-and-height": ["", "nan", "2147483647", "2147483647"],
 }
 for name, words in ARGUMENTS.items():
     write("argumentsFuzzer", name, b"\0".join(w.encode() for w in words))
