@@ -15,7 +15,7 @@ esac
 
 scripts/install-deps.sh --fuzz
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DLUMAQC_FUZZ=ON -DLUMAQC_TESTS=OFF >/dev/null
+  -DLUMAQC_FUZZ=ON -DLUMAQC_TESTS=OFF -DLUMAQC_PYTHON=OFF >/dev/null
 
 harnesses=()
 for source in tests/fuzz/*Fuzzer.cpp; do

@@ -27,6 +27,14 @@ command -v node >/dev/null 2>&1 || packages+=(nodejs)
 command -v npm >/dev/null 2>&1 || packages+=(npm)
 command -v chromium >/dev/null 2>&1 || packages+=(chromium)
 command -v chromedriver >/dev/null 2>&1 || packages+=(chromium-driver)
+# The Python module: built for Debian's interpreter, whose modules these are.
+[ -x /usr/bin/python3 ] || packages+=(python3)
+ls /usr/include/python3*/Python.h >/dev/null 2>&1 || packages+=(python3-dev)
+[ -f /usr/include/pybind11/pybind11.h ] || packages+=(pybind11-dev)
+[ -d /usr/lib/python3/dist-packages/pybind11 ] || packages+=(python3-pybind11)
+[ -d /usr/lib/python3/dist-packages/numpy ] || packages+=(python3-numpy)
+[ -d /usr/lib/python3/dist-packages/pytest ] || packages+=(python3-pytest)
+[ -d /usr/lib/python3/dist-packages/pandas ] || packages+=(python3-pandas)
 for option in "$@"; do
   case "$option" in
     --bench)

@@ -1,0 +1,404 @@
+// The native part of the Python module: one Analyzer over one lumaqc context,
+// through the public C header only. The picture is read in place when its rows
+// are unit-stride; the GIL is released while a frame is analysed.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "lumaqc/lumaqc.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// Fields of lumaqc_result by column name; every column the library names must
+// be here (checked when the module loads).
+struct RealField {
+    const char* name;
+    double lumaqc_result::* field;
+};
+constexpr RealField kRealFields[] = {
+    {"blockiness", &lumaqc_result::blockiness},     {"spatial_activity", &lumaqc_result::spatial_activity},
+    {"letterbox", &lumaqc_result::letterbox},       {"pillarbox", &lumaqc_result::pillarbox},
+    {"block_loss", &lumaqc_result::block_loss},     {"blur", &lumaqc_result::blur},
+    {"temporal_activity", &lumaqc_result::temporal_activity}, {"exposure", &lumaqc_result::exposure},
+    {"contrast", &lumaqc_result::contrast},         {"interlace", &lumaqc_result::interlace},
+    {"noise", &lumaqc_result::noise},               {"slice", &lumaqc_result::slice},
+    {"flickering", &lumaqc_result::flickering},
+};
+struct FlagField {
+    const char* name;
+    uint8_t lumaqc_result::* field;
+};
+constexpr FlagField kFlagFields[] = {{"blackout", &lumaqc_result::blackout}, {"freezing", &lumaqc_result::freezing}};
+
+// lumaqc_times.seconds by indicator, named like the columns.
+struct TimedIndicator {
+    int index;
+    const char* name;
+};
+constexpr TimedIndicator kTimedIndicators[] = {
+    {LUMAQC_BLOCKINESS, "blockiness"}, {LUMAQC_SPATIAL_ACTIVITY, "spatial_activity"},
+    {LUMAQC_LETTERBOX, "letterbox"},   {LUMAQC_PILLARBOX, "pillarbox"},
+    {LUMAQC_BLOCK_LOSS, "block_loss"}, {LUMAQC_BLUR, "blur"},
+    {LUMAQC_EXPOSURE, "exposure"},     {LUMAQC_INTERLACE, "interlace"},
+    {LUMAQC_NOISE, "noise"},           {LUMAQC_SLICE, "slice"},
+    {LUMAQC_BLACKOUT, "blackout"},     {LUMAQC_CONTRAST, "contrast"},
+    {LUMAQC_TEMPORAL_ACTIVITY, "temporal_activity"}, {LUMAQC_FREEZING, "freezing"},
+    {LUMAQC_FLICKERING, "flickering"},
+};
+static_assert(sizeof kTimedIndicators / sizeof kTimedIndicators[0] == LUMAQC_INDICATOR_COUNT);
+
+struct IsaName {
+    const char* name;
+    uint32_t bit;
+};
+constexpr IsaName kIsaNames[] = {
+    {"generic", LUMAQC_ISA_GENERIC}, {"avx2", LUMAQC_ISA_AVX2}, {"avx512", LUMAQC_ISA_AVX512}};
+
+// How one column of a result row is read: built once from the library's
+// column names, so the dict keys follow lumaqc_column_name's order.
+struct ColumnReader {
+    PyObject* key;  // interned, kept for the life of the process
+    const RealField* real = nullptr;
+    const FlagField* flag = nullptr;
+};
+std::vector<ColumnReader>& columnReaders() {
+    static auto* readers = new std::vector<ColumnReader>();  // never freed: outlives the interpreter's teardown
+    return *readers;
+}
+PyObject* gHasPreviousKey = nullptr;
+
+void buildColumnReaders() {
+    for (int i = 0; i < LUMAQC_COLUMN_COUNT; ++i) {
+        const char* name = lumaqc_column_name(i);
+        ColumnReader reader{PyUnicode_InternFromString(name)};
+        if (reader.key == nullptr) throw py::error_already_set();
+        for (const RealField& f : kRealFields)
+            if (std::strcmp(f.name, name) == 0) reader.real = &f;
+        for (const FlagField& f : kFlagFields)
+            if (std::strcmp(f.name, name) == 0) reader.flag = &f;
+        if (reader.real == nullptr && reader.flag == nullptr && i != 0)
+            throw py::import_error(std::string("lumaqc: the binding does not know the column ") + name);
+        columnReaders().push_back(reader);
+    }
+    gHasPreviousKey = PyUnicode_InternFromString("has_previous");
+    if (gHasPreviousKey == nullptr) throw py::error_already_set();
+}
+
+// A library error as the Python exception of its kind, with its text.
+[[noreturn]] void raiseStatus(int status, const std::string& what) {
+    const std::string text = "lumaqc: " + what + ": " + lumaqc_error_text(status);
+    switch (status) {
+        case LUMAQC_ERROR_SIZE:
+        case LUMAQC_ERROR_INVALID: throw py::value_error(text);
+        case LUMAQC_ERROR_NO_MEMORY: PyErr_SetString(PyExc_MemoryError, text.c_str()); throw py::error_already_set();
+        default: throw std::runtime_error(text);
+    }
+}
+
+uint32_t isaMask(const py::object& isa) {
+    if (isa.is_none()) return LUMAQC_ISA_ALL;
+    std::vector<py::object> names;
+    if (py::isinstance<py::str>(isa)) {
+        names.push_back(isa);
+    } else if (py::isinstance<py::iterable>(isa)) {
+        for (py::handle item : isa) names.push_back(py::reinterpret_borrow<py::object>(item));
+    } else {
+        throw py::type_error("lumaqc: isa must be None, a variant name or an iterable of them");
+    }
+    uint32_t mask = 0;
+    for (const py::object& item : names) {
+        if (!py::isinstance<py::str>(item)) throw py::type_error("lumaqc: isa names must be strings");
+        const std::string name = item.cast<std::string>();
+        bool known = false;
+        for (const IsaName& n : kIsaNames)
+            if (name == n.name) {
+                mask |= n.bit;
+                known = true;
+            }
+        if (!known) throw py::value_error("lumaqc: unknown isa '" + name + "' (known: generic, avx2, avx512)");
+    }
+    if (mask == 0) throw py::value_error("lumaqc: isa names no variant");
+    return mask;
+}
+
+void collectMessage(void* user, const char* text) { static_cast<std::vector<std::string>*>(user)->emplace_back(text); }
+
+class Analyzer {
+public:
+    Analyzer(int64_t width, int64_t height, double fps, const py::object& isa, bool reference, bool measureTime,
+             int threads)
+        : width_(width), height_(height), fps_(fps), threads_(threads), measureTime_(measureTime), reference_(reference) {
+        if (width < INT32_MIN || width > INT32_MAX || height < INT32_MIN || height > INT32_MAX)
+            raiseStatus(LUMAQC_ERROR_SIZE, sizeText());
+        lumaqc_settings settings;
+        lumaqc_default_settings(&settings);
+        settings.fps = fps;
+        settings.isa_mask = isaMask(isa);
+        settings.indicators = reference ? LUMAQC_INDICATORS_REFERENCE : LUMAQC_INDICATORS_FAST;
+        settings.measure_time = measureTime ? 1 : 0;
+        settings.threads = threads;
+        settings.message = collectMessage;
+        settings.message_user = &messages_;
+        const int status = lumaqc_open(&context_, static_cast<int32_t>(width), static_cast<int32_t>(height), &settings);
+        if (status != LUMAQC_OK) raiseStatus(status, sizeText());
+    }
+    Analyzer(const Analyzer&) = delete;
+    Analyzer& operator=(const Analyzer&) = delete;
+    // Only reached when no Python reference is left, so no call is running.
+    ~Analyzer() { lumaqc_close(&context_); }
+
+    py::dict analyze(const py::object& luma) {
+        const py::array plane = planeOf(luma);
+        const auto* data = static_cast<const uint8_t*>(plane.data());
+        const ptrdiff_t stride = strideOf(plane);
+        lumaqc_result r;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_analyse(context_, data, stride, &r);
+        }
+        if (status != LUMAQC_OK) raiseStatus(status, "analyze");
+        return rowOf(r);
+    }
+
+    bool send(const py::object& luma) {
+        const py::array plane = planeOf(luma);
+        const auto* data = static_cast<const uint8_t*>(plane.data());
+        const ptrdiff_t stride = strideOf(plane);
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_send_frame(context_, data, stride);
+        }
+        if (status == LUMAQC_ERROR_AGAIN) return false;
+        if (status != LUMAQC_OK) raiseStatus(status, "send");
+        return true;
+    }
+
+    py::dict receive() {
+        lumaqc_result r;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_receive_result(context_, &r);
+        }
+        if (status == LUMAQC_ERROR_AGAIN) throw std::runtime_error("lumaqc: receive: no frame was sent");
+        if (status != LUMAQC_OK) raiseStatus(status, "receive");
+        return rowOf(r);
+    }
+
+    int inFlight() {
+        int count = 0;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_frames_in_flight(context_, &count);
+        }
+        if (status != LUMAQC_OK) raiseStatus(status, "frames_in_flight");
+        return count;
+    }
+
+    py::dict timings() {
+        if (!measureTime_) throw std::runtime_error("lumaqc: timings() needs Analyzer(..., measure_time=True)");
+        lumaqc_times times;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_get_times(context_, &times);
+        }
+        if (status != LUMAQC_OK) raiseStatus(status, "timings");
+        py::dict seconds;
+        for (const TimedIndicator& t : kTimedIndicators) seconds[t.name] = static_cast<double>(times.seconds[t.index]);
+        return seconds;
+    }
+
+    std::string isa() {
+        uint32_t bit = 0;
+        int status;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            status = lumaqc_get_isa(context_, &bit);
+        }
+        if (status != LUMAQC_OK) raiseStatus(status, "isa");
+        for (const IsaName& n : kIsaNames)
+            if (n.bit == bit) return n.name;
+        return "unknown";
+    }
+
+    std::vector<std::string> messages() {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+
+    void close() {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(mutex_);
+        lumaqc_close(&context_);
+    }
+
+    bool closed() {
+        py::gil_scoped_release release;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return context_ == nullptr;
+    }
+
+    Analyzer& enter() {
+        if (closed()) raiseStatus(LUMAQC_ERROR_CLOSED, "enter");
+        return *this;
+    }
+
+    std::string repr() {
+        return "<lumaqc.Analyzer " + std::to_string(width_) + "x" + std::to_string(height_) + " fps=" +
+               py::repr(py::float_(fps_)).cast<std::string>() + (reference_ ? " reference" : "") +
+               (closed() ? " closed>" : ">");
+    }
+
+    int64_t width_, height_;
+    double fps_;
+    int threads_;
+    bool measureTime_, reference_;
+
+private:
+    ptrdiff_t strideOf(const py::array& plane) const {
+        return height_ > 1 ? static_cast<ptrdiff_t>(plane.strides(0)) : static_cast<ptrdiff_t>(width_);
+    }
+
+    static py::dict rowOf(const lumaqc_result& r) {
+        py::dict row;
+        for (const ColumnReader& c : columnReaders()) {
+            py::object value = c.real != nullptr   ? py::object(py::float_(r.*(c.real->field)))
+                               : c.flag != nullptr ? py::object(py::int_(r.*(c.flag->field)))
+                                                   : py::object(py::int_(r.frame));
+            row[py::handle(c.key)] = value;
+        }
+        row[py::handle(gHasPreviousKey)] = py::bool_(r.has_previous != 0);
+        return row;
+    }
+
+    std::string sizeText() const {
+        return "width " + std::to_string(width_) + ", height " + std::to_string(height_) + ", threads " + std::to_string(threads_);
+    }
+
+    // The picture as an array the library can read rows of: uint8, (height,
+    // width), unit column stride and rows at least width apart; other layouts
+    // of the right dtype and shape become a contiguous copy.
+    py::array planeOf(const py::object& luma) const {
+        py::array plane = py::isinstance<py::array>(luma) ? py::reinterpret_borrow<py::array>(luma)
+                                                          : py::module_::import("numpy").attr("asarray")(luma).cast<py::array>();
+        const py::dtype dtype = plane.dtype();
+        if (dtype.kind() != 'u' || dtype.itemsize() != 1)
+            throw py::type_error("lumaqc: luma must be of dtype uint8, not " + dtype.attr("name").cast<std::string>());
+        if (plane.ndim() != 2)
+            throw py::value_error("lumaqc: luma must be 2-D (height, width), not " + std::to_string(plane.ndim()) + "-D");
+        if (plane.shape(0) != height_ || plane.shape(1) != width_)
+            throw py::value_error("lumaqc: luma has shape (" + std::to_string(plane.shape(0)) + ", " +
+                                  std::to_string(plane.shape(1)) + "), the analyzer expects (" + std::to_string(height_) +
+                                  ", " + std::to_string(width_) + ")");
+        const bool unitColumns = width_ == 1 || plane.strides(1) == 1;
+        const bool rowsApart = height_ == 1 || plane.strides(0) >= width_;
+        if (unitColumns && rowsApart) return plane;
+        return py::array_t<uint8_t, py::array::c_style>::ensure(plane);
+    }
+
+    lumaqc_context* context_ = nullptr;
+    std::mutex mutex_;  // one call per context at a time; taken only with the GIL released
+    std::vector<std::string> messages_;
+};
+
+}  // namespace
+
+PYBIND11_MODULE(_lumaqc, m) {
+    m.doc() = "Native part of lumaqc: the Analyzer over the library's C API.";
+    buildColumnReaders();
+    m.attr("__version__") = LUMAQC_VERSION_STRING;
+
+    m.def(
+        "column_names",
+        [] {
+            std::vector<std::string> names;
+            for (int i = 0; i < LUMAQC_COLUMN_COUNT; ++i) names.emplace_back(lumaqc_column_name(i));
+            return names;
+        },
+        "The sixteen result columns in table order: 'frame', then the fifteen indicators.");
+
+    py::class_<Analyzer> analyzer(m, "Analyzer", R"doc(
+Analyses the luma planes of one stream of pictures of one size, frame after frame.
+
+Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=False, threads=0)
+
+fps is the frame rate the freezing indicator uses. isa limits the instruction-set
+variants ('generic', 'avx2', 'avx512', or an iterable of them; None allows all; the
+generic one is always allowed) and the best one the processor runs is chosen.
+reference=True runs the literal step-by-step indicators (same values, slower).
+measure_time=True accumulates the processor time of each indicator (timings()).
+threads > 1 analyses the picture parts of several frames at once on the analyzer's
+own threads (send/receive); the values are the same for any number of threads.
+
+Raises ValueError for a width or height that is not positive or a picture of more
+than 715,827,882 pixels, an unknown isa name or threads outside 0 to 1024.
+)doc");
+    analyzer.attr("__module__") = "lumaqc";
+    analyzer
+        .def(py::init<int64_t, int64_t, double, py::object, bool, bool, int>(), py::arg("width"), py::arg("height"),
+             py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
+             py::arg("measure_time") = false, py::arg("threads") = 0)
+        .def("analyze", &Analyzer::analyze, py::arg("luma"), R"doc(
+Analyses the next frame and returns its values as a dict.
+
+luma is a 2-D uint8 array-like of shape (height, width). Arrays whose columns are
+adjacent bytes and whose rows lie at least width bytes apart (C-contiguous, or a
+slice of a larger picture) are read in place; any other layout of the same dtype
+and shape (Fortran order, column steps, negative or overlapping strides) is copied
+to a contiguous array first. Other dtypes raise TypeError, other shapes ValueError.
+
+The keys are the column names ('frame' = frames this analyzer analysed before this
+one, the fifteen indicators) and 'has_previous' (False on the first frame, when the
+frame-to-frame indicators keep their initial values). blackout and freezing are 0 or
+1, exposure is the untruncated mean (the log shows it truncated to an integer).
+The GIL is released while the frame is analysed. RuntimeError once closed.
+)doc")
+        .def("send", &Analyzer::send, py::arg("luma"), R"doc(
+Queues the next frame (copied in, the array may be reused at once) and returns True,
+or returns False without queueing when as many frames are in flight as the analyzer
+holds (2 x threads): receive() one first. luma as for analyze().
+)doc")
+        .def("receive", &Analyzer::receive, R"doc(
+The row of the oldest frame sent and not yet received, as analyze() returns it,
+waiting for it with the GIL released. RuntimeError when no frame is in flight.
+)doc")
+        .def_property_readonly("frames_in_flight", &Analyzer::inFlight, "Frames sent and not yet received.")
+        .def("timings", &Analyzer::timings, R"doc(
+Processor seconds spent in each indicator so far, keyed by indicator name.
+
+Needs measure_time=True (RuntimeError otherwise). Without threads the process's
+processor clock is read (work of other threads during a frame counts too); with
+threads, each analysis thread's own clock, summed.
+)doc")
+        .def("close", &Analyzer::close, "Releases the stream; later calls raise RuntimeError. Closing twice is harmless.")
+        .def("__enter__", &Analyzer::enter, py::return_value_policy::reference_internal)
+        .def("__exit__", [](Analyzer& a, const py::args&) { a.close(); })
+        .def("__repr__", &Analyzer::repr)
+        .def_property_readonly("closed", &Analyzer::closed, "True once close() was called.")
+        .def_property_readonly("isa", &Analyzer::isa, "The instruction-set variant that runs: 'generic', 'avx2' or 'avx512'.")
+        .def_property_readonly("messages", &Analyzer::messages, "Texts of the indicators' messages so far, in order.")
+        .def_readonly("width", &Analyzer::width_)
+        .def_readonly("height", &Analyzer::height_)
+        .def_readonly("fps", &Analyzer::fps_)
+        .def_readonly("reference", &Analyzer::reference_)
+        .def_readonly("measure_time", &Analyzer::measureTime_)
+        .def_readonly("threads", &Analyzer::threads_);
+}

@@ -1,0 +1,73 @@
+# Type hints of the lumaqc module.
+from os import PathLike
+from types import TracebackType
+from typing import Any, Dict, Iterable, KeysView, List, Optional, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+def column_names() -> List[str]: ...
+
+class Analyzer:
+    width: int
+    height: int
+    fps: float
+    reference: bool
+    measure_time: bool
+    threads: int
+    def __init__(
+        self,
+        width: int,
+        height: int,
+        fps: float = 25.0,
+        isa: Union[None, str, Iterable[str]] = None,
+        reference: bool = False,
+        measure_time: bool = False,
+        threads: int = 0,
+    ) -> None: ...
+    def analyze(self, luma: npt.ArrayLike) -> Dict[str, Union[int, float, bool]]: ...
+    def send(self, luma: npt.ArrayLike) -> bool: ...
+    def receive(self) -> Dict[str, Union[int, float, bool]]: ...
+    @property
+    def frames_in_flight(self) -> int: ...
+    def timings(self) -> Dict[str, float]: ...
+    def close(self) -> None: ...
+    @property
+    def closed(self) -> bool: ...
+    @property
+    def isa(self) -> str: ...
+    @property
+    def messages(self) -> List[str]: ...
+    def __enter__(self) -> "Analyzer": ...
+    def __exit__(
+        self,
+        exc_type: Optional[type],
+        exc: Optional[BaseException],
+        traceback: Optional[TracebackType],
+    ) -> None: ...
+
+class AnalysisResult:
+    path: str
+    width: int
+    height: int
+    fps: float
+    columns: Dict[str, np.ndarray]
+    def __getitem__(self, name: str) -> np.ndarray: ...
+    def __len__(self) -> int: ...
+    def keys(self) -> KeysView[str]: ...
+    def to_pandas(self) -> Any: ...
+
+def analyze_file(
+    path: Union[str, "PathLike[str]"],
+    width: Optional[int] = None,
+    height: Optional[int] = None,
+    fps: Optional[float] = None,
+    frames: Optional[int] = None,
+    start: int = 0,
+    threads: Optional[int] = None,
+    *,
+    isa: Union[None, str, Iterable[str]] = None,
+    reference: bool = False,
+) -> AnalysisResult: ...

@@ -1,0 +1,138 @@
+# lumaqc.Analyzer against the command line's log, over layouts, threads and bad input.
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import lumaqc
+from conftest import log_row
+
+
+def rows_of(analyzer, planes):
+    return [analyzer.analyze(p) for p in planes]
+
+
+def log_rows(rows):
+    return [log_row(r[name] for name in lumaqc.column_names()) for r in rows]
+
+
+@pytest.mark.parametrize("options", [{}, {"isa": "generic"}, {"isa": ["avx2"]}, {"reference": True}, {"threads": 2}],
+                         ids=["best", "generic", "avx2", "reference", "threads"])
+def test_rows_equal_the_command_line_log(clip, options):
+    with lumaqc.Analyzer(clip.width, clip.height, **options) as analyzer:
+        rows = rows_of(analyzer, (clip.luma(i) for i in range(clip.frames)))
+    assert log_rows(rows) == clip.log()
+    assert [r["has_previous"] for r in rows] == [False] + [True] * (clip.frames - 1)
+
+
+def embedded(p):  # the picture inside a larger array, rows 37 bytes longer
+    big = np.full((p.shape[0] + 3, p.shape[1] + 37), 255, np.uint8)
+    big[2:-1, 5:-32] = p
+    return big[2:-1, 5:-32]
+
+
+def column_step(p):
+    big = np.zeros((p.shape[0], 2 * p.shape[1]), np.uint8)
+    big[:, ::2] = p
+    return big[:, ::2]
+
+
+@pytest.mark.parametrize("layout", [embedded, column_step, np.asfortranarray, lambda p: np.flipud(p).copy()[::-1],
+                                    lambda p: np.fliplr(p).copy()[:, ::-1], memoryview],
+                         ids=["embedded", "column_step", "fortran", "negative_rows", "negative_columns", "array_like"])
+def test_layouts_give_the_values_of_contiguous_copies(clip, layout):
+    planes = [clip.luma(i) for i in range(10)]
+    with lumaqc.Analyzer(clip.width, clip.height) as a, lumaqc.Analyzer(clip.width, clip.height) as b:
+        assert repr(rows_of(a, [layout(p) for p in planes])) == repr(rows_of(b, planes))
+
+
+@pytest.mark.parametrize("luma, error", [
+    (np.zeros((288, 352), np.float32), TypeError),
+    (np.zeros((288, 352), np.int8), TypeError),
+    ([[0] * 352] * 288, TypeError),
+    (np.zeros((352, 288), np.uint8), ValueError),
+    (np.zeros((288, 352, 1), np.uint8), ValueError),
+    (np.zeros(288 * 352, np.uint8), ValueError),
+])
+def test_bad_pictures_raise(luma, error):
+    with lumaqc.Analyzer(352, 288) as analyzer:
+        with pytest.raises(error, match="lumaqc: luma"):
+            analyzer.analyze(luma)
+        assert analyzer.analyze(np.zeros((288, 352), np.uint8))["frame"] == 0  # nothing changed
+
+
+@pytest.mark.parametrize("args, error, message", [
+    ((0, 288), ValueError, "picture size out of range"),
+    ((352, -1), ValueError, "picture size out of range"),
+    ((2 ** 31, 1), ValueError, "picture size out of range"),
+    ((30000, 30000), ValueError, "picture size out of range"),
+    ((352, 288, 25.0, "sse9"), ValueError, "unknown isa"),
+    ((352, 288, 25.0, 7), TypeError, "isa"),
+    ((352, 288, 25.0, None, False, False, -1), ValueError, "invalid argument"),
+])
+def test_bad_settings_raise(args, error, message):
+    with pytest.raises(error, match=message):
+        lumaqc.Analyzer(*args)
+
+
+def test_closed_and_untimed_analyzers_raise():
+    analyzer = lumaqc.Analyzer(16, 16)
+    with pytest.raises(RuntimeError, match="measure_time"):
+        analyzer.timings()
+    with pytest.raises(RuntimeError, match="no frame was sent"):
+        analyzer.receive()
+    with analyzer:
+        pass
+    analyzer.close()
+    assert analyzer.closed
+    for call in (lambda: analyzer.analyze(np.zeros((16, 16), np.uint8)), lambda: analyzer.isa, analyzer.__enter__):
+        with pytest.raises(RuntimeError, match="no open context"):
+            call()
+
+
+def test_timings_name_every_indicator_and_grow():
+    with lumaqc.Analyzer(640, 480, measure_time=True, reference=True) as analyzer:
+        for _ in range(3):
+            analyzer.analyze(np.random.default_rng(1).integers(0, 256, (480, 640), np.uint8))
+        timings = analyzer.timings()
+    assert set(timings) == set(lumaqc.column_names()) - {"frame"}
+    assert sum(timings.values()) > 0
+
+
+def test_two_threads_give_the_values_of_one_after_the_other(clip):
+    planes = [clip.luma(i) for i in range(clip.frames)]
+    streams = [planes, planes[::-1]]
+    expected = []
+    for stream in streams:
+        with lumaqc.Analyzer(clip.width, clip.height) as analyzer:
+            expected.append(repr(rows_of(analyzer, stream)))
+    got = [None, None]
+
+    def run(k):
+        with lumaqc.Analyzer(clip.width, clip.height) as analyzer:
+            got[k] = repr(rows_of(analyzer, streams[k]))
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(2)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert got == expected
+
+
+def test_the_interpreter_runs_while_a_frame_is_analysed():
+    picture = np.random.default_rng(2).integers(0, 256, (720, 1280), np.uint8)
+    analyzer = lumaqc.Analyzer(1280, 720, reference=True)  # slow enough to see the gap
+    began = time.perf_counter()
+    analyzer.analyze(picture)
+    one_frame = time.perf_counter() - began
+    worker = threading.Thread(target=lambda: [analyzer.analyze(picture) for _ in range(2)])
+    gaps, last = [], time.perf_counter()
+    worker.start()
+    while worker.is_alive():
+        now = time.perf_counter()
+        gaps.append(now - last)
+        last = now
+    worker.join()
+    assert max(gaps) < one_frame / 2  # a held GIL would stop this loop for a whole frame
