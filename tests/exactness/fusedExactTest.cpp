@@ -167,3 +167,27 @@ TEST(FusedExact, BlurFromTheStepsOfThePictureBeforeOrAScanOfItsOwn) {
         EXPECT_GT(rescanned, 1) << isaName(isa);
     }
 }
+
+TEST(FusedExact, BlurWhateverTheStepOfThePictureBefore) {
+    // The same picture after pictures of every threshold step from 1 to 255:
+    // the steps measured in the bands start below, at, just above and far
+    // above this picture's own step.
+    std::mt19937 gen(5);
+    // Steps every 9 columns, of heights 10, 12, ... 88, on faint noise.
+    const NamedPicture p = namedPicture("steps of every height", 730, 40, [&](uint64_t x, uint64_t) {
+        return uint8_t(60 + ((x / 9) % 2) * (10 + (x / 18) % 40 * 2) + gen() % 3);
+    });
+    const double want = reference::blur(p.get());
+    ASSERT_GT(want, 0.0);
+    for (Isa isa : runnableIsas()) {
+        for (uint32_t last = 1; last <= 255; ++last) {
+            IndicatorState state;
+            state.isa = isa;
+            state.blurBands.lastStep = last;
+            lumaqc_result r{};
+            analysePicture(p.get(), nullptr, state, r, nullptr);
+            EXPECT_TRUE(sameResult(r.blur, want)) << isaName(isa) << " after a step of " << last << ": fused "
+                                                  << describe(r.blur) << ", reference " << describe(want);
+        }
+    }
+}
