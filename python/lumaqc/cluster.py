@@ -366,7 +366,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
     produce = ("json", "csv") if "csv" in outputs else ("json",)  # the JSON always: the summary reads it
     entries = find_inputs(inputs, size=_parse_size(size) if isinstance(size, str) else size)
     report = _report_args(fail_if, report_options)
-    binary = lumaqc_binary()
+    binary = lumaqc_binary()  # the merge's; each worker finds its own for the tasks
     os.makedirs(out, exist_ok=True)
     started = time.monotonic()
     files, todo = {}, []
@@ -403,7 +403,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
         pending = {}
         for entry, pieces in plan(todo, chunk_frames):
             if pieces is None:
-                future = client.submit(run_lumaqc, report + entry.args(), produce, binary, task_threads,
+                future = client.submit(run_lumaqc, report + entry.args(), produce, None, task_threads,
                                        key=f"lumaqc-whole-{entry.name}-{time.time_ns()}", retries=retries, pure=False)
                 futures[future] = (entry, None)
                 pending[entry.name] = 1
@@ -411,7 +411,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
                 for index, (start, frames) in enumerate(pieces):
                     args = ["--run-start", "0", "--start", str(start), "--frames", str(frames)] + \
                         list(report_options) + entry.args()
-                    future = client.submit(run_lumaqc, args, ("json",), binary, task_threads,
+                    future = client.submit(run_lumaqc, args, ("json",), None, task_threads,
                                            key=f"lumaqc-piece-{entry.name}-{index}-{time.time_ns()}",
                                            retries=retries, pure=False)
                     futures[future] = (entry, index)

@@ -1,0 +1,171 @@
+# lumaqc.cluster on a real Dask cluster on this machine (a dask-scheduler and two dask-worker
+# processes on 127.0.0.1), compared byte for byte with the lumaqc program run locally on each file.
+import json
+import os
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+import pytest
+
+import lumaqc.cluster as cluster
+
+BINARY = os.environ["LUMAQC_BINARY"]
+SAMPLE = os.environ["LUMAQC_SAMPLE_BINARY"]
+W, H = 64, 48
+GATES = ["--fail-if", "black.count>0", "--fail-if", "blur.mean>100"]
+# name, frames, kind: raw clips (one long enough to be cut), a Y4M cut into pieces, a damaged file.
+CLIPS = [("short.yuv", 12, "raw"), ("medium.yuv", 60, "raw"), ("long.yuv", 230, "raw"),
+         ("long.y4m", 130, "y4m")]
+CHUNK = 40
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@pytest.fixture(scope="module")
+def library(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("library")
+    for name, frames, kind in CLIPS:
+        raw = folder / (name if kind == "raw" else name + ".yuv")
+        subprocess.run([SAMPLE, str(raw), str(W), str(H), str(frames)], check=True, stdout=subprocess.DEVNULL)
+        if kind == "y4m":
+            subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s",
+                            f"{W}x{H}", "-r", "30", "-i", str(raw), "-f", "yuv4mpegpipe", str(folder / name)],
+                           check=True)
+            raw.unlink()
+    (folder / "damaged.mp4").write_text("this is not a video\n")
+    return folder
+
+
+@pytest.fixture(scope="module")
+def scheduler(tmp_path_factory, library):
+    """A scheduler and two workers; tasks made slow (a wrapper sleeps first) so a kill lands mid-task."""
+    work = tmp_path_factory.mktemp("cluster")
+    slow = work / "slow-lumaqc"
+    slow.write_text(f"#!/bin/sh\nsleep 0.15\nexec '{BINARY}' \"$@\"\n")
+    slow.chmod(0o755)
+    port = free_port()
+    address = f"tcp://127.0.0.1:{port}"
+    env = dict(os.environ, LUMAQC_BINARY=str(slow))
+    scripts = os.path.dirname(sys.executable)
+    processes = [subprocess.Popen([os.path.join(scripts, "dask-scheduler") if os.path.exists(
+        os.path.join(scripts, "dask-scheduler")) else "dask-scheduler", "--host", "127.0.0.1", "--port", str(port),
+        "--dashboard-address", ":0"], cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+    try:
+        for _ in range(2):
+            processes.append(subprocess.Popen(["dask-worker", address, "--nthreads", "1", "--nworkers", "1",
+                                               "--host", "127.0.0.1", "--dashboard-address", ":0",
+                                               "--local-directory", str(work)],
+                                              cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        from dask.distributed import Client
+        with Client(address, timeout=30) as client:
+            client.wait_for_workers(2, timeout=30)
+        yield address
+    finally:
+        for process in reversed(processes):
+            process.terminate()
+        for process in reversed(processes):
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+
+def local_run(path, tmp_path, extra=()):
+    """The lumaqc program on one file: exit status and its JSON and CSV bytes."""
+    size = [str(W), str(H)] if path.endswith(".yuv") else []
+    out = tmp_path / "local"
+    out.mkdir(exist_ok=True)
+    done = subprocess.run([BINARY, "--json", str(out / "r.json"), "--csv", str(out / "r.csv"), *extra, path, *size],
+                          cwd=out, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return done.returncode, (out / "r.json").read_bytes(), (out / "r.csv").read_bytes()
+
+
+def run_job(scheduler, library, out, *extra, watch=None):
+    command = [sys.executable, "-m", "lumaqc.cluster", "--scheduler", scheduler, "--chunk-frames", str(CHUNK),
+               "--json", "--csv", "--size", f"{W}x{H}", *GATES, "--out", str(out), *extra, str(library)]
+    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines = []
+    for line in process.stdout:
+        lines.append(line)
+        if watch and len(lines) == 1:
+            watch()
+    process.wait(timeout=120)
+    return process.returncode, "".join(lines), process.stderr.read()
+
+
+def check_outputs(out, library, tmp_path):
+    summary = json.loads((out / "summary.json").read_text())
+    files = {f["name"]: f for f in summary["files"]}
+    assert sorted(files) == sorted([c[0] for c in CLIPS] + ["damaged.mp4"])
+    for name, frames, kind in CLIPS:
+        status, local_json, local_csv = local_run(str(library / name), tmp_path, GATES)
+        assert (out / f"{name}.json").read_bytes() == local_json, name
+        assert (out / f"{name}.csv").read_bytes() == local_csv, name
+        assert files[name]["frames"] == frames
+        assert bool(files[name]["gates_tripped"]) == (status == 1)
+    assert files["damaged.mp4"]["status"] == "error" and files["damaged.mp4"]["error"]
+    assert not (out / "damaged.mp4.json").exists()
+    assert not [p for p in os.listdir(out) if p.endswith(".part")]
+    return summary
+
+
+def test_plan_cuts_long_seekable_inputs_into_pieces(library):
+    entries = cluster.find_inputs([str(library)], size=(W, H))
+    planned = {e.name: pieces for e, pieces in cluster.plan(entries, CHUNK)}
+    for name, frames, _ in CLIPS:
+        pieces = planned[name]
+        if frames <= CHUNK:
+            assert pieces is None, name
+            continue
+        assert sum(n for _, n in pieces) == frames and pieces[0][0] == 0 and len(pieces) > 1
+        assert all(a + n == b for (a, n), (b, _) in zip(pieces, pieces[1:]))
+    assert planned["damaged.mp4"] is None
+
+
+@pytest.mark.parametrize("name", ["long.yuv", "long.y4m"])
+def test_pieces_concatenate_to_the_whole_run(library, tmp_path, name):
+    # The lumaqc program refuses a start that is no piece start, and each piece's rows are the run's.
+    entry = next(e for e in cluster.find_inputs([str(library / name)], size=(W, H)))
+    (_, pieces), = cluster.plan([entry], CHUNK)
+    rows = []
+    for start, frames in pieces:
+        result = cluster.run_lumaqc(["--run-start", "0", "--start", str(start), "--frames", str(frames)] + entry.args(),
+                                    binary=BINARY)
+        assert result["rc"] == 0, result["stderr"]
+        rows += json.loads(result["json"])["frames"]
+    _, whole, _ = local_run(entry.path, tmp_path)
+    assert rows == json.loads(whole)["frames"]
+
+
+def test_job_matches_local_runs_with_a_worker_killed_then_skips_on_rerun(scheduler, library, tmp_path):
+    out = tmp_path / "out"
+    from dask.distributed import Client
+    with Client(scheduler) as client:
+        pids = client.run(os.getpid)
+    victim = sorted(pids.values())[0]
+    status, printed, errors = run_job(scheduler, library, out, watch=lambda: os.kill(victim, signal.SIGKILL))
+    assert status == 2, errors  # the damaged file
+    assert printed.count("] ") >= len(CLIPS) + 1 and "frames/s" in printed
+    summary = check_outputs(out, library, tmp_path)
+    assert summary["count"] == {"done": len(CLIPS), "skipped": 0, "error": 1}
+    with Client(scheduler) as client:
+        assert victim not in client.run(os.getpid).values()  # the worker did die (and was replaced)
+
+    stamps = {p: os.stat(out / p).st_mtime_ns for p in os.listdir(out) if p != "summary.json"}
+    status, printed, errors = run_job(scheduler, library, out)
+    assert status == 2, errors
+    summary = check_outputs(out, library, tmp_path)
+    assert summary["count"] == {"done": 0, "skipped": len(CLIPS), "error": 1}
+    assert stamps == {p: os.stat(out / p).st_mtime_ns for p in os.listdir(out) if p != "summary.json"}
+
+    status, printed, errors = run_job(scheduler, library, out, "--force")
+    assert summary["files"] and json.loads((out / "summary.json").read_text())["count"]["done"] == len(CLIPS)
+    check_outputs(out, library, tmp_path)
