@@ -1,5 +1,9 @@
 // lumaqc: no-reference quality indicators for every frame of a raw YUV 4:2:0 clip.
 #include "analyser.hpp"
+#include "merge.hpp"
 #include "lumaqc/lumaqc.h"
 
-int main(int argc, char** argv) { return lumaqc::runAnalyser(argc, argv, LUMAQC_INDICATORS_FAST); }
+int main(int argc, char** argv) {
+    if (lumaqc::isMergeCommand(argc, argv)) return lumaqc::runMerge(argc, argv);
+    return lumaqc::runAnalyser(argc, argv, LUMAQC_INDICATORS_FAST);
+}
