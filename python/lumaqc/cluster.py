@@ -435,7 +435,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
             if record["status"] == "error":
                 line += f"error: {record['error']}"
             else:
-                line += f"{record['frames']} frames" + (f", {len(record['pieces'])} pieces" if record.get("pieces") else "")
+                line += f"{record['frames']} frames" + (f", {record['pieces']} pieces" if record.get("pieces") else "")
                 if record["gates_tripped"]:
                     line += ", tripped: " + ", ".join(record["gates_tripped"])
             progress(line)
