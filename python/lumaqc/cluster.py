@@ -354,13 +354,17 @@ def _report_args(fail_if, extra):
 
 def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, csv_output=False,
                  fail_if=(), report_options=(), size=None, force=False, retries=2, client=None,
-                 progress=print, task_threads=1):
+                 progress=None, task_threads=1):
     """Analyse the videos named by inputs (see find_inputs) on a Dask cluster and write
     out/<name>.json (and .csv) for each, plus out/summary.json. scheduler is the address of a running
     scheduler (else a LocalCluster on this machine's processors, unless client is given),
     chunk_frames the length of the pieces long raw and Y4M inputs are cut into (0: whole files).
     Files whose outputs all exist are skipped unless force. Returns the summary dict."""
     from dask.distributed import Client, LocalCluster, as_completed
+
+    if progress is None:
+        def progress(line):
+            print(line, flush=True)  # a line as each file finishes, also into a pipe
 
     outputs = tuple(k for k, on in (("json", json_output), ("csv", csv_output)) if on) or ("json",)
     produce = ("json", "csv") if "csv" in outputs else ("json",)  # the JSON always: the summary reads it

@@ -153,7 +153,8 @@ def test_job_matches_local_runs_with_a_worker_killed_then_skips_on_rerun(schedul
     victim = sorted(pids.values())[0]
     status, printed, errors = run_job(scheduler, library, out, watch=lambda: os.kill(victim, signal.SIGKILL))
     assert status == 2, errors  # the damaged file
-    assert printed.count("] ") >= len(CLIPS) + 1 and "frames/s" in printed
+    # The first file's line came while the job ran: the kill fell mid-job, before the other files' lines.
+    assert printed.startswith("[1/") and printed.count("] ") >= len(CLIPS) + 1 and "frames/s" in printed
     summary = check_outputs(out, library, tmp_path)
     assert summary["count"] == {"done": len(CLIPS), "skipped": 0, "error": 1}
     with Client(scheduler) as client:
@@ -169,3 +170,22 @@ def test_job_matches_local_runs_with_a_worker_killed_then_skips_on_rerun(schedul
     status, printed, errors = run_job(scheduler, library, out, "--force")
     assert summary["files"] and json.loads((out / "summary.json").read_text())["count"]["done"] == len(CLIPS)
     check_outputs(out, library, tmp_path)
+
+
+@pytest.mark.parametrize("where", ["build", "installed"])
+def test_the_package_finds_its_own_lumaqc(tmp_path, where):
+    env = {"PATH": "/usr/bin:/bin"}
+    if where == "build":
+        path, expected = os.environ["PYTHONPATH"], os.path.realpath(BINARY)
+    else:
+        subprocess.run([os.environ["LUMAQC_CMAKE"], "--install", os.environ["LUMAQC_BUILD_DIR"], "--prefix",
+                        str(tmp_path)], check=True, stdout=subprocess.DEVNULL)
+        path = str(tmp_path / os.environ["LUMAQC_PYTHON_INSTALL_DIR"])
+        expected = str(tmp_path / "bin" / "lumaqc")
+    script = "import lumaqc.cluster, os; print(os.path.realpath(lumaqc.cluster.lumaqc_binary()))"
+    found = subprocess.run([sys.executable, "-c", script], env=dict(env, PYTHONPATH=path), check=True,
+                           capture_output=True, text=True).stdout.strip()
+    assert found == expected
+    configured = subprocess.run([sys.executable, "-c", script], env=dict(env, PYTHONPATH=path, LUMAQC_BINARY="/x/y"),
+                                check=True, capture_output=True, text=True).stdout.strip()
+    assert configured == "/x/y"
