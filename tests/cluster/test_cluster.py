@@ -189,3 +189,28 @@ def test_the_package_finds_its_own_lumaqc(tmp_path, where):
     configured = subprocess.run([sys.executable, "-c", script], env=dict(env, PYTHONPATH=path, LUMAQC_BINARY="/x/y"),
                                 check=True, capture_output=True, text=True).stdout.strip()
     assert configured == "/x/y"
+
+
+@pytest.mark.parametrize("lines, inputs, refused", [
+    (["medium.yuv", "# a comment", "", "long.y4m"], [("medium.yuv", (W, H)), ("long.y4m", None)], None),
+    (["medium.yuv 32 24"], [("medium.yuv", (32, 24))], None),
+    (["medium.yuv", "sub/medium.yuv"], None, "would both write medium.yuv.json"),
+    (["medium.yuv 0 24"], None, "sizes must be positive"),
+])
+def test_list_files(library, tmp_path, lines, inputs, refused):
+    listing = library / f"list{abs(hash(tuple(lines)))}.txt"
+    listing.write_text("\n".join(lines) + "\n")
+    if refused:
+        done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--size", f"{W}x{H}", "--out", str(tmp_path),
+                               str(listing)], capture_output=True, text=True)
+        assert done.returncode == 255 and refused in done.stderr and not os.listdir(tmp_path)
+        return
+    found = cluster.find_inputs([str(listing)], size=(W, H))
+    assert [(e.name, e.size) for e in found] == inputs
+    assert [e.path for e in found] == [str(library / name) for name, _ in inputs]
+
+
+def test_missing_input_is_a_usage_error(tmp_path):
+    done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--out", str(tmp_path / "out"),
+                           str(tmp_path / "missing.mp4")], capture_output=True, text=True)
+    assert done.returncode == 255 and "no such input" in done.stderr
