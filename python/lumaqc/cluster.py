@@ -96,9 +96,10 @@ def _raw_size(path, size):
     return size if size and os.path.splitext(path)[1].lower() in RAW_EXTENSIONS else None
 
 
-def find_inputs(inputs, size=None):
-    """The videos named by inputs: files, list files (.txt, .list, .lst: one path a line, optionally
-    followed by WIDTH HEIGHT; relative paths from the list's folder; # starts a comment), and folders
+def find_inputs(inputs, size=None, lists=()):
+    """The videos named by inputs: files, list files (.txt, .list, .lst, or any file in lists: one path
+    a line, optionally followed by WIDTH HEIGHT, relative paths from the current folder as for
+    `lumaqc --list`; # starts a comment), and folders
     searched recursively for files with a video extension. size (WIDTH, HEIGHT) applies to .yuv and
     .raw files without their own. Output names are the file names, with the sub-folders of a folder
     search kept. Raises ValueError for a missing input or two inputs with one output name."""
@@ -107,16 +108,17 @@ def find_inputs(inputs, size=None):
     def add(path, name, own_size=None):
         found.append(Input(os.path.abspath(path), name, own_size or _raw_size(path, size)))
 
-    for item in inputs:
-        if os.path.isdir(item):
+    for item, listed in [(i, False) for i in inputs] + [(i, True) for i in lists]:
+        if not os.path.exists(item):
+            raise ValueError(f"lumaqc.cluster: no such input: {item}")
+        if os.path.isdir(item) and not listed:
             for root, dirs, files in os.walk(item):
                 dirs.sort()
                 for f in sorted(files):
                     if os.path.splitext(f)[1].lower() in VIDEO_EXTENSIONS:
                         full = os.path.join(root, f)
                         add(full, os.path.relpath(full, item))
-        elif os.path.splitext(item)[1].lower() in LIST_EXTENSIONS:
-            base = os.path.dirname(os.path.abspath(item))
+        elif listed or os.path.splitext(item)[1].lower() in LIST_EXTENSIONS:
             with open(item, encoding="utf-8") as listing:
                 for number, line in enumerate(listing, 1):
                     line = line.strip()
@@ -129,12 +131,9 @@ def find_inputs(inputs, size=None):
                         if own[0] <= 0 or own[1] <= 0:
                             raise ValueError(f"lumaqc.cluster: {item}:{number}: sizes must be positive")
                         line = parts[0]
-                    path = os.path.join(base, line)
-                    add(path, os.path.basename(path), own)
-        elif os.path.exists(item):
-            add(item, os.path.basename(item))
+                    add(line, os.path.basename(line), own)
         else:
-            raise ValueError(f"lumaqc.cluster: no such input: {item}")
+            add(item, os.path.basename(item))
     names = {}
     for entry in found:
         if entry.name in names and names[entry.name] != entry.path:
@@ -354,7 +353,7 @@ def _report_args(fail_if, extra):
 
 def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, csv_output=False,
                  fail_if=(), report_options=(), size=None, force=False, retries=2, client=None,
-                 progress=None, task_threads=1):
+                 progress=None, task_threads=1, lists=()):
     """Analyse the videos named by inputs (see find_inputs) on a Dask cluster and write
     out/<name>.json (and .csv) for each, plus out/summary.json. scheduler is the address of a running
     scheduler (else a LocalCluster on this machine's processors, unless client is given),
@@ -368,7 +367,9 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
 
     outputs = tuple(k for k, on in (("json", json_output), ("csv", csv_output)) if on) or ("json",)
     produce = ("json", "csv") if "csv" in outputs else ("json",)  # the JSON always: the summary reads it
-    entries = find_inputs(inputs, size=_parse_size(size) if isinstance(size, str) else size)
+    entries = find_inputs(inputs, size=_parse_size(size) if isinstance(size, str) else size, lists=lists)
+    if not entries:
+        raise ValueError("lumaqc.cluster: no input given")
     report = _report_args(fail_if, report_options)
     binary = lumaqc_binary()  # the merge's; each worker finds its own for the tasks
     os.makedirs(out, exist_ok=True)
@@ -436,7 +437,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
             _finish(entry, results.pop(entry.name), record, out, outputs, produce, report, binary)
             done_files += 1
             line = f"[{done_files}/{len(todo)}] {entry.name}: "
-            if record["status"] == "error":
+            if record["status"] == "failed":
                 line += f"error: {record['error']}"
             else:
                 line += f"{record['frames']} frames" + (f", {record['pieces']} pieces" if record.get("pieces") else "")
@@ -450,18 +451,19 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
             own_cluster.close()
 
     seconds = time.monotonic() - started
-    analysed = sum(r.get("frames") or 0 for r in files.values() if r.get("status") in ("done",))
+    analysed = sum(r.get("frames") or 0 for r in files.values() if r.get("status") in ("ok", "gate"))
     summary = {
         "files": [files[e.name] for e in entries],
-        "count": {s: sum(1 for r in files.values() if r["status"] == s) for s in ("done", "skipped", "error")},
+        "count": {s: sum(1 for r in files.values() if r["status"] == s) for s in ("ok", "gate", "failed", "skipped")},
         "frames_analysed": analysed,
         "seconds": round(seconds, 3),
         "frames_per_second": round(analysed / seconds, 1) if seconds > 0 else None,
         "gates_tripped": sum(1 for r in files.values() if r.get("gates_tripped")),
+        "failed": sum(1 for r in files.values() if r["status"] == "failed"),
     }
     _write_atomically(os.path.join(out, "summary.json"), json.dumps(summary, indent=1) + "\n")
     progress(_table(summary))
-    progress(f"{len(todo)} files analysed ({summary['count']['error']} failed, {summary['count']['skipped']} skipped), "
+    progress(f"{len(todo)} files analysed ({summary['failed']} failed, {summary['count']['skipped']} skipped), "
              f"{analysed} frames in {seconds:.2f} s: {summary['frames_per_second']} frames/s")
     return summary
 
@@ -480,7 +482,7 @@ def _finish(entry, results, record, out, outputs, produce, report, binary):
         else:
             result = _merge([p["json"] for p in pieces], produce, report, binary)
     if result["rc"] not in (0, 1) or any(result[k] is None for k in produce):
-        record["status"] = "error"
+        record["status"] = "failed"
         message = result["stderr"].splitlines()
         record["error"] = message[-1] if message else f"lumaqc exited with status {result['rc']}"
         record["frames"], record["gates_tripped"] = None, []
@@ -490,7 +492,7 @@ def _finish(entry, results, record, out, outputs, produce, report, binary):
     # The JSON last: its presence (with the others) marks the file finished.
     for kind in sorted(paths, key=lambda k: k == "json"):
         _write_atomically(paths[kind], result[kind])
-    record["status"] = "done"
+    record["status"] = "gate" if record["gates_tripped"] else "ok"
 
 
 def _table(summary):
@@ -508,7 +510,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(
         prog="python3 -m lumaqc.cluster",
         description="Analyse videos on a Dask cluster; outputs byte-identical to lumaqc run on each file.")
-    parser.add_argument("inputs", nargs="+", metavar="INPUT", help="video file, list file (.txt/.list/.lst) or folder")
+    parser.add_argument("inputs", nargs="*", metavar="INPUT", help="video file, list file (.txt/.list/.lst) or folder")
     parser.add_argument("--out", required=True, metavar="DIR", help="folder of the outputs")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="address of a running scheduler (tcp://host:8786)")
     parser.add_argument("--chunk-frames", type=int, default=0, metavar="N",
@@ -516,6 +518,8 @@ def main(argv=None):
     parser.add_argument("--json", action="store_true", help="write DIR/<name>.json (the default)")
     parser.add_argument("--csv", action="store_true", help="write DIR/<name>.csv")
     parser.add_argument("--fail-if", action="append", default=[], metavar="EXPR", help="gate, as for lumaqc")
+    parser.add_argument("--list", action="append", default=[], metavar="FILE",
+                        help="a file of inputs, one path a line (optionally followed by WIDTH HEIGHT)")
     parser.add_argument("--size", metavar="WIDTHxHEIGHT", help="picture size of .yuv and .raw inputs")
     parser.add_argument("--force", action="store_true", help="analyse files whose outputs exist again")
     for name in ("--min-black", "--min-freeze", "--min-letterbox", "--min-pillarbox", "--min-interlaced",
@@ -532,12 +536,12 @@ def main(argv=None):
     try:
         summary = analyze_many(args.inputs, args.out, scheduler=args.scheduler, chunk_frames=args.chunk_frames,
                                json_output=args.json or not args.csv, csv_output=args.csv, fail_if=args.fail_if,
-                               report_options=extra, size=args.size, force=args.force)
+                               report_options=extra, size=args.size, force=args.force, lists=args.list)
     except (ValueError, FileNotFoundError, OSError) as error:
         print(str(error), file=sys.stderr)
         return 255
-    if summary["count"]["error"]:
-        return 2
+    if summary["failed"]:
+        return 255
     return 1 if summary["gates_tripped"] else 0
 
 

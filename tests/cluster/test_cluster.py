@@ -111,7 +111,8 @@ def check_outputs(out, library, tmp_path):
         assert (out / f"{name}.csv").read_bytes() == local_csv, name
         assert files[name]["frames"] == frames
         assert bool(files[name]["gates_tripped"]) == (status == 1)
-    assert files["damaged.mp4"]["status"] == "error" and files["damaged.mp4"]["error"]
+        assert files[name]["status"] in ("skipped", "gate" if status == 1 else "ok")
+    assert files["damaged.mp4"]["status"] == "failed" and files["damaged.mp4"]["error"]
     assert not (out / "damaged.mp4.json").exists()
     assert not [p for p in os.listdir(out) if p.endswith(".part")]
     return summary
@@ -152,23 +153,24 @@ def test_job_matches_local_runs_with_a_worker_killed_then_skips_on_rerun(schedul
         pids = client.run(os.getpid)
     victim = sorted(pids.values())[0]
     status, printed, errors = run_job(scheduler, library, out, watch=lambda: os.kill(victim, signal.SIGKILL))
-    assert status == 2, errors  # the damaged file
+    assert status == 255, errors  # the damaged file
     # The first file's line came while the job ran: the kill fell mid-job, before the other files' lines.
     assert printed.startswith("[1/") and printed.count("] ") >= len(CLIPS) + 1 and "frames/s" in printed
     summary = check_outputs(out, library, tmp_path)
-    assert summary["count"] == {"done": len(CLIPS), "skipped": 0, "error": 1}
+    assert summary["count"]["skipped"] == 0 and summary["failed"] == 1
+    assert summary["count"]["ok"] + summary["count"]["gate"] == len(CLIPS)
     with Client(scheduler) as client:
         assert victim not in client.run(os.getpid).values()  # the worker did die (and was replaced)
 
     stamps = {p: os.stat(out / p).st_mtime_ns for p in os.listdir(out) if p != "summary.json"}
     status, printed, errors = run_job(scheduler, library, out)
-    assert status == 2, errors
+    assert status == 255, errors
     summary = check_outputs(out, library, tmp_path)
-    assert summary["count"] == {"done": 0, "skipped": len(CLIPS), "error": 1}
+    assert summary["count"] == {"ok": 0, "gate": 0, "skipped": len(CLIPS), "failed": 1}
     assert stamps == {p: os.stat(out / p).st_mtime_ns for p in os.listdir(out) if p != "summary.json"}
 
     status, printed, errors = run_job(scheduler, library, out, "--force")
-    assert summary["files"] and json.loads((out / "summary.json").read_text())["count"]["done"] == len(CLIPS)
+    assert status == 255 and json.loads((out / "summary.json").read_text())["count"]["skipped"] == 0
     check_outputs(out, library, tmp_path)
 
 
@@ -197,12 +199,13 @@ def test_the_package_finds_its_own_lumaqc(tmp_path, where):
     (["medium.yuv", "sub/medium.yuv"], None, "would both write medium.yuv.json"),
     (["medium.yuv 0 24"], None, "sizes must be positive"),
 ])
-def test_list_files(library, tmp_path, lines, inputs, refused):
+def test_list_files(library, tmp_path, monkeypatch, lines, inputs, refused):
+    monkeypatch.chdir(library)  # paths in a list are relative to the current folder, as for lumaqc --list
     listing = library / f"list{abs(hash(tuple(lines)))}.txt"
     listing.write_text("\n".join(lines) + "\n")
     if refused:
         done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--size", f"{W}x{H}", "--out", str(tmp_path),
-                               str(listing)], capture_output=True, text=True)
+                               "--list", str(listing)], capture_output=True, text=True)
         assert done.returncode == 255 and refused in done.stderr and not os.listdir(tmp_path)
         return
     found = cluster.find_inputs([str(listing)], size=(W, H))

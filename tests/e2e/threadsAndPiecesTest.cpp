@@ -122,3 +122,27 @@ TEST(Pieces, EveryLegalCutGivesTheWholeRun) {
     EXPECT_NE(runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY "' merge --json m.json b.json a.json 2>/dev/null"),
               0);
 }
+
+TEST(Batch, EachInputGetsTheReportsOfItsOwnRunAndABrokenOneIsReported) {
+    WorkDir dir;
+    makeClips(dir);
+    runShell("cd '" + dir.path + "' && mkdir out && echo 'not a video' > broken.mp4 && cp clip.y4m other.y4m");
+    const int status = runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
+                                "' --json-dir out --csv-dir out --threads 3 --fail-if 'black.count>0' "
+                                "clip.y4m broken.mp4 other.y4m > summary.txt 2>&1");
+    EXPECT_EQ(status, 255);  // one input failed
+    const std::string summary = readFile(dir.file("summary.txt"));
+    EXPECT_NE(summary.find("broken.mp4"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("not a video"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("black.count>0"), std::string::npos) << summary;
+    for (const std::string name : {"clip.y4m", "other.y4m"}) {
+        // The run of the same input alone, by the same absolute path.
+        run(dir, "", "--threads 1 --fail-if 'black.count>0' '" + dir.file(name) + "'");
+        EXPECT_TRUE(readFile(dir.file("out/" + name + ".json")) == readFile(dir.file("out.json"))) << name;
+        EXPECT_TRUE(readFile(dir.file("out/" + name + ".csv")) == readFile(dir.file("out.csv"))) << name;
+    }
+    // Without a broken input, the tripped gates decide.
+    EXPECT_EQ(runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
+                       "' --json-dir out --fail-if 'black.count>0' --size 352x288 sample.yuv > /dev/null 2>&1"),
+              1);
+}
