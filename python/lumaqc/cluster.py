@@ -285,6 +285,18 @@ def run_lumaqc(args, outputs=("json",), binary=None, threads=1):
         return result
 
 
+def check_report_options(report_args, binary=None):
+    """Raise ValueError with lumaqc's own message when the report options (--fail-if EXPR, --min-*, ...)
+    are malformed: `lumaqc --merge OPTIONS` without pieces checks them, then asks for pieces."""
+    binary = binary or lumaqc_binary()
+    with tempfile.TemporaryDirectory(prefix="lumaqc-check-") as work:
+        done = subprocess.run([binary, "--merge", *report_args], cwd=work, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE)
+    message = done.stderr.decode("utf-8", "replace").strip()
+    if not message.startswith("Usage:"):
+        raise ValueError(message or f"lumaqc.cluster: {binary} does not check the report options")
+
+
 def _merge(pieces, outputs, report_args, binary):
     """lumaqc merge over the pieces' JSON texts: {"rc", "stderr", "json", "csv"}."""
     with tempfile.TemporaryDirectory(prefix="lumaqc-merge-") as work:
@@ -359,8 +371,6 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
     scheduler (else a LocalCluster on this machine's processors, unless client is given),
     chunk_frames the length of the pieces long raw and Y4M inputs are cut into (0: whole files).
     Files whose outputs all exist are skipped unless force. Returns the summary dict."""
-    from dask.distributed import Client, LocalCluster, as_completed
-
     if progress is None:
         def progress(line):
             print(line, flush=True)  # a line as each file finishes, also into a pipe
@@ -372,6 +382,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
         raise ValueError("lumaqc.cluster: no input given")
     report = _report_args(fail_if, report_options)
     binary = lumaqc_binary()  # the merge's; each worker finds its own for the tasks
+    check_report_options(report, binary)
     os.makedirs(out, exist_ok=True)
     started = time.monotonic()
     files, todo = {}, []
@@ -390,6 +401,8 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
             progress(f"skipped {entry.name}: its outputs exist")
         else:
             todo.append(entry)
+
+    from dask.distributed import Client, LocalCluster, as_completed
 
     own_cluster = None
     if client is None:
@@ -506,8 +519,14 @@ def _table(summary):
 
 # ---------------------------------------------------------------- command line
 
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):  # a usage error is status 255, as for lumaqc
+        self.print_usage(sys.stderr)
+        self.exit(255, f"{self.prog}: {message}\n")
+
+
 def main(argv=None):
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="python3 -m lumaqc.cluster",
         description="Analyse videos on a Dask cluster; outputs byte-identical to lumaqc run on each file.")
     parser.add_argument("inputs", nargs="*", metavar="INPUT", help="video file, list file (.txt/.list/.lst) or folder")

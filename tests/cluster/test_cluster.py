@@ -48,7 +48,7 @@ def scheduler(tmp_path_factory, library):
     """A scheduler and two workers; tasks made slow (a wrapper sleeps first) so a kill lands mid-task."""
     work = tmp_path_factory.mktemp("cluster")
     slow = work / "slow-lumaqc"
-    slow.write_text(f"#!/bin/sh\nsleep 0.15\nexec '{BINARY}' \"$@\"\n")
+    slow.write_text(f"#!/bin/sh\nsleep 0.1\nexec '{BINARY}' \"$@\"\n")
     slow.chmod(0o755)
     port = free_port()
     address = f"tcp://127.0.0.1:{port}"
@@ -213,7 +213,14 @@ def test_list_files(library, tmp_path, monkeypatch, lines, inputs, refused):
     assert [e.path for e in found] == [str(library / name) for name, _ in inputs]
 
 
-def test_missing_input_is_a_usage_error(tmp_path):
-    done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--out", str(tmp_path / "out"),
-                           str(tmp_path / "missing.mp4")], capture_output=True, text=True)
-    assert done.returncode == 255 and "no such input" in done.stderr
+@pytest.mark.parametrize("args, message", [
+    (["missing.mp4"], "no such input"),
+    (["--fail-if", "blur.mean>>1", "long.y4m"], "blur.mean>>1"),
+    (["--chunk-frames", "-1", "long.y4m"], "--chunk-frames"),
+    (["long.y4m", "--unknown"], "--unknown"),
+])
+def test_usage_errors_analyse_nothing(library, tmp_path, args, message):
+    # The same message as the lumaqc program's for a bad gate; nothing is written.
+    done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--out", str(tmp_path / "out"), *args],
+                          capture_output=True, text=True, cwd=library)
+    assert done.returncode == 255 and message in done.stderr and not (tmp_path / "out").exists()
