@@ -28,10 +28,10 @@ done
 
 port=$($py -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 address=tcp://127.0.0.1:$port
-(cd "$work" && exec dask-scheduler --host 127.0.0.1 --port "$port" --dashboard-address :0 >scheduler.log 2>&1) &
+(cd "$work" && exec /usr/bin/dask-scheduler --host 127.0.0.1 --port "$port" --dashboard-address :0 >scheduler.log 2>&1) &
 pids+=($!)
 worker() {
-  (cd "$work" && exec dask-worker "$address" --nthreads 1 --host 127.0.0.1 --dashboard-address :0 \
+  (cd "$work" && exec /usr/bin/dask-worker "$address" --nthreads 1 --host 127.0.0.1 --dashboard-address :0 \
     --local-directory "$work" >>workers.log 2>&1) &
   pids+=($!)
   $py -c "from dask.distributed import Client; Client('$address', timeout=30).wait_for_workers($1, timeout=60)"

@@ -43,6 +43,12 @@ def library(tmp_path_factory):
     return folder
 
 
+def dask_command(name):
+    """Dask's command of this interpreter (Debian's, beside /usr/bin/python3), else the one on PATH."""
+    beside = os.path.join(os.path.dirname(sys.executable), name)
+    return beside if os.path.exists(beside) else name
+
+
 @pytest.fixture(scope="module")
 def scheduler(tmp_path_factory, library):
     """A scheduler and two workers; tasks made slow (a wrapper sleeps first) so a kill lands mid-task."""
@@ -53,13 +59,12 @@ def scheduler(tmp_path_factory, library):
     port = free_port()
     address = f"tcp://127.0.0.1:{port}"
     env = dict(os.environ, LUMAQC_BINARY=str(slow))
-    scripts = os.path.dirname(sys.executable)
-    processes = [subprocess.Popen([os.path.join(scripts, "dask-scheduler") if os.path.exists(
-        os.path.join(scripts, "dask-scheduler")) else "dask-scheduler", "--host", "127.0.0.1", "--port", str(port),
-        "--dashboard-address", ":0"], cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+    processes = [subprocess.Popen([dask_command("dask-scheduler"), "--host", "127.0.0.1", "--port", str(port),
+                                   "--dashboard-address", ":0"], cwd=work, env=env,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
     try:
         for _ in range(2):
-            processes.append(subprocess.Popen(["dask-worker", address, "--nthreads", "1", "--nworkers", "1",
+            processes.append(subprocess.Popen([dask_command("dask-worker"), address, "--nthreads", "1", "--nworkers", "1",
                                                "--host", "127.0.0.1", "--dashboard-address", ":0",
                                                "--local-directory", str(work)],
                                               cwd=work, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
