@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "indicators/fused.hpp"
 #include "indicators/indicators.hpp"
 #include "reference/reference.hpp"
 
@@ -91,5 +92,42 @@ void BM_flickering_fast(benchmark::State& s) {
 }
 BENCHMARK(BM_flickering_reference)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_flickering_fast)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// The one-pass analysis of all twelve picture indicators and temporal
+// activity, against the per-indicator calls it replaces.
+void BM_allPictureIndicators_fused(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    IndicatorState state;
+    state.isa = selectedIsa();
+    lumaqc_result r{};
+    for (auto _ : s) {
+        analysePicture(&p.cur.img, &p.prev.img, state, r, nullptr);
+        benchmark::DoNotOptimize(r);
+    }
+}
+void BM_allPictureIndicators_perIndicator(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    IndicatorState state;
+    state.isa = selectedIsa();
+    lumaqc_result r{};
+    for (auto _ : s) {
+        r.blockiness = ::blockiness(&p.cur.img, state);
+        r.spatial_activity = ::spatialActivity(&p.cur.img, state);
+        r.letterbox = ::letterbox(&p.cur.img, state);
+        r.pillarbox = ::pillarbox(&p.cur.img, state);
+        r.block_loss = ::blockLoss(&p.cur.img, state);
+        r.blur = ::blur(&p.cur.img, state);
+        r.exposure = ::exposure(&p.cur.img, state);
+        r.interlace = ::interlace(&p.cur.img, state);
+        r.noise = ::noise(&p.cur.img, state);
+        r.slice = ::slice(&p.cur.img, state);
+        r.blackout = ::blackout(&p.cur.img, state);
+        r.contrast = ::contrastRMS(&p.cur.img, state);
+        r.temporal_activity = ::temporalActivity(&p.cur.img, &p.prev.img, state);
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_allPictureIndicators_fused)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_allPictureIndicators_perIndicator)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
 }  // namespace

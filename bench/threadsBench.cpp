@@ -2,6 +2,7 @@
 // reads a raw 4:2:0 clip frame by frame into the context's buffers and
 // measures wall-clock and processor time per frame, and the speed-up over one
 // thread measured in the same invocation.
+// Both the one-pass analysis and the per-indicator path are measured.
 //   threadsBench CLIP WIDTH HEIGHT FRAMES [REPEATS]
 #include <sys/resource.h>
 #include <unistd.h>
@@ -75,20 +76,39 @@ int main(int argc, char** argv) {
     const int all = static_cast<int>(std::thread::hardware_concurrency());
     std::vector<int> counts = {1, 2};
     if (all > 2) counts.push_back(all);
+    // The one-pass analysis and the per-indicator path it replaced (chosen
+    // when a context opens, through the environment).
+    const char* paths[] = {"fused", "per-indicator"};
     runOnce(clip, w, h, std::min(frames, 4), 1);  // warms the file cache
-    // Rounds alternate the thread counts, so that a slow moment of the
-    // machine does not favour one of them; the best round of each counts.
-    std::vector<Figures> best(counts.size(), Figures{1e300, 1e300});
+    // Rounds alternate the paths and thread counts, so that a slow moment of
+    // the machine does not favour one of them; the best and the median round
+    // of each are reported.
+    std::vector<std::vector<Figures>> rounds(2 * counts.size());
     for (int round = 0; round < repeats; ++round)
-        for (size_t k = 0; k < counts.size(); ++k) {
-            const Figures f = runOnce(clip, w, h, frames, counts[k]);
-            best[k].wallMs = std::min(best[k].wallMs, f.wallMs);
-            best[k].cpuMs = std::min(best[k].cpuMs, f.cpuMs);
+        for (int path = 0; path < 2; ++path) {
+            setenv("LUMAQC_ANALYSIS_PATH", paths[path], 1);
+            for (size_t k = 0; k < counts.size(); ++k)
+                rounds[path * counts.size() + k].push_back(runOnce(clip, w, h, frames, counts[k]));
         }
     std::fclose(clip);
-    for (size_t k = 0; k < counts.size(); ++k)
-        std::printf("%dx%d threads=%d wall_ms_per_frame=%.3f cpu_ms_per_frame=%.3f speedup=%.2f\n", w, h, counts[k],
-                    best[k].wallMs, best[k].cpuMs, best[0].wallMs / best[k].wallMs);
+    auto pick = [](std::vector<Figures> v, bool median, bool wall) {
+        std::vector<double> x;
+        for (const Figures& f : v) x.push_back(wall ? f.wallMs : f.cpuMs);
+        std::sort(x.begin(), x.end());
+        return median ? x[x.size() / 2] : x[0];
+    };
+    for (int path = 0; path < 2; ++path) {
+        const std::vector<Figures>& one = rounds[path * counts.size()];
+        for (size_t k = 0; k < counts.size(); ++k) {
+            const std::vector<Figures>& f = rounds[path * counts.size() + k];
+            std::printf(
+                "%s %dx%d threads=%d wall_ms_per_frame=%.3f (median %.3f) cpu_ms_per_frame=%.3f (median %.3f) "
+                "speedup=%.2f (median %.2f)\n",
+                paths[path], w, h, counts[k], pick(f, false, true), pick(f, true, true), pick(f, false, false),
+                pick(f, true, false), pick(one, false, true) / pick(f, false, true),
+                pick(one, true, true) / pick(f, true, true));
+        }
+    }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak_rss_kib=%ld\n", usage.ru_maxrss);

@@ -1,3 +1,4 @@
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
@@ -65,6 +66,11 @@ uint8_t blackout(const Image* img, IndicatorState& state) {
     // blocks are scanned in; a spread cut short at FIRST_SPREAD_NOT_FLAT
     // gives the same flag as the whole one.
     const int32_t spread = blockSumSpread(state.isa, img->data, img->w, blockCols, blockRows);
+    return blackoutFromSpread(n, spread);
+}
+
+uint8_t blackoutFromSpread(uint64_t blocks, int32_t spread) {
+    if (blocks == 0) return 0;
     const uint8_t flat = static_cast<double>(spread) / 64.0 < THRESHOLD_BLACKOUT ? 1 : 0;
     return flat;
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
@@ -80,24 +81,24 @@ LUMAQC_ALWAYS_INLINE void boundaryMagnitudes(const uint16_t* above, const uint16
     }
 }
 
-// Pass 1. Returns the exact sum of the magnitudes of all windows and fills
-// vMags (gridRows rows of `boundaries` magnitudes; row 0 is all zero). Rows
-// 1..height-1 go by in bands of about kSumChunk pixels, each summed as one
-// flat run; the run's windows at column 0 straddle two rows, so each is
-// taken off again, and the band's vertical boundaries are read while the band
-// is still in the cache.
-LUMAQC_ALWAYS_INLINE uint64_t edgeSumBody(const uint8_t* data, uint32_t width, uint32_t height, uint32_t gridRows,
-                                          uint32_t boundaries, uint16_t* pairsA, uint16_t* pairsB,
+// Pass 1, rows [yBegin, yEnd) with 1 <= yBegin. Returns the exact sum of the
+// magnitudes of the windows whose bottom row lies there and fills vMags for
+// those rows below gridRows (`boundaries` magnitudes per row; row 0 is all
+// zero and set by the caller). The rows go by in bands of about kSumChunk
+// pixels, each summed as one flat run; the run's windows at column 0
+// straddle two rows, so each is taken off again, and the band's vertical
+// boundaries are read while the band is still in the cache.
+LUMAQC_ALWAYS_INLINE uint64_t edgeSumBody(const uint8_t* data, uint32_t width, uint32_t yBegin, uint32_t yEnd,
+                                          uint32_t gridRows, uint32_t boundaries, uint16_t* pairsA, uint16_t* pairsB,
                                           int32_t* vMags) {
     const uint64_t w = width;
     const uint32_t bandRows = width >= kSumChunk ? 1 : kSumChunk / width;
     uint64_t sum = 0;
-    for (uint32_t c = 0; c < boundaries; ++c) vMags[c] = 0;
-    boundaryPairs(data, boundaries, pairsA);
     uint16_t* abovePairs = pairsA;
     uint16_t* rowPairs = pairsB;
-    for (uint32_t y0 = 1; y0 < height; y0 += bandRows) {
-        const uint32_t y1 = height - y0 > bandRows ? y0 + bandRows : height;
+    if (yBegin < gridRows) boundaryPairs(data + (yBegin - 1) * w, boundaries, abovePairs);
+    for (uint32_t y0 = yBegin; y0 < yEnd; y0 += bandRows) {
+        const uint32_t y1 = yEnd - y0 > bandRows ? y0 + bandRows : yEnd;
         sum += flatWindowEnergy(data, w, y0 * w + 1, y1 * w);
         for (uint32_t y = y0 + 1; y < y1; ++y) sum -= windowAt(data, w, y * w);
         for (uint32_t y = y0; y < y1 && y < gridRows; ++y) {
@@ -111,9 +112,9 @@ LUMAQC_ALWAYS_INLINE uint64_t edgeSumBody(const uint8_t* data, uint32_t width, u
     return sum;
 }
 LUMAQC_VARIANTS(uint64_t, edgeSum, edgeSumBody,
-                (const uint8_t* data, uint32_t width, uint32_t height, uint32_t gridRows, uint32_t boundaries,
-                 uint16_t* pairsA, uint16_t* pairsB, int32_t* vMags),
-                (data, width, height, gridRows, boundaries, pairsA, pairsB, vMags))
+                (const uint8_t* data, uint32_t width, uint32_t yBegin, uint32_t yEnd, uint32_t gridRows,
+                 uint32_t boundaries, uint16_t* pairsA, uint16_t* pairsB, int32_t* vMags),
+                (data, width, yBegin, yEnd, gridRows, boundaries, pairsA, pairsB, vMags))
 
 // Runs of at least BLOCKLOSS_MIN_RUN flags in one region's row of 256: a run
 // is counted at its 12th window, i.e. at each position p whose 12 flags
@@ -223,27 +224,54 @@ void reserveBlockLoss(BlockLossScratch& scratch, uint64_t w, uint64_t h) {
 double blockLoss(const Image* src) { return blockLoss(src, defaultIndicatorState()); }
 
 double blockLoss(const Image* src, IndicatorState& state) {
+    if (src->w < BLOCKLOSS_REGION || src->h < BLOCKLOSS_REGION) return -1.0;
+    blockLossStart(src, state.blockLoss);
+    const uint64_t sum = blockLossRows(state.isa, src, 1, src->h, state.blockLoss);
+    return blockLossFinish(state.isa, src, sum, state.blockLoss);
+}
+
+namespace {
+
+struct BlockLossLayout {
+    uint32_t regionsX, regionsY, gridRows, boundaries;
+    uint64_t regions;
+    explicit BlockLossLayout(const Image* src)
+        : regionsX(static_cast<uint32_t>(src->w) / BLOCKLOSS_REGION),
+          regionsY(static_cast<uint32_t>(src->h) / BLOCKLOSS_REGION),
+          gridRows(regionsY * BLOCKLOSS_REGION),
+          boundaries(regionsX * kBoundariesPerRegion),
+          regions(static_cast<uint64_t>(regionsX) * regionsY) {}
+};
+
+}  // namespace
+
+void blockLossStart(const Image* src, BlockLossScratch& scratch) {
+    const BlockLossLayout l(src);
+    growScratch(scratch.pairs, 2 * static_cast<uint64_t>(l.boundaries));
+    int32_t* vMags = growScratch(scratch.vMags, static_cast<uint64_t>(l.gridRows) * l.boundaries);
+    growScratch(scratch.lengths, 2 * static_cast<uint64_t>(l.boundaries));
+    growScratch(scratch.flags, static_cast<uint64_t>(l.regionsX) * BLOCKLOSS_REGION);
+    uint32_t* hRuns = growScratch(scratch.runs, 2 * l.regions);
+    for (uint64_t i = 0; i < l.regions; ++i) hRuns[i] = 0;
+    for (uint32_t c = 0; c < l.boundaries; ++c) vMags[c] = 0;
+}
+
+uint64_t blockLossRows(Isa isa, const Image* src, uint64_t first, uint64_t end, BlockLossScratch& scratch) {
+    if (end <= first) return 0;
+    const BlockLossLayout l(src);
+    return edgeSum(isa, src->data, static_cast<uint32_t>(src->w), static_cast<uint32_t>(first),
+                   static_cast<uint32_t>(end), l.gridRows, l.boundaries, scratch.pairs.data(),
+                   scratch.pairs.data() + l.boundaries, scratch.vMags.data());
+}
+
+double blockLossFinish(Isa isa, const Image* src, uint64_t sum, BlockLossScratch& scratch) {
     const uint32_t W = static_cast<uint32_t>(src->w);
     const uint32_t H = static_cast<uint32_t>(src->h);
-    if (W < BLOCKLOSS_REGION || H < BLOCKLOSS_REGION) return -1.0;
-
-    const uint32_t regionsX = W / BLOCKLOSS_REGION;
-    const uint32_t regionsY = H / BLOCKLOSS_REGION;
-    const uint32_t gridRows = regionsY * BLOCKLOSS_REGION;
-    const uint32_t boundaries = regionsX * kBoundariesPerRegion;
-    const uint64_t regions = static_cast<uint64_t>(regionsX) * regionsY;
-
-    BlockLossScratch& scratch = state.blockLoss;
-    uint16_t* pairsA = growScratch(scratch.pairs, 2 * static_cast<uint64_t>(boundaries));
-    int32_t* vMags = growScratch(scratch.vMags, static_cast<uint64_t>(gridRows) * boundaries);
-    int32_t* lengths = growScratch(scratch.lengths, 2 * static_cast<uint64_t>(boundaries));
-    uint8_t* flags = growScratch(scratch.flags, static_cast<uint64_t>(regionsX) * BLOCKLOSS_REGION);
-    uint32_t* hRuns = growScratch(scratch.runs, 2 * regions);
-    uint32_t* vRuns = hRuns + regions;
-    for (uint64_t i = 0; i < regions; ++i) hRuns[i] = 0;
-
-    const Isa isa = state.isa;
-    const uint64_t sum = edgeSum(isa, src->data, W, H, gridRows, boundaries, pairsA, pairsA + boundaries, vMags);
+    const BlockLossLayout l(src);
+    int32_t* lengths = scratch.lengths.data();
+    uint8_t* flags = scratch.flags.data();
+    uint32_t* hRuns = scratch.runs.data();
+    uint32_t* vRuns = hRuns + l.regions;
 
     // The mean runs over every position, the zero first row and column included.
     const double area = static_cast<double>(W * H);
@@ -251,13 +279,13 @@ double blockLoss(const Image* src, IndicatorState& state) {
         (static_cast<double>(static_cast<int64_t>(sum)) / area) * BLOCKLOSS_THRESHOLD_FACTOR;
     const int32_t above = integerThreshold(threshold);
 
-    horizontalRuns(isa, src->data, src->w, regionsX, regionsY, above, flags, hRuns);
-    verticalRuns(isa, vMags, regionsX, regionsY, above, lengths, lengths + boundaries, vRuns);
+    horizontalRuns(isa, src->data, src->w, l.regionsX, l.regionsY, above, flags, hRuns);
+    verticalRuns(isa, scratch.vMags.data(), l.regionsX, l.regionsY, above, lengths, lengths + l.boundaries, vRuns);
 
     // Products wrap in 32 bits, their sum is 64-bit.
     int64_t total = 0;
-    for (uint64_t i = 0; i < regions; ++i) total += static_cast<int32_t>(hRuns[i] * vRuns[i]);
-    return static_cast<double>(total) / static_cast<double>(regions);
+    for (uint64_t i = 0; i < l.regions; ++i) total += static_cast<int32_t>(hRuns[i] * vRuns[i]);
+    return static_cast<double>(total) / static_cast<double>(l.regions);
 }
 
 }  // namespace lumaqc

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
@@ -20,18 +21,23 @@ static LUMAQC_ALWAYS_INLINE uint32_t absStep(uint8_t a, uint8_t b) {
 struct StepTotals {
     uint64_t inside;
     uint64_t across;
+    int64_t runInside;
+    int64_t runAcross;
 };
 
 // Lines between rows: the step from row k-2 to k-1 lies inside the block
 // above the line, the step from k-1 to k crosses it. The running sums are
 // carried on from one line to the next, so the first line weighs as many
 // times as there are lines and the last one once.
+// Only the lines at rows k in [kBegin, kEnd) are added to the totals given.
 static LUMAQC_ALWAYS_INLINE StepTotals horizontalLinesBody(const uint8_t* p, uint64_t stride, uint64_t w,
-                                                          uint64_t h) {
-    StepTotals totals{0, 0};
-    int64_t runInside = 0;
-    int64_t runAcross = 0;
-    for (uint64_t k = BLOCKSIZE; k + BLOCKSIZE <= h; k += BLOCKSIZE) {
+                                                          uint64_t h, uint64_t kBegin, uint64_t kEnd,
+                                                          StepTotals totals) {
+    int64_t runInside = totals.runInside;
+    int64_t runAcross = totals.runAcross;
+    uint64_t kFirst = (kBegin + BLOCKSIZE - 1) / BLOCKSIZE * BLOCKSIZE;
+    if (kFirst < BLOCKSIZE) kFirst = BLOCKSIZE;
+    for (uint64_t k = kFirst; k < kEnd && k + BLOCKSIZE <= h; k += BLOCKSIZE) {
         const uint8_t* above2 = p + (k - 2) * stride;
         const uint8_t* above1 = p + (k - 1) * stride;
         const uint8_t* below = p + k * stride;
@@ -47,21 +53,21 @@ static LUMAQC_ALWAYS_INLINE StepTotals horizontalLinesBody(const uint8_t* p, uin
         totals.inside += static_cast<uint64_t>(runInside);
         totals.across += static_cast<uint64_t>(runAcross);
     }
+    totals.runInside = runInside;
+    totals.runAcross = runAcross;
     return totals;
 }
 
 // Per-line sums of the vertical grid lines first, first + 1, ...,
-// first + n - 1 (n at most BLOCKINESS_LINES_PER_WALK) over all rows: the
-// line at k = 8 (j + 1) reads columns k - 2, k - 1 and k of every row, so all
-// n lines are followed in one walk down the rows.
-static LUMAQC_ALWAYS_INLINE void verticalLineSumsBody(const uint8_t* p, uint64_t stride, uint64_t h, uint64_t first,
-                                                     uint64_t n, uint64_t* inside, uint64_t* across) {
-    for (uint64_t j = 0; j < n; ++j) {
-        inside[j] = 0;
-        across[j] = 0;
-    }
-    for (uint64_t y0 = 0; y0 < h; y0 += BLOCKINESS_ROWS_PER_PASS) {
-        const uint64_t y1 = h - y0 < BLOCKINESS_ROWS_PER_PASS ? h : y0 + BLOCKINESS_ROWS_PER_PASS;
+// first + n - 1 (n at most BLOCKINESS_LINES_PER_WALK) over the rows
+// [yBegin, yEnd), added to inside and across: the line at k = 8 (j + 1) reads
+// columns k - 2, k - 1 and k of every row, so all n lines are followed in one
+// walk down the rows.
+static LUMAQC_ALWAYS_INLINE void verticalLineSumsBody(const uint8_t* p, uint64_t stride, uint64_t yBegin,
+                                                     uint64_t yEnd, uint64_t first, uint64_t n, uint64_t* inside,
+                                                     uint64_t* across) {
+    for (uint64_t y0 = yBegin; y0 < yEnd; y0 += BLOCKINESS_ROWS_PER_PASS) {
+        const uint64_t y1 = yEnd - y0 < BLOCKINESS_ROWS_PER_PASS ? yEnd : y0 + BLOCKINESS_ROWS_PER_PASS;
         uint32_t passInside[BLOCKINESS_LINES_PER_WALK] = {};
         uint32_t passAcross[BLOCKINESS_LINES_PER_WALK] = {};
         for (uint64_t y = y0; y < y1; ++y) {
@@ -83,11 +89,24 @@ static LUMAQC_ALWAYS_INLINE void verticalLineSumsBody(const uint8_t* p, uint64_t
 }
 
 LUMAQC_VARIANTS(StepTotals, horizontalLines, horizontalLinesBody,
-                (const uint8_t* p, uint64_t stride, uint64_t w, uint64_t h), (p, stride, w, h))
+                (const uint8_t* p, uint64_t stride, uint64_t w, uint64_t h, uint64_t kBegin, uint64_t kEnd,
+                 StepTotals totals),
+                (p, stride, w, h, kBegin, kEnd, totals))
 LUMAQC_VARIANTS(void, verticalLineSums, verticalLineSumsBody,
-                (const uint8_t* p, uint64_t stride, uint64_t h, uint64_t first, uint64_t n, uint64_t* inside,
-                 uint64_t* across),
-                (p, stride, h, first, n, inside, across))
+                (const uint8_t* p, uint64_t stride, uint64_t yBegin, uint64_t yEnd, uint64_t first, uint64_t n,
+                 uint64_t* inside, uint64_t* across),
+                (p, stride, yBegin, yEnd, first, n, inside, across))
+
+namespace {
+
+double stepRatio(uint64_t inside, uint64_t across) {
+    const double ratio = static_cast<double>(inside) / static_cast<double>(across);
+    // No step anywhere on or beside the grid: nothing to tell, call it neutral.
+    if (std::isnan(ratio)) return 1.0;
+    return ratio;
+}
+
+}  // namespace
 
 // The running sums are carried on from one grid line to the next, so the
 // first line of each direction weighs as many times as there are lines and
@@ -102,7 +121,7 @@ double blockiness(const Image* img, IndicatorState& state) {
     const uint64_t stride = w;
     const Isa isa = state.isa;
 
-    const StepTotals horizontal = horizontalLines(isa, p, stride, w, h);
+    const StepTotals horizontal = horizontalLines(isa, p, stride, w, h, 0, h, StepTotals{0, 0, 0, 0});
 
     // Lines between columns, the same with columns k-2, k-1 and k, at
     // k = 8, 16, ... while k + 8 <= w.
@@ -113,7 +132,8 @@ double blockiness(const Image* img, IndicatorState& state) {
     uint64_t lineAcross[BLOCKINESS_LINES_PER_WALK];
     for (uint64_t first = 0; first < lines; first += BLOCKINESS_LINES_PER_WALK) {
         const uint64_t n = lines - first < BLOCKINESS_LINES_PER_WALK ? lines - first : BLOCKINESS_LINES_PER_WALK;
-        verticalLineSums(isa, p, stride, h, first, n, lineInside, lineAcross);
+        for (uint64_t j = 0; j < n; ++j) lineInside[j] = lineAcross[j] = 0;
+        verticalLineSums(isa, p, stride, 0, h, first, n, lineInside, lineAcross);
         for (uint64_t j = 0; j < n; ++j) {
             runInside += static_cast<int64_t>(lineInside[j]);
             runAcross += static_cast<int64_t>(lineAcross[j]);
@@ -122,12 +142,43 @@ double blockiness(const Image* img, IndicatorState& state) {
         }
     }
 
-    const uint64_t inside = horizontal.inside + insideV;
-    const uint64_t across = horizontal.across + acrossV;
-    const double ratio = static_cast<double>(inside) / static_cast<double>(across);
-    // No step anywhere on or beside the grid: nothing to tell, call it neutral.
-    if (std::isnan(ratio)) return 1.0;
-    return ratio;
+    return stepRatio(horizontal.inside + insideV, horizontal.across + acrossV);
+}
+
+void blockinessStart(BlockinessSums& sums, uint64_t w) {
+    const uint64_t lines = w >= 2 * BLOCKSIZE ? w / BLOCKSIZE - 1 : 0;
+    sums.insideH = sums.acrossH = 0;
+    sums.runInside = sums.runAcross = 0;
+    sums.lineInside.assign(lines, 0);
+    sums.lineAcross.assign(lines, 0);
+}
+
+void blockinessRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t rowFirst, uint64_t rowEnd,
+                    BlockinessSums& sums) {
+    StepTotals t = horizontalLines(isa, data, w, w, h, rowFirst, rowEnd,
+                                   StepTotals{sums.insideH, sums.acrossH, sums.runInside, sums.runAcross});
+    sums.insideH = t.inside;
+    sums.acrossH = t.across;
+    sums.runInside = t.runInside;
+    sums.runAcross = t.runAcross;
+    const uint64_t lines = sums.lineInside.size();
+    for (uint64_t first = 0; first < lines; first += BLOCKINESS_LINES_PER_WALK) {
+        const uint64_t n = lines - first < BLOCKINESS_LINES_PER_WALK ? lines - first : BLOCKINESS_LINES_PER_WALK;
+        verticalLineSums(isa, data, w, rowFirst, rowEnd, first, n, sums.lineInside.data() + first,
+                         sums.lineAcross.data() + first);
+    }
+}
+
+double blockinessFinish(uint64_t, BlockinessSums& sums) {
+    uint64_t insideV = 0, acrossV = 0;
+    int64_t runInside = 0, runAcross = 0;
+    for (uint64_t j = 0; j < sums.lineInside.size(); ++j) {
+        runInside += static_cast<int64_t>(sums.lineInside[j]);
+        runAcross += static_cast<int64_t>(sums.lineAcross[j]);
+        insideV += static_cast<uint64_t>(runInside);
+        acrossV += static_cast<uint64_t>(runAcross);
+    }
+    return stepRatio(sums.insideH + insideV, sums.acrossH + acrossV);
 }
 
 double blockToMOS(double blockinessValue) {

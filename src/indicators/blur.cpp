@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
@@ -211,44 +212,36 @@ uint32_t edgeWidth(const uint8_t* cur, const uint8_t* sign, uint32_t c, Run* lef
     return left + right;
 }
 
-}  // namespace
-
-void reserveBlur(BlurScratch& scratch, uint64_t w, uint64_t h) {
-    const uint32_t W = static_cast<uint32_t>(w);
-    if (static_cast<uint32_t>(h) < 3 || W < 3) return;
-    growScratch(scratch.edge, static_cast<uint64_t>(W) + kScanStep);
-    growScratch(scratch.sign, static_cast<uint64_t>(W) + 2 * kWindow);
-    growScratch(scratch.zeroRow, W);
-}
-
-double blur(const Image* img) { return blur(img, defaultIndicatorState()); }
-
-double blur(const Image* img, IndicatorState& state) {
-    const uint32_t W = static_cast<uint32_t>(img->w);
-    const uint32_t H = static_cast<uint32_t>(img->h);
-    // One or two rows, or fewer than three columns: nothing is scanned.
-    if (H < 3 || W < 3) return 0.0;
-
-    const Isa isa = state.isa;
-    const uint8_t* pixels = img->data;
-
-    const uint64_t sum = squaredStepSum(isa, pixels, W, H);
+// Smallest |GX| whose square exceeds the threshold (S2 / (H*W)) * 16; 256
+// when there is none.
+uint32_t edgeStepFor(uint64_t sum, uint32_t W, uint32_t H) {
     const double threshold =
         (static_cast<double>(static_cast<int64_t>(sum)) /
          (static_cast<double>(static_cast<uint64_t>(H)) * static_cast<double>(static_cast<uint64_t>(W)))) *
         16.0;
-
-    // Smallest |GX| whose square exceeds the threshold.
     uint32_t k = 1;
     while (k < 256 && !(static_cast<double>(k * k) > threshold)) ++k;
-    if (k == 256) return 0.0;
+    return k;
+}
 
+double edgeMean(uint32_t edges, uint32_t widths) {
+    const int32_t L = static_cast<int32_t>(widths);
+    const int32_t E = static_cast<int32_t>(edges);
+    return L != 0 ? static_cast<double>(L) / static_cast<double>(E) : 0.0;
+}
+
+// The edges of rows first ... end - 1 (1 <= first, end <= H - 1) whose step
+// is at least k: onEdge(row, column, width) for each, row by row, column by
+// column.
+template <typename OnEdge>
+void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32_t end, uint8_t k,
+              BlurScratch& scratch, OnEdge&& onEdge) {
     // Row scratch, kept from call to call: edge marks by column, the row's
     // signs by column with a window of zeros on either side, and a zero row
     // standing for the differences above row 1.
-    std::vector<uint8_t>& zeroRow = state.blur.zeroRow;
-    uint8_t* const edge = growScratch(state.blur.edge, static_cast<uint64_t>(W) + kScanStep);
-    uint8_t* const sign = growScratch(state.blur.sign, static_cast<uint64_t>(W) + 2 * kWindow) + kWindow;
+    std::vector<uint8_t>& zeroRow = scratch.zeroRow;
+    uint8_t* const edge = growScratch(scratch.edge, static_cast<uint64_t>(W) + kScanStep);
+    uint8_t* const sign = growScratch(scratch.sign, static_cast<uint64_t>(W) + 2 * kWindow) + kWindow;
     growScratch(zeroRow, W);
     // Columns 0 and 1 and from W - 1 on are never written by the row marks.
     edge[0] = 0;
@@ -256,15 +249,12 @@ double blur(const Image* img, IndicatorState& state) {
     std::memset(sign - kWindow, 0, kWindow + 2);
     std::memset(sign + (W - 1), 0, kWindow + 1);
 
-    // Edge and width counters wrap like the 32-bit signed integers they are.
-    uint32_t edges = 0;
-    uint32_t widths = 0;
-    for (uint32_t r = 1; r + 1 < H; ++r) {
+    for (uint32_t r = first; r < end; ++r) {
         const uint8_t* cur = pixels + static_cast<uint64_t>(r) * W;
         const uint8_t* up = cur - W;
         const uint8_t* down = cur + W;
         const uint8_t* upGx = r == 1 ? zeroRow.data() : up;
-        uint8_t any = markInnerColumns(isa, cur, up, upGx, down, edge, sign, W, static_cast<uint8_t>(k));
+        uint8_t any = markInnerColumns(isa, cur, up, upGx, down, edge, sign, W, k);
 
         // Column 1: the difference before it (column 0) is 0.
         {
@@ -289,16 +279,117 @@ double blur(const Image* img, IndicatorState& state) {
                 for (uint64_t word = loadWord(edge + x); word != 0; word &= word - 1) {
                     // Marks are 0 or 1: word & (word - 1) clears the lowest one.
                     const uint32_t c = x + static_cast<uint32_t>(std::countr_zero(word)) / 8;
-                    ++edges;
-                    widths += edgeWidth(cur, sign, c, leftRuns, rightRuns);
+                    onEdge(cur, c, edgeWidth(cur, sign, c, leftRuns, rightRuns));
                 }
             }
         }
     }
+}
 
-    const int32_t L = static_cast<int32_t>(widths);
-    const int32_t E = static_cast<int32_t>(edges);
-    return L != 0 ? static_cast<double>(L) / static_cast<double>(E) : 0.0;
+}  // namespace
+
+void reserveBlur(
+BlurScratch& scratch, uint64_t w, uint64_t h) {
+    const uint32_t W = static_cast<uint32_t>(w);
+    if (static_cast<uint32_t>(h) < 3 || W < 3) return;
+    growScratch(scratch.edge, static_cast<uint64_t>(W) + kScanStep);
+    growScratch(scratch.sign, static_cast<uint64_t>(W) + 2 * kWindow);
+    growScratch(scratch.zeroRow, W);
+}
+
+double blur(const Image* img) { return blur(img, defaultIndicatorState()); }
+
+double blur(const Image* img, IndicatorState& state) {
+    const uint32_t W = static_cast<uint32_t>(img->w);
+    const uint32_t H = static_cast<uint32_t>(img->h);
+    // One or two rows, or fewer than three columns: nothing is scanned.
+    if (H < 3 || W < 3) return 0.0;
+
+    return blurFinish(img, state, squaredStepSum(state.isa, img->data, W, H));
+}
+
+uint64_t blurStepRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end) {
+    // Columns 1 ... w - 1 of each row: the steps from column 0 on, in chunks.
+    uint64_t total = 0;
+    if (w < 2) return 0;
+    for (uint64_t r = first; r < end; ++r) {
+        const uint8_t* row = data + r * w;
+        for (uint64_t x = 0; x + 1 < w; x += kSumChunk) {
+            const uint64_t left = w - 1 - x;
+            const uint32_t n = static_cast<uint32_t>(left < kSumChunk ? left : kSumChunk);
+            total += static_cast<uint64_t>(squaredSteps(isa, row + x, n));
+        }
+    }
+    return total;
+}
+
+double blurFinish(const Image* img, IndicatorState& state, uint64_t sum) {
+    const uint32_t W = static_cast<uint32_t>(img->w);
+    const uint32_t H = static_cast<uint32_t>(img->h);
+    if (H < 3 || W < 3) return 0.0;
+    const Isa isa = state.isa;
+    const uint8_t* pixels = img->data;
+
+    const uint32_t k = edgeStepFor(sum, W, H);
+    if (k == 256) return 0.0;
+
+    // Edge and width counters wrap like the 32-bit signed integers they are.
+    uint32_t edges = 0;
+    uint32_t widths = 0;
+    scanRows(isa, pixels, W, 1, H - 1, static_cast<uint8_t>(k), state.blur,
+             [&](const uint8_t*, uint32_t, uint32_t width) {
+                 ++edges;
+                 widths += width;
+             });
+    return edgeMean(edges, widths);
+}
+
+void blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
+                  IndicatorState& state) {
+    BlurBands& bands = state.blurBands;
+    if (!bands.active || w < 3 || h < 3) return;
+    const uint32_t W = static_cast<uint32_t>(w);
+    const uint64_t stop = end < h - 1 ? end : h - 1;
+    if (first >= stop) return;
+    scanRows(isa, data, W, static_cast<uint32_t>(first), static_cast<uint32_t>(stop), static_cast<uint8_t>(bands.low),
+             state.blur, [&](const uint8_t* cur, uint32_t c, uint32_t width) {
+                 const uint8_t a = absoluteDifference(cur[c], cur[c - 1]);
+                 ++bands.edges[a];
+                 bands.widths[a] += width;
+             });
+}
+
+void blurBandsStart(uint64_t w, uint64_t h, IndicatorState& state) {
+    BlurBands& bands = state.blurBands;
+    bands.active = w >= 3 && h >= 3 && bands.lastStep != 0;
+    if (!bands.active) return;
+    // A little below the last picture's smallest edge step, so that the
+    // next picture's step is rarely below it.
+    const uint32_t last = bands.lastStep;
+    const uint32_t margin = last / 8 + 1;
+    bands.low = last > margin ? last - margin : 1;
+    for (uint32_t a = 0; a < 256; ++a) bands.edges[a] = bands.widths[a] = 0;
+}
+
+double blurBandsFinish(const Image* img, IndicatorState& state, uint64_t sum) {
+    const uint32_t W = static_cast<uint32_t>(img->w);
+    const uint32_t H = static_cast<uint32_t>(img->h);
+    if (H < 3 || W < 3) return 0.0;
+    BlurBands& bands = state.blurBands;
+    const uint32_t k = edgeStepFor(sum, W, H);
+    if (k == 256) return 0.0;
+    bands.lastStep = k;
+    // Every edge of step k or more was measured in the bands.
+    if (bands.active && k >= bands.low) {
+        uint32_t edges = 0;
+        uint32_t widths = 0;
+        for (uint32_t a = k; a < 256; ++a) {
+            edges += bands.edges[a];
+            widths += bands.widths[a];
+        }
+        return edgeMean(edges, widths);
+    }
+    return blurFinish(img, state, sum);
 }
 
 double blurToMOS(double blurValue) {

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
@@ -51,6 +52,12 @@ LUMAQC_VARIANTS(PixelSums, pixelSums, pixelSumsBody, (const uint8_t* p, uint64_t
 
 double contrastRMS(const Image* img) { return contrastRMS(img, defaultIndicatorState()); }
 
+void contrastSums(Isa isa, const uint8_t* p, uint64_t n, uint64_t* sum, uint64_t* squareSum) {
+    const PixelSums sums = pixelSums(isa, p, n);
+    *sum += sums.sum;
+    *squareSum += sums.squareSum;
+}
+
 double contrastRMS(const Image* img, IndicatorState& state) {
     const uint32_t count = static_cast<uint32_t>(img->w) * static_cast<uint32_t>(img->h);
     const int32_t n = static_cast<int32_t>(count);
@@ -59,8 +66,14 @@ double contrastRMS(const Image* img, IndicatorState& state) {
     // 8.4 million pixels do not wrap; below that it equals the 32-bit sum.
     // A count that does not fit a signed 32-bit value sums no pixel at all.
     const PixelSums sums = n > 0 ? pixelSums(state.isa, img->data, static_cast<uint64_t>(n)) : PixelSums{0, 0};
-    const int64_t sum = static_cast<int64_t>(sums.sum);
-    const int64_t squareSum = static_cast<int64_t>(sums.squareSum);
+    return contrastFromSums(img->w, img->h, sums.sum, sums.squareSum);
+}
+
+double contrastFromSums(uint64_t w, uint64_t h, uint64_t sumBits, uint64_t squareSumBits) {
+    const uint32_t count = static_cast<uint32_t>(w) * static_cast<uint32_t>(h);
+    const int32_t n = static_cast<int32_t>(count);
+    const int64_t sum = static_cast<int64_t>(sumBits);
+    const int64_t squareSum = static_cast<int64_t>(squareSumBits);
 
     const double nD = static_cast<double>(n);
     const double s = static_cast<double>(sum);

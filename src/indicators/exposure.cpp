@@ -1,3 +1,4 @@
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
@@ -9,10 +10,7 @@ static_assert(nBlSum <= TABSIZE);
 // Largest possible sum of one 8 x 8 block.
 static constexpr int32_t kFullBlockSum = BLOCKSIZE * BLOCKSIZE * 255;
 
-struct BlockLists {
-    int32_t smallest[nBlSum];
-    int32_t largest[nBlSum];
-};
+using BlockLists = ExposureLists;
 
 // Integer versions of the two insertions. The final lists hold the nBlSum
 // smallest and largest values of everything offered, starting values
@@ -76,10 +74,7 @@ double exposure(const Image* img, IndicatorState& state) {
     const uint32_t h = static_cast<uint32_t>(img->h);
 
     BlockLists lists;
-    for (int i = 0; i < nBlSum; ++i) {
-        lists.smallest[i] = kFullBlockSum;
-        lists.largest[i] = 0;
-    }
+    exposureStart(lists);
 
     // Blocks are visited only where at least one pixel column lies right of
     // the block and one pixel row below it: a width or height that is a
@@ -93,7 +88,33 @@ double exposure(const Image* img, IndicatorState& state) {
         if (blockCols > 0 && blockRows > 0)
             offerBlockSums(state.isa, img->data, w, blockCols, blockRows, &lists);
     }
+    return exposureFromLists(lists);
+}
 
+void exposureStart(ExposureLists& lists) {
+    for (int i = 0; i < nBlSum; ++i) {
+        lists.smallest[i] = kFullBlockSum;
+        lists.largest[i] = 0;
+    }
+}
+
+void exposureOffer(ExposureLists& lists, const int32_t* sums, uint64_t n) {
+    int32_t lo = kFullBlockSum;
+    int32_t hi = 0;
+    for (uint64_t j = 0; j < n; ++j) {
+        lo = sums[j] < lo ? sums[j] : lo;
+        hi = sums[j] > hi ? sums[j] : hi;
+    }
+    // As in the block walk: only sums beyond the last entries change a list.
+    if (lo < lists.smallest[nBlSum - 1])
+        for (uint64_t j = 0; j < n; ++j)
+            if (sums[j] < lists.smallest[nBlSum - 1]) offerSmallest(lists.smallest, sums[j]);
+    if (hi > lists.largest[nBlSum - 1])
+        for (uint64_t j = 0; j < n; ++j)
+            if (sums[j] > lists.largest[nBlSum - 1]) offerLargest(lists.largest, sums[j]);
+}
+
+double exposureFromLists(const ExposureLists& lists) {
     // Entries no block replaced keep their starting values and count too.
     double total = 0.0;
     for (int i = 0; i < nBlSum; ++i) total += static_cast<double>(lists.largest[i]);

@@ -42,6 +42,25 @@ struct SliceScratch {
     std::vector<uint64_t> counts;
     std::vector<double> ratios;
 };
+// Running sums of blockiness in the one-pass analysis.
+struct BlockinessSums {
+    uint64_t insideH = 0;
+    uint64_t acrossH = 0;
+    int64_t runInside = 0;
+    int64_t runAcross = 0;
+    std::vector<uint64_t> lineInside, lineAcross;
+};
+// Blur in the one-pass analysis: the edges of every step from `low` up,
+// counted and measured per step while the bands go by. `low` lies a little
+// below the step of the picture before (lastStep, 0 before the first); a
+// picture whose own step is lower is scanned again once its step is known.
+struct BlurBands {
+    uint32_t lastStep = 0;
+    uint32_t low = 1;
+    bool active = false;
+    uint32_t edges[256];
+    uint32_t widths[256];
+};
 struct FlickeringScratch {
     std::vector<uint32_t> sads;
     std::vector<uint16_t> columns;
@@ -60,6 +79,11 @@ struct IndicatorState {
     NoiseScratch noise;
     SliceScratch slice;
     FlickeringScratch flickering;
+    BlockinessSums blockinessSums;
+    BlurBands blurBands;
+    // Rows per band of the one-pass analysis (a multiple of 16); 0: chosen
+    // from the width, so that a band stays in the processor's cache.
+    uint32_t bandRows = 0;
 };
 
 // Sizes every scratch of state for pictures of w x h, so that no call on

@@ -1,3 +1,4 @@
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
@@ -56,11 +57,24 @@ double interlace(const Image* img, IndicatorState& state) {
 
     // Partial blocks at the right and bottom edges are left out, so the count
     // covers the same whole blocks as the divisor and no row is read past its
-    // end. The count is a whole number far below 2^53: converting it once
-    // gives the same double as adding 1.0 per combed block.
+    // end.
     const uint64_t combed = combedBlocks(state.isa, img->data, w, w / size, h / size);
+    return interlaceFromCount(img->w, img->h, combed);
+}
 
-    // Below 4 rows or columns there is no whole block: 0 / 0, not-a-number.
+uint64_t combedBlockRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end) {
+    if (end <= first) return 0;
+    const uint32_t size = static_cast<uint32_t>(INTERLACE_BLOCKSIZE);
+    return combedBlocks(isa, data + first * size * w, w, static_cast<uint32_t>(w) / size, end - first);
+}
+
+double interlaceFromCount(uint64_t wide, uint64_t high, uint64_t combed) {
+    const uint32_t w = static_cast<uint32_t>(wide);
+    const uint32_t h = static_cast<uint32_t>(high);
+    const uint32_t size = static_cast<uint32_t>(INTERLACE_BLOCKSIZE);
+    // The count is a whole number far below 2^53: converting it once gives
+    // the same double as adding 1.0 per combed block. Below 4 rows or columns
+    // there is no whole block: 0 / 0, not-a-number.
     const uint32_t blocks = (w / size) * (h / size);
     return static_cast<double>(combed) / static_cast<double>(blocks);
 }

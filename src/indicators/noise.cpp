@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
@@ -178,14 +179,19 @@ void reserveNoise(NoiseScratch& scratch, uint64_t w, uint64_t h) {
 double noise(const Image* img) { return noise(img, defaultIndicatorState()); }
 
 double noise(const Image* img, IndicatorState& state) {
+    const uint64_t R = img->h / BLOCKSIZE;
+    NoiseHistogram histogram;
+    for (uint64_t t = 0; img->w >= BLOCKSIZE && t < R; ++t) noiseBlockRow(state.isa, img, t, state.noise, histogram);
+    return noiseFinish(img, state, histogram);
+}
+
+const int32_t* noiseBlockRow(Isa isa, const Image* img, uint64_t t, NoiseScratch& scratch, NoiseHistogram& histogram) {
     const uint32_t C = static_cast<uint32_t>(img->w / BLOCKSIZE);
     const uint32_t R = static_cast<uint32_t>(img->h / BLOCKSIZE);
     const uint64_t stride = img->w;
     const uint64_t blocks = static_cast<uint64_t>(C) * R;
-    const Isa isa = state.isa;
 
     // Per block: floor and rounding of its deviation. Scratch kept from call to call.
-    NoiseScratch& scratch = state.noise;
     uint8_t* const floorDev = growScratch(scratch.floorDevs, blocks);
     uint8_t* const roundDev = growScratch(scratch.roundDevs, blocks);
     uint16_t* const colSum = growScratch(scratch.colSums, static_cast<uint64_t>(C) * BLOCKSIZE);
@@ -196,21 +202,34 @@ double noise(const Image* img, IndicatorState& state) {
 
     // 32-bit counters: a 16-bit bin would wrap on large flat pictures and
     // then hand the mode to a thinly populated bin.
-    uint32_t histogram[HISTOGRAM_ENTRIES] = {};
-    int mode = 0;
-    for (uint32_t t = 0; C != 0 && t < R; ++t) {
-        const uint64_t first = static_cast<uint64_t>(t) * C;
-        blockRowDeviations(isa, img->data + static_cast<uint64_t>(t) * BLOCKSIZE * stride, stride, C, colSum, colSquare,
-                           sum, square, deviation, floorDev + first, roundDev + first);
-        for (uint32_t i = 0; i < C; ++i) {
-            // Deviations of 127.5 and more count in the last bin.
-            const uint8_t rounded = roundDev[first + i];
-            const int k = rounded >= HISTOGRAM_ENTRIES - 1 ? HISTOGRAM_ENTRIES - 1 : rounded;
-            ++histogram[k];
-            // Strictly greater: of two bins with the same count, the first to get there stays the mode.
-            if (histogram[k] > histogram[mode]) mode = k;
-        }
+    uint32_t* const bins = histogram.bins;
+    int mode = histogram.mode;
+    const uint64_t first = t * C;
+    blockRowDeviations(isa, img->data + t * BLOCKSIZE * stride, stride, C, colSum, colSquare, sum, square, deviation,
+                       floorDev + first, roundDev + first);
+    for (uint32_t i = 0; i < C; ++i) {
+        // Deviations of 127.5 and more count in the last bin.
+        const uint8_t rounded = roundDev[first + i];
+        const int k = rounded >= HISTOGRAM_ENTRIES - 1 ? HISTOGRAM_ENTRIES - 1 : rounded;
+        ++bins[k];
+        // Strictly greater: of two bins with the same count, the first to get there stays the mode.
+        if (bins[k] > bins[mode]) mode = k;
     }
+    histogram.mode = mode;
+    return sum;
+}
+
+double noiseFinish(const Image* img, IndicatorState& state, const NoiseHistogram& noiseHistogram) {
+    const uint32_t C = static_cast<uint32_t>(img->w / BLOCKSIZE);
+    const uint32_t R = static_cast<uint32_t>(img->h / BLOCKSIZE);
+    const uint64_t stride = img->w;
+    const uint64_t blocks = static_cast<uint64_t>(C) * R;
+    const Isa isa = state.isa;
+    NoiseScratch& scratch = state.noise;
+    const uint8_t* const floorDev = growScratch(scratch.floorDevs, blocks);
+    const uint8_t* const roundDev = growScratch(scratch.roundDevs, blocks);
+    const uint32_t* const histogram = noiseHistogram.bins;
+    const int mode = noiseHistogram.mode;
 
     const int c = mode == 0 ? 1 : mode;
     const int64_t below = histogram[c - 1];

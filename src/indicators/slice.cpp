@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
@@ -147,8 +148,28 @@ void reserveSlice(SliceScratch& scratch, uint64_t w, uint64_t h) {
 double slice(const Image* img) { return slice(img, defaultIndicatorState()); }
 
 double slice(const Image* img, IndicatorState& state) {
-    const uint64_t w = img->w;
-    const uint64_t h = img->h;
+    const uint64_t nV = sliceStripCount(img->h);
+    if (nV == 0) return -1.0;
+    uint64_t* vCounts = growScratch(state.slice.counts, 2 * nV);
+    uint64_t* hCounts = vCounts + nV;
+    double* r = growScratch(state.slice.ratios, nV);
+    stripCounts(state.isa, img->data, img->w, nV, vCounts, hCounts);
+    return sliceFromCounts(img->w, img->h, vCounts, hCounts, r);
+}
+
+uint64_t sliceStripCount(uint64_t h) {
+    const uint64_t block = SLICE_BLOCKSIZE;
+    if (h < 3 * block) return 0;
+    return (h - block) / block;
+}
+
+void sliceStrips(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end, uint64_t* vCounts,
+                 uint64_t* hCounts) {
+    if (end <= first) return;
+    stripCounts(isa, data + first * SLICE_BLOCKSIZE * w, w, end - first, vCounts + first, hCounts + first);
+}
+
+double sliceFromCounts(uint64_t w, uint64_t h, const uint64_t* vCounts, const uint64_t* hCounts, double* r) {
     const uint64_t block = SLICE_BLOCKSIZE;
     if (h < 3 * block) return -1.0;
 
@@ -156,12 +177,6 @@ double slice(const Image* img, IndicatorState& state) {
     // A picture no wider than a strip has no horizontal partners: every
     // horizontal share comes out as 0/0.
     const uint64_t mapW = w > block ? w - block : 0;
-
-    uint64_t* vCounts = growScratch(state.slice.counts, 2 * nV);
-    uint64_t* hCounts = vCounts + nV;
-    double* r = growScratch(state.slice.ratios, nV);
-
-    stripCounts(state.isa, img->data, w, nV, vCounts, hCounts);
 
     // Counts are 32-bit signed sums; each divisor is 16 times the low 32 bits
     // of the compared width, as a 32-bit signed integer.

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
@@ -16,11 +17,13 @@ constexpr uint64_t SOBEL_SPAN = 1024;
 // Gy = d[x-1] + 2 d[x] + d[x+1], whose squares are summed in pairs of 16-bit
 // products. Every term is a whole number, so any order of summation gives
 // the same total.
-static LUMAQC_ALWAYS_INLINE uint64_t sobelEnergyBody(const uint8_t* data, uint64_t w, uint64_t h) {
+// Rows first ... end - 1 (1 <= first, end <= h - 1) are summed.
+static LUMAQC_ALWAYS_INLINE uint64_t sobelEnergyBody(const uint8_t* data, uint64_t w, uint64_t first,
+                                                    uint64_t end) {
     alignas(64) int16_t smooth[SOBEL_SPAN + 2];
     alignas(64) int16_t diff[SOBEL_SPAN + 2];
     uint64_t energy = 0;
-    for (uint64_t y = 1; y + 1 < h; ++y) {
+    for (uint64_t y = first; y < end; ++y) {
         const uint8_t* above = data + (y - 1) * w;
         const uint8_t* row = above + w;
         const uint8_t* below = row + w;
@@ -49,8 +52,8 @@ static LUMAQC_ALWAYS_INLINE uint64_t sobelEnergyBody(const uint8_t* data, uint64
     return energy;
 }
 
-LUMAQC_VARIANTS(uint64_t, sobelEnergy, sobelEnergyBody, (const uint8_t* data, uint64_t w, uint64_t h),
-                (data, w, h))
+LUMAQC_VARIANTS(uint64_t, sobelEnergy, sobelEnergyBody,
+                (const uint8_t* data, uint64_t w, uint64_t first, uint64_t end), (data, w, first, end))
 
 // The border pixels take part in the count though not in the sum. An empty
 // picture gives 0 / 0, not-a-number. The integer energy stays below 2^53 for
@@ -59,9 +62,17 @@ LUMAQC_VARIANTS(uint64_t, sobelEnergy, sobelEnergyBody, (const uint8_t* data, ui
 double spatialActivity(const Image* img) { return spatialActivity(img, defaultIndicatorState()); }
 
 double spatialActivity(const Image* img, IndicatorState& state) {
-    const uint64_t pixels = img->w * img->h;
     // Below 3 rows or columns there is no interior pixel and the sum is 0.
-    const uint64_t energy = sobelEnergy(state.isa, img->data, img->w, img->h);
+    const uint64_t energy = img->h >= 3 ? sobelEnergy(state.isa, img->data, img->w, 1, img->h - 1) : 0;
+    return spatialFromEnergy(img->w, img->h, energy);
+}
+
+uint64_t sobelEnergyRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end) {
+    return first < end ? sobelEnergy(isa, data, w, first, end) : 0;
+}
+
+double spatialFromEnergy(uint64_t w, uint64_t h, uint64_t energy) {
+    const uint64_t pixels = w * h;
     return std::sqrt(static_cast<double>(energy)) / std::sqrt(static_cast<double>(pixels));
 }
 

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
@@ -37,7 +38,15 @@ double temporalActivity(const Image* cur, const Image* prev) {
 
 double temporalActivity(const Image* cur, const Image* prev, IndicatorState& state) {
     const uint64_t pixels = cur->w * cur->h;
-    const uint64_t squares = squaredDifferenceSum(state.isa, cur->data, prev->data, pixels);
+    return temporalFromSum(cur->w, cur->h, squaredDifferenceSum(state.isa, cur->data, prev->data, pixels));
+}
+
+uint64_t squaredDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t n) {
+    return squaredDifferenceSum(isa, cur, prev, n);
+}
+
+double temporalFromSum(uint64_t w, uint64_t h, uint64_t squares) {
+    const uint64_t pixels = w * h;
     // An empty picture sums nothing and divides 0 by 0: not-a-number, as for
     // any other quotient that degenerates.
     return std::sqrt(static_cast<double>(squares)) / std::sqrt(static_cast<double>(pixels));

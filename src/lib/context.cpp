@@ -7,6 +7,7 @@
 #include <ctime>
 #include <system_error>
 
+#include "indicators/fused.hpp"
 #include "reference/reference.hpp"
 
 namespace lumaqc {
@@ -80,7 +81,33 @@ void pictureIndicators(const Image* cur, const Image* prev, IndicatorState& s, l
                                   [&] { return reference::temporalActivity(cur, prev); });
 }
 
+// The one-pass analysis. With measure, the processor time of the whole pass
+// is taken once and shared out among the indicators in proportion to the
+// cycle counts of their parts of it.
+void fusedIndicators(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
+                     bool threadClock, lumaqc_times& t) {
+    if (!measure) {
+        analysePicture(cur, prev, s, r, nullptr);
+        return;
+    }
+    uint64_t cycles[LUMAQC_INDICATOR_COUNT];
+    const int64_t before = cpuTicks(threadClock);
+    analysePicture(cur, prev, s, r, cycles);
+    const int64_t after = cpuTicks(threadClock);
+    uint64_t total = 0;
+    for (uint64_t c : cycles) total += c;
+    if (total == 0) return;
+    const double seconds = static_cast<double>(after - before) / 1000000.0;
+    for (int i = 0; i < LUMAQC_INDICATOR_COUNT; ++i)
+        t.seconds[i] += static_cast<float>(seconds * (static_cast<double>(cycles[i]) / static_cast<double>(total)));
+}
+
 }  // namespace
+
+bool perIndicatorPathRequested() {
+    const char* path = std::getenv("LUMAQC_ANALYSIS_PATH");
+    return path != nullptr && std::strcmp(path, "per-indicator") == 0;
+}
 
 Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, Isa isa, int* status)
     : width_(width),
@@ -88,6 +115,7 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
       fps_(settings.fps),
       reference_(settings.indicators == LUMAQC_INDICATORS_REFERENCE),
       measure_(settings.measure_time != 0),
+      perIndicator_(perIndicatorPathRequested()),
       userMessages_{settings.message, settings.message_user} {
     *status = LUMAQC_ERROR_NO_MEMORY;
     const uint64_t w = static_cast<uint64_t>(width);
@@ -175,8 +203,10 @@ void Stream::computePictureParts(int64_t frame, IndicatorState& state, lumaqc_ti
     const Image* prev = frame > 0 ? &slotOf(frame - 1).picture : nullptr;
     if (reference_)
         pictureIndicators<true>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
-    else
+    else if (perIndicator_)
         pictureIndicators<false>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
+    else
+        fusedIndicators(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
 }
 
 void Stream::applyFrameToFrame(int64_t frame, lumaqc_result& r) {

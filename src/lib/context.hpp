@@ -21,6 +21,12 @@
 
 namespace lumaqc {
 
+// The fast indicators run as one pass over bands of rows (indicators/fused.hpp)
+// unless the environment variable LUMAQC_ANALYSIS_PATH is "per-indicator"
+// when a context opens: then each indicator walks the picture on its own, as
+// before the one-pass analysis (kept for benchmarks and comparisons).
+bool perIndicatorPathRequested();
+
 class Stream {
 public:
     // *status receives LUMAQC_OK or a negative error code; sizes and settings
@@ -67,6 +73,7 @@ private:
     double fps_;
     bool reference_;
     bool measure_;
+    bool perIndicator_;
     std::vector<Slot> slots_;
     Image flickerCounts_{};  // switch counts per 8 x 8 block
     Image flickerStates_{};  // still (0) or changing (1) per 8 x 8 block

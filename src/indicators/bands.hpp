@@ -1,0 +1,84 @@
+// The parts of the fast indicators that the one-pass analysis of a picture
+// (fused.cpp) runs band of rows by band of rows, and the final steps that
+// turn their exact integer sums into the indicator values. The per-indicator
+// entry points of indicators.hpp use the same final steps, so both paths
+// convert and combine their doubles in the same order.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "indicators/indicators.hpp"
+
+namespace lumaqc {
+
+// Contrast: adds the sum and square sum of the n pixels at p.
+void contrastSums(Isa isa, const uint8_t* p, uint64_t n, uint64_t* sum, uint64_t* squareSum);
+double contrastFromSums(uint64_t w, uint64_t h, uint64_t sum, uint64_t squareSum);
+
+// Temporal activity: sum of (cur - prev)^2 over n positions, wrapping in 64 bits.
+uint64_t squaredDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t n);
+double temporalFromSum(uint64_t w, uint64_t h, uint64_t squares);
+
+// Interlace: combed 4 x 4 blocks of the block rows [first, end).
+uint64_t combedBlockRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);
+double interlaceFromCount(uint64_t w, uint64_t h, uint64_t combed);
+
+// Slice: match counts of the strips [first, end); strip k reads rows 16k ... 16k + 31.
+void sliceStrips(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end, uint64_t* vCounts,
+                 uint64_t* hCounts);
+// Number of strips, 0 below 48 rows.
+uint64_t sliceStripCount(uint64_t h);
+double sliceFromCounts(uint64_t w, uint64_t h, const uint64_t* vCounts, const uint64_t* hCounts, double* ratios);
+
+// Blockiness: the horizontal grid lines at rows k in [rowFirst, rowEnd) and
+// the vertical grid lines over the rows [rowFirst, rowEnd).
+void blockinessStart(BlockinessSums& sums, uint64_t w);
+void blockinessRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t rowFirst, uint64_t rowEnd,
+                    BlockinessSums& sums);
+double blockinessFinish(uint64_t w, BlockinessSums& sums);
+
+// Exposure: the nBlSum smallest and largest block sums offered so far.
+struct ExposureLists {
+    int32_t smallest[nBlSum];
+    int32_t largest[nBlSum];
+};
+void exposureStart(ExposureLists& lists);
+void exposureOffer(ExposureLists& lists, const int32_t* sums, uint64_t n);
+double exposureFromLists(const ExposureLists& lists);
+
+// Blackout from the spread of all whole 8 x 8 block sums (blocks: their number).
+uint8_t blackoutFromSpread(uint64_t blocks, int32_t spread);
+
+// Noise: the deviations of block row t (C = w / 8 blocks), added to the
+// histogram; returns the row's block sums (C of them, valid until the next call).
+struct NoiseHistogram {
+    uint32_t bins[HISTOGRAM_ENTRIES] = {};
+    int mode = 0;
+};
+const int32_t* noiseBlockRow(Isa isa, const Image* img, uint64_t t, NoiseScratch& scratch, NoiseHistogram& histogram);
+double noiseFinish(const Image* img, IndicatorState& state, const NoiseHistogram& histogram);
+
+// Spatial activity: Sobel energy of the interior rows [first, end), 1 <= first, end <= h - 1.
+uint64_t sobelEnergyRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);
+double spatialFromEnergy(uint64_t w, uint64_t h, uint64_t energy);
+
+// Block loss: windows of the rows [first, end) (first >= 1); fills the
+// vertical boundary magnitudes of those rows below the region grid.
+// Call only when w and h are at least 256, after blockLossStart.
+void blockLossStart(const Image* img, BlockLossScratch& scratch);
+uint64_t blockLossRows(Isa isa, const Image* img, uint64_t first, uint64_t end, BlockLossScratch& scratch);
+double blockLossFinish(Isa isa, const Image* img, uint64_t sum, BlockLossScratch& scratch);
+
+// Blur: sum of the squared horizontal steps of the rows [first, end), first >= 1;
+// then the scan with the threshold that sum sets (the second pass).
+uint64_t blurStepRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);
+double blurFinish(const Image* img, IndicatorState& state, uint64_t sum);
+// The edges of the rows [first, end) measured while the bands go by (see
+// BlurBands), and the value from them or from a scan of its own.
+void blurBandsStart(uint64_t w, uint64_t h, IndicatorState& state);
+void blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
+                  IndicatorState& state);
+double blurBandsFinish(const Image* img, IndicatorState& state, uint64_t sum);
+
+}  // namespace lumaqc
