@@ -35,6 +35,10 @@ ls /usr/include/python3*/Python.h >/dev/null 2>&1 || packages+=(python3-dev)
 [ -d /usr/lib/python3/dist-packages/numpy ] || packages+=(python3-numpy)
 [ -d /usr/lib/python3/dist-packages/pytest ] || packages+=(python3-pytest)
 [ -d /usr/lib/python3/dist-packages/pandas ] || packages+=(python3-pandas)
+# lumaqc.cluster: Dask's distributed scheduler (dask-scheduler, dask-worker) for Debian's python3.
+[ -d /usr/lib/python3/dist-packages/dask ] || packages+=(python3-dask)
+[ -d /usr/lib/python3/dist-packages/distributed ] && command -v dask-scheduler >/dev/null 2>&1 &&
+  command -v dask-worker >/dev/null 2>&1 || packages+=(python3-distributed)
 for option in "$@"; do
   case "$option" in
     --bench)

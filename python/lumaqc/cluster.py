@@ -1,0 +1,568 @@
+"""lumaqc.cluster: analyse libraries of videos on a Dask cluster.
+
+    python3 -m lumaqc.cluster [--scheduler ADDRESS] [--chunk-frames N] [--json] [--csv]
+                              [--fail-if EXPR ...] --out DIR INPUT...
+
+Each input's outputs, DIR/<input file name>.json (and .csv), are byte for byte
+what the lumaqc program writes for `lumaqc --json F [--csv F] [--fail-if ...]
+INPUT [WIDTH HEIGHT]` run on that file (INPUT as an absolute path). Long raw
+and Y4M files are cut into pieces of a run (a piece starts at frame 0 or at
+8k + 1) that the workers analyse with `lumaqc --run-start 0 --start P --frames N
+--json ...`; `lumaqc merge` joins the pieces' documents into the whole run's.
+Whole files (containers, short files) run as one task.
+
+The workers run the lumaqc program of this build: $LUMAQC_BINARY, else the one
+the build-tree package names, else bin/lumaqc below the install prefix of the
+package, else `lumaqc` on PATH.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+__all__ = ["analyze_many", "find_inputs", "plan", "piece_starts", "count_frames", "lumaqc_binary", "main"]
+
+# Files a folder search takes as videos (by extension, lower case).
+VIDEO_EXTENSIONS = frozenset((
+    ".yuv", ".y4m", ".mp4", ".m4v", ".mov", ".mkv", ".webm", ".avi", ".ts", ".m2ts", ".mts", ".mpg",
+    ".mpeg", ".mxf", ".flv", ".nut", ".ivf", ".ogv", ".264", ".h264", ".265", ".h265", ".hevc"))
+# Files given as inputs that are lists of inputs, one path per line (optionally WIDTH HEIGHT after it).
+LIST_EXTENSIONS = frozenset((".txt", ".list", ".lst"))
+# Inputs read as raw frames when a size is given with --size.
+RAW_EXTENSIONS = frozenset((".yuv", ".raw"))
+
+_PERIOD = 8  # frames between two flickering reports: pieces start at S or S + 8k + 1
+_LINE_LIMIT = 1 << 20
+
+
+class Input:
+    """One video of the job: its absolute path, output name, and size for raw frames."""
+
+    def __init__(self, path, name, size=None):
+        self.path, self.name, self.size = path, name, size
+
+    def args(self):
+        return [self.path] + ([str(self.size[0]), str(self.size[1])] if self.size else [])
+
+    def __repr__(self):
+        return f"Input({self.path!r}, {self.name!r}, {self.size!r})"
+
+
+# ---------------------------------------------------------------- the lumaqc program
+
+def lumaqc_binary():
+    """Path of the lumaqc program the tasks run (see the module's text)."""
+    explicit = os.environ.get("LUMAQC_BINARY")
+    if explicit:
+        return explicit
+    try:
+        from . import _binary
+    except ImportError:
+        _binary = None
+    if _binary is not None:
+        build = getattr(_binary, "BUILD_BINARY", None)
+        if build and os.path.exists(build):
+            return build
+        relative = getattr(_binary, "RELATIVE_BINARY", None)
+        if relative:
+            installed = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), relative))
+            if os.path.exists(installed):
+                return installed
+    found = shutil.which("lumaqc")
+    if found:
+        return found
+    raise FileNotFoundError("lumaqc.cluster: the lumaqc program is not found: set LUMAQC_BINARY")
+
+
+# ---------------------------------------------------------------- inputs
+
+def _parse_size(text):
+    try:
+        w, h = text.lower().split("x")
+        w, h = int(w), int(h)
+    except ValueError:
+        raise ValueError(f"lumaqc.cluster: a size is WIDTHxHEIGHT, not {text!r}") from None
+    if w <= 0 or h <= 0:
+        raise ValueError(f"lumaqc.cluster: a size is WIDTHxHEIGHT of positive numbers, not {text!r}")
+    return (w, h)
+
+
+def _raw_size(path, size):
+    return size if size and os.path.splitext(path)[1].lower() in RAW_EXTENSIONS else None
+
+
+def find_inputs(inputs, size=None, lists=()):
+    """The videos named by inputs: files, list files (.txt, .list, .lst, or any file in lists: one path
+    a line, optionally followed by WIDTH HEIGHT, relative paths from the current folder as for
+    `lumaqc --list`; # starts a comment), and folders
+    searched recursively for files with a video extension. size (WIDTH, HEIGHT) applies to .yuv and
+    .raw files without their own. Output names are the file names, with the sub-folders of a folder
+    search kept. Raises ValueError for a missing input or two inputs with one output name."""
+    found = []
+
+    def add(path, name, own_size=None):
+        found.append(Input(os.path.abspath(path), name, own_size or _raw_size(path, size)))
+
+    for item, listed in [(i, False) for i in inputs] + [(i, True) for i in lists]:
+        if not os.path.exists(item):
+            raise ValueError(f"lumaqc.cluster: no such input: {item}")
+        if os.path.isdir(item) and not listed:
+            for root, dirs, files in os.walk(item):
+                dirs.sort()
+                for f in sorted(files):
+                    if os.path.splitext(f)[1].lower() in VIDEO_EXTENSIONS:
+                        full = os.path.join(root, f)
+                        add(full, os.path.relpath(full, item))
+        elif listed or os.path.splitext(item)[1].lower() in LIST_EXTENSIONS:
+            with open(item, encoding="utf-8") as listing:
+                for number, line in enumerate(listing, 1):
+                    line = line.strip()
+                    if not line or line.startswith("#"):
+                        continue
+                    parts = line.rsplit(None, 2)
+                    own = None
+                    if len(parts) == 3 and parts[1].isdigit() and parts[2].isdigit():
+                        own = (int(parts[1]), int(parts[2]))
+                        if own[0] <= 0 or own[1] <= 0:
+                            raise ValueError(f"lumaqc.cluster: {item}:{number}: sizes must be positive")
+                        line = parts[0]
+                    add(line, os.path.basename(line), own)
+        else:
+            add(item, os.path.basename(item))
+    names = {}
+    for entry in found:
+        if entry.name in names and names[entry.name] != entry.path:
+            raise ValueError(f"lumaqc.cluster: {names[entry.name]} and {entry.path} would both write "
+                             f"{entry.name}.json: give them in separate jobs or folders")
+        names[entry.name] = entry.path
+    unique, seen = [], set()
+    for entry in found:
+        if entry.path not in seen:
+            seen.add(entry.path)
+            unique.append(entry)
+    return unique
+
+
+# ---------------------------------------------------------------- planning
+
+def count_frames(entry):
+    """Whole frames of a seekable raw or Y4M input, as the lumaqc readers count them; None for an
+    input that only a container reader reads (or a Y4M file that is damaged: it runs whole and its
+    error is lumaqc's)."""
+    try:
+        with open(entry.path, "rb") as f:
+            head = f.read(10)
+            size = os.fstat(f.fileno()).st_size
+            if head == b"YUV4MPEG2 ":
+                return _count_y4m(f, size, entry.size)
+            if entry.size:
+                w, h = entry.size
+                return size // (w * h * 3 // 2)
+    except OSError:
+        return None
+    return None
+
+
+def _count_y4m(f, size, given):
+    f.seek(0)
+    header = f.readline(_LINE_LIMIT)
+    if not header.endswith(b"\n"):
+        return None
+    w = h = 0
+    colour = "420jpeg"
+    for token in header[10:].split():
+        token = token.decode("latin-1")
+        if token[0] == "W":
+            w = int(token[1:]) if token[1:].isdigit() else 0
+        elif token[0] == "H":
+            h = int(token[1:]) if token[1:].isdigit() else 0
+        elif token[0] == "C":
+            colour = token[1:]
+    if w <= 0 or h <= 0 or (given and given != (w, h)):
+        return None
+    frame_bytes = _y4m_frame_bytes(colour, w, h)
+    if frame_bytes is None:
+        return None
+    pos, whole = f.tell(), 0
+    while True:
+        f.seek(pos)
+        line = f.readline(_LINE_LIMIT)
+        if not line.endswith(b"\n"):
+            return whole if not line else (whole if pos + len(line) >= size else None)
+        line = line[:-1]
+        if not (line.startswith(b"FRAME") and (len(line) == 5 or line[5:6] == b" ")):
+            return None  # damaged: the whole run reports it
+        after = f.tell() + frame_bytes
+        if after > size:
+            return whole
+        whole += 1
+        pos = after
+
+
+def _y4m_frame_bytes(colour, w, h):
+    half_w, half_h = (w + 1) // 2, (h + 1) // 2
+    if colour.startswith("mono"):
+        rest, other = colour[4:], 0
+    else:
+        base, rest = colour[:3], colour[3:]
+        if base == "420":
+            other = 2 * half_w * half_h
+            if rest in ("jpeg", "paldv", "mpeg2"):
+                rest = ""
+        elif base == "422":
+            other = 2 * half_w * h
+        elif base == "444":
+            other = 2 * w * h
+            if rest == "alpha":
+                other, rest = 3 * w * h, ""
+        elif base == "411":
+            other = 2 * ((w + 3) // 4) * h
+        else:
+            return None
+    depth = 8
+    if rest:
+        rest = rest[1:] if rest[0] == "p" else rest
+        if not rest.isdigit() or not 8 <= int(rest) <= 16:
+            return None
+        depth = int(rest)
+    return (w * h + other) * (2 if depth > 8 else 1)
+
+
+def piece_starts(run_start, frames, chunk_frames):
+    """Starts of the pieces that cut frames [run_start, run_start + frames) into about chunk_frames
+    each: the run start, then the first frame of the form run_start + 8k + 1 (k >= 1) at or after
+    each multiple of chunk_frames."""
+    starts = [run_start]
+    j = 1
+    while True:
+        target = j * chunk_frames
+        offset = max(_PERIOD + 1, 1 + -(-(target - 1) // _PERIOD) * _PERIOD)
+        if offset >= frames:
+            return starts
+        if run_start + offset > starts[-1]:
+            starts.append(run_start + offset)
+        j += 1
+
+
+def plan(entries, chunk_frames):
+    """Tasks of the job: for each input, [(start, frames)] pieces, or None for a whole-file run."""
+    tasks = []
+    for entry in entries:
+        frames = count_frames(entry) if chunk_frames else None
+        if frames is None or frames <= chunk_frames:
+            tasks.append((entry, None))
+            continue
+        starts = piece_starts(0, frames, chunk_frames)
+        ends = starts[1:] + [frames]
+        tasks.append((entry, [(s, e - s) for s, e in zip(starts, ends)]))
+    return tasks
+
+
+# ---------------------------------------------------------------- tasks (run on the workers)
+
+def run_lumaqc(args, outputs=("json",), binary=None, threads=1):
+    """Run lumaqc with args plus --json (and --csv) into a private temporary directory (where its log
+    goes too). Returns {"rc", "stderr", "json", "csv"} with the reports' texts (None when missing)."""
+    binary = binary or lumaqc_binary()
+    with tempfile.TemporaryDirectory(prefix="lumaqc-task-") as work:
+        command = [binary, "--quiet", "--no-progress", "--threads", str(threads)]
+        for kind in outputs:
+            command += [f"--{kind}", os.path.join(work, "out." + kind)]
+        command += list(args)
+        done = subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        result = {"rc": done.returncode, "stderr": done.stderr.decode("utf-8", "replace").strip()}
+        for kind in ("json", "csv"):
+            try:
+                with open(os.path.join(work, "out." + kind), encoding="utf-8", newline="") as f:
+                    result[kind] = f.read()
+            except OSError:
+                result[kind] = None
+        return result
+
+
+def check_report_options(report_args, binary=None):
+    """Raise ValueError with lumaqc's own message when the report options (--fail-if EXPR, --min-*, ...)
+    are malformed: `lumaqc --merge OPTIONS` without pieces checks them, then asks for pieces."""
+    binary = binary or lumaqc_binary()
+    with tempfile.TemporaryDirectory(prefix="lumaqc-check-") as work:
+        done = subprocess.run([binary, "--merge", *report_args], cwd=work, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE)
+    message = done.stderr.decode("utf-8", "replace").strip()
+    if not message.startswith("Usage:"):
+        raise ValueError(message or f"lumaqc.cluster: {binary} does not check the report options")
+
+
+def _merge(pieces, outputs, report_args, binary):
+    """lumaqc merge over the pieces' JSON texts: {"rc", "stderr", "json", "csv"}."""
+    with tempfile.TemporaryDirectory(prefix="lumaqc-merge-") as work:
+        names = []
+        for i, text in enumerate(pieces):
+            names.append(os.path.join(work, f"piece{i:06d}.json"))
+            with open(names[-1], "w", encoding="utf-8", newline="") as f:
+                f.write(text)
+        command = [binary, "merge"]
+        for kind in outputs:
+            command += [f"--{kind}", os.path.join(work, "out." + kind)]
+        command += list(report_args) + names
+        done = subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        result = {"rc": done.returncode, "stderr": done.stderr.decode("utf-8", "replace").strip()}
+        for kind in ("json", "csv"):
+            try:
+                with open(os.path.join(work, "out." + kind), encoding="utf-8", newline="") as f:
+                    result[kind] = f.read()
+            except OSError:
+                result[kind] = None
+        return result
+
+
+# ---------------------------------------------------------------- outputs
+
+def _output_paths(out, entry, outputs):
+    return {kind: os.path.join(out, f"{entry.name}.{kind}") for kind in outputs}
+
+
+def _write_atomically(path, text):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    handle, temporary = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".part",
+                                         dir=os.path.dirname(path) or ".")
+    try:
+        with os.fdopen(handle, "w", encoding="utf-8", newline="") as f:
+            f.write(text)
+            f.flush()
+            os.fsync(f.fileno())
+        mask = os.umask(0)
+        os.umask(mask)
+        os.chmod(temporary, 0o666 & ~mask)  # as a file the program writes, not mkstemp's 0600
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except OSError:
+            pass
+        raise
+
+
+def _facts(json_text):
+    """frames analysed and tripped gates of a report."""
+    document = json.loads(json_text)
+    tripped = [g["expression"] for g in document.get("gates", []) if g.get("tripped")]
+    return document.get("frames_analysed", 0), tripped
+
+
+# ---------------------------------------------------------------- the job
+
+def _report_args(fail_if, extra):
+    args = []
+    for expression in fail_if or ():
+        args += ["--fail-if", expression]
+    return args + list(extra or ())
+
+
+def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, csv_output=False,
+                 fail_if=(), report_options=(), size=None, force=False, retries=2, client=None,
+                 progress=None, task_threads=1, lists=()):
+    """Analyse the videos named by inputs (see find_inputs) on a Dask cluster and write
+    out/<name>.json (and .csv) for each, plus out/summary.json. scheduler is the address of a running
+    scheduler (else a LocalCluster on this machine's processors, unless client is given),
+    chunk_frames the length of the pieces long raw and Y4M inputs are cut into (0: whole files).
+    Files whose outputs all exist are skipped unless force. Returns the summary dict."""
+    if progress is None:
+        def progress(line):
+            print(line, flush=True)  # a line as each file finishes, also into a pipe
+
+    outputs = tuple(k for k, on in (("json", json_output), ("csv", csv_output)) if on) or ("json",)
+    produce = ("json", "csv") if "csv" in outputs else ("json",)  # the JSON always: the summary reads it
+    entries = find_inputs(inputs, size=_parse_size(size) if isinstance(size, str) else size, lists=lists)
+    if not entries:
+        raise ValueError("lumaqc.cluster: no input given")
+    report = _report_args(fail_if, report_options)
+    binary = lumaqc_binary()  # the merge's; each worker finds its own for the tasks
+    check_report_options(report, binary)
+    os.makedirs(out, exist_ok=True)
+    started = time.monotonic()
+    files, todo = {}, []
+    for entry in entries:
+        paths = _output_paths(out, entry, outputs)
+        record = {"input": entry.path, "name": entry.name, "outputs": sorted(os.path.basename(p) for p in paths.values())}
+        files[entry.name] = record
+        if not force and all(os.path.exists(p) for p in paths.values()):
+            json_path = _output_paths(out, entry, ("json",))["json"]
+            record["status"] = "skipped"
+            try:
+                with open(json_path, encoding="utf-8") as f:
+                    record["frames"], record["gates_tripped"] = _facts(f.read())
+            except (OSError, ValueError):
+                record["frames"], record["gates_tripped"] = None, []
+            progress(f"skipped {entry.name}: its outputs exist")
+        else:
+            todo.append(entry)
+
+    from dask.distributed import Client, LocalCluster, as_completed
+
+    own_cluster = None
+    if client is None:
+        if scheduler:
+            client = Client(scheduler)
+        else:
+            workers = max(1, len(os.sched_getaffinity(0)))
+            own_cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True,
+                                       dashboard_address=None)
+            client = Client(own_cluster)
+        owns_client = True
+    else:
+        owns_client = False
+    try:
+        futures = {}
+        pending = {}
+        for entry, pieces in plan(todo, chunk_frames):
+            if pieces is None:
+                future = client.submit(run_lumaqc, report + entry.args(), produce, None, task_threads,
+                                       key=f"lumaqc-whole-{entry.name}-{time.time_ns()}", retries=retries, pure=False)
+                futures[future] = (entry, None)
+                pending[entry.name] = 1
+            else:
+                for index, (start, frames) in enumerate(pieces):
+                    args = ["--run-start", "0", "--start", str(start), "--frames", str(frames)] + \
+                        list(report_options) + entry.args()
+                    future = client.submit(run_lumaqc, args, ("json",), None, task_threads,
+                                           key=f"lumaqc-piece-{entry.name}-{index}-{time.time_ns()}",
+                                           retries=retries, pure=False)
+                    futures[future] = (entry, index)
+                pending[entry.name] = len(pieces)
+        results = {}
+        done_files = 0
+        for future in as_completed(list(futures)):
+            entry, index = futures.pop(future)
+            try:
+                result = future.result()
+            except Exception as error:  # the task failed on every try
+                result = {"rc": -1, "stderr": f"task failed: {error!r}", "json": None, "csv": None}
+            results.setdefault(entry.name, {})[index] = result
+            pending[entry.name] -= 1
+            if pending[entry.name]:
+                continue
+            record = files[entry.name]
+            _finish(entry, results.pop(entry.name), record, out, outputs, produce, report, binary)
+            done_files += 1
+            line = f"[{done_files}/{len(todo)}] {entry.name}: "
+            if record["status"] == "failed":
+                line += f"error: {record['error']}"
+            else:
+                line += f"{record['frames']} frames" + (f", {record['pieces']} pieces" if record.get("pieces") else "")
+                if record["gates_tripped"]:
+                    line += ", tripped: " + ", ".join(record["gates_tripped"])
+            progress(line)
+    finally:
+        if owns_client:
+            client.close()
+        if own_cluster is not None:
+            own_cluster.close()
+
+    seconds = time.monotonic() - started
+    analysed = sum(r.get("frames") or 0 for r in files.values() if r.get("status") in ("ok", "gate"))
+    summary = {
+        "files": [files[e.name] for e in entries],
+        "count": {s: sum(1 for r in files.values() if r["status"] == s) for s in ("ok", "gate", "failed", "skipped")},
+        "frames_analysed": analysed,
+        "seconds": round(seconds, 3),
+        "frames_per_second": round(analysed / seconds, 1) if seconds > 0 else None,
+        "gates_tripped": sum(1 for r in files.values() if r.get("gates_tripped")),
+        "failed": sum(1 for r in files.values() if r["status"] == "failed"),
+    }
+    _write_atomically(os.path.join(out, "summary.json"), json.dumps(summary, indent=1) + "\n")
+    progress(_table(summary))
+    progress(f"{len(todo)} files analysed ({summary['failed']} failed, {summary['count']['skipped']} skipped), "
+             f"{analysed} frames in {seconds:.2f} s: {summary['frames_per_second']} frames/s")
+    return summary
+
+
+def _finish(entry, results, record, out, outputs, produce, report, binary):
+    """Merge a file's pieces (or take its whole run) and write its outputs."""
+    if None in results:
+        result = results[None]
+        record["pieces"] = None
+    else:
+        pieces = [results[i] for i in sorted(results)]
+        record["pieces"] = len(pieces)
+        broken = next((p for p in pieces if p["rc"] not in (0, 1) or p["json"] is None), None)
+        if broken is not None:
+            result = broken
+        else:
+            result = _merge([p["json"] for p in pieces], produce, report, binary)
+    if result["rc"] not in (0, 1) or any(result[k] is None for k in produce):
+        record["status"] = "failed"
+        message = result["stderr"].splitlines()
+        record["error"] = message[-1] if message else f"lumaqc exited with status {result['rc']}"
+        record["frames"], record["gates_tripped"] = None, []
+        return
+    record["frames"], record["gates_tripped"] = _facts(result["json"])
+    paths = _output_paths(out, entry, outputs)
+    # The JSON last: its presence (with the others) marks the file finished.
+    for kind in sorted(paths, key=lambda k: k == "json"):
+        _write_atomically(paths[kind], result[kind])
+    record["status"] = "gate" if record["gates_tripped"] else "ok"
+
+
+def _table(summary):
+    rows = [("file", "status", "frames", "gates tripped / error")]
+    for r in summary["files"]:
+        detail = r.get("error") or ", ".join(r.get("gates_tripped") or []) or "-"
+        rows.append((r["name"], r["status"], "-" if r.get("frames") is None else str(r["frames"]), detail))
+    widths = [max(len(row[i]) for row in rows) for i in range(3)]
+    return "\n".join(f"{a:<{widths[0]}}  {b:<{widths[1]}}  {c:>{widths[2]}}  {d}" for a, b, c, d in rows)
+
+
+# ---------------------------------------------------------------- command line
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message):  # a usage error is status 255, as for lumaqc
+        self.print_usage(sys.stderr)
+        self.exit(255, f"{self.prog}: {message}\n")
+
+
+def main(argv=None):
+    parser = _Parser(
+        prog="python3 -m lumaqc.cluster",
+        description="Analyse videos on a Dask cluster; outputs byte-identical to lumaqc run on each file.")
+    parser.add_argument("inputs", nargs="*", metavar="INPUT", help="video file, list file (.txt/.list/.lst) or folder")
+    parser.add_argument("--out", required=True, metavar="DIR", help="folder of the outputs")
+    parser.add_argument("--scheduler", metavar="ADDRESS", help="address of a running scheduler (tcp://host:8786)")
+    parser.add_argument("--chunk-frames", type=int, default=0, metavar="N",
+                        help="cut raw and Y4M files longer than N frames into pieces of about N (default 0: whole files)")
+    parser.add_argument("--json", action="store_true", help="write DIR/<name>.json (the default)")
+    parser.add_argument("--csv", action="store_true", help="write DIR/<name>.csv")
+    parser.add_argument("--fail-if", action="append", default=[], metavar="EXPR", help="gate, as for lumaqc")
+    parser.add_argument("--list", action="append", default=[], metavar="FILE",
+                        help="a file of inputs, one path a line (optionally followed by WIDTH HEIGHT)")
+    parser.add_argument("--size", metavar="WIDTHxHEIGHT", help="picture size of .yuv and .raw inputs")
+    parser.add_argument("--force", action="store_true", help="analyse files whose outputs exist again")
+    for name in ("--min-black", "--min-freeze", "--min-letterbox", "--min-pillarbox", "--min-interlaced",
+                 "--interlace-threshold"):
+        parser.add_argument(name, metavar="VALUE", help="as for lumaqc")
+    args = parser.parse_args(argv)
+    if args.chunk_frames < 0:
+        parser.error("--chunk-frames needs a number of frames, 0 or more")
+    extra = []
+    for name in ("min_black", "min_freeze", "min_letterbox", "min_pillarbox", "min_interlaced", "interlace_threshold"):
+        value = getattr(args, name)
+        if value is not None:
+            extra += ["--" + name.replace("_", "-"), value]
+    try:
+        summary = analyze_many(args.inputs, args.out, scheduler=args.scheduler, chunk_frames=args.chunk_frames,
+                               json_output=args.json or not args.csv, csv_output=args.csv, fail_if=args.fail_if,
+                               report_options=extra, size=args.size, force=args.force, lists=args.list)
+    except (ValueError, FileNotFoundError, OSError) as error:
+        print(str(error), file=sys.stderr)
+        return 255
+    if summary["failed"]:
+        return 255
+    return 1 if summary["gates_tripped"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
