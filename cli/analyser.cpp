@@ -143,6 +143,10 @@ int runAnalyser(int argc, char** argv, int indicators) {
         case ParseStatus::Help:
             std::fputs(helpText(argv[0]).c_str(), stdout);
             std::fputs(report::reportOptionsUsage(), stdout);
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+                return -1;
+            }
             return 0;
         case ParseStatus::BadOption: std::fprintf(stderr, "%s\n", args.error.c_str()); return -1;
         case ParseStatus::Ok: break;
@@ -241,9 +245,13 @@ int runAnalyser(int argc, char** argv, int indicators) {
                      " requested frames after it are not analysed\n",
                      requestedEnd - kFrameLimit);
     const bool readsFrames = warmUpFrom < end || warmUpFrom < start;
-    if (args.framesFromFile && countKnown && available == 0 && readsFrames == false) {
-        std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame from frame %d on\n", args.videoPath,
-                     start);
+    const char* inputName = std::strcmp(args.videoPath, "-") == 0 ? "standard input" : args.videoPath;
+    if (args.framesFromFile && countKnown && available == 0 && !readsFrames) {
+        if (start == 0)
+            std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame\n", inputName);
+        else
+            std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame from frame %d on\n", inputName,
+                         start);
         lumaqc_close(&context);
         return -1;
     }
@@ -264,9 +272,9 @@ int runAnalyser(int argc, char** argv, int indicators) {
             } else if (firstRead.status == io::ReadStatus::Error) {
                 std::fprintf(stderr, "%s\n", firstRead.message.c_str());
             } else if (warmUpFrom == 0) {
-                std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame\n", args.videoPath);
+                std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame\n", inputName);
             } else {
-                std::fprintf(stderr, "Nothing to analyse: %s ends before frame %d\n", args.videoPath, warmUpFrom);
+                std::fprintf(stderr, "Nothing to analyse: %s ends before frame %d\n", inputName, warmUpFrom);
             }
             lumaqc_close(&context);
             return -1;

@@ -47,7 +47,7 @@ static double toRate(const char* text, std::vector<std::string>* warnings) {
                             ", with which the freezing flag is never set");
     else if (value <= 0)
         warnings->push_back((read.empty() ? typed + " is not a positive number" : read) +
-                            ", which sets the freezing flag on every frame");
+                            ", which sets the freezing flag on every frame after the first");
     else if (!read.empty())
         warnings->push_back(read);
     return value;

@@ -38,7 +38,12 @@ void catchStopSignals() {
     sigemptyset(&action.sa_mask);
     // Reads and writes go on where they were; a second signal ends the program.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    // A signal ignored on entry (nohup, a background job) stays ignored.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before {};
+        if (sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal, &action, nullptr);
+    }
     std::signal(SIGPIPE, SIG_IGN);
 }
 

@@ -13,8 +13,9 @@ namespace lumaqc {
 // file opened later takes their place.
 void makeStandardDescriptorsValid();
 
-// From now on SIGINT, SIGTERM and SIGHUP only ask the run to stop (a second
-// one ends the program at once), and a closed pipe is a write error.
+// From now on SIGINT, SIGTERM and SIGHUP (unless ignored on entry) only ask the
+// run to stop (a second one ends the program at once), and a closed pipe is a
+// write error.
 void catchStopSignals();
 // The first stop signal received, 0 when none.
 int stopSignal();
