@@ -345,8 +345,8 @@ int runAnalyser(int argc, char** argv, int indicators) {
     // The log is created only now, so that a mistyped path or size leaves the
     // results of an earlier run in place; a log another run holds is not touched.
     LogFile log;
-    const LogFile::Open logOpen = log.open(kLogFileName);
-    if (logOpen == LogFile::Open::Locked) {
+    const LogFile::Open logOpen = log.open(kLogFileName, args.videoPath);
+    if (logOpen == LogFile::Open::Locked || logOpen == LogFile::Open::IsInput) {
         std::fprintf(stderr, "%s\n", log.error().c_str());
         lumaqc_close(&context);
         return -1;

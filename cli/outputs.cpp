@@ -62,7 +62,7 @@ LogFile::~LogFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-LogFile::Open LogFile::open(const char* path) {
+LogFile::Open LogFile::open(const char* path, const char* inputPath) {
     path_ = path;
     // Not truncated on opening: a run that finds the log locked leaves it as it was.
     fd_ = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
@@ -77,9 +77,15 @@ LogFile::Open LogFile::open(const char* path) {
         return Open::Locked;
     }
     // A file system without locks runs as before. Devices (such as /dev/null)
-    // are not emptied.
-    struct stat st {};
+    // are not emptied, nor is the input.
+    struct stat st {}, input {};
     regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular_ && ::stat(inputPath, &input) == 0 && input.st_dev == st.st_dev && input.st_ino == st.st_ino) {
+        ::close(fd_);
+        fd_ = -1;
+        error_ = "Cannot write the log file " + path_ + ": it is the input";
+        return Open::IsInput;
+    }
     if (regular_ && ftruncate(fd_, 0) != 0) {
         error_ = std::strerror(errno);
         ::close(fd_);

@@ -24,15 +24,16 @@ std::string signalName(int signal);
 
 class LogFile {
 public:
-    enum class Open { Ok, CannotCreate, Locked };
+    enum class Open { Ok, CannotCreate, Locked, IsInput };
     LogFile() = default;
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
     // Creates or opens path, takes the lock that one run holds, and only then
-    // empties it; Locked leaves the file as it was. error() says why.
-    Open open(const char* path);
+    // empties it; Locked (another run holds it) and IsInput (it is the file
+    // being analysed) leave the file as it was. error() says why.
+    Open open(const char* path, const char* inputPath);
     bool isOpen() const { return fd_ >= 0; }
     // Writes all bytes at once; on a failure the file is cut back to the last
     // whole write (for a regular file) and false is returned.

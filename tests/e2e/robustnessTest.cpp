@@ -146,6 +146,12 @@ TEST(Robustness, ALogHeldByAnotherRunIsLeftAlone) {
     EXPECT_EQ(r.err, "Cannot write the log file metricsResultsCSV.csv: another lumaqc run is writing it\n");
     EXPECT_EQ(r.log, "old");
     ::close(held);
+    // Nor is the log the input of this run.
+    runShell("cd '" + dir.path + "' && cp sample.yuv " + kLog);
+    r = runIn(dir, kLog + " 352 288 25 2");
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err, "Cannot write the log file metricsResultsCSV.csv: it is the input\n");
+    EXPECT_TRUE(r.log == readFile(dir.file("sample.yuv")));
     r = runIn(dir, "sample.yuv 352 288 25 2");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(linesOf(r.log).size(), 3u);
