@@ -305,6 +305,8 @@ int runAnalyser(int argc, char** argv, int indicators) {
     stream.frames = countKnown ? frames : -1;
     stream.start = start;
     stream.instructionSet = instructionSetName(isa);
+    // Whether the times of the rows are the stream's own or frame / fps.
+    stream.extra.push_back({"times", raw || info.reader == "y4m" ? "\"frames\"" : "\"stream\""});
     report::Streams streams;
     streams.output = reportOutput ? reportOutput.get() : stdout;
     streams.errorIsTerminal = isatty(STDERR_FILENO) == 1;

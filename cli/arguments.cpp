@@ -183,7 +183,9 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
 std::string usageText(const char* programName) {
     std::string text = "Not enough parameters\n\n";
     text += "Usage : ";
-    text += programName;
+    // A program started with an empty argument vector has no name (argc 0,
+    // argv[0] null).
+    text += programName != nullptr ? programName : "lumaqc";
     text += " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
             ", where [***] is optional parameter.\n\n";
     return text;
@@ -220,8 +222,10 @@ std::string checkArguments(const Arguments& args) {
     if (args.width <= 0) return "Invalid WIDTH " + std::to_string(args.width) + ": it must be a positive integer";
     if (args.height <= 0)
         return "Invalid HEIGHT " + std::to_string(args.height) + ": it must be a positive integer";
-    const int64_t tripled = static_cast<int64_t>(args.width) * args.height * 3;
-    if (tripled > INT32_MAX)
+    // w * h * 3 must fit 32 bits. The product of two 32-bit sizes fits 64 bits,
+    // three times it need not: compare w * h with a third of the limit.
+    const int64_t pixels = static_cast<int64_t>(args.width) * args.height;
+    if (pixels > INT32_MAX / 3)
         return "WIDTH x HEIGHT " + std::to_string(args.width) + " x " + std::to_string(args.height) +
                " is too large: at most 715827882 pixels per frame are supported";
     if (args.startFrame < 0)

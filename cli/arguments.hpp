@@ -42,7 +42,8 @@ enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
 // with another value is a BadOption.
 ParseStatus parseArguments(int argc, char** argv, Arguments* out);
 
-// The two usage lines written when too few arguments are given.
+// The two usage lines written when too few arguments are given; a null
+// programName (a program started without argv[0]) reads "lumaqc".
 std::string usageText(const char* programName);
 
 // The text of --help.

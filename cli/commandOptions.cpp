@@ -6,8 +6,11 @@ namespace lumaqc {
 
 std::string splitCommandLine(int argc, char** argv, CommandLine* out) {
     CommandLine line;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    line.positional.push_back(argv[0]);
+    // A program started with an empty argument vector (argc 0) has neither
+    // options nor a name: argv[0] is the null that ends the vector.
+    std::vector<std::string> args;
+    if (argc > 1) args.assign(argv + 1, argv + argc);
+    line.positional.push_back(argc > 0 ? argv[0] : nullptr);
     size_t i = 0;
     while (i < args.size()) {
         if (args[i] == "--") {

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
-# Usage: scripts/install-deps.sh [--bench]   (--bench also installs python3 for bench/compare.sh)
+# Usage: scripts/install-deps.sh [--bench] [--fuzz]
+#   --bench also installs python3 for bench/compare.sh
+#   --fuzz  also installs clang and its runtimes (libFuzzer, the sanitizers) for scripts/fuzz.sh
 # It also installs the pinned browser library of the HTML report (report-assets/, npm ci) and
 # Chromium, which the report's browser tests load pages in.
 set -euo pipefail
@@ -33,9 +35,21 @@ ls /usr/include/python3*/Python.h >/dev/null 2>&1 || packages+=(python3-dev)
 [ -d /usr/lib/python3/dist-packages/numpy ] || packages+=(python3-numpy)
 [ -d /usr/lib/python3/dist-packages/pytest ] || packages+=(python3-pytest)
 [ -d /usr/lib/python3/dist-packages/pandas ] || packages+=(python3-pandas)
-if [ "${1:-}" = "--bench" ]; then
-  command -v python3 >/dev/null 2>&1 || packages+=(python3)
-fi
+for option in "$@"; do
+  case "$option" in
+    --bench)
+      command -v python3 >/dev/null 2>&1 || packages+=(python3)
+      ;;
+    --fuzz)
+      if ! command -v clang++ >/dev/null 2>&1; then
+        packages+=(clang libclang-rt-dev)
+      elif [ ! -f "$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-$(uname -m).a" ]; then
+        packages+=(libclang-rt-dev)
+      fi
+      ;;
+    *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
+  esac
+done
 
 if [ ${#packages[@]} -gt 0 ]; then
   echo "Installing: ${packages[*]}"

@@ -124,7 +124,7 @@ public:
         hasPending_ = true;
         if (pending_.status == ReadStatus::Error) return pending_.message;
         if (info_.width <= 0 || info_.height <= 0) return path + ": no picture could be decoded";
-        if (static_cast<int64_t>(info_.width) * info_.height * 3 > INT32_MAX)
+        if (static_cast<int64_t>(info_.width) * info_.height > INT32_MAX / 3)  // w * h * 3 fits 32 bits
             return path + ": the picture of " + std::to_string(info_.width) + " x " + std::to_string(info_.height) +
                    " is too large: at most 715827882 pixels per frame are supported";
         return {};

@@ -158,7 +158,7 @@ std::unique_ptr<Reader> openRawReader(std::unique_ptr<Source> source, const Inpu
         *error = "Invalid WIDTH " + shownNumber(request.widthText, request.width) + ": it must be a positive integer";
     } else if (request.height <= 0) {
         *error = "Invalid HEIGHT " + shownNumber(request.heightText, request.height) + ": it must be a positive integer";
-    } else if (static_cast<int64_t>(request.width) * request.height * 3 > INT32_MAX) {
+    } else if (static_cast<int64_t>(request.width) * request.height > INT32_MAX / 3) {  // w * h * 3 fits 32 bits
         *error = "WIDTH x HEIGHT " + shownNumber(request.widthText, request.width) + " x " +
                  shownNumber(request.heightText, request.height) +
                  " is too large: at most 715827882 pixels per frame are supported";

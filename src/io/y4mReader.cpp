@@ -267,7 +267,7 @@ std::unique_ptr<Reader> openY4mReader(std::unique_ptr<Source> source, const Inpu
         *error = path + ": the Y4M header lacks the picture size (W and H)";
         return nullptr;
     }
-    if (w * h * 3 > INT32_MAX) {
+    if (w * h > INT32_MAX / 3) {  // w * h * 3 fits 32 bits (and w * h * 3 may not fit 64)
         *error = path + ": the Y4M picture of " + std::to_string(w) + " x " + std::to_string(h) +
                  " is too large: at most 715827882 pixels per frame are supported";
         return nullptr;

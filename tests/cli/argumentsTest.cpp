@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
+#include "analyser.hpp"
 #include "arguments.hpp"
+#include "lumaqc/lumaqc.h"
 
 using namespace lumaqc;
 
@@ -134,5 +137,55 @@ TEST(Arguments, OptionsCombineWithThePositionals) {
         }
         EXPECT_EQ(a.startFrame, c.start) << label;
         EXPECT_EQ(a.inputFormat, c.format) << label;
+    }
+}
+
+// A program may be started with an empty argument vector (argc 0, argv[0]
+// null): the usage then names "lumaqc" instead of reading a null name.
+// Found by tests/fuzz/argumentsFuzzer.
+TEST(Arguments, TooFewArgumentsPrintTheUsageEvenWithoutAProgramName) {
+    struct Case {
+        std::vector<const char*> argv;
+        const char* shownName;
+    };
+    const Case cases[] = {{{}, "lumaqc"},
+                          {{"./lumaqc"}, "./lumaqc"},
+                          {{"/opt/bin/lumaqcReference", "v.yuv", "352"}, "/opt/bin/lumaqcReference"}};
+    for (const Case& c : cases) {
+        std::vector<const char*> argv = c.argv;
+        argv.push_back(nullptr);
+        testing::internal::CaptureStdout();
+        const int status =
+            runAnalyser(static_cast<int>(c.argv.size()), const_cast<char**>(argv.data()), LUMAQC_INDICATORS_FAST);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(status, -1) << c.shownName;
+        EXPECT_EQ(out, std::string("Not enough parameters\n\nUsage : ") + c.shownName +
+                           " nameOfTheMovie.yuv WIDTH HEIGHT [FPS] [NumberOfFrames] [startFrame]\n"
+                           ", where [***] is optional parameter.\n\n");
+    }
+}
+
+// The size check multiplies in 64 bits: WIDTH and HEIGHT near 2^31 made
+// w * h * 3 overflow even there (found by tests/fuzz/argumentsFuzzer) and
+// wrap to a negative number that passed. Every size past 715827882 pixels is
+// refused, every one up to it accepted, as the frame size in bytes says.
+TEST(Arguments, SizeCheckHoldsUpToTheLargestWidthAndHeight) {
+    const std::pair<int32_t, int32_t> sizes[] = {{2147483647, 2147483647}, {2147483647, 2}, {1753413057, 1753413057},
+                                                 {46341, 15447},           {46341, 15446}, {715827882, 1},
+                                                 {715827883, 1},           {1, 715827882}, {65536, 65536}};
+    for (auto [w, h] : sizes) {
+        Arguments a;
+        a.width = w;
+        a.height = h;
+        // Independently: the frame's bytes, w * h * 3 / 2, in exact 128-bit arithmetic.
+        const __int128 tripled = static_cast<__int128>(w) * h * 3;
+        const bool fits = tripled <= INT32_MAX;
+        const std::string problem = checkArguments(a);
+        EXPECT_EQ(problem.empty(), fits) << w << " x " << h << ": " << problem;
+        if (fits) {
+            EXPECT_EQ(frameSize(a), static_cast<int32_t>(tripled / 2)) << w << " x " << h;
+        } else {
+            EXPECT_NE(problem.find("too large"), std::string::npos) << w << " x " << h;
+        }
     }
 }

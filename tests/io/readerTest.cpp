@@ -189,6 +189,8 @@ TEST(Readers, BadInputsGiveOneLineErrors) {
         {"YUV4MPEG2 W352 H288 F25:x\n", "", "", 0, 0, 0, "unsupported Y4M header parameter 'F25:x'"},
         {"YUV4MPEG2 W352 H288", "", "", 0, 0, 0, "header line is truncated"},
         {"YUV4MPEG2 W100000 H100000\n", "", "", 0, 0, 0, "too large"},
+        // w * h * 3 beyond 64 bits too (found by tests/fuzz/argumentsFuzzer)
+        {"YUV4MPEG2 W2147483647 H2147483647\n", "", "", 0, 0, 0, "too large"},
         {"", y4m, "", 320, 240, 0, "the Y4M header gives 352 x 288, not the 320 x 240 given"},
         {"", y4m, "y4m", 0, 0, -2, "Invalid startFrame -2: it must not be negative"},
         {"", file("sample.yuv"), "y4m", 0, 0, 0, "is not a Y4M stream"},
@@ -198,6 +200,8 @@ TEST(Readers, BadInputsGiveOneLineErrors) {
         {"", file("sample.yuv"), "raw", 0, 0, 0, "Invalid WIDTH 0: it must be a positive integer"},
         {"", file("sample.yuv"), "", 352, -3, 0, "Invalid HEIGHT -3: it must be a positive integer"},
         {"", file("sample.yuv"), "", 100000, 100000, 0, "WIDTH x HEIGHT 100000 x 100000 is too large"},
+        {"", file("sample.yuv"), "", 2147483647, 2147483647, 0,
+         "WIDTH x HEIGHT 2147483647 x 2147483647 is too large"},
         {"", file("sample.yuv"), "", 352, 288, -1, "Invalid startFrame -1: it must not be negative"},
     };
     for (const Case& c : cases) {

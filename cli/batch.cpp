@@ -1,0 +1,269 @@
+#include "batch.hpp"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "pieces.hpp"
+
+extern char** environ;
+
+namespace lumaqc {
+
+namespace {
+
+// Options of one run that take a value; the batch hands them to every run.
+const std::set<std::string> kValueOptions = {
+    "--fps",        "--frames",     "--start",         "--input-format",  "--fail-if",   "--min-black",
+    "--min-freeze", "--min-letterbox", "--min-pillarbox", "--min-interlaced", "--interlace-threshold"};
+const std::set<std::string> kFlagOptions = {"--reference", "--events", "--summary"};
+
+struct Batch {
+    std::string jsonDir, csvDir;
+    std::vector<std::string> inputs;
+    std::vector<std::string> passed;  // options for every run
+    std::string width, height;        // --size WxH for raw inputs
+    int threads = 0;
+};
+
+struct Job {
+    std::string input, name, workDir;
+    pid_t pid = -1;
+    int status = -1;
+};
+
+bool isDirectory(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string parse(int argc, char** argv, Batch* b) {
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--") {
+            for (++i; i < argc; ++i) b->inputs.push_back(argv[i]);
+            break;
+        }
+        if (word.rfind("--", 0) != 0) {
+            b->inputs.push_back(word);
+            continue;
+        }
+        const size_t equals = word.find('=');
+        const std::string name = word.substr(0, equals);
+        if (kFlagOptions.count(name) != 0 && equals == std::string::npos) {
+            b->passed.push_back(word);
+            continue;
+        }
+        if (name == "--quiet" || name == "--progress" || name == "--no-progress") continue;
+        const bool own = name == "--json-dir" || name == "--csv-dir" || name == "--list" || name == "--size" ||
+                         name == "--threads";
+        if (!own && kValueOptions.count(name) == 0)
+            return "Unknown option " + name + " with several inputs (reports go to --json-dir and --csv-dir)";
+        std::string value;
+        if (equals != std::string::npos) {
+            value = word.substr(equals + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return "Option " + name + " needs a value";
+        }
+        if (name == "--json-dir") {
+            b->jsonDir = value;
+        } else if (name == "--csv-dir") {
+            b->csvDir = value;
+        } else if (name == "--size") {
+            const size_t x = value.find('x');
+            if (x == std::string::npos || value.find_first_not_of("0123456789x") != std::string::npos)
+                return "--size needs WIDTHxHEIGHT, not '" + value + "'";
+            b->width = value.substr(0, x);
+            b->height = value.substr(x + 1);
+        } else if (name == "--threads") {
+            b->threads = std::atoi(value.c_str());
+            if (b->threads < 1 || b->threads > 1024 || value.find_first_not_of("0123456789") != std::string::npos)
+                return "--threads needs a whole number from 1 to 1024, not '" + value + "'";
+        } else if (name == "--list") {
+            std::ifstream list(value);
+            if (!list) return "Cannot read the list " + value + ": " + std::strerror(errno);
+            for (std::string line; std::getline(list, line);)
+                if (!line.empty() && line[0] != '#') b->inputs.push_back(line);
+        } else {
+            b->passed.push_back(name);
+            b->passed.push_back(value);
+        }
+    }
+    if (b->inputs.empty()) return "No input given";
+    for (const std::string* dir : {&b->jsonDir, &b->csvDir})
+        if (!dir->empty() && !isDirectory(*dir)) return "The output folder " + *dir + " does not exist";
+    if (b->jsonDir.empty() && b->csvDir.empty()) return "Several inputs need --json-dir or --csv-dir for their reports";
+    return "";
+}
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string lastLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string line, last;
+    while (std::getline(in, line))
+        if (!line.empty()) last = line;
+    return last;
+}
+
+pid_t start(const Batch& b, const Job& job, int threads) {
+    std::vector<std::string> args = {"lumaqc", "--threads", std::to_string(threads), "--quiet", "--no-progress"};
+    args.insert(args.end(), b.passed.begin(), b.passed.end());
+    if (!b.jsonDir.empty()) {
+        args.push_back("--json");
+        args.push_back(b.jsonDir + "/" + job.name + ".json");
+    }
+    if (!b.csvDir.empty()) {
+        args.push_back("--csv");
+        args.push_back(b.csvDir + "/" + job.name + ".csv");
+    }
+    args.push_back("--");
+    args.push_back(job.input);
+    if (!b.width.empty()) {
+        args.push_back(b.width);
+        args.push_back(b.height);
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Each run writes its log and its console text in a folder of its own.
+    const std::string out = job.workDir + "/console.txt", err = job.workDir + "/errors.txt";
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::string self = "/proc/self/exe";
+    char cwd[4096];
+    // The inputs and folders were given relative to this directory.
+    if (getcwd(cwd, sizeof cwd) == nullptr) return -1;
+    pid_t pid = -1;
+    const std::string oldDir = cwd;
+    if (chdir(job.workDir.c_str()) != 0) return -1;
+    const int failed = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+    if (chdir(oldDir.c_str()) != 0) return -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0 ? pid : -1;
+}
+
+// An absolute path, so that it survives the run's own working directory.
+std::string absolutePath(const std::string& path) {
+    if (path.empty() || path[0] == '/' || path == "-") return path;
+    char cwd[4096];
+    return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
+}
+
+}  // namespace
+
+bool isBatchCommand(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return false;
+        for (const char* name : {"--json-dir", "--csv-dir", "--list"})
+            if (word == name || word.rfind(std::string(name) + "=", 0) == 0) return true;
+    }
+    return false;
+}
+
+int runBatch(int argc, char** argv) {
+    Batch b;
+    if (const std::string error = parse(argc, argv, &b); !error.empty()) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return -1;
+    }
+    b.jsonDir = absolutePath(b.jsonDir);
+    b.csvDir = absolutePath(b.csvDir);
+    const int threads = b.threads > 0 ? b.threads : availableProcessors();
+    // Files side by side first; the threads left over go to each file's frames.
+    const int atOnce = std::max(1, std::min<int>(threads, static_cast<int>(b.inputs.size())));
+    const int perRun = std::max(1, threads / atOnce);
+
+    char tmpl[] = "/tmp/lumaqc-batch-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) {
+        std::fprintf(stderr, "Cannot create a working folder: %s\n", std::strerror(errno));
+        return -1;
+    }
+    const std::string work = tmpl;
+    std::vector<Job> jobs(b.inputs.size());
+    std::map<std::string, int> used;
+    for (size_t k = 0; k < jobs.size(); ++k) {
+        jobs[k].input = absolutePath(b.inputs[k]);
+        std::string name = baseName(b.inputs[k]);
+        // Inputs of the same name in different folders get numbered reports.
+        if (used[name]++ > 0) name += "." + std::to_string(used[name]);
+        jobs[k].name = name;
+        jobs[k].workDir = work + "/" + std::to_string(k);
+        mkdir(jobs[k].workDir.c_str(), 0700);
+    }
+
+    size_t next = 0, running = 0;
+    while (next < jobs.size() || running > 0) {
+        while (running < static_cast<size_t>(atOnce) && next < jobs.size()) {
+            jobs[next].pid = start(b, jobs[next], perRun);
+            if (jobs[next].pid < 0) jobs[next].status = 255;
+            else ++running;
+            ++next;
+        }
+        int raw = 0;
+        const pid_t done = waitpid(-1, &raw, 0);
+        if (done < 0) break;
+        for (Job& job : jobs)
+            if (job.pid == done) {
+                job.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+                --running;
+            }
+    }
+
+    // The combined summary: one line per input.
+    bool failed = false, tripped = false;
+    std::printf("%-40s %-8s %8s  %s\n", "input", "status", "frames", "gates tripped / error");
+    for (const Job& job : jobs) {
+        std::string detail;
+        int64_t frames = 0;
+        {
+            std::ifstream log(job.workDir + "/metricsResultsCSV.csv");
+            for (std::string line; std::getline(log, line);) ++frames;
+            frames = std::max<int64_t>(frames - 1, 0);
+        }
+        if (job.status == 0 || job.status == 1) {
+            if (!b.jsonDir.empty()) {
+                std::ifstream in(b.jsonDir + "/" + job.name + ".json");
+                const nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+                if (!doc.is_discarded() && doc.contains("gates"))
+                    for (const auto& gate : doc["gates"])
+                        if (gate.value("tripped", false))
+                            detail += (detail.empty() ? "" : ", ") + gate.value("expression", std::string());
+            }
+        } else {
+            detail = lastLine(job.workDir + "/errors.txt");
+            if (detail.empty()) detail = "exit status " + std::to_string(job.status);
+        }
+        const char* state = job.status == 0 ? "ok" : job.status == 1 ? "gate" : "failed";
+        failed = failed || (job.status != 0 && job.status != 1);
+        tripped = tripped || job.status == 1;
+        std::printf("%-40s %-8s %8lld  %s\n", job.input.c_str(), state, static_cast<long long>(frames), detail.c_str());
+    }
+    std::fflush(stdout);
+    const std::string cleanup = "rm -rf '" + work + "'";
+    if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "Cannot remove %s\n", work.c_str());
+    return failed ? -1 : tripped ? 1 : 0;
+}
+
+}  // namespace lumaqc
