@@ -71,6 +71,11 @@ public:
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail();
         return error_ == 0;
     }
+    // After text written to standard output elsewhere (the reports' console
+    // lines): a failure there is this stream's failure, with its errno.
+    void noteErrors() {
+        if (error_ == 0 && std::ferror(stdout)) fail();
+    }
     bool failed() const { return error_ != 0; }
     std::string error() const { return std::string("Cannot write to standard output: ") + std::strerror(error_); }
 
@@ -395,12 +400,14 @@ int runAnalyser(int argc, char** argv, int indicators) {
             console.write(rowText, consoleRow(row, rowText, sizeof rowText));
         }
         session.addRow(row);
+        console.noteErrors();
 #ifdef LUMAQC_HAVE_HTML
         if (htmlReport) {
-            if (std::isnan(row.ptsTime))
-                row.ptsTime = info.fps > 0 && std::isfinite(info.fps) ? static_cast<double>(row.frame) / info.fps
-                                                                     : std::nan("");
-            htmlReport->addRow(row);
+            FrameRow shown = row;
+            if (std::isnan(shown.ptsTime))
+                shown.ptsTime = info.fps > 0 && std::isfinite(info.fps) ? static_cast<double>(shown.frame) / info.fps
+                                                                       : std::nan("");
+            htmlReport->addRow(shown);
         }
 #endif
         ++analysed;
@@ -496,6 +503,7 @@ int runAnalyser(int argc, char** argv, int indicators) {
     const bool failed = stopped || logFailed;
     const report::FinishResult& reports =
         session.finish(failed ? report::RunStatus::Failed : report::RunStatus::Completed);
+    console.noteErrors();
     messageSession = nullptr;
     lumaqc_close(&context);
     reader.reset();
