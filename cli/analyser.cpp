@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "io/reader.hpp"
 #include "lib/columns.hpp"
 #include "lumaqc/lumaqc.h"
+#include "outputs.hpp"
 #include "pieces.hpp"
 #include "report.hpp"
 #include "report/session.hpp"
@@ -26,9 +28,12 @@
 
 namespace lumaqc {
 
-static void reportReadError(int32_t frame, size_t bytesRead, int32_t luma) {
+// Frame numbers are printed as 32-bit integers: frames from this one on are not analysed.
+constexpr int64_t kFrameLimit = int64_t{INT32_MAX} + 1;
+
+static void reportReadError(int64_t frame, size_t bytesRead, int32_t luma) {
     const int error = errno;
-    std::printf("Some error occurred when reading the %d frame\n", frame);
+    std::printf("Some error occurred when reading the %" PRId64 " frame\n", frame);
     std::printf("Byte read = %d, Frame size = %d\n\n", static_cast<int>(bytesRead), luma);
     std::printf("Error code: %d \n", error);
     std::printf("Error description: %s \n", std::strerror(error));
@@ -43,6 +48,40 @@ static void printMessage(void* user, const char* text) {
 
 struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
+};
+
+// Standard output, every write checked: after the first failure nothing more
+// is written to it, and its reason is kept.
+class Console {
+public:
+    void write(const char* text, size_t length) {
+        if (error_ != 0) return;
+        errno = 0;
+        if (std::fwrite(text, 1, length, stdout) != length || std::ferror(stdout)) fail();
+    }
+    void write(const std::string& text) { write(text.data(), text.size()); }
+    void line(const char* text) {
+        write(text, std::strlen(text));
+        write("\n", 1);
+    }
+    // Flushes what is buffered (before text on the error stream, and at the end).
+    bool flush() {
+        if (error_ != 0) return false;
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail();
+        return error_ == 0;
+    }
+    // After text written to standard output elsewhere (the reports' console
+    // lines): a failure there is this stream's failure, with its errno.
+    void noteErrors() {
+        if (error_ == 0 && std::ferror(stdout)) fail();
+    }
+    bool failed() const { return error_ != 0; }
+    std::string error() const { return std::string("Cannot write to standard output: ") + std::strerror(error_); }
+
+private:
+    void fail() { error_ = errno != 0 ? errno : EIO; }
+    int error_ = 0;
 };
 
 #ifdef LUMAQC_HAVE_HTML
@@ -84,6 +123,8 @@ static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::Po
 #endif
 
 int runAnalyser(int argc, char** argv, int indicators) {
+    // Before any file is opened, so that none becomes standard output.
+    makeStandardDescriptorsValid();
     // The report options first; the rest is parsed as it always was.
     CommandLine line;
     const std::string badOption = splitCommandLine(argc, argv, &line);
@@ -107,10 +148,16 @@ int runAnalyser(int argc, char** argv, int indicators) {
         case ParseStatus::Help:
             std::fputs(helpText(argv[0]).c_str(), stdout);
             std::fputs(report::reportOptionsUsage(), stdout);
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                std::fprintf(stderr, "Cannot write to standard output: %s\n", std::strerror(errno));
+                return -1;
+            }
             return 0;
         case ParseStatus::BadOption: std::fprintf(stderr, "%s\n", args.error.c_str()); return -1;
         case ParseStatus::Ok: break;
     }
+    for (const std::string& warning : args.warnings) std::fprintf(stderr, "Warning: %s\n", warning.c_str());
+    catchStopSignals();
 
     // A piece of a longer run starts on one of that run's flickering period
     // boundaries, and first analyses without rows the frames its state needs.
@@ -130,6 +177,9 @@ int runAnalyser(int argc, char** argv, int indicators) {
     request.sizeGiven = args.sizeGiven;
     request.fps = args.fps;
     request.fpsGiven = args.fpsGiven;
+    request.widthText = args.widthText;
+    request.heightText = args.heightText;
+    request.startText = args.startText;
     auto openFrom = [&](int32_t first, std::string* error) {
         request.start = first;
         request.frames = args.framesFromFile ? -1 : static_cast<int64_t>(std::max(args.frames, 0)) + (start - first);
@@ -150,6 +200,16 @@ int runAnalyser(int argc, char** argv, int indicators) {
     const int32_t warmUp = start - warmUpFrom;
     const io::StreamInfo& info = reader->info();
     const bool raw = info.reader == "raw";
+    if (raw && (info.width % 2 != 0 || info.height % 2 != 0)) {
+        const int64_t pixels = int64_t{info.width} * info.height;
+        const int64_t chroma = int64_t{(info.width + 1) / 2} * ((info.height + 1) / 2);
+        std::fprintf(stderr,
+                     "Warning: raw frames of %d x %d are read as %" PRId64 " bytes each (W x H x 3 / 2); "
+                     "at an odd size encoders usually write chroma planes of %d x %d, %" PRId64
+                     " bytes per frame\n",
+                     info.width, info.height, pixels * 3 / 2, (info.width + 1) / 2, (info.height + 1) / 2,
+                     pixels + 2 * chroma);
+    }
 
     lumaqc_settings settings;
     lumaqc_default_settings(&settings);
@@ -168,13 +228,63 @@ int runAnalyser(int argc, char** argv, int indicators) {
     }
 
     const int32_t luma = info.width * info.height;
-    // A count of whole frames keeps its low 32 bits, as it always did; streams
-    // have none until they end.
+    // Streams have no count of whole frames until they end; a count whose
+    // frames could not all be numbered is cut at the last number.
     const bool countKnown = !args.framesFromFile || info.frameCount >= 0;
     const int64_t available = std::max<int64_t>(info.frameCount - warmUp, 0);
+    const int64_t numbered = std::min<int64_t>(kFrameLimit - start, INT32_MAX);
     const int32_t frames = !args.framesFromFile ? args.frames
-                           : countKnown ? static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(available)))
-                                        : 0;
+                           : countKnown         ? static_cast<int32_t>(std::min(available, numbered))
+                                                : 0;
+    if (args.framesFromFile && countKnown && available > numbered)
+        std::fprintf(stderr,
+                     "Warning: %s holds %" PRId64 " frames from frame %d on; frame numbers end at 2147483647, "
+                     "so %d of them are analysed\n",
+                     args.videoPath, available, start, frames);
+    // The frames asked for end here; the run stops at the last number.
+    const int64_t requestedEnd = countKnown ? int64_t{start} + frames : INT64_MAX;
+    const int64_t end = std::min(requestedEnd, kFrameLimit);
+    if (countKnown && requestedEnd > kFrameLimit)
+        std::fprintf(stderr,
+                     "Warning: frame numbers end at 2147483647: the %" PRId64
+                     " requested frames after it are not analysed\n",
+                     requestedEnd - kFrameLimit);
+    const bool readsFrames = warmUpFrom < end || warmUpFrom < start;
+    const char* inputName = std::strcmp(args.videoPath, "-") == 0 ? "standard input" : args.videoPath;
+    if (args.framesFromFile && countKnown && available == 0 && !readsFrames) {
+        if (start == 0)
+            std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame\n", inputName);
+        else
+            std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame from frame %d on\n", inputName,
+                         start);
+        lumaqc_close(&context);
+        return -1;
+    }
+    // The first frame is read now: an input that holds no frame to analyse, or
+    // cannot be read, leaves the log of an earlier run in place.
+    io::ReadResult firstRead;
+    if (readsFrames) {
+        uint8_t* buffer = nullptr;
+        lumaqc_frame_buffer(context, &buffer);
+        reader->setTarget(buffer);
+        firstRead = reader->next();
+        if (firstRead.status != io::ReadStatus::Frame) {
+            for (const std::string& warning : firstRead.warnings)
+                std::fprintf(stderr, "Warning: %s\n", warning.c_str());
+            if (firstRead.status == io::ReadStatus::Error && raw && firstRead.systemError != 0) {
+                errno = firstRead.systemError;
+                reportReadError(warmUpFrom, firstRead.bytesRead, luma);
+            } else if (firstRead.status == io::ReadStatus::Error) {
+                std::fprintf(stderr, "%s\n", firstRead.message.c_str());
+            } else if (warmUpFrom == 0) {
+                std::fprintf(stderr, "Nothing to analyse: %s holds no whole frame\n", inputName);
+            } else {
+                std::fprintf(stderr, "Nothing to analyse: %s ends before frame %d\n", inputName, warmUpFrom);
+            }
+            lumaqc_close(&context);
+            return -1;
+        }
+    }
 
     // A report on standard output takes it over: the console text goes to the
     // error stream from here on.
@@ -233,19 +343,37 @@ int runAnalyser(int argc, char** argv, int indicators) {
 #endif
     messageSession = &session;
 
+    // Interrupted before the analysis: the log stays as it was.
+    if (const int signal = stopSignal(); signal != 0) {
+        std::fprintf(stderr, "Interrupted by %s after 0 frames\n", signalName(signal).c_str());
+        lumaqc_close(&context);
+        return 128 + signal;
+    }
     // The log is created only now, so that a mistyped path or size leaves the
-    // results of an earlier run in place.
-    FILE* log = std::fopen(kLogFileName, "w");
-    const int logError = errno;
+    // results of an earlier run in place; a log another run holds is not touched.
+    LogFile log;
+    const LogFile::Open logOpen = log.open(kLogFileName, args.videoPath);
+    if (logOpen == LogFile::Open::Locked || logOpen == LogFile::Open::IsInput) {
+        std::fprintf(stderr, "%s\n", log.error().c_str());
+        lumaqc_close(&context);
+        return -1;
+    }
+    // Every row is written whole as soon as it is known; the first failed
+    // write ends the run.
+    bool logFailed = false;
+    auto writeLog = [&](const char* text, size_t length) {
+        if (log.isOpen() && !logFailed && !log.write(text, length)) logFailed = true;
+    };
 
-    std::fputs(infoLines(args.videoPath, info.width, info.height, info.fps, frames, start, countKnown).c_str(), stdout);
-    std::puts(headerText(RowStyle::Console));
-    if (log != nullptr) {
+    Console console;
+    console.write(infoLines(args.videoPath, info.width, info.height, info.fps, frames, start, countKnown));
+    console.line(headerText(RowStyle::Console));
+    if (log.isOpen()) {
         const char* header = headerText(RowStyle::Log);
-        std::fwrite(header, 1, std::strlen(header), log);
+        writeLog(header, std::strlen(header));
     } else {
-        errno = logError;
-        std::perror("Cannot create the log file");
+        console.flush();
+        std::fprintf(stderr, "Cannot create the log file: %s\n", log.error().c_str());
     }
 
     // Both rows of every frame are formatted here in turn: no text is
@@ -265,18 +393,21 @@ int runAnalyser(int argc, char** argv, int indicators) {
         row.ptsTime = presentationTimes.front();
         presentationTimes.pop_front();
         if (row.frame < start) return;
-        if (session.consoleRows()) {
+        if (logFailed) return;
+        writeLog(rowText, logRow(row, rowText, sizeof rowText));
+        if (session.consoleRows() && !console.failed()) {
             session.beforeConsoleText();
-            std::fwrite(rowText, 1, consoleRow(row, rowText, sizeof rowText), stdout);
+            console.write(rowText, consoleRow(row, rowText, sizeof rowText));
         }
-        if (log != nullptr) std::fwrite(rowText, 1, logRow(row, rowText, sizeof rowText), log);
         session.addRow(row);
+        console.noteErrors();
 #ifdef LUMAQC_HAVE_HTML
         if (htmlReport) {
-            if (std::isnan(row.ptsTime))
-                row.ptsTime = info.fps > 0 && std::isfinite(info.fps) ? static_cast<double>(row.frame) / info.fps
-                                                                     : std::nan("");
-            htmlReport->addRow(row);
+            FrameRow shown = row;
+            if (std::isnan(shown.ptsTime))
+                shown.ptsTime = info.fps > 0 && std::isfinite(info.fps) ? static_cast<double>(shown.frame) / info.fps
+                                                                       : std::nan("");
+            htmlReport->addRow(shown);
         }
 #endif
         ++analysed;
@@ -287,21 +418,33 @@ int runAnalyser(int argc, char** argv, int indicators) {
         for (; inFlight > 0; --inFlight) receiveOne();
     };
     const clock_t startClock = clock();
-    const int32_t end =
-        countKnown ? static_cast<int32_t>(static_cast<uint32_t>(start) + static_cast<uint32_t>(frames)) : INT32_MAX;
-    for (int32_t i = warmUpFrom; i < end || i < start; ++i) {
+    // A stop signal, a failed write to the log or to standard output ends the
+    // reading; the frames in flight still get their rows.
+    auto stopping = [&] { return stopSignal() != 0 || logFailed || console.failed(); };
+    bool stopped = false;
+    int64_t i = warmUpFrom;
+    for (; (i < end || i < start) && !logFailed; ++i) {
+        if (stopping()) {
+            stopped = true;
+            break;
+        }
         if (i == start && warmUp > 0) {
             receiveAll();
             lumaqc_restart_flickering_period(context);
         }
-        uint8_t* buffer = nullptr;
-        while (lumaqc_frame_buffer(context, &buffer) == LUMAQC_ERROR_AGAIN) receiveOne();
-        reader->setTarget(buffer);
-        const io::ReadResult r = reader->next();
+        io::ReadResult r;
+        if (i == warmUpFrom) {
+            r = std::move(firstRead);
+        } else {
+            uint8_t* buffer = nullptr;
+            while (lumaqc_frame_buffer(context, &buffer) == LUMAQC_ERROR_AGAIN) receiveOne();
+            reader->setTarget(buffer);
+            r = reader->next();
+        }
         if (r.status != io::ReadStatus::Frame) receiveAll();
         if (!r.warnings.empty()) {
             session.beforeConsoleText();
-            std::fflush(stdout);
+            console.flush();
         }
         for (const std::string& warning : r.warnings) std::fprintf(stderr, "Warning: %s\n", warning.c_str());
         if (r.status == io::ReadStatus::Error) {
@@ -310,7 +453,7 @@ int runAnalyser(int argc, char** argv, int indicators) {
                 errno = r.systemError;
                 reportReadError(i, r.bytesRead, luma);
             } else {
-                std::fflush(stdout);
+                console.flush();
                 std::fprintf(stderr, "%s\n", r.message.c_str());
             }
             lumaqc_close(&context);
@@ -318,14 +461,15 @@ int runAnalyser(int argc, char** argv, int indicators) {
         }
         if (r.status == io::ReadStatus::ShortFrame) {
             session.beforeConsoleText();
-            std::fflush(stdout);
+            console.flush();
             if (raw) {
                 std::fprintf(stderr,
-                             "Frame %d ends past the end of the file (%zu of %d luma bytes): "
+                             "Frame %" PRId64 " ends past the end of the file (%zu of %d luma bytes): "
                              "%d of %d requested frames analysed\n",
                              i, r.bytesRead, luma, analysed, frames);
             } else {
-                std::fprintf(stderr, "The input ends before frame %d: %d of %d requested frames analysed\n", i,
+                std::fprintf(stderr,
+                             "The input ends before frame %" PRId64 ": %d of %d requested frames analysed\n", i,
                              analysed, frames);
             }
             framesForReport = analysed;
@@ -341,33 +485,51 @@ int runAnalyser(int argc, char** argv, int indicators) {
         lumaqc_send_frame(context, r.luma.data, r.luma.stride);
     }
     receiveAll();
-    if (!countKnown) framesForReport = analysed;
+    // Frames past the last number: the stream, or the count, goes on.
+    const bool numbersEnded = i == kFrameLimit && !stopped && !countKnown;
+    if (numbersEnded) {
+        session.beforeConsoleText();
+        console.flush();
+        std::fputs("Warning: frame numbers end at 2147483647: the frames after it are not analysed\n", stderr);
+    }
+    if (!countKnown || stopped || logFailed || requestedEnd > end) framesForReport = analysed;
     const clock_t endClock = clock();
 
     lumaqc_times times;
     lumaqc_get_times(context, &times);
     session.beforeConsoleText();
-    std::fputs(timingReport(startClock, endClock, framesForReport, times).c_str(), stdout);
+    console.write(timingReport(startClock, endClock, framesForReport, times));
     // Summary, segments and gates, when asked for, follow the timing report.
-    const report::FinishResult& reports = session.finish(report::RunStatus::Completed);
+    const bool failed = stopped || logFailed;
+    const report::FinishResult& reports =
+        session.finish(failed ? report::RunStatus::Failed : report::RunStatus::Completed);
+    console.noteErrors();
     messageSession = nullptr;
     lumaqc_close(&context);
     reader.reset();
-    if (log != nullptr) std::fclose(log);
-    std::puts("\nFile stream closed\n");
-    if (!reports.writeError.empty()) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", reports.writeError.c_str());
-    }
+    if (!logFailed && !log.close()) logFailed = true;
+    console.line("\nFile stream closed\n");
+    console.flush();
+    if (!reports.writeError.empty()) std::fprintf(stderr, "%s\n", reports.writeError.c_str());
+    bool htmlFailed = false;
 #ifdef LUMAQC_HAVE_HTML
+    // The page shows the frames analysed, also of a run that stopped early.
     std::string htmlError;
     if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed), htmlSegments(session.segments()),
                                           htmlPooled(session.pooled()), &htmlError)) {
-        std::fflush(stdout);
         std::fprintf(stderr, "%s\n", htmlError.c_str());
-        return -1;
+        htmlFailed = true;
     }
 #endif
+    if (logFailed || console.failed()) {
+        std::fprintf(stderr, "%s\n", logFailed ? log.error().c_str() : console.error().c_str());
+        return -1;
+    }
+    if (const int signal = stopSignal(); stopped && signal != 0) {
+        std::fprintf(stderr, "Interrupted by %s after %d frames\n", signalName(signal).c_str(), analysed);
+        return 128 + signal;
+    }
+    if (htmlFailed) return -1;
     // 1 when a --fail-if gate tripped, -1 (255) when a report could not be written.
     const int status = report::exitStatus(report::RunStatus::Completed, reports);
     return status == 255 ? -1 : status;

@@ -1,14 +1,56 @@
 #include "arguments.hpp"
 
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
 namespace lumaqc {
 
-static int32_t toInt32(const char* text) {
+static int32_t toInt32(const char* name, const char* text, std::vector<std::string>* warnings) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    const bool outOfRange = errno == ERANGE || value < INT32_MIN || value > INT32_MAX;
     // The long result keeps its low 32 bits.
-    return static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(std::strtol(text, nullptr, 10))));
+    const auto result = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long>(value)));
+    const std::string typed = std::string(name) + " '" + text + "'";
+    if (end == text)
+        warnings->push_back(typed + " is not a number: it is read as 0");
+    else if (outOfRange)
+        warnings->push_back(typed + " lies outside 32 bits: it is read as " + std::to_string(result));
+    else if (*end != '\0')
+        warnings->push_back(typed + " has text after the number: it is read as " + std::to_string(result));
+    return result;
+}
+
+static std::string shortest(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+static double toRate(const char* text, std::vector<std::string>* warnings) {
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    const std::string typed = std::string("FPS '") + text + "'";
+    std::string read;
+    if (end == text)
+        read = typed + " is not a number: it is read as 0";
+    else if (*end != '\0')
+        read = typed + " has text after the number: it is read as " + shortest(value);
+    // The freezing flag compares the frozen frames so far with fps / 10.
+    if (std::isnan(value) || value == HUGE_VAL)
+        warnings->push_back((read.empty() ? typed + " is not a finite number" : read) +
+                            ", with which the freezing flag is never set");
+    else if (value <= 0)
+        warnings->push_back((read.empty() ? typed + " is not a positive number" : read) +
+                            ", which sets the freezing flag on every frame after the first");
+    else if (!read.empty())
+        warnings->push_back(read);
+    return value;
 }
 
 // A whole base-10 number in [0, INT32_MAX].
@@ -100,18 +142,23 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
     a.reference = reference;
     if (given >= 3) {
         a.sizeGiven = true;
-        a.width = toInt32(positional[1]);
-        a.height = toInt32(positional[2]);
+        a.width = toInt32("WIDTH", positional[1], &a.warnings);
+        a.height = toInt32("HEIGHT", positional[2], &a.warnings);
+        a.widthText = positional[1];
+        a.heightText = positional[2];
     }
     if (given >= 4) {
-        a.fps = std::strtod(positional[3], nullptr);
+        a.fps = toRate(positional[3], &a.warnings);
         a.fpsGiven = true;
     }
     if (given >= 5) {
         a.framesFromFile = false;
-        a.frames = toInt32(positional[4]);
+        a.frames = toInt32("NumberOfFrames", positional[4], &a.warnings);
     }
-    if (given >= 6) a.startFrame = toInt32(positional[5]);
+    if (given >= 6) {
+        a.startFrame = toInt32("startFrame", positional[5], &a.warnings);
+        a.startText = positional[5];
+    }
     // An option may repeat a positional value, not contradict it.
     if (fpsOption) {
         if (a.fpsGiven && a.fps != fps) return bad(out, "The frame rate is given twice, as FPS and as --fps, differently");

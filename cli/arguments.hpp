@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lumaqc {
 
@@ -21,6 +22,12 @@ struct Arguments {
     int32_t runStart = -1;    // --run-start: first frame of the run this one is a piece of (-1: none)
     bool reference = false;   // --reference: the literal indicator compositions
     std::string error;        // the one-line message of ParseStatus::BadOption
+    // WIDTH, HEIGHT, startFrame as typed (empty when not given positionally).
+    std::string widthText, heightText, startText;
+    // What the conversions made of positionals that do not read as written
+    // (text after the number, a value outside 32 bits, an FPS that is not a
+    // positive finite number): one line each, without "Warning: ".
+    std::vector<std::string> warnings;
 };
 
 enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
@@ -28,7 +35,7 @@ enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
 // An argument starting with "--" is an option ("--" alone ends them), every
 // other one positional. The positionals convert as the command line has always
 // done: base-10 strtol truncated to 32 bits, strtod for the frame rate, nothing
-// validated; no INPUT, or an INPUT with a WIDTH but no HEIGHT, is too few.
+// refused (what reads differently from what was typed is listed in warnings); no INPUT, or an INPUT with a WIDTH but no HEIGHT, is too few.
 // Options are checked: --input-format raw|y4m|libav, --fps R (positive),
 // --frames N and --start S (0 .. 2147483647), --threads N (1 .. 1024),
 // --run-start S, --reference, --help; an option that repeats a positional

@@ -2,9 +2,12 @@
 #include "analyser.hpp"
 #include "batch.hpp"
 #include "merge.hpp"
+#include "outputs.hpp"
 #include "lumaqc/lumaqc.h"
 
 int main(int argc, char** argv) {
+    // Before any file is opened, so that none becomes standard output.
+    lumaqc::makeStandardDescriptorsValid();
     if (lumaqc::isMergeCommand(argc, argv)) return lumaqc::runMerge(argc, argv);
     if (lumaqc::isBatchCommand(argc, argv)) return lumaqc::runBatch(argc, argv);
     return lumaqc::runAnalyser(argc, argv, LUMAQC_INDICATORS_FAST);

@@ -53,7 +53,7 @@ public:
             int64_t offset = 0;
             size_t got = 0;
             if (!__builtin_mul_overflow(next_, frameBytes_, &offset)) {
-                fseeko(file, static_cast<off_t>(offset), SEEK_SET);
+                if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return readError(r, errno, 0);
                 got = std::fread(to, 1, luma, file);
                 if (std::ferror(file)) return readError(r, errno, got);
             }
@@ -130,20 +130,42 @@ private:
     std::unique_ptr<uint8_t[]> own_;
 };
 
+// Seekable files: whether the frames asked for begin inside the file (every
+// frame: frame start is whole; a count: its luma plane is there, as the
+// reader has always needed); else why not.
+std::string checkStart(const Source& source, const InputRequest& request) {
+    const int64_t luma = static_cast<int64_t>(request.width) * request.height;
+    const int64_t frame = luma * 3 / 2;
+    const int64_t size = source.size();
+    const int64_t whole = size / frame;
+    const bool all = request.frames < 0;
+    const bool there = all ? request.start < whole : size >= luma && request.start <= (size - luma) / frame;
+    if (there) return {};
+    const std::string picture = std::to_string(request.width) + " x " + std::to_string(request.height);
+    if (size < (all ? frame : luma))
+        return source.path() + " holds no whole frame of " + picture + " (" + std::to_string(frame) +
+               " bytes each): it has " + std::to_string(size) + " bytes";
+    return "The start frame " + shownNumber(request.startText, request.start) + " lies past the end of " + source.path() +
+           ", which holds " + std::to_string(whole) + " whole frames of " + picture;
+}
+
 }  // namespace
 
 std::unique_ptr<Reader> openRawReader(std::unique_ptr<Source> source, const InputRequest& request,
                                       std::string* error) {
-    // The driver's checks and wording.
+    // The driver's checks and wording, with the numbers as typed.
     if (request.width <= 0) {
-        *error = "Invalid WIDTH " + std::to_string(request.width) + ": it must be a positive integer";
+        *error = "Invalid WIDTH " + shownNumber(request.widthText, request.width) + ": it must be a positive integer";
     } else if (request.height <= 0) {
-        *error = "Invalid HEIGHT " + std::to_string(request.height) + ": it must be a positive integer";
+        *error = "Invalid HEIGHT " + shownNumber(request.heightText, request.height) + ": it must be a positive integer";
     } else if (static_cast<int64_t>(request.width) * request.height > INT32_MAX / 3) {  // w * h * 3 fits 32 bits
-        *error = "WIDTH x HEIGHT " + std::to_string(request.width) + " x " + std::to_string(request.height) +
+        *error = "WIDTH x HEIGHT " + shownNumber(request.widthText, request.width) + " x " +
+                 shownNumber(request.heightText, request.height) +
                  " is too large: at most 715827882 pixels per frame are supported";
     } else if (request.start < 0) {
-        *error = "Invalid startFrame " + std::to_string(request.start) + ": it must not be negative";
+        *error = "Invalid startFrame " + shownNumber(request.startText, request.start) + ": it must not be negative";
+    } else if (source->seekable() && request.frames != 0 && !(*error = checkStart(*source, request)).empty()) {
+        return nullptr;
     } else {
         return std::make_unique<RawReader>(std::move(source), request);
     }

@@ -22,14 +22,9 @@ std::unique_ptr<Reader> openReader(const InputRequest& request, std::string* err
     }
     const bool sizeGiven = request.sizeGiven || request.width != 0 || request.height != 0;
     const std::string chosen = !format.empty() ? format : y4m ? "y4m" : sizeGiven ? "raw" : "libav";
-    // Raw keeps the driver's behaviour, a directory included (a read error).
     if (chosen == "raw") return openRawReader(std::move(source), request, error);
-    if (source->directory()) {
-        *error = request.path + " is a directory";
-        return nullptr;
-    }
     if (request.start < 0) {
-        *error = "Invalid startFrame " + std::to_string(request.start) + ": it must not be negative";
+        *error = "Invalid startFrame " + shownNumber(request.startText, request.start) + ": it must not be negative";
         return nullptr;
     }
     if (chosen == "y4m") {

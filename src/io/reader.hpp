@@ -28,6 +28,9 @@ struct InputRequest {
     int64_t start = 0;
     int64_t frames = -1;  // -1 = all
     int32_t threads = 0;  // libav decoder threads, 0 = the decoder's own choice
+    // WIDTH, HEIGHT and startFrame as the user typed them, quoted in messages
+    // (empty: the numbers are shown).
+    std::string widthText, heightText, startText;
 };
 
 struct StreamInfo {

@@ -23,17 +23,31 @@ std::unique_ptr<Source> Source::open(const std::string& path, std::string* error
         s->ownsFile_ = true;
     }
     struct stat st;
-    const bool known = ::fstat(fileno(s->file_), &st) == 0;
-    s->directory_ = known && S_ISDIR(st.st_mode);
-    // Pipes, FIFOs, sockets and standard input (even with a file redirected to
-    // it) are read in order; anything else is seeked as files always were,
-    // its length found the same way.
+    if (::fstat(fileno(s->file_), &st) != 0) {
+        *error = "Cannot read " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    // Only files, block devices and streams hold frames.
+    if (S_ISDIR(st.st_mode)) {
+        *error = path + " is a directory";
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode) && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode) &&
+        !S_ISCHR(st.st_mode)) {
+        *error = path + " is neither a file nor a stream";
+        return nullptr;
+    }
+    // Files and block devices are seeked as files always were, their length
+    // found the same way; pipes, FIFOs, sockets, character devices and standard
+    // input (even with a file redirected to it) are read in order.
     const bool standardInput = path == "-" || path == "/dev/stdin";
-    if (!standardInput && known && !S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) {
+    if (!standardInput && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
+        if (fseeko(s->file_, 0, SEEK_END) != 0 || (s->size_ = static_cast<int64_t>(ftello(s->file_))) < 0 ||
+            fseeko(s->file_, 0, SEEK_SET) != 0) {
+            *error = "Cannot seek in " + path + ": " + std::strerror(errno);
+            return nullptr;
+        }
         s->seekable_ = true;
-        fseeko(s->file_, 0, SEEK_END);
-        s->size_ = static_cast<int64_t>(ftello(s->file_));
-        fseeko(s->file_, 0, SEEK_SET);
     }
     return s;
 }
@@ -46,10 +60,13 @@ std::string Source::peek(size_t n) {
     if (seekable_) {
         std::string head(n, '\0');
         const off_t at = ftello(file_);
-        fseeko(file_, 0, SEEK_SET);
+        if (at < 0 || fseeko(file_, 0, SEEK_SET) != 0) {
+            errorNumber_ = errno;
+            return {};
+        }
         head.resize(std::fread(head.data(), 1, n, file_));
         std::clearerr(file_);
-        fseeko(file_, at, SEEK_SET);
+        if (fseeko(file_, at, SEEK_SET) != 0) errorNumber_ = errno;
         return head;
     }
     if (pending_.size() < n && !failed()) {

@@ -15,12 +15,12 @@ namespace lumaqc::io {
 
 class Source {
 public:
-    // Opens path ("-" = standard input); on failure returns null and sets *error.
+    // Opens path ("-" = standard input); on failure (a directory included)
+    // returns null and sets *error.
     static std::unique_ptr<Source> open(const std::string& path, std::string* error);
     ~Source();
 
     bool seekable() const { return seekable_; }
-    bool directory() const { return directory_; }
     int64_t size() const { return size_; }  // seekable files only
     FILE* file() const { return file_; }
     const std::string& path() const { return path_; }
@@ -47,7 +47,6 @@ private:
     FILE* file_ = nullptr;
     bool ownsFile_ = false;
     bool seekable_ = false;
-    bool directory_ = false;
     int64_t size_ = -1;
     std::string path_;
     std::string pending_;  // peeked, not yet consumed
@@ -63,6 +62,14 @@ std::unique_ptr<Reader> openY4mReader(std::unique_ptr<Source> source, const Inpu
                                       std::string* error);
 std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source> source, const InputRequest& request,
                                         std::string* error);
+
+// A number as the user typed it, and what it was read as when that differs
+// (typed empty: the number alone).
+inline std::string shownNumber(const std::string& typed, int64_t value) {
+    const std::string number = std::to_string(value);
+    if (typed.empty()) return number;
+    return "'" + typed + "'" + (typed == number ? "" : " (read as " + number + ")");
+}
 
 // High-depth samples to 8 bits: (v + 2^(d-9)) >> (d-8), saturated at 255.
 inline uint8_t reduceSample(uint32_t v, int depth) {

@@ -129,11 +129,14 @@ TEST(Driver, FrameCountsOfZeroOrBelowAnalyseNothing) {
     const std::string negative = runIn(dir, "clip.yuv 16 16 25 -5").out;
     EXPECT_NE(negative.find("Blockiness: -0.000000 ms"), std::string::npos) << negative;
     EXPECT_NE(negative.find("Number of Frames = -5"), std::string::npos) << negative;
+    // A file without a whole frame has nothing to analyse: refused before the log.
     WorkDir emptyFile;
     emptyFile.write("clip.yuv", {});
     RunResult r = runIn(emptyFile, "clip.yuv 16 16");
-    EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.out.find("Number of Frames = 0"), std::string::npos);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "clip.yuv holds no whole frame of 16 x 16 (384 bytes each): it has 0 bytes\n");
+    EXPECT_FALSE(r.logExists);
 }
 
 TEST(Driver, UnparsableFrameRateShowsZero) {
@@ -170,13 +173,13 @@ TEST(Driver, ALogThatCannotBeCreatedStillPrintsEveryRow) {
     EXPECT_NE(r.out.find("File stream closed"), std::string::npos);
 }
 
-TEST(Driver, DirectoryAsVideoReportsAReadError) {
+TEST(Driver, DirectoryAsVideoIsRefusedBeforeTheLog) {
     WorkDir dir;
     runShell("mkdir '" + dir.file("adir") + "'");
+    dir.write("metricsResultsCSV.csv", {'o', 'l', 'd'});
     RunResult r = runIn(dir, "adir 16 16 25 1");
     EXPECT_EQ(r.status, 255);
-    EXPECT_NE(r.out.find("Some error occurred when reading the 0 frame\nByte read = 0, Frame size = 256\n\nError code: "
-                         "21 \nError description: Is a directory \n"),
-              std::string::npos)
-        << r.out;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "adir is a directory\n");
+    EXPECT_EQ(r.log, "old");
 }

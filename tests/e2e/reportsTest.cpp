@@ -169,13 +169,16 @@ TEST(Reports, QuietAndStandardOutputReportsLeaveTheRestAsItWas) {
 }
 
 TEST(Reports, ReadErrorStillEndsTheJsonDocument) {
+    // Two good frames, then a frame without its FRAME line.
     WorkDir dir;
-    runShell("mkdir '" + dir.file("adir") + "'");
-    RunResult r = runIn(dir, "adir 16 16 25 1 --json out.json --csv out.csv");
+    const std::string picture(16 * 16 * 3 / 2, '\x50');
+    std::ofstream(dir.file("clip.y4m"), std::ios::binary)
+        << "YUV4MPEG2 W16 H16 F25:1\n" << "FRAME\n" << picture << "FRAME\n" << picture << "FRAMX\n" << picture;
+    RunResult r = runIn(dir, "clip.y4m 16 16 25 3 --json out.json --csv out.csv");
     EXPECT_EQ(r.status, 255);
     const auto doc = nlohmann::json::parse(readFile(dir.file("out.json")));
     EXPECT_EQ(doc["complete"], false);
-    EXPECT_EQ(doc["frames"].size(), 0u);
+    EXPECT_EQ(doc["frames"].size(), 2u);
     EXPECT_EQ(readFile(dir.file("out.csv")).substr(0, 15), "frame,pts_time,");
 }
 

@@ -35,7 +35,6 @@ TEST(RawReader, FramesMatchTheFileThroughEverySource) {
         {Via::File, 0, -1, 0, false, 60, ReadStatus::End, 0, false},
         {Via::File, 55, -1, 50, true, 5, ReadStatus::End, 0, false},
         {Via::File, 58, 5, 0, true, 2, ReadStatus::ShortFrame, 1000, false},
-        {Via::File, 70, 2, 0, false, 0, ReadStatus::ShortFrame, 0, false},
         {Via::Fifo, 0, -1, 0, true, 60, ReadStatus::End, 0, true},
         {Via::Fifo, 58, 5, 0, false, 2, ReadStatus::ShortFrame, 1000, false},
         {Via::Stdin, 10, 3, 0, true, 3, ReadStatus::End, 0, false},
@@ -70,6 +69,16 @@ TEST(RawReader, FramesMatchTheFileThroughEverySource) {
         EXPECT_EQ(got.last.bytesRead, c.lastBytes) << label;
         EXPECT_EQ(got.warnings.empty(), !c.warned) << label;
     }
+    // A file is refused when opened with a start frame past its end (a stream
+    // finds out by reading).
+    InputRequest request;
+    request.width = kW;
+    request.height = kH;
+    request.start = 70;
+    request.frames = 2;
+    EXPECT_EQ(through(Via::File, clip, request).openError,
+              "The start frame 70 lies past the end of " + clip + ", which holds 60 whole frames of " +
+                  std::to_string(kW) + " x " + std::to_string(kH));
 }
 
 TEST(Y4mReader, EveryLayoutAndDepthGivesTheRawLuma) {

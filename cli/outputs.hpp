@@ -1,0 +1,53 @@
+// What keeps a run's outputs whole: valid standard descriptors, the signals
+// that end a run after the current frame, and the log, locked for one run and
+// written row by row with every write checked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace lumaqc {
+
+// Opens /dev/null on descriptors 0, 1 and 2 where they are closed, so that no
+// file opened later takes their place.
+void makeStandardDescriptorsValid();
+
+// From now on SIGINT, SIGTERM and SIGHUP (unless ignored on entry) only ask the
+// run to stop (a second one ends the program at once), and a closed pipe is a
+// write error.
+void catchStopSignals();
+// The first stop signal received, 0 when none.
+int stopSignal();
+// "SIGINT", "SIGTERM", "SIGHUP", else "signal N".
+std::string signalName(int signal);
+
+class LogFile {
+public:
+    enum class Open { Ok, CannotCreate, Locked, IsInput };
+    LogFile() = default;
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Creates or opens path, takes the lock that one run holds, and only then
+    // empties it; Locked (another run holds it) and IsInput (it is the file
+    // being analysed) leave the file as it was. error() says why.
+    Open open(const char* path, const char* inputPath);
+    bool isOpen() const { return fd_ >= 0; }
+    // Writes all bytes at once; on a failure the file is cut back to the last
+    // whole write (for a regular file) and false is returned.
+    bool write(const char* text, size_t length);
+    // Closes the file (releasing the lock); false when closing reports an error.
+    bool close();
+    const std::string& error() const { return error_; }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    bool regular_ = false;
+    int64_t written_ = 0;
+    std::string error_;
+};
+
+}  // namespace lumaqc
