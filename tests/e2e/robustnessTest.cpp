@@ -279,7 +279,9 @@ TEST(Robustness, ArgumentsThatReadDifferentlyAreWarnedAbout) {
         const RunResult r = runIn(dir, c.args);
         EXPECT_EQ(r.status, 0) << c.args;
         EXPECT_NE(r.err.find("Warning: " + c.warning + "\n"), std::string::npos) << c.args << ": " << r.err;
-        if (!c.sameAs.empty()) EXPECT_TRUE(r.log == logOf(dir, c.sameAs)) << c.args;
+        if (!c.sameAs.empty()) {
+            EXPECT_TRUE(r.log == logOf(dir, c.sameAs)) << c.args;
+        }
     }
     // Arguments written as they are read: no warning.
     EXPECT_EQ(runIn(dir, "sample.yuv 352 288 25 3 0").err, "");
