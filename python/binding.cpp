@@ -10,9 +10,59 @@
 #include <string>
 #include <vector>
 
+#include "binding.hpp"
 #include "lumaqc/lumaqc.h"
 
-namespace py = pybind11;
+namespace lumaqc::python {
+
+// A library error as the Python exception of its kind, with its text.
+[[noreturn]] void raiseStatus(int status, const std::string& what) {
+    const std::string text = "lumaqc: " + what + ": " + lumaqc_error_text(status);
+    switch (status) {
+        case LUMAQC_ERROR_SIZE:
+        case LUMAQC_ERROR_INVALID: throw py::value_error(text);
+        case LUMAQC_ERROR_NO_MEMORY: PyErr_SetString(PyExc_MemoryError, text.c_str()); throw py::error_already_set();
+        default: throw std::runtime_error(text);
+    }
+}
+
+uint32_t isaMask(const py::object& isa) {
+    if (isa.is_none()) return LUMAQC_ISA_ALL;
+    std::vector<py::object> names;
+    if (py::isinstance<py::str>(isa)) {
+        names.push_back(isa);
+    } else if (py::isinstance<py::iterable>(isa)) {
+        for (py::handle item : isa) names.push_back(py::reinterpret_borrow<py::object>(item));
+    } else {
+        throw py::type_error("lumaqc: isa must be None, a variant name or an iterable of them");
+    }
+    uint32_t mask = 0;
+    for (const py::object& item : names) {
+        if (!py::isinstance<py::str>(item)) throw py::type_error("lumaqc: isa names must be strings");
+        const std::string name = item.cast<std::string>();
+        bool known = false;
+        for (const IsaName& n : kIsaNames)
+            if (name == n.name) {
+                mask |= n.bit;
+                known = true;
+            }
+        if (!known) throw py::value_error("lumaqc: unknown isa '" + name + "' (known: generic, avx2, avx512)");
+    }
+    if (mask == 0) throw py::value_error("lumaqc: isa names no variant");
+    return mask;
+}
+
+std::string isaName(uint32_t bit) {
+    for (const IsaName& n : kIsaNames)
+        if (n.bit == bit) return n.name;
+    return "unknown";
+}
+
+void collectMessage(void* user, const char* text) { static_cast<std::vector<std::string>*>(user)->emplace_back(text); }
+
+}  // namespace lumaqc::python
+
+using namespace lumaqc::python;
 
 namespace {
 
@@ -54,13 +104,6 @@ constexpr TimedIndicator kTimedIndicators[] = {
 };
 static_assert(sizeof kTimedIndicators / sizeof kTimedIndicators[0] == LUMAQC_INDICATOR_COUNT);
 
-struct IsaName {
-    const char* name;
-    uint32_t bit;
-};
-constexpr IsaName kIsaNames[] = {
-    {"generic", LUMAQC_ISA_GENERIC}, {"avx2", LUMAQC_ISA_AVX2}, {"avx512", LUMAQC_ISA_AVX512}};
-
 // How one column of a result row is read: built once from the library's
 // column names, so the dict keys follow lumaqc_column_name's order.
 struct ColumnReader {
@@ -90,45 +133,6 @@ void buildColumnReaders() {
     gHasPreviousKey = PyUnicode_InternFromString("has_previous");
     if (gHasPreviousKey == nullptr) throw py::error_already_set();
 }
-
-// A library error as the Python exception of its kind, with its text.
-[[noreturn]] void raiseStatus(int status, const std::string& what) {
-    const std::string text = "lumaqc: " + what + ": " + lumaqc_error_text(status);
-    switch (status) {
-        case LUMAQC_ERROR_SIZE:
-        case LUMAQC_ERROR_INVALID: throw py::value_error(text);
-        case LUMAQC_ERROR_NO_MEMORY: PyErr_SetString(PyExc_MemoryError, text.c_str()); throw py::error_already_set();
-        default: throw std::runtime_error(text);
-    }
-}
-
-uint32_t isaMask(const py::object& isa) {
-    if (isa.is_none()) return LUMAQC_ISA_ALL;
-    std::vector<py::object> names;
-    if (py::isinstance<py::str>(isa)) {
-        names.push_back(isa);
-    } else if (py::isinstance<py::iterable>(isa)) {
-        for (py::handle item : isa) names.push_back(py::reinterpret_borrow<py::object>(item));
-    } else {
-        throw py::type_error("lumaqc: isa must be None, a variant name or an iterable of them");
-    }
-    uint32_t mask = 0;
-    for (const py::object& item : names) {
-        if (!py::isinstance<py::str>(item)) throw py::type_error("lumaqc: isa names must be strings");
-        const std::string name = item.cast<std::string>();
-        bool known = false;
-        for (const IsaName& n : kIsaNames)
-            if (name == n.name) {
-                mask |= n.bit;
-                known = true;
-            }
-        if (!known) throw py::value_error("lumaqc: unknown isa '" + name + "' (known: generic, avx2, avx512)");
-    }
-    if (mask == 0) throw py::value_error("lumaqc: isa names no variant");
-    return mask;
-}
-
-void collectMessage(void* user, const char* text) { static_cast<std::vector<std::string>*>(user)->emplace_back(text); }
 
 class Analyzer {
 public:
@@ -233,9 +237,7 @@ public:
             status = lumaqc_get_isa(context_, &bit);
         }
         if (status != LUMAQC_OK) raiseStatus(status, "isa");
-        for (const IsaName& n : kIsaNames)
-            if (n.bit == bit) return n.name;
-        return "unknown";
+        return isaName(bit);
     }
 
     std::vector<std::string> messages() {
@@ -325,6 +327,7 @@ PYBIND11_MODULE(_lumaqc, m) {
     m.doc() = "Native part of lumaqc: the Analyzer over the library's C API.";
     buildColumnReaders();
     m.attr("__version__") = LUMAQC_VERSION_STRING;
+    defineFileAnalysis(m);
 
     m.def(
         "column_names",

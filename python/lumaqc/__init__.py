@@ -7,36 +7,53 @@
     result.to_pandas()
 
 Analyzer wraps one stream of the C library; analyze_file reads a whole file
-(raw YUV 4:2:0 or Y4M) and returns per-frame numpy columns.
+(raw YUV 4:2:0, Y4M, or any container FFmpeg's libraries read) and returns
+per-frame numpy columns, pooled statistics and segments.
 """
 
-import mmap
+import errno
+import math
 import operator
 import os
+import stat
 
-import numpy as np
-
-from ._lumaqc import Analyzer, __version__, column_names
+from ._lumaqc import Analyzer, __version__, _analyze_file, column_names
 
 __all__ = ["Analyzer", "AnalysisResult", "analyze_file", "column_names", "__version__"]
 
-_FLAG_COLUMNS = ("blackout", "freezing")
-
 
 class AnalysisResult:
-    """Per-frame values of a file: numpy columns keyed by name.
+    """Per-frame values of a file as numpy columns, with their pooled statistics and segments.
 
     The keys are column_names() ('frame' is the frame's index in the file), then
-    'has_previous' and 'pts_time' (frame / fps, seconds). result[name] is a
-    column, len(result) the number of frames analysed.
+    'has_previous' and 'pts_time' (seconds: the stream's timestamp for containers,
+    frame / fps for raw and Y4M). result[name] is a column, len(result) the number
+    of frames analysed. Values are the library's, bit for bit; those the reports
+    write as null (an indicator not computed on a frame, e.g. temporal_activity of
+    the first frame) keep the library's value here: has_previous and the size tell.
+
+    pooled: {indicator: {"min", "max", "mean", "harmonic_mean", "p1", "p5", "p50",
+    "p95", "p99", "count"}} over the frames with a value (NaN where none had one).
+    segments: [{"type", "first_frame", "last_frame", "<type>_start", "<type>_end",
+    "<type>_duration"}], segment_summary: {type: {"count", "frames", "total",
+    "longest"}}, exactly as in lumaqc's JSON report. warnings and messages: texts of
+    the reader and of the indicators. reader ("raw", "y4m", "libav") and isa tell
+    what ran.
     """
 
-    def __init__(self, path, width, height, fps, columns):
+    def __init__(self, path, run):
         self.path = path
-        self.width = width
-        self.height = height
-        self.fps = fps
-        self.columns = columns
+        self.width = run["width"]
+        self.height = run["height"]
+        self.fps = run["fps"]
+        self.reader = run["reader"]
+        self.isa = run["isa"]
+        self.columns = run["columns"]
+        self.pooled = run["pooled"]
+        self.segments = run["segments"]
+        self.segment_summary = run["segment_summary"]
+        self.warnings = run["warnings"]
+        self.messages = run["messages"]
 
     def __getitem__(self, name):
         return self.columns[name]
@@ -48,7 +65,8 @@ class AnalysisResult:
         return self.columns.keys()
 
     def __repr__(self):
-        return f"<lumaqc.AnalysisResult {self.path!r} {self.width}x{self.height} fps={self.fps!r} frames={len(self)}>"
+        return (f"<lumaqc.AnalysisResult {self.path!r} {self.reader} {self.width}x{self.height} "
+                f"fps={self.fps!r} frames={len(self)}>")
 
     def to_pandas(self):
         """The columns as a pandas.DataFrame, one row per frame."""
@@ -60,6 +78,11 @@ class AnalysisResult:
             ) from error
         return pandas.DataFrame(self.columns)
 
+    @property
+    def frame(self):
+        """The same as to_pandas()."""
+        return self.to_pandas()
+
 
 def _positive(name, value):
     value = operator.index(value)
@@ -68,133 +91,82 @@ def _positive(name, value):
     return value
 
 
-class _RawReader:
-    """Headerless 8-bit YUV 4:2:0: frame i at byte i * (w * h * 3 // 2), luma first."""
-
-    def __init__(self, path, data, width, height):
-        if width is None or height is None:
-            raise ValueError(f"lumaqc: width and height are required for the raw YUV file {path!r}")
-        self.width, self.height = _positive("width", width), _positive("height", height)
-        self.fps = None
-        self._data = data
-        frame_bytes = self.width * self.height * 3 // 2
-        self._offsets = range(0, len(data) - frame_bytes + 1, frame_bytes)
-
-    @property
-    def frame_count(self):
-        return len(self._offsets)
-
-    def frames(self, start, count):
-        """Luma planes of frames start .. start + count - 1 (those that exist), read in place."""
-        plane = self.width * self.height
-        for offset in self._offsets[start : start + count]:
-            yield self._data[offset : offset + plane].reshape(self.height, self.width)
+def _size(name, value):
+    if value is None:
+        return 0
+    value = operator.index(value)
+    if not 0 < value <= 2**31 - 1:
+        raise ValueError(f"lumaqc: {name} must be positive and below 2^31, not {value}")
+    return value
 
 
-class _Y4mReader(_RawReader):
-    """YUV4MPEG2 with 8-bit 4:2:0 pictures; each frame follows its own FRAME line."""
-
-    MAGIC = b"YUV4MPEG2 "
-    _CHROMA_420 = (None, "420", "420jpeg", "420paldv", "420mpeg2")
-
-    def __init__(self, path, data, width, height):
-        text = bytes(data[:4096])
-        end = text.find(b"\n")
-        if end < 0:
-            raise ValueError(f"lumaqc: {path!r}: Y4M header line missing or too long")
-        params = {token[:1]: token[1:] for token in text[len(self.MAGIC) : end].decode("ascii", "replace").split()}
-        try:
-            self.width, self.height = _positive("width", int(params["W"])), _positive("height", int(params["H"]))
-        except (KeyError, ValueError) as error:
-            raise ValueError(f"lumaqc: {path!r}: Y4M header without a valid W and H") from error
-        if params.get("C") not in self._CHROMA_420:
-            raise ValueError(f"lumaqc: {path!r}: only 8-bit 4:2:0 Y4M is read, not C{params['C']}")
-        for name, given, found in (("width", width, self.width), ("height", height, self.height)):
-            if given is not None and operator.index(given) != found:
-                raise ValueError(f"lumaqc: {path!r}: {name} {given} given, the Y4M header says {found}")
-        self.fps = None
-        numerator, _, denominator = params.get("F", "").partition(":")
-        if numerator.isdigit() and denominator.isdigit() and int(numerator) > 0 and int(denominator) > 0:
-            self.fps = int(numerator) / int(denominator)
-        self._data = data
-        # Chroma planes round up on odd sizes.
-        frame_bytes = self.width * self.height + 2 * ((self.width + 1) // 2) * ((self.height + 1) // 2)
-        offsets = []
-        position = end + 1
-        while position < len(data):
-            head = bytes(data[position : position + 4096])
-            line_end = head.find(b"\n")
-            if not head.startswith(b"FRAME") or line_end < 0:
-                raise ValueError(f"lumaqc: {path!r}: no FRAME line at byte {position}")
-            picture = position + line_end + 1
-            if picture + frame_bytes > len(data):
-                break  # a trailing partial frame is ignored
-            offsets.append(picture)
-            position = picture + frame_bytes
-        self._offsets = offsets
+def _seconds(name, value):
+    value = float(value)
+    if not (value >= 0 and math.isfinite(value)):
+        raise ValueError(f"lumaqc: {name} must be a finite number of seconds, not below 0: {value!r}")
+    return value
 
 
-# ---- READER CHOICE: the one place where analyze_file picks a reader. ----------
-# A reader has width, height, fps (None when the file does not say), frame_count
-# and frames(start, count) yielding 2-D uint8 luma planes of shape (height, width).
-def _open_reader(path, width, height):
-    with open(path, "rb") as file:  # OSError for missing or unreadable files
-        size = os.fstat(file.fileno()).st_size
-        mapped = mmap.mmap(file.fileno(), 0, access=mmap.ACCESS_READ) if size > 0 else b""
-    data = np.frombuffer(mapped, dtype=np.uint8)
-    if bytes(data[: len(_Y4mReader.MAGIC)]) == _Y4mReader.MAGIC:
-        return _Y4mReader(path, data, width, height)
-    return _RawReader(path, data, width, height)
+def _processors():
+    try:
+        return len(os.sched_getaffinity(0))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
 
 
-def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None, reference=False):
+def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None,
+                 reference=False, input_format=None, min_black=0.0, min_freeze=0.1, min_letterbox=0.0,
+                 min_pillarbox=0.0, min_interlaced=0.0, interlace_threshold=0.1, decoder_threads=0):
     """Analyses the frames of a file and returns an AnalysisResult.
 
-    Reads raw 8-bit YUV 4:2:0 (width and height required; frame i at byte
-    i * (width * height * 3 // 2); a trailing partial frame is ignored) and Y4M
-    8-bit 4:2:0 (recognised by its header, which gives the size and the frame rate).
-    fps defaults to the Y4M header's rate, else 25. frames limits the count
-    (None: to the end of the file; frames past the end are not an error, len()
-    of the result tells how many were analysed), start is the first frame's index.
-    threads > 1 analyses several frames at once on that many threads (same values).
-    isa and reference are passed to Analyzer.
+    Reads what the lumaqc program reads, with the same readers: Y4M (recognised by
+    its header, which gives the size and the frame rate; 4:2:0, 4:2:2, 4:4:4, 4:1:1,
+    mono, 8 to 16 bits), raw 8-bit YUV 4:2:0 when width and height are given (frame i
+    at byte i * (width * height * 3 // 2); a trailing partial frame is ignored), and
+    any other container and codec through FFmpeg's libraries (size and rate from the
+    stream). input_format ("raw", "y4m", "libav") overrides the choice.
+
+    fps defaults to the rate of the Y4M header or the container, else 25. frames
+    limits the count (None: to the end; frames past the end are not an error,
+    len() of the result tells how many were analysed, warnings says where it
+    ended), start is the first frame's index. threads analyses that many frames at
+    once (None: the processors this process may run on; the values are the same for
+    any count). isa and reference are passed to Analyzer; decoder_threads to
+    FFmpeg's decoder (0: its own choice).
+
+    The result also holds the pooled statistics of each indicator and the segments
+    (black, freeze, letterbox, pillarbox, interlaced) exactly as lumaqc's JSON report
+    gives them; min_* (seconds) and interlace_threshold are the report's --min-* and
+    --interlace-threshold options.
 
     Raises OSError for a missing or unreadable file, ValueError for bad sizes,
-    counts, frame rates or a malformed Y4M file, TypeError for non-integer sizes.
+    counts, frame rates or an input that cannot be decoded, TypeError for
+    non-integer sizes, KeyboardInterrupt when interrupted (checked between frames).
     """
     start = operator.index(start)
     if start < 0:
         raise ValueError(f"lumaqc: start must not be negative, not {start}")
     if frames is not None and operator.index(frames) < 0:
         raise ValueError(f"lumaqc: frames must not be negative, not {frames}")
-    if threads is not None:
-        threads = _positive("threads", threads)
-    if fps is not None and not (float(fps) > 0 and np.isfinite(float(fps))):
+    threads = _processors() if threads is None else _positive("threads", threads)
+    if fps is not None and not (float(fps) > 0 and math.isfinite(float(fps))):
         raise ValueError(f"lumaqc: fps must be positive and finite, not {fps}")
+    if input_format not in (None, "raw", "y4m", "libav"):
+        raise ValueError(f"lumaqc: input_format must be None, 'raw', 'y4m' or 'libav', not {input_format!r}")
+    minimums = [_seconds(name, value) for name, value in (
+        ("min_black", min_black), ("min_freeze", min_freeze), ("min_letterbox", min_letterbox),
+        ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced))]
+    interlace_threshold = float(interlace_threshold)
     path = os.fspath(path)
-    reader = _open_reader(path, width, height)
-    rate = float(fps) if fps is not None else reader.fps or 25.0
-    available = max(0, reader.frame_count - start)
-    count = available if frames is None else min(operator.index(frames), available)
-
-    names = column_names()
-    columns = {name: np.empty(count, dtype=np.uint8 if name in _FLAG_COLUMNS else np.float64) for name in names}
-    columns["has_previous"] = np.empty(count, dtype=bool)
-    with Analyzer(reader.width, reader.height, rate, isa=isa, reference=reference, threads=threads or 0) as analyzer:
-        received = 0
-
-        def store(row):
-            nonlocal received
-            for name, column in columns.items():
-                column[received] = row[name]
-            received += 1
-
-        # Frames are sent ahead as far as the analyzer holds them; rows come back in frame order.
-        for luma in reader.frames(start, count):
-            while not analyzer.send(luma):
-                store(analyzer.receive())
-        while analyzer.frames_in_flight:
-            store(analyzer.receive())
-    columns["frame"] = np.arange(start, start + count, dtype=np.int64)
-    columns["pts_time"] = columns["frame"] / rate
-    return AnalysisResult(path, reader.width, reader.height, rate, columns)
+    if isinstance(path, bytes):
+        path = os.fsdecode(path)
+    # OSError for a missing, unreadable or directory path, as Python words it
+    # (without opening it: a FIFO would wait for its writer here).
+    if stat.S_ISDIR(os.stat(path).st_mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    if not os.access(path, os.R_OK):
+        raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), path)
+    run = _analyze_file(path, _size("width", width), _size("height", height), None if fps is None else float(fps),
+                        -1 if frames is None else operator.index(frames), start, threads, isa, bool(reference),
+                        input_format or "", minimums, interlace_threshold, operator.index(decoder_threads))
+    return AnalysisResult(path, run)

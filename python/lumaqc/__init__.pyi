@@ -53,11 +53,20 @@ class AnalysisResult:
     width: int
     height: int
     fps: float
+    reader: str
+    isa: str
     columns: Dict[str, np.ndarray]
+    pooled: Dict[str, Dict[str, Union[float, int]]]
+    segments: List[Dict[str, Union[str, int, float]]]
+    segment_summary: Dict[str, Dict[str, Union[int, float]]]
+    warnings: List[str]
+    messages: List[str]
     def __getitem__(self, name: str) -> np.ndarray: ...
     def __len__(self) -> int: ...
     def keys(self) -> KeysView[str]: ...
     def to_pandas(self) -> Any: ...
+    @property
+    def frame(self) -> Any: ...
 
 def analyze_file(
     path: Union[str, "PathLike[str]"],
@@ -70,4 +79,12 @@ def analyze_file(
     *,
     isa: Union[None, str, Iterable[str]] = None,
     reference: bool = False,
+    input_format: Optional[str] = None,
+    min_black: float = 0.0,
+    min_freeze: float = 0.1,
+    min_letterbox: float = 0.0,
+    min_pillarbox: float = 0.0,
+    min_interlaced: float = 0.0,
+    interlace_threshold: float = 0.1,
+    decoder_threads: int = 0,
 ) -> AnalysisResult: ...

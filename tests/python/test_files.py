@@ -1,6 +1,13 @@
-# lumaqc.analyze_file on raw and Y4M files against the command line's log, and its installed package.
+# lumaqc.analyze_file on raw, Y4M and container files against the command line's log and JSON report,
+# its errors, and its installed package.
+import _thread
+import json
+import math
 import os
+import shutil
 import subprocess
+import threading
+import time
 
 import numpy as np
 import pytest
@@ -27,14 +34,17 @@ def test_raw_file_equals_the_command_line_log(clip, cli_args, options):
     assert np.array_equal(result["pts_time"], result["frame"] / options.get("fps", 25))
 
 
-def write_y4m(clip, name, header, frame_line=b"FRAME\n"):
-    """The clip's luma with 4:2:0 chroma rounded up, and half a frame more at the end."""
-    chroma = bytes(2 * ((clip.width + 1) // 2) * ((clip.height + 1) // 2))
+def write_y4m(clip, name, header, frame_line=b"FRAME\n", chroma="420", depth=8):
+    """The clip's luma (scaled to depth bits) with neutral chroma, and half a frame more at the end."""
+    cw = {"420": (clip.width + 1) // 2, "422": (clip.width + 1) // 2, "444": clip.width, "mono": 0}[chroma]
+    ch = {"420": (clip.height + 1) // 2, "422": clip.height, "444": clip.height, "mono": 0}[chroma]
+    dtype = np.uint8 if depth == 8 else np.dtype("<u2")
+    chroma_bytes = np.full(2 * cw * ch, 1 << (depth - 1), dtype).tobytes()
     path = os.path.join(clip.dir, name)
     with open(path, "wb") as out:
         out.write(b"YUV4MPEG2 " + header + b"\n")
         for i in range(clip.frames):
-            out.write(frame_line + clip.luma(i).tobytes() + chroma)
+            out.write(frame_line + (clip.luma(i).astype(dtype) << (depth - 8)).tobytes() + chroma_bytes)
         out.write(frame_line + clip.luma(0).tobytes()[: clip.width])
     return path
 
@@ -44,8 +54,71 @@ def test_y4m_file_equals_the_raw_file(clip, colour):
     header = b"W%d H%d F50:1 Ip A1:1" % (clip.width, clip.height) + colour
     path = write_y4m(clip, "clip.y4m", header, b"FRAME Ip\n")
     result = lumaqc.analyze_file(path, frames=30, start=3)
-    assert result.fps == 50
+    assert result.fps == 50 and result.reader == "y4m"
     assert result_rows(result) == clip.log("50 30 3")
+
+
+def ffmpeg_encode(clip, name, *codec):
+    if shutil.which("ffmpeg") is None:
+        pytest.skip("ffmpeg is not installed (scripts/install-deps.sh installs it)")
+    path = os.path.join(clip.dir, name)
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s",
+                    f"{clip.width}x{clip.height}", "-r", "25", "-i", clip.path, *codec, path], check=True)
+    return path
+
+
+# Every input kind, each read by the program and by the module: the files.
+INPUTS = {
+    "raw": lambda clip: (clip.path, [str(clip.width), str(clip.height)], {"width": clip.width, "height": clip.height}),
+    "y4m_422_p10": lambda clip: (write_y4m(clip, "p10.y4m", b"W%d H%d F30000:1001 C422p10" % (clip.width, clip.height),
+                                           chroma="422", depth=10), [], {}),
+    "y4m_mono": lambda clip: (write_y4m(clip, "mono.y4m", b"W%d H%d F24:1 Cmono" % (clip.width, clip.height),
+                                        chroma="mono"), [], {}),
+    "ffv1_mkv": lambda clip: (ffmpeg_encode(clip, "clip.mkv", "-c:v", "ffv1"), [], {}),
+    "h264_mp4": lambda clip: (ffmpeg_encode(clip, "clip.mp4", "-c:v", "libx264", "-bf", "2", "-g", "12"), [], {}),
+}
+
+
+def same(ours, theirs):
+    """ours (Python numbers, NaN for none) equals the JSON document's (null for none)."""
+    if isinstance(theirs, dict):
+        return ours.keys() == theirs.keys() and all(same(ours[k], theirs[k]) for k in theirs)
+    if isinstance(theirs, list):
+        return len(ours) == len(theirs) and all(same(a, b) for a, b in zip(ours, theirs))
+    if theirs is None:
+        return isinstance(ours, float) and math.isnan(ours)
+    return ours == theirs
+
+
+@pytest.mark.parametrize("kind", INPUTS)
+@pytest.mark.parametrize("cli_options, options", [
+    ([], {}),
+    (["--start", "7", "--frames", "40", "--threads", "3"], {"start": 7, "frames": 40, "threads": 3}),
+    (["--fps", "50", "--min-freeze", "0", "--min-black", "0.1", "--interlace-threshold", "0.05"],
+     {"fps": 50, "min_freeze": 0, "min_black": 0.1, "interlace_threshold": 0.05}),
+], ids=["defaults", "start_frames_threads", "fps_segments"])
+def test_file_results_equal_the_command_line_json(clip, kind, cli_options, options):
+    if kind == "h264_mp4" and ("start" in options or clip.width % 2):
+        pytest.skip("H.264 needs even sizes; a start frame in a container is reached by decoding (the other kinds)")
+    path, size, size_options = INPUTS[kind](clip)
+    report = os.path.join(clip.dir, f"{kind}.json")
+    subprocess.run([os.environ["LUMAQC_BINARY"], "--quiet", "--json", report, *cli_options, path, *size],
+                   cwd=clip.dir, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(report) as file:
+        expected = json.load(file)
+    result = lumaqc.analyze_file(path, **size_options, **options)
+
+    assert result.reader == expected["settings"]["reader"]
+    assert result.fps == expected["settings"]["fps"]
+    assert len(result) == expected["frames_analysed"] == len(expected["frames"])
+    assert list(result["frame"]) == [f["frameNum"] for f in expected["frames"]]
+    assert list(result["pts_time"]) == [f["pts_time"] for f in expected["frames"]]
+    for name in lumaqc.column_names()[1:]:
+        values = [f["metrics"][name] for f in expected["frames"]]
+        assert [v for v, e in zip(result[name].tolist(), values) if e is not None] == [e for e in values if e is not None], name
+    assert same(result.pooled, expected["pooled_metrics"])
+    assert same(result.segments, expected["events"])
+    assert same(result.segment_summary, expected["segment_summary"])
 
 
 def test_to_pandas_holds_the_columns(clip):
@@ -59,16 +132,19 @@ def test_to_pandas_holds_the_columns(clip):
 
 
 @pytest.mark.parametrize("header, args, error, message", [
-    (None, {}, ValueError, "width and height are required"),
+    (None, {}, ValueError, "not a video file that libav can read"),
     (None, {"width": 0, "height": 288}, ValueError, "width must be positive"),
     (None, {"width": 352, "height": 288, "start": -1}, ValueError, "start"),
+    (None, {"width": 352, "height": 288, "start": 2}, ValueError, "start frame 2 lies past the end"),
     (None, {"width": 352, "height": 288, "fps": 0}, ValueError, "fps"),
     (None, {"width": 352, "height": 288, "threads": 0}, ValueError, "threads"),
-    (None, {"width": 30000, "height": 30000}, ValueError, "picture size out of range"),
-    (b"W352 H288 C422", {}, ValueError, "only 8-bit 4:2:0"),
-    (b"W352 H288 C420p10", {}, ValueError, "only 8-bit 4:2:0"),
-    (b"W352 H288", {"width": 351}, ValueError, "the Y4M header says 352"),
-    (b"H288", {}, ValueError, "valid W and H"),
+    (None, {"width": 30000, "height": 30000}, ValueError, "too large"),
+    (None, {"width": 352, "height": 288, "input_format": "y4m"}, ValueError, "not a Y4M stream"),
+    (None, {"width": 352, "height": 288, "input_format": "mp4"}, ValueError, "input_format"),
+    (None, {"width": 352, "height": 288, "min_freeze": -1}, ValueError, "min_freeze"),
+    (b"W352 H288 C423", {}, ValueError, "423"),
+    (b"W352 H288", {"width": 351}, ValueError, "351"),
+    (b"H288", {}, ValueError, "picture size"),
 ])
 def test_bad_files_and_arguments_raise(tmp_path, header, args, error, message):
     path = tmp_path / "clip"
@@ -77,9 +153,17 @@ def test_bad_files_and_arguments_raise(tmp_path, header, args, error, message):
         lumaqc.analyze_file(path, **args)
 
 
-def test_missing_file_raises_oserror(tmp_path):
-    with pytest.raises(OSError):
-        lumaqc.analyze_file(tmp_path / "missing.yuv", 352, 288)
+@pytest.mark.parametrize("name, error", [("missing.yuv", FileNotFoundError), (".", IsADirectoryError)])
+def test_unopenable_paths_raise_oserror(tmp_path, name, error):
+    with pytest.raises(error):
+        lumaqc.analyze_file(tmp_path / name, 352, 288)
+
+
+def test_a_short_last_frame_is_a_warning_not_an_error(clip):
+    result = lumaqc.analyze_file(clip.path, clip.width, clip.height, frames=clip.frames + 5, start=2)
+    assert len(result) == clip.frames - 2
+    assert result.warnings == [f"The input ends before frame {clip.frames}: {clip.frames - 2} of "
+                               f"{clip.frames + 5} requested frames analysed"]
 
 
 def test_installed_package_imports_and_analyses(tmp_path, clip):
@@ -92,3 +176,35 @@ def test_installed_package_imports_and_analyses(tmp_path, clip):
     out = subprocess.run(["/usr/bin/python3", "-c", script], env={"PYTHONPATH": str(package.parent)},
                          check=True, capture_output=True, text=True).stdout.split()
     assert out == [str(package / "__init__.py"), str(clip.frames)]
+
+
+def test_an_interrupt_stops_the_analysis_between_frames(clip):
+    """Ctrl-C in the middle of a stream that never ends: KeyboardInterrupt, not a hang."""
+    fifo = os.path.join(clip.dir, "endless.yuv")
+    os.mkfifo(fifo)
+    frame = clip.bytes[: clip.width * clip.height * 3 // 2].tobytes()
+    stop = threading.Event()
+
+    def write_frames():  # ends by itself after 10 s, so that a missed interrupt fails instead of hanging
+        deadline = time.monotonic() + 10
+        with open(fifo, "wb") as out:
+            try:
+                while not stop.is_set() and time.monotonic() < deadline:
+                    out.write(frame)
+                    out.flush()
+                    time.sleep(0.005)
+            except BrokenPipeError:
+                pass
+
+    writer = threading.Thread(target=write_frames)
+    writer.start()
+    interrupter = threading.Timer(0.3, _thread.interrupt_main)
+    interrupter.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            lumaqc.analyze_file(fifo, clip.width, clip.height)
+    finally:
+        stop.set()
+        interrupter.cancel()
+        os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))  # frees a writer still waiting for a reader
+        writer.join()
