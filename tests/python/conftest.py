@@ -1,5 +1,6 @@
 # Sample clips and the command line's logs of them, the independent path the
 # module is compared with. CTest passes the programs' paths in the environment.
+import json
 import math
 import os
 import re
@@ -51,6 +52,14 @@ class Clip:
 
     def log(self, args=""):
         return run_cli(self.dir, "clip.yuv", f"{self.width} {self.height} {args}")
+
+    def json_metrics(self):
+        """The metrics of every frame in the command line's JSON report (None where it writes null)."""
+        report = os.path.join(self.dir, "report.json")
+        subprocess.run([os.environ["LUMAQC_BINARY"], "--quiet", "--json", report, "clip.yuv", str(self.width),
+                        str(self.height)], cwd=self.dir, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(report) as file:
+            return [frame["metrics"] for frame in json.load(file)["frames"]]
 
 
 @pytest.fixture(scope="session", params=[(352, 288, 60), (301, 263, 20)], ids=["352x288", "301x263"])

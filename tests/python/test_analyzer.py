@@ -24,6 +24,9 @@ def test_rows_equal_the_command_line_log(clip, options):
         rows = rows_of(analyzer, (clip.luma(i) for i in range(clip.frames)))
     assert log_rows(rows) == clip.log()
     assert [r["has_previous"] for r in rows] == [False] + [True] * (clip.frames - 1)
+    # Every digit: the JSON report writes the shortest text that reads back as the same double.
+    reported = [{name: value for name, value in m.items() if value is not None} for m in clip.json_metrics()]
+    assert [{name: row[name] for name in m} for row, m in zip(rows, reported)] == reported
 
 
 def embedded(p):  # the picture inside a larger array, rows 37 bytes longer
