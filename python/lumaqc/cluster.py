@@ -274,15 +274,20 @@ def run_lumaqc(args, outputs=("json",), binary=None, threads=1):
         for kind in outputs:
             command += [f"--{kind}", os.path.join(work, "out." + kind)]
         command += list(args)
-        done = subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        result = {"rc": done.returncode, "stderr": done.stderr.decode("utf-8", "replace").strip()}
-        for kind in ("json", "csv"):
-            try:
-                with open(os.path.join(work, "out." + kind), encoding="utf-8", newline="") as f:
-                    result[kind] = f.read()
-            except OSError:
-                result[kind] = None
-        return result
+        return _run_in(work, command)
+
+
+def _run_in(work, command):
+    """Runs lumaqc in work with its reports named out.json / out.csv there: {"rc", "stderr", "json", "csv"}."""
+    done = subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    result = {"rc": done.returncode, "stderr": done.stderr.decode("utf-8", "replace").strip()}
+    for kind in ("json", "csv"):
+        try:
+            with open(os.path.join(work, "out." + kind), encoding="utf-8", newline="") as f:
+                result[kind] = f.read()
+        except OSError:
+            result[kind] = None
+    return result
 
 
 def check_report_options(report_args, binary=None):
@@ -309,15 +314,7 @@ def _merge(pieces, outputs, report_args, binary):
         for kind in outputs:
             command += [f"--{kind}", os.path.join(work, "out." + kind)]
         command += list(report_args) + names
-        done = subprocess.run(command, cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        result = {"rc": done.returncode, "stderr": done.stderr.decode("utf-8", "replace").strip()}
-        for kind in ("json", "csv"):
-            try:
-                with open(os.path.join(work, "out." + kind), encoding="utf-8", newline="") as f:
-                    result[kind] = f.read()
-            except OSError:
-                result[kind] = None
-        return result
+        return _run_in(work, command)
 
 
 # ---------------------------------------------------------------- outputs
