@@ -43,6 +43,7 @@ public:
     ReadResult next() override {
         ReadResult r;
         r.index = next_;
+        takeWarnings(r);
         if (end_ >= 0 && next_ >= end_) return r;  // End
         uint8_t* to = buffer();
         if (to == nullptr) return error(r, "Cannot allocate a picture of " + std::to_string(info_.width) + " x " +

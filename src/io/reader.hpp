@@ -74,7 +74,23 @@ public:
         (void)buffer;
         return false;
     }
+    // A warning found while opening, handed out with the first frame read.
+    void addWarning(std::string text) { pendingWarnings_.push_back(std::move(text)); }
+
+protected:
+    // Moves the pending warnings into r (the readers call it in next()).
+    void takeWarnings(ReadResult& r) {
+        for (std::string& w : pendingWarnings_) r.warnings.push_back(std::move(w));
+        pendingWarnings_.clear();
+    }
+
+private:
+    std::vector<std::string> pendingWarnings_;
 };
+
+// What head begins like: "an MP4 or QuickTime file", "a Matroska or WebM
+// file", ..., or null for no container's signature. Raw YUV that begins like one is unlikely.
+const char* containerSignature(const std::string& head);
 
 // Opens and probes; on failure returns null and sets *error to a one-line message.
 std::unique_ptr<Reader> openReader(const InputRequest& request, std::string* error);

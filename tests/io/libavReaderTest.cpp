@@ -175,3 +175,52 @@ TEST(LibavReader, DamageAndBadInputs) {
         for (const std::string& w : got.warnings) EXPECT_NE(w.find("before frame "), std::string::npos) << w;
     }
 }
+
+// Sizes given for a container read its bytes as raw pictures: the reader warns
+// with the first frame for every container ffmpeg writes, never for raw YUV.
+TEST(Readers, SizesGivenForAContainerAreWarnedAbout) {
+    if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg command is missing";
+    struct Case {
+        std::string name, make;  // make: ffmpeg's output options, or empty for raw YUV written here
+        bool container;
+    };
+    const std::string lossless = " -c:v ffv1 ";
+    const std::vector<Case> cases = {
+        {"c.mp4", "-c:v mpeg4 -frames:v 8", true},
+        {"c.mov", "-c:v mpeg4 -frames:v 8", true},
+        {"c.mkv", lossless + "-frames:v 8", true},
+        {"c.avi", lossless + "-frames:v 8", true},
+        {"c.flv", "-c:v flv -frames:v 8", true},
+        {"c.ts", "-c:v mpeg2video -frames:v 8", true},
+        {"c.mpg", "-c:v mpeg2video -f vob -frames:v 8", true},
+        {"c.mxf", "-c:v mpeg2video -frames:v 8", true},
+        {"c.ogg", "-c:v libtheora -frames:v 8", true},
+        {"sample.yuv", "", false},
+        {"flat47.yuv", "", false},  // every byte is a transport stream's sync byte
+        {"zero.yuv", "", false},
+    };
+    writeFile(file("flat47.yuv"), std::string(kFrameBytes * 4, '\x47'));
+    writeFile(file("zero.yuv"), std::string(kFrameBytes * 4, '\0'));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.make.empty() && !ffmpeg(kRawInput + " " + c.make + " " + c.name)) {
+            ASSERT_EQ(c.name, "c.ogg") << "ffmpeg could not write it";  // theora is an optional encoder
+            continue;
+        }
+        for (const std::string& format : {std::string(), std::string("raw")}) {
+            InputRequest request;
+            request.path = file(c.name);
+            request.format = format;
+            request.width = 16;
+            request.height = 16;
+            std::string error;
+            auto reader = lumaqc::io::openReader(request, &error);
+            ASSERT_TRUE(reader) << error;
+            const auto first = reader->next();
+            const bool warned = first.warnings.size() == 1 &&
+                                first.warnings[0].find("WIDTH and HEIGHT make it read as raw") != std::string::npos;
+            EXPECT_EQ(warned, c.container && format.empty()) << testing::PrintToString(first.warnings);
+            EXPECT_EQ(first.status, ReadStatus::Frame);
+        }
+    }
+}
