@@ -344,6 +344,22 @@ def _write_atomically(path, text):
         raise
 
 
+def _made_with(paths, report_args, binary):
+    """Whether finished outputs are what these report options make of their rows: lumaqc merge over
+    the JSON with the options gives the same bytes (also true without a JSON output to check)."""
+    if "json" not in paths:
+        return True
+    try:
+        existing = {}
+        for kind, path in paths.items():
+            with open(path, encoding="utf-8", newline="") as f:
+                existing[kind] = f.read()
+    except (OSError, UnicodeDecodeError):
+        return False
+    again = _merge([existing["json"]], tuple(paths), report_args, binary)
+    return again["rc"] in (0, 1) and all(again[kind] == existing[kind] for kind in paths)
+
+
 def _facts(json_text):
     """frames analysed and tripped gates of a report."""
     document = json.loads(json_text)
@@ -367,7 +383,8 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
     out/<name>.json (and .csv) for each, plus out/summary.json. scheduler is the address of a running
     scheduler (else a LocalCluster on this machine's processors, unless client is given),
     chunk_frames the length of the pieces long raw and Y4M inputs are cut into (0: whole files).
-    Files whose outputs all exist are skipped unless force. Returns the summary dict."""
+    Files whose outputs all exist are skipped unless force, or unless they were made with other report
+    options (checked by merging their JSON with these options). Returns the summary dict."""
     if progress is None:
         def progress(line):
             print(line, flush=True)  # a line as each file finishes, also into a pipe
@@ -387,7 +404,11 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
         paths = _output_paths(out, entry, outputs)
         record = {"input": entry.path, "name": entry.name, "outputs": sorted(os.path.basename(p) for p in paths.values())}
         files[entry.name] = record
-        if not force and all(os.path.exists(p) for p in paths.values()):
+        finished = not force and all(os.path.exists(p) for p in paths.values())
+        if finished and not _made_with(paths, report, binary):
+            finished = False
+            progress(f"analysing {entry.name} again: its outputs were made with other report options")
+        if finished:
             json_path = _output_paths(out, entry, ("json",))["json"]
             record["status"] = "skipped"
             try:

@@ -174,6 +174,13 @@ def test_job_matches_local_runs_with_a_worker_killed_then_skips_on_rerun(schedul
     assert summary["count"] == {"ok": 0, "gate": 0, "skipped": len(CLIPS), "failed": 1}
     assert stamps == {p: os.stat(out / p).st_mtime_ns for p in os.listdir(out) if p != "summary.json"}
 
+    # Other report options: the earlier outputs are not what they would write, so every file runs again.
+    status, printed, errors = run_job(scheduler, library, out, "--min-freeze", "0")
+    assert status == 255 and json.loads((out / "summary.json").read_text())["count"]["skipped"] == 0
+    assert printed.count("again: its outputs were made with other report options") == len(CLIPS)
+    for name, _, _ in CLIPS:
+        assert json.loads((out / f"{name}.json").read_text())["settings"]["segments"]["min_freeze"] == 0
+
     status, printed, errors = run_job(scheduler, library, out, "--force")
     assert status == 255 and json.loads((out / "summary.json").read_text())["count"]["skipped"] == 0
     check_outputs(out, library, tmp_path)
