@@ -214,7 +214,7 @@ public:
     }
 
     py::dict timings() {
-        if (!measureTime_) throw std::runtime_error("lumaqc: timings() needs Analyzer(..., measure_time=True)");
+        if (!measureTime_) throw std::runtime_error("lumaqc: timings() needs an analyzer made with measure_time=True");
         lumaqc_times times;
         int status;
         {
@@ -341,13 +341,14 @@ PYBIND11_MODULE(_lumaqc, m) {
     py::class_<Analyzer> analyzer(m, "Analyzer", R"doc(
 Analyses the luma planes of one stream of pictures of one size, frame after frame.
 
-Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=False, threads=0)
+Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=True, threads=0)
 
 fps is the frame rate the freezing indicator uses. isa limits the instruction-set
 variants ('generic', 'avx2', 'avx512', or an iterable of them; None allows all; the
 generic one is always allowed) and the best one the processor runs is chosen.
 reference=True runs the literal step-by-step indicators (same values, slower).
-measure_time=True accumulates the processor time of each indicator (timings()).
+measure_time (on by default) accumulates the processor time of each indicator for
+timings(); measure_time=False leaves out the clock readings.
 threads > 1 analyses the picture parts of several frames at once on the analyzer's
 own threads (send/receive); the values are the same for any number of threads.
 
@@ -358,7 +359,7 @@ than 715,827,882 pixels, an unknown isa name or threads outside 0 to 1024.
     analyzer
         .def(py::init<int64_t, int64_t, double, py::object, bool, bool, int>(), py::arg("width"), py::arg("height"),
              py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
-             py::arg("measure_time") = false, py::arg("threads") = 0)
+             py::arg("measure_time") = true, py::arg("threads") = 0)
         .def("analyze", &Analyzer::analyze, py::arg("luma"), R"doc(
 Analyses the next frame and returns its values as a dict.
 
@@ -387,7 +388,7 @@ waiting for it with the GIL released. RuntimeError when no frame is in flight.
         .def("timings", &Analyzer::timings, R"doc(
 Processor seconds spent in each indicator so far, keyed by indicator name.
 
-Needs measure_time=True (RuntimeError otherwise). Without threads the process's
+RuntimeError when the analyzer was made with measure_time=False. Without threads the process's
 processor clock is read (work of other threads during a frame counts too); with
 threads, each analysis thread's own clock, summed.
 )doc")

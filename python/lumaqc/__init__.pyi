@@ -24,7 +24,7 @@ class Analyzer:
         fps: float = 25.0,
         isa: Union[None, str, Iterable[str]] = None,
         reference: bool = False,
-        measure_time: bool = False,
+        measure_time: bool = True,
         threads: int = 0,
     ) -> None: ...
     def analyze(self, luma: npt.ArrayLike) -> Dict[str, Union[int, float, bool]]: ...

@@ -80,7 +80,7 @@ def test_bad_settings_raise(args, error, message):
 
 
 def test_closed_and_untimed_analyzers_raise():
-    analyzer = lumaqc.Analyzer(16, 16)
+    analyzer = lumaqc.Analyzer(16, 16, measure_time=False)
     with pytest.raises(RuntimeError, match="measure_time"):
         analyzer.timings()
     with pytest.raises(RuntimeError, match="no frame was sent"):
@@ -94,8 +94,9 @@ def test_closed_and_untimed_analyzers_raise():
             call()
 
 
-def test_timings_name_every_indicator_and_grow():
-    with lumaqc.Analyzer(640, 480, measure_time=True, reference=True) as analyzer:
+@pytest.mark.parametrize("reference", [False, True])
+def test_timings_name_every_indicator_and_grow(reference):
+    with lumaqc.Analyzer(640, 480, reference=reference) as analyzer:
         for _ in range(3):
             analyzer.analyze(np.random.default_rng(1).integers(0, 256, (480, 640), np.uint8))
         timings = analyzer.timings()
