@@ -50,40 +50,6 @@ struct FileCloser {
     void operator()(FILE* file) const { std::fclose(file); }
 };
 
-// Standard output, every write checked: after the first failure nothing more
-// is written to it, and its reason is kept.
-class Console {
-public:
-    void write(const char* text, size_t length) {
-        if (error_ != 0) return;
-        errno = 0;
-        if (std::fwrite(text, 1, length, stdout) != length || std::ferror(stdout)) fail();
-    }
-    void write(const std::string& text) { write(text.data(), text.size()); }
-    void line(const char* text) {
-        write(text, std::strlen(text));
-        write("\n", 1);
-    }
-    // Flushes what is buffered (before text on the error stream, and at the end).
-    bool flush() {
-        if (error_ != 0) return false;
-        errno = 0;
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail();
-        return error_ == 0;
-    }
-    // After text written to standard output elsewhere (the reports' console
-    // lines): a failure there is this stream's failure, with its errno.
-    void noteErrors() {
-        if (error_ == 0 && std::ferror(stdout)) fail();
-    }
-    bool failed() const { return error_ != 0; }
-    std::string error() const { return std::string("Cannot write to standard output: ") + std::strerror(error_); }
-
-private:
-    void fail() { error_ = errno != 0 ? errno : EIO; }
-    int error_ = 0;
-};
-
 #ifdef LUMAQC_HAVE_HTML
 // What the HTML page shows of the run: the settings, and the session's
 // segments and pooled statistics in its own terms.
@@ -316,9 +282,11 @@ int runAnalyser(int argc, char** argv, int indicators) {
     streams.output = reportOutput ? reportOutput.get() : stdout;
     streams.errorIsTerminal = isatty(STDERR_FILENO) == 1;
     // Created before the log, so that a report that cannot be created leaves
-    // the log of an earlier run in place; finished on every way out.
+    // the log of an earlier run in place; finished on every way out. Every
+    // report is known to be writable before any file of an earlier run is
+    // emptied.
     report::Session session(line.reports, stream, streams);
-    if (const std::string reportError = session.open(); !reportError.empty()) {
+    if (const std::string reportError = session.reserve(); !reportError.empty()) {
         std::fprintf(stderr, "%s\n", reportError.c_str());
         lumaqc_close(&context);
         return -1;
@@ -335,12 +303,18 @@ int runAnalyser(int argc, char** argv, int indicators) {
             page.st_dev == input.st_dev && page.st_ino == input.st_ino)
             error = "Cannot create the report " + line.reports.htmlPath + ": it is the input";
         if (!error.empty() || !htmlReport->canWrite(&error)) {
+            session.abandon();
             std::fprintf(stderr, "%s\n", error.c_str());
             lumaqc_close(&context);
             return -1;
         }
     }
 #endif
+    if (const std::string reportError = session.open(); !reportError.empty()) {
+        std::fprintf(stderr, "%s\n", reportError.c_str());
+        lumaqc_close(&context);
+        return -1;
+    }
     messageSession = &session;
 
     // Interrupted before the analysis: the log stays as it was.

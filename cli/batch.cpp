@@ -1,12 +1,15 @@
 #include "batch.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "outputs.hpp"
 #include "pieces.hpp"
 
 extern char** environ;
@@ -42,7 +46,7 @@ struct Batch {
 struct Job {
     std::string input, name, workDir;
     pid_t pid = -1;
-    int status = -1;
+    int status = -1;  // -1: not run
 };
 
 bool isDirectory(const std::string& path) {
@@ -124,7 +128,10 @@ std::string lastLine(const std::string& path) {
     return last;
 }
 
-pid_t start(const Batch& b, const Job& job, int threads) {
+// Each run is started in a process group of its own, with the signal mask
+// lumaqc had when it started: a Ctrl-C on the terminal reaches the batch
+// alone, which hands it on to every run once.
+pid_t start(const Batch& b, const Job& job, int threads, const sigset_t& mask) {
     std::vector<std::string> args = {"lumaqc", "--threads", std::to_string(threads), "--quiet", "--no-progress"};
     args.insert(args.end(), b.passed.begin(), b.passed.end());
     if (!b.jsonDir.empty()) {
@@ -150,16 +157,22 @@ pid_t start(const Batch& b, const Job& job, int threads) {
     const std::string out = job.workDir + "/console.txt", err = job.workDir + "/errors.txt";
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setsigmask(&attributes, &mask);
     std::string self = "/proc/self/exe";
     char cwd[4096];
     // The inputs and folders were given relative to this directory.
-    if (getcwd(cwd, sizeof cwd) == nullptr) return -1;
     pid_t pid = -1;
-    const std::string oldDir = cwd;
-    if (chdir(job.workDir.c_str()) != 0) return -1;
-    const int failed = posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), environ);
-    if (chdir(oldDir.c_str()) != 0) return -1;
+    int failed = -1;
+    if (getcwd(cwd, sizeof cwd) != nullptr && chdir(job.workDir.c_str()) == 0) {
+        failed = posix_spawn(&pid, self.c_str(), &actions, &attributes, argv.data(), environ);
+        if (chdir(cwd) != 0) failed = -1;
+    }
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     return failed == 0 ? pid : -1;
 }
 
@@ -169,6 +182,22 @@ std::string absolutePath(const std::string& path) {
     char cwd[4096];
     return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
 }
+
+// printf into a string.
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
+    va_list args, again;
+    va_start(args, pattern);
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, pattern, args);
+    va_end(args);
+    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), pattern, again);
+    va_end(again);
+    text.pop_back();
+    return text;
+}
+
+void onChildEnd(int) {}
 
 }  // namespace
 
@@ -188,6 +217,9 @@ int runBatch(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return -1;
     }
+    // As for one run: a stop signal ends the batch after the runs going on
+    // have stopped after their current frame.
+    catchStopSignals();
     b.jsonDir = absolutePath(b.jsonDir);
     b.csvDir = absolutePath(b.csvDir);
     const int threads = b.threads > 0 ? b.threads : availableProcessors();
@@ -213,27 +245,53 @@ int runBatch(int argc, char** argv) {
         mkdir(jobs[k].workDir.c_str(), 0700);
     }
 
+    // The end of a run and a stop signal are waited for together: both are
+    // blocked but while waiting, so that neither goes unnoticed.
+    struct sigaction childEnd {};
+    childEnd.sa_handler = onChildEnd;
+    sigemptyset(&childEnd.sa_mask);
+    childEnd.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    sigaction(SIGCHLD, &childEnd, nullptr);
+    sigset_t watched, before, waiting;
+    sigemptyset(&watched);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&watched, signal);
+    sigprocmask(SIG_BLOCK, &watched, &before);
+    waiting = before;
+    sigdelset(&waiting, SIGCHLD);
+
     size_t next = 0, running = 0;
-    while (next < jobs.size() || running > 0) {
-        while (running < static_cast<size_t>(atOnce) && next < jobs.size()) {
-            jobs[next].pid = start(b, jobs[next], perRun);
+    int forwarded = 0;  // the stop signal handed on to the runs
+    for (;;) {
+        if (forwarded == 0 && (forwarded = stopSignal()) != 0)
+            for (const Job& job : jobs)
+                if (job.pid > 0 && job.status == -1) kill(job.pid, forwarded);
+        while (forwarded == 0 && running < static_cast<size_t>(atOnce) && next < jobs.size()) {
+            jobs[next].pid = start(b, jobs[next], perRun, before);
             if (jobs[next].pid < 0) jobs[next].status = 255;
             else ++running;
             ++next;
         }
+        if (running == 0) break;
         int raw = 0;
-        const pid_t done = waitpid(-1, &raw, 0);
+        const pid_t done = waitpid(-1, &raw, WNOHANG);
         if (done < 0) break;
+        if (done == 0) {
+            ppoll(nullptr, 0, nullptr, &waiting);
+            continue;
+        }
         for (Job& job : jobs)
             if (job.pid == done) {
                 job.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
                 --running;
             }
     }
+    sigprocmask(SIG_SETMASK, &before, nullptr);
 
-    // The combined summary: one line per input.
+    // The combined summary: one line per input, every write checked.
+    Console console;
     bool failed = false, tripped = false;
-    std::printf("%-40s %-8s %8s  %s\n", "input", "status", "frames", "gates tripped / error");
+    size_t stopped = 0, notRun = 0;
+    console.write(format("%-40s %-8s %8s  %s\n", "input", "status", "frames", "gates tripped / error"));
     for (const Job& job : jobs) {
         std::string detail;
         int64_t frames = 0;
@@ -251,18 +309,36 @@ int runBatch(int argc, char** argv) {
                         if (gate.value("tripped", false))
                             detail += (detail.empty() ? "" : ", ") + gate.value("expression", std::string());
             }
+        } else if (job.status == -1) {
+            detail = forwarded != 0 ? "interrupted by " + signalName(forwarded) + " before it started" : "not run";
         } else {
             detail = lastLine(job.workDir + "/errors.txt");
+            if (detail.empty() && forwarded != 0 && job.status == 128 + forwarded)
+                detail = "Interrupted by " + signalName(forwarded);
             if (detail.empty()) detail = "exit status " + std::to_string(job.status);
         }
-        const char* state = job.status == 0 ? "ok" : job.status == 1 ? "gate" : "failed";
-        failed = failed || (job.status != 0 && job.status != 1);
+        const bool stop = forwarded != 0 && job.status == 128 + forwarded;
+        const bool skipped = forwarded != 0 && job.status == -1;
+        const char* state = job.status == 0 ? "ok" : job.status == 1 ? "gate" : skipped ? "not run" : stop ? "stopped" : "failed";
+        stopped += stop ? 1 : 0;
+        notRun += skipped ? 1 : 0;
+        failed = failed || (job.status != 0 && job.status != 1 && !skipped && !stop);
         tripped = tripped || job.status == 1;
-        std::printf("%-40s %-8s %8lld  %s\n", job.input.c_str(), state, static_cast<long long>(frames), detail.c_str());
+        console.write(format("%-40s %-8s %8lld  %s\n", job.input.c_str(), state, static_cast<long long>(frames),
+                             detail.c_str()));
     }
-    std::fflush(stdout);
+    console.flush();
     const std::string cleanup = "rm -rf '" + work + "'";
     if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "Cannot remove %s\n", work.c_str());
+    if (console.failed()) {
+        std::fprintf(stderr, "%s\n", console.error().c_str());
+        return -1;
+    }
+    if (stopped + notRun > 0) {
+        std::fprintf(stderr, "Interrupted by %s: %zu of %zu inputs analysed, %zu stopped, %zu not run\n",
+                     signalName(forwarded).c_str(), jobs.size() - stopped - notRun, jobs.size(), stopped, notRun);
+        return 128 + forwarded;
+    }
     return failed ? -1 : tripped ? 1 : 0;
 }
 

@@ -1,10 +1,14 @@
-// What keeps a run's outputs whole: valid standard descriptors, the signals
-// that end a run after the current frame, and the log, locked for one run and
+// What keeps a run's outputs whole: valid standard descriptors, standard
+// output with every write checked, the signals that end a run after the
+// current frame, and the log, locked for one run and
 // written row by row with every write checked.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 namespace lumaqc {
@@ -12,6 +16,40 @@ namespace lumaqc {
 // Opens /dev/null on descriptors 0, 1 and 2 where they are closed, so that no
 // file opened later takes their place.
 void makeStandardDescriptorsValid();
+
+// Standard output, every write checked: after the first failure nothing more
+// is written to it, and its reason is kept.
+class Console {
+public:
+    void write(const char* text, size_t length) {
+        if (error_ != 0) return;
+        errno = 0;
+        if (std::fwrite(text, 1, length, stdout) != length || std::ferror(stdout)) fail();
+    }
+    void write(const std::string& text) { write(text.data(), text.size()); }
+    void line(const char* text) {
+        write(text, std::strlen(text));
+        write("\n", 1);
+    }
+    // Flushes what is buffered (before text on the error stream, and at the end).
+    bool flush() {
+        if (error_ != 0) return false;
+        errno = 0;
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail();
+        return error_ == 0;
+    }
+    // After text written to standard output elsewhere (the reports' console
+    // lines): a failure there is this stream's failure, with its errno.
+    void noteErrors() {
+        if (error_ == 0 && std::ferror(stdout)) fail();
+    }
+    bool failed() const { return error_ != 0; }
+    std::string error() const { return std::string("Cannot write to standard output: ") + std::strerror(error_); }
+
+private:
+    void fail() { error_ = errno != 0 ? errno : EIO; }
+    int error_ = 0;
+};
 
 // From now on SIGINT, SIGTERM and SIGHUP (unless ignored on entry) only ask the
 // run to stop (a second one ends the program at once), and a closed pipe is a

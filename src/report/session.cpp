@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumaqc::report {
 
@@ -25,6 +29,7 @@ Session::Session(const ReportOptions& options, const StreamSettings& settings, c
 
 Session::~Session() {
     if (opened_) finish(RunStatus::Failed);
+    else abandon();
 }
 
 // Whether two paths name one existing file.
@@ -34,31 +39,86 @@ static bool sameFile(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-std::FILE* Session::openReport(const std::string& path, std::string* error) {
-    if (path == "-") return streams_.output;
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) *error = "Cannot create the report " + path + ": " + std::strerror(errno);
-    return file;
+// Opens path for writing without emptying it, creating it when missing; the
+// path of what this call created goes to *created.
+static int openKept(const std::string& path, std::string* created) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (fd >= 0 || errno != ENOENT) return fd;
+        const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (made >= 0) *created = path;
+        if (made >= 0 || errno != EEXIST) return made;
+        // Created by another process meanwhile, or a link to a missing file.
+    }
+    // A symbolic link to a missing file: the file is created where it points.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        char* target = ::realpath(path.c_str(), nullptr);
+        *created = target != nullptr ? target : path;
+        std::free(target);
+    }
+    return fd;
 }
 
-std::string Session::open() {
-    std::string error;
-    // Both checked before either is created, so neither is truncated in vain.
+std::string Session::reserve() {
+    if (reserved_) return "";
+    // Checked before any is opened, so that none is created in vain.
     for (const std::string* path : {&options_.jsonPath, &options_.csvPath})
         if (!path->empty() && *path != "-" && !settings_.input.empty() && sameFile(*path, settings_.input))
             return "Cannot create the report " + *path + ": it is the input";
-    if (!options_.jsonPath.empty()) {
-        jsonFile_ = openReport(options_.jsonPath, &error);
-        if (jsonFile_ == nullptr) return error;
-    }
-    if (!options_.csvPath.empty()) {
-        csvFile_ = openReport(options_.csvPath, &error);
-        if (csvFile_ == nullptr) {
-            if (jsonFile_ != nullptr && jsonFile_ != streams_.output) std::fclose(jsonFile_);
-            jsonFile_ = nullptr;
+    reserved_ = true;
+    for (auto [path, fd] : {std::pair{&options_.jsonPath, &jsonFd_}, std::pair{&options_.csvPath, &csvFd_}}) {
+        if (path->empty() || *path == "-") continue;
+        std::string created;
+        *fd = openKept(*path, &created);
+        if (*fd < 0) {
+            const std::string error = "Cannot create the report " + *path + ": " + std::strerror(errno);
+            abandon();
             return error;
         }
+        if (!created.empty()) created_.push_back(created);
     }
+    return "";
+}
+
+void Session::abandon() {
+    for (int* fd : {&jsonFd_, &csvFd_})
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    for (const std::string& path : created_) ::unlink(path.c_str());
+    created_.clear();
+    reserved_ = false;
+}
+
+// The reserved file, emptied (a regular file; other kinds are written as
+// they are) and opened as a stream; "-" is the report output.
+std::FILE* Session::adoptReport(int& fd, const std::string& path, std::string* error) {
+    if (path == "-") return streams_.output;
+    struct stat st {};
+    std::FILE* file = nullptr;
+    if ((::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) == 0) &&
+        (file = ::fdopen(fd, "w")) != nullptr) {
+        fd = -1;
+        return file;
+    }
+    *error = "Cannot create the report " + path + ": " + std::strerror(errno);
+    return nullptr;
+}
+
+std::string Session::open() {
+    if (const std::string error = reserve(); !error.empty()) return error;
+    std::string error;
+    if (!options_.jsonPath.empty()) jsonFile_ = adoptReport(jsonFd_, options_.jsonPath, &error);
+    if (error.empty() && !options_.csvPath.empty()) csvFile_ = adoptReport(csvFd_, options_.csvPath, &error);
+    if (!error.empty()) {
+        if (jsonFile_ != nullptr && jsonFile_ != streams_.output) std::fclose(jsonFile_);
+        jsonFile_ = nullptr;
+        abandon();
+        return error;
+    }
+    created_.clear();
     if (jsonFile_ != nullptr) json_ = std::make_unique<JsonWriter>(jsonFile_, settings_, options_.segments);
     if (csvFile_ != nullptr) csv_ = std::make_unique<CsvWriter>(csvFile_, settings_);
 

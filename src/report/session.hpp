@@ -2,6 +2,8 @@
 // known, a row per analysed frame, finish on every way out of the run.
 //
 //     report::Session session(options, settings, streams);
+//     if (std::string e = session.reserve(); !e.empty()) -> error, exit 255
+//     other checks; on a failure: session.abandon(), error, exit 255
 //     if (std::string e = session.open(); !e.empty()) -> error, exit 255
 //     per frame: if (session.consoleRows()) { session.beforeConsoleText(); print the row; }
 //                session.addRow(row);
@@ -54,8 +56,16 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Creates the report files and writes their heads; an error text when one
-    // cannot be created (nothing else is written then).
+    // Opens every report file for writing without emptying any, creating the
+    // missing ones; an error text when one cannot be opened, and then the files
+    // this call created are removed again and the others left as they were.
+    std::string reserve();
+    // Gives the reserved files up: those reserve() created are removed, the
+    // others left as they were.
+    void abandon();
+    // Reserves the files unless done, then empties them and writes their
+    // heads; an error text when one cannot be created (nothing else is written
+    // then).
     std::string open();
 
     // Whether the command line prints the per-frame console rows (not --quiet).
@@ -76,11 +86,14 @@ public:
 
 private:
     void printConsole(const std::string& text);
-    std::FILE* openReport(const std::string& path, std::string* error);
+    std::FILE* adoptReport(int& fd, const std::string& path, std::string* error);
 
     ReportOptions options_;
     StreamSettings settings_;
     Streams streams_;
+    int jsonFd_ = -1, csvFd_ = -1;         // reserved, not yet emptied
+    std::vector<std::string> created_;      // the files reserve() created
+    bool reserved_ = false;
     std::FILE* jsonFile_ = nullptr;
     std::FILE* csvFile_ = nullptr;
     std::unique_ptr<JsonWriter> json_;
