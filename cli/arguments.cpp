@@ -1,5 +1,7 @@
 #include "arguments.hpp"
 
+#include "commandOptions.hpp"
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -100,19 +102,12 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
             continue;
         }
         // --name value, or --name=value
-        const size_t equals = word.find('=');
-        const std::string name = word.substr(0, equals);
+        const std::string name = optionName(word);
         if (name != "--input-format" && name != "--fps" && name != "--frames" && name != "--start" &&
             name != "--threads" && name != "--run-start")
             return bad(out, "Unknown option " + name + " (see --help)");
         std::string value;
-        if (equals != std::string::npos) {
-            value = word.substr(equals + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            return bad(out, "Option " + name + " needs a value");
-        }
+        if (!optionValue(word, argc, argv, &i, &value)) return bad(out, "Option " + name + " needs a value");
         if (name == "--input-format") {
             if (value != "raw" && value != "y4m" && value != "libav")
                 return bad(out, "--input-format must be raw, y4m or libav, not '" + value + "'");

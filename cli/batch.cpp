@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "commandOptions.hpp"
 #include "outputs.hpp"
 #include "pieces.hpp"
 
@@ -65,9 +66,8 @@ std::string parse(int argc, char** argv, Batch* b) {
             b->inputs.push_back(word);
             continue;
         }
-        const size_t equals = word.find('=');
-        const std::string name = word.substr(0, equals);
-        if (kFlagOptions.count(name) != 0 && equals == std::string::npos) {
+        const std::string name = optionName(word);
+        if (kFlagOptions.count(name) != 0 && name == word) {
             b->passed.push_back(word);
             continue;
         }
@@ -77,13 +77,7 @@ std::string parse(int argc, char** argv, Batch* b) {
         if (!own && kValueOptions.count(name) == 0)
             return "Unknown option " + name + " with several inputs (reports go to --json-dir and --csv-dir)";
         std::string value;
-        if (equals != std::string::npos) {
-            value = word.substr(equals + 1);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            return "Option " + name + " needs a value";
-        }
+        if (!optionValue(word, argc, argv, &i, &value)) return "Option " + name + " needs a value";
         if (name == "--json-dir") {
             b->jsonDir = value;
         } else if (name == "--csv-dir") {
@@ -239,7 +233,7 @@ int runBatch(int argc, char** argv) {
         jobs[k].input = absolutePath(b.inputs[k]);
         std::string name = baseName(b.inputs[k]);
         // Inputs of the same name in different folders get numbered reports.
-        if (used[name]++ > 0) name += "." + std::to_string(used[name]);
+        if (const int seen = ++used[name]; seen > 1) name.append(".").append(std::to_string(seen));
         jobs[k].name = name;
         jobs[k].workDir = work + "/" + std::to_string(k);
         mkdir(jobs[k].workDir.c_str(), 0700);

@@ -39,6 +39,18 @@ std::string splitCommandLine(int argc, char** argv, CommandLine* out) {
     return "";
 }
 
+std::string optionName(const std::string& word) { return word.substr(0, word.find('=')); }
+
+bool optionValue(const std::string& word, int argc, char** argv, int* i, std::string* value) {
+    if (const size_t equals = word.find('='); equals != std::string::npos) {
+        *value = word.substr(equals + 1);
+        return true;
+    }
+    if (*i + 1 >= argc) return false;
+    *value = argv[++*i];
+    return true;
+}
+
 const char* instructionSetName(unsigned isa) {
     switch (isa) {
         case LUMAQC_ISA_AVX512: return "avx512";

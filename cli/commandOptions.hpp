@@ -20,6 +20,13 @@ struct CommandLine {
 // text for a bad report option value (a usage error), else an empty string.
 std::string splitCommandLine(int argc, char** argv, CommandLine* out);
 
+// The name of the option word "--name" or "--name=value".
+std::string optionName(const std::string& word);
+
+// The value of the option word argv[*i]: after its '=', else the next
+// argument (*i then moves onto it). False when there is none.
+bool optionValue(const std::string& word, int argc, char** argv, int* i, std::string* value);
+
 // The instruction-set name of a LUMAQC_ISA_* bit, as the reports show it.
 const char* instructionSetName(unsigned isa);
 
