@@ -2,6 +2,7 @@
 // and strides change no value, every documented error code is reachable.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -171,6 +172,66 @@ TEST(Api, AnyNumberOfThreadsGivesTheLogOfOne) {
     for (const ClipAndLog* c : {&firstClip(), &secondClip()}) {
         for (int threads : {0, 1, 2, 3, 8}) EXPECT_EQ(pipelinedRun(c->clip, threads, LUMAQC_INDICATORS_FAST), c->log) << threads;
         EXPECT_EQ(pipelinedRun(c->clip, 2, LUMAQC_INDICATORS_REFERENCE), c->log);
+    }
+}
+
+static double totalSeconds(const lumaqc_times& t) {
+    double sum = 0.0;
+    for (float seconds : t.seconds) sum += seconds;
+    return sum;
+}
+
+// Contexts with threads, read from the caller's thread while frames are in
+// flight and closed before every result is taken: the results received are
+// the log's first rows, the processor times only grow, and closing stops the
+// threads (the ThreadSanitizer stage of the CI runs this).
+TEST(Api, ClosingWithFramesInFlightKeepsWhatWasReceived) {
+    const ClipAndLog& a = firstClip();
+    const struct {
+        int threads, received;
+    } cases[] = {{2, 0}, {2, 7}, {3, 1}, {8, 0}, {8, 12}};
+    for (const auto& c : cases) {
+        const std::string what = std::to_string(c.threads) + " threads, " + std::to_string(c.received) + " received";
+        lumaqc_settings s;
+        lumaqc_default_settings(&s);
+        s.threads = c.threads;
+        s.measure_time = 1;
+        lumaqc_context* ctx = nullptr;
+        ASSERT_EQ(lumaqc_open(&ctx, a.clip.w, a.clip.h, &s), LUMAQC_OK) << what;
+        std::string log = headerText(RowStyle::Log);
+        size_t end = 0;  // the header and the first rows of the command line's log
+        for (int k = 0; k <= c.received; ++k) end = a.log.find('\n', end) + 1;
+        const std::string want = a.log.substr(0, end);
+        lumaqc_times before{};
+        int32_t sent = 0;
+        for (int k = 0; k < c.received; ++k) {
+            // Send as far ahead as the context takes; the threads analyse a
+            // frame sent since the last reading without being asked, so the
+            // times grow while the caller only reads them.
+            while (sent < a.clip.frames && lumaqc_send_frame(ctx, a.clip.luma(sent), a.clip.w) == LUMAQC_OK) ++sent;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            lumaqc_times now{};
+            do {
+                ASSERT_EQ(lumaqc_get_times(ctx, &now), LUMAQC_OK);
+                std::this_thread::yield();
+            } while (totalSeconds(now) == totalSeconds(before) && std::chrono::steady_clock::now() < deadline);
+            EXPECT_GT(totalSeconds(now), totalSeconds(before)) << what << ", frame " << k;
+            for (int i = 0; i < LUMAQC_INDICATOR_COUNT; ++i) EXPECT_GE(now.seconds[i], before.seconds[i]) << what << " " << i;
+            before = now;
+            FrameRow row;
+            ASSERT_EQ(lumaqc_receive_result(ctx, &row.values), LUMAQC_OK) << what;
+            row.frame = row.values.frame;
+            char text[kRowCapacity];
+            log.append(text, formatRow(RowStyle::Log, row, text, sizeof text));
+        }
+        // Frames left in flight (as many as the context takes) when it closes.
+        while (sent < a.clip.frames && lumaqc_send_frame(ctx, a.clip.luma(sent), a.clip.w) == LUMAQC_OK) ++sent;
+        int left = 0;
+        ASSERT_EQ(lumaqc_frames_in_flight(ctx, &left), LUMAQC_OK);
+        EXPECT_EQ(left, sent - c.received) << what;
+        EXPECT_GT(left, 0) << what;
+        ASSERT_EQ(lumaqc_close(&ctx), LUMAQC_OK) << what;
+        EXPECT_EQ(log, want) << what;
     }
 }
 
