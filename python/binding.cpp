@@ -378,7 +378,7 @@ The GIL is released while the frame is analysed. RuntimeError once closed.
         .def("send", &Analyzer::send, py::arg("luma"), R"doc(
 Queues the next frame (copied in, the array may be reused at once) and returns True,
 or returns False without queueing when as many frames are in flight as the analyzer
-holds (2 x threads): receive() one first. luma as for analyze().
+holds (threads + 1; 1 without threads): receive() one first. luma as for analyze().
 )doc")
         .def("receive", &Analyzer::receive, R"doc(
 The row of the oldest frame sent and not yet received, as analyze() returns it,

@@ -157,7 +157,7 @@ LUMAQC_API int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer);
  * and returns at once; receive returns the result of the oldest frame sent and
  * not yet received, waiting for it. Results come in frame order and equal
  * those of lumaqc_analyse bit for bit, whatever the number of threads.
- * send: CLOSED, BAD_POINTER, INVALID (stride), AGAIN (2 x threads frames in
+ * send: CLOSED, BAD_POINTER, INVALID (stride), AGAIN (threads + 1 frames in
  * flight; receive first). receive: CLOSED, BAD_POINTER, AGAIN (nothing sent). */
 LUMAQC_API int lumaqc_send_frame(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride);
 LUMAQC_API int lumaqc_receive_result(lumaqc_context* context, lumaqc_result* result);
