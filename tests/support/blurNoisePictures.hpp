@@ -145,6 +145,45 @@ inline std::vector<NamedPicture> blurStressPictures() {
         if (y % 2) return static_cast<uint8_t>(255 - (x % 30) * 8);
         return static_cast<uint8_t>(x % 4 == 0 ? 50 : (x % 4 == 2 ? 150 : 100));
     }));
+    // The rows are marked 64 columns at a time: widths on either side of
+    // where whole chunks of 64 fit, with runs, spikes and edges that start,
+    // end or sit at the columns where the chunks meet (63, 64, 127, 128) and
+    // at the last inner columns, and runs of 63 to 65 and over 128 columns.
+    for (uint64_t w : {66u, 67u, 68u, 127u, 128u, 129u, 130u, 193u}) {
+        const uint64_t W = w;
+        std::mt19937 gen(900 + static_cast<uint32_t>(w));
+        std::vector<int> level(12, 128);
+        out.push_back(namedPicture("chunk-edge random walk", W, 12, [&](uint64_t x, uint64_t y) {
+            const uint32_t r = gen();
+            int step = static_cast<int>(r % 5) - 2;
+            if (r % 41 == 0) step = (r >> 8) % 2 ? 80 : -80;
+            if (x == 0) level[y] = 128;
+            level[y] = std::clamp(level[y] + step, 0, 255);
+            return static_cast<uint8_t>(level[y]);
+        }));
+        // A rising row in a flat picture, from column 3 to the last inner
+        // column (threshold below 1): every pixel is a vertical peak whose
+        // parts run along the ramp.
+        out.push_back(namedPicture("chunk-edge long ramp", W, 40, [=](uint64_t x, uint64_t y) {
+            return static_cast<uint8_t>(y == 6 && x >= 3 ? 20 + (x < W - 2 ? x : W - 2) - 3 : 20);
+        }));
+        // A row rising by 1 from column 3 with one step of 31 at column 135,
+        // the only edge of the picture: its left part, the first measured,
+        // reaches back 132 columns.
+        out.push_back(namedPicture("chunk-edge long run", W, 40, [=](uint64_t x, uint64_t y) {
+            if (y != 26 || x < 3) return uint8_t(20);
+            const uint64_t at = x < W - 4 ? x : W - 4;
+            return static_cast<uint8_t>(20 + (at - 3) + (at >= 135 ? 30 : 0));
+        }));
+        out.push_back(namedPicture("chunk-edge sawtooth", W, 12, [=](uint64_t x, uint64_t y) {
+            return y % 2 ? triangleWave(x + y, 63 + y % 3, 1, 1, 30) : uint8_t(30);
+        }));
+        out.push_back(namedPicture("chunk-edge spikes", W, 12, [=](uint64_t x, uint64_t y) {
+            const bool spike = x == 1 || x == 2 || x == 63 || x == 64 || x == 65 || x == 127 || x == 128 ||
+                               x + 3 == W || x + 2 == W || x + 1 == W;
+            return static_cast<uint8_t>(spike && (x + y) % 3 != 0 ? 60 + 40 * (y % 4) : 100 - (y % 2) * (x % 3));
+        }));
+    }
     return out;
 }
 
