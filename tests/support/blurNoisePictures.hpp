@@ -247,6 +247,17 @@ inline std::vector<NamedPicture> noiseStressPictures() {
     out.push_back(deviationPicture("every half", 13, 11, all, 2, 3, 11));
     // Blocks of 0 and 255 in equal numbers (deviation about 128.5) beside 127.
     out.push_back(deviationPicture("largest deviations", 4, 4, amplitudeRun({{254, 6}, {255, 4}, {253, 6}})));
+    // Block rows summed whole vectors at a time (8 or 4 blocks) and the rest
+    // block by block: rows of 7 to 31 blocks, with the largest deviations
+    // (the largest square sums) and with a tie of two bins whose blocks are
+    // counted in different copies of the histogram.
+    for (uint64_t cols : {7u, 8u, 9u, 12u, 16u, 17u, 31u}) {
+        const uint32_t seed = 20 + static_cast<uint32_t>(cols);
+        out.push_back(deviationPicture("largest deviations " + std::to_string(cols) + " blocks wide", cols, 3,
+                                       amplitudeRun({{254, 6}, {255, 4}, {253, 6}}), cols % 3, 1, seed));
+        out.push_back(deviationPicture("tie " + std::to_string(cols) + " blocks wide", cols, 3,
+                                       amplitudeRun({{10, 5}, {8, 3}, {10, 2}, {8, 4}, {12, 1}}), cols % 5, 2, seed));
+    }
     // Noisy content of the smallest sizes.
     for (uint64_t w : {8u, 9u, 15u, 16u, 17u, 23u, 24u})
         for (uint64_t h : {8u, 12u, 16u, 24u}) {
