@@ -269,6 +269,39 @@ inline std::vector<NamedPicture> noiseStressPictures() {
     return out;
 }
 
+// Every width from 60 to 200 (every remainder of the 64-column chunks of
+// the edge marks, below and above the width where whole chunks start):
+// random walks with jumps along the rows, and steady rises of 1 over a third
+// of the row, so that both short and long runs meet the chunk borders.
+inline std::vector<NamedPicture> blurWidthSweepPictures() {
+    std::vector<NamedPicture> out;
+    for (uint64_t w = 60; w <= 200; ++w) {
+        std::mt19937 gen(7000 + static_cast<uint32_t>(w));
+        int level = 128;
+        out.push_back(namedPicture("width sweep", w, 7, [&](uint64_t x, uint64_t y) {
+            const uint32_t r = gen();
+            int step = static_cast<int>(r % 5) - 2;
+            if (r % 29 == 0) step = (r >> 8) % 2 ? 70 : -70;
+            if (y % 3 == 2 && x >= w / 3 && x < 2 * w / 3) step = 1;
+            if (x == 0) level = 128;
+            level = std::clamp(level + step, 0, 255);
+            return static_cast<uint8_t>(level);
+        }));
+    }
+    return out;
+}
+
+// Block rows of 1 to 40 blocks (every remainder of the 8- and 4-block
+// vectors), with deviations spread over a few bins and a few columns and
+// rows past the grid.
+inline std::vector<NamedPicture> noiseWidthSweepPictures() {
+    std::vector<NamedPicture> out;
+    for (uint64_t cols = 1; cols <= 40; ++cols)
+        out.push_back(deviationPicture("block row sweep", cols, 3, {6, 4, 6, 8, 5, 6, 200},
+                                       cols % 8, cols % 3, 300 + static_cast<uint32_t>(cols)));
+    return out;
+}
+
 // Checks fast(p) == reference(p) on the given pictures in every variant.
 template <typename Fast, typename Ref>
 void expectSameOnPictures(const std::vector<NamedPicture>& pictures, Fast fast, Ref ref) {
