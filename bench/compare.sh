@@ -8,6 +8,8 @@
 # programs run in alternating rounds (ROUNDS, default 5), and the best and the
 # median round are reported with the load average before and after.
 # The last line is ratio_vs_ffmpeg=X (ffmpeg's time per frame / lumaqc's).
+# BASELINE=path/to/an/older/lumaqc adds that program to the same rounds (for
+# a before/after comparison in one invocation) and the ratio of the two.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --bench >/dev/null
@@ -20,10 +22,10 @@ build-bench/makeSampleClip "$work/clip.yuv" 1920 1080 100
 build-bench/makeSampleClip "$work/clip4k.yuv" 3840 2160 24
 build-bench/makeSampleClip "$work/clip8k.yuv" 7680 4320 12
 
-/usr/bin/python3 - "$work" "${ROUNDS:-5}" <<'PY'
+/usr/bin/python3 - "$work" "${ROUNDS:-5}" "${BASELINE:-}" <<'PY'
 import os, statistics, subprocess, sys
 
-work, rounds = sys.argv[1], int(sys.argv[2])
+work, rounds, baseline = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 root = os.getcwd()
 sizes = {"1920x1080": ("clip.yuv", 100), "3840x2160": ("clip4k.yuv", 24), "7680x4320": ("clip8k.yuv", 12)}
 
@@ -45,6 +47,8 @@ programs = {
     "per-indicator": lambda clip, w, h: ([lumaqc, "--threads", "1", clip, w, h], perIndicator),
     "luma reader": lambda clip, w, h: ([reader, clip, w, h], fused),
 }
+if baseline:
+    programs["baseline"] = lambda clip, w, h: ([os.path.abspath(baseline), "--threads", "1", clip, w, h], fused)
 
 print("load before:", os.getloadavg())
 times = {(p, s): [] for p in programs for s in sizes}
@@ -70,6 +74,10 @@ for size in sizes:
           f"(median {median('fused', size) / median('luma reader', size):.2f}), "
           f"per-indicator / fused = {best('per-indicator', size) / best('fused', size):.2f} "
           f"(median {median('per-indicator', size) / median('fused', size):.2f})")
+if baseline:
+    for size in sizes:
+        print(f"{size}: fused / baseline = {best('fused', size) / best('baseline', size):.3f} "
+              f"(median {median('fused', size) / median('baseline', size):.3f})")
 per_pixel = lambda name, size: best(name, size) / (int(size.split("x")[0]) * int(size.split("x")[1]))
 for name in ("fused", "per-indicator"):
     print(f"{name}: per-pixel cost 7680x4320 / 1920x1080 = {per_pixel(name, '7680x4320') / per_pixel(name, '1920x1080'):.2f}, "

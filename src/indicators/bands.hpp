@@ -52,9 +52,15 @@ uint8_t blackoutFromSpread(uint64_t blocks, int32_t spread);
 
 // Noise: the deviations of block row t (C = w / 8 blocks), added to the
 // histogram; returns the row's block sums (C of them, valid until the next call).
+// The counts are kept in four copies (block i of a row counts in copy i % 4),
+// so that blocks of one bin in a row do not wait on each other, and with
+// them the number of the last block counted in each bin: the mode, the bin
+// that first reached the highest count, is the one of those bins whose last
+// block came first.
 struct NoiseHistogram {
-    uint32_t bins[HISTOGRAM_ENTRIES] = {};
-    int mode = 0;
+    uint32_t bins[4][HISTOGRAM_ENTRIES] = {};
+    uint64_t last[HISTOGRAM_ENTRIES] = {};
+    uint64_t blocks = 0;
 };
 const int32_t* noiseBlockRow(Isa isa, const Image* img, uint64_t t, NoiseScratch& scratch, NoiseHistogram& histogram);
 double noiseFinish(const Image* img, IndicatorState& state, const NoiseHistogram& histogram);

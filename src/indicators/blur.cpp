@@ -9,6 +9,10 @@
 #include "simd/isa.hpp"
 #include "tools/scratch.hpp"
 
+#ifdef LUMAQC_X86_VARIANTS
+#include <immintrin.h>
+#endif
+
 namespace lumaqc {
 
 // How the edge measure is computed without any full-size scratch picture.
@@ -40,21 +44,19 @@ namespace lumaqc {
 //
 // Edge widths. The right and left parts of an edge are runs of differences of
 // the edge's sign (sgn*GX >= 1) along the row, cut at columns 2 and W - 2. The
-// row's signs are kept one byte per column (1 rising, 2 falling, 0 for no
-// difference and for the columns outside 2 ... W - 2), and a run is measured
-// eight columns at a time. A run longer than that is looked up through a memo
-// of the last run met per sign and direction, so that a row with many edges
-// inside one long run is still walked in linear time.
+// row's marks are kept as bits, 64 columns to a word: edge pixels, rising and
+// falling differences (the signs only for columns 2 ... W - 2). The edges are
+// found a word at a time, and each part is the count of set bits next to the
+// edge in a window of 64 columns of its sign. A run longer than that is
+// looked up through a memo of the last run met per sign and direction, so
+// that a row with many edges inside one long run is still walked in linear
+// time.
 
 namespace {
 
 // Most columns summed in one 32-bit accumulator: 8192 * 255^2 < 2^31.
 constexpr uint32_t kSumChunk = 8192;
-// Zero bytes kept before and after the row's signs, one window wide.
-constexpr uint32_t kWindow = 8;
 constexpr uint64_t kOnes = 0x0101010101010101ull;
-// Edge marks are looked through this many columns at a time.
-constexpr uint32_t kScanStep = 32;
 
 constexpr uint8_t kRising = 1;
 constexpr uint8_t kFalling = 2;
@@ -133,6 +135,179 @@ uint8_t markInnerColumns(Isa isa, const uint8_t* cur, const uint8_t* up, const u
     return any;
 }
 
+// The marks of one row as bits: bit c % 64 of word c / 64 stands for column
+// c, in three rows of words: edge pixels, rising and falling differences
+// (the signs only for columns 2 ... W - 2, as the widths need them).
+struct RowBits {
+    uint64_t* edge;
+    uint64_t* rising;
+    uint64_t* falling;
+};
+
+// Eight bytes of 0 or 1 as eight bits, the byte at the lowest address in bit 0.
+uint64_t packBytes(uint64_t bytes) { return (bytes * 0x0102040810204080ull) >> 56; }
+
+// The plain way: the byte marks of the row, then packed eight at a time.
+// The byte rows are 0 outside columns 2 ... W - 2 up to column 64 * words.
+void markBitsPlain(Isa isa, const uint8_t* cur, const uint8_t* up, const uint8_t* upGx, const uint8_t* down,
+                   uint8_t* edge, uint8_t* sign, uint32_t W, uint8_t k, uint32_t words, RowBits bits) {
+    markInnerColumns(isa, cur, up, upGx, down, edge, sign, W, k);
+    for (uint32_t j = 0; j < words; ++j) {
+        uint64_t e = 0, rise = 0, fall = 0;
+        for (uint32_t b = 0; b < 8; ++b) {
+            uint64_t edgeBytes, signBytes;
+            std::memcpy(&edgeBytes, edge + 64 * j + 8 * b, 8);
+            std::memcpy(&signBytes, sign + 64 * j + 8 * b, 8);
+            if constexpr (std::endian::native == std::endian::big) {
+                edgeBytes = __builtin_bswap64(edgeBytes);
+                signBytes = __builtin_bswap64(signBytes);
+            }
+            e |= packBytes(edgeBytes) << (8 * b);
+            rise |= packBytes(signBytes & kOnes) << (8 * b);
+            fall |= packBytes((signBytes >> 1) & kOnes) << (8 * b);
+        }
+        bits.edge[j] = e;
+        bits.rising[j] = rise;
+        bits.falling[j] = fall;
+    }
+}
+
+#ifdef LUMAQC_X86_VARIANTS
+// The marks of the 64 columns x ... x + 63 as bits (2 <= x, x + 64 <= W - 1),
+// the same tests as markRowBody on whole vectors.
+struct ChunkBits {
+    uint64_t edge, rising, falling;
+};
+
+LUMAQC_TARGET_AVX512 static inline __m512i absoluteDifference512(__m512i a, __m512i b) {
+    return _mm512_or_si512(_mm512_subs_epu8(a, b), _mm512_subs_epu8(b, a));
+}
+
+LUMAQC_TARGET_AVX512 static inline ChunkBits markChunkAvx512(const uint8_t* cur, const uint8_t* up,
+                                                             const uint8_t* upGx, const uint8_t* down, uint32_t x,
+                                                             __m512i k) {
+    const __m512i h = _mm512_loadu_si512(cur + x);
+    const __m512i l = _mm512_loadu_si512(cur + x - 1);
+    const __m512i a = absoluteDifference512(h, l);
+    const __m512i before = absoluteDifference512(l, _mm512_loadu_si512(cur + x - 2));
+    const __m512i after = absoluteDifference512(_mm512_loadu_si512(cur + x + 1), h);
+    const __m512i aboveGx = absoluteDifference512(_mm512_loadu_si512(upGx + x), _mm512_loadu_si512(upGx + x - 1));
+    const __m512i belowGx = absoluteDifference512(_mm512_loadu_si512(down + x), _mm512_loadu_si512(down + x - 1));
+    const __m512i vertical = absoluteDifference512(h, _mm512_loadu_si512(up + x));
+    const __mmask64 horizontalPeak = _mm512_cmple_epu8_mask(before, a) & _mm512_cmpgt_epu8_mask(a, after) &
+                                     _mm512_cmpge_epu8_mask(a, vertical);
+    const __mmask64 verticalPeak = _mm512_cmple_epu8_mask(aboveGx, a) & _mm512_cmpgt_epu8_mask(a, belowGx);
+    return {_mm512_cmpge_epu8_mask(a, k) & (horizontalPeak | verticalPeak), _mm512_cmpgt_epu8_mask(h, l),
+            _mm512_cmplt_epu8_mask(h, l)};
+}
+
+LUMAQC_TARGET_AVX2 static inline __m256i absoluteDifference256(__m256i a, __m256i b) {
+    return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+}
+
+// Bytes of all ones where a >= b (unsigned).
+LUMAQC_TARGET_AVX2 static inline __m256i atLeast256(__m256i a, __m256i b) {
+    return _mm256_cmpeq_epi8(_mm256_max_epu8(a, b), a);
+}
+
+LUMAQC_TARGET_AVX2 static inline uint32_t bitsOf256(__m256i m) {
+    return static_cast<uint32_t>(_mm256_movemask_epi8(m));
+}
+
+LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
+                                                        const uint8_t* down, uint32_t x, __m256i k) {
+    const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x));
+    const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 1));
+    const __m256i a = absoluteDifference256(h, l);
+    const __m256i before =
+        absoluteDifference256(l, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 2)));
+    const __m256i after = absoluteDifference256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x + 1)), h);
+    const __m256i aboveGx = absoluteDifference256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(upGx + x)),
+                                                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(upGx + x - 1)));
+    const __m256i belowGx = absoluteDifference256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(down + x)),
+                                                  _mm256_loadu_si256(reinterpret_cast<const __m256i*>(down + x - 1)));
+    const __m256i vertical = absoluteDifference256(h, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(up + x)));
+    // before <= a, not (after >= a), a >= vertical; aboveGx <= a, not (belowGx >= a).
+    const __m256i horizontalPeak =
+        _mm256_andnot_si256(atLeast256(after, a), _mm256_and_si256(atLeast256(a, before), atLeast256(a, vertical)));
+    const __m256i verticalPeak = _mm256_andnot_si256(atLeast256(belowGx, a), atLeast256(a, aboveGx));
+    const __m256i edge = _mm256_and_si256(atLeast256(a, k), _mm256_or_si256(horizontalPeak, verticalPeak));
+    const __m256i notFalling = atLeast256(h, l);
+    const __m256i notRising = atLeast256(l, h);
+    return {bitsOf256(edge), ~static_cast<uint64_t>(bitsOf256(notRising)) & 0xffffffffu,
+            ~static_cast<uint64_t>(bitsOf256(notFalling)) & 0xffffffffu};
+}
+
+LUMAQC_TARGET_AVX2 static inline ChunkBits markChunkAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
+                                                         const uint8_t* down, uint32_t x, __m256i k) {
+    const ChunkBits lo = markHalfAvx2(cur, up, upGx, down, x, k);
+    const ChunkBits hi = markHalfAvx2(cur, up, upGx, down, x + 32, k);
+    return {lo.edge | hi.edge << 32, lo.rising | hi.rising << 32, lo.falling | hi.falling << 32};
+}
+
+// Every word of the row from whole chunks, W >= 67: word 0 from the chunk at
+// column 2 (columns 0 and 1 left 0), the words inside the row in place, and
+// the last word from the chunk that ends at column W - 2.
+template <typename Chunk>
+static LUMAQC_ALWAYS_INLINE void markBitsBody(uint32_t W, uint32_t words, RowBits bits, Chunk&& chunk) {
+    const ChunkBits first = chunk(2u);
+    bits.edge[0] = first.edge << 2;
+    bits.rising[0] = first.rising << 2;
+    bits.falling[0] = first.falling << 2;
+    uint32_t j = 1;
+    for (; 64 * j + 64 <= W - 1; ++j) {
+        const ChunkBits c = chunk(64 * j);
+        bits.edge[j] = c.edge;
+        bits.rising[j] = c.rising;
+        bits.falling[j] = c.falling;
+    }
+    for (; j < words; ++j) {
+        // Columns 64 j ... W - 2 at most: from the chunk at x = W - 65 <= 64 j.
+        uint64_t e = 0, rise = 0, fall = 0;
+        if (64 * j <= W - 2) {
+            const uint32_t x = W - 65;
+            const ChunkBits c = chunk(x);
+            const uint32_t shift = 64 * j - x;
+            e = c.edge >> shift;
+            rise = c.rising >> shift;
+            fall = c.falling >> shift;
+        }
+        bits.edge[j] = e;
+        bits.rising[j] = rise;
+        bits.falling[j] = fall;
+    }
+}
+
+LUMAQC_TARGET_AVX512 static void markBitsAvx512(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
+                                                const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
+                                                RowBits bits) {
+    const __m512i kv = _mm512_set1_epi8(static_cast<char>(k));
+    markBitsBody(W, words, bits, [&](uint32_t x) LUMAQC_TARGET_AVX512 {
+        return markChunkAvx512(cur, up, upGx, down, x, kv);
+    });
+}
+
+LUMAQC_TARGET_AVX2 static void markBitsAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
+                                            const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
+                                            RowBits bits) {
+    const __m256i kv = _mm256_set1_epi8(static_cast<char>(k));
+    markBitsBody(W, words, bits, [&](uint32_t x) LUMAQC_TARGET_AVX2 {
+        return markChunkAvx2(cur, up, upGx, down, x, kv);
+    });
+}
+#endif
+
+// The bits of columns 2 ... W - 2 of one row (words 0 ... words - 1), whole
+// vectors at a time where the processor has them.
+void markBits(Isa isa, const uint8_t* cur, const uint8_t* up, const uint8_t* upGx, const uint8_t* down, uint8_t* edge,
+              uint8_t* sign, uint32_t W, uint8_t k, uint32_t words, RowBits bits) {
+#ifdef LUMAQC_X86_VARIANTS
+    if (W >= 67 && isa == Isa::Avx512) return markBitsAvx512(cur, up, upGx, down, W, k, words, bits);
+    if (W >= 67 && isa == Isa::Avx2) return markBitsAvx2(cur, up, upGx, down, W, k, words, bits);
+#endif
+    markBitsPlain(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
+}
+
 // Sum of G2 over the whole picture (row 0 and column 0 hold 0). The rows from
 // row 1, column 1 on are taken as one stream of differences, in chunks;
 // the differences across row ends (column 0 of rows 2 ... H - 1) are taken
@@ -152,16 +327,15 @@ uint64_t squaredStepSum(Isa isa, const uint8_t* pixels, uint64_t W, uint64_t H) 
     return total;
 }
 
-// Eight bytes, the one at p in the lowest bits.
-uint64_t loadWord(const uint8_t* p) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
-    return word;
+// The 64 bits of columns q - 64 ... q - 1 of a row of words that has one
+// zero word before column 0 (its word 0) and one after the row: q is the
+// column plus 64, from 1 up to 64 * (words + 1).
+uint64_t bitWindow(const uint64_t* bits, uint64_t q) {
+    const uint64_t word = q >> 6;
+    const uint32_t offset = static_cast<uint32_t>(q & 63);
+    // The shift of the upper word in two steps, so that offset 0 shifts it out.
+    return (bits[word] >> offset) | ((bits[word + 1] << 1) << (63 - offset));
 }
-
-// Of eight sign bytes, 0x01 in every byte that does not hold the given sign.
-uint64_t breaks(uint64_t signs, uint8_t s) { return ((signs & (kOnes * s)) >> (s - 1)) ^ kOnes; }
 
 // The longest stretch of columns around a column whose differences all have
 // one sign, inside columns 2 ... W - 2. Empty (lo > hi) until set.
@@ -170,45 +344,50 @@ struct Run {
     uint32_t hi = 0;
 };
 
-// The run of columns of sign s that holds column c (whose sign is s), through
-// the memo. sign[] is 0 outside columns 2 ... W - 2, which bounds the run.
-const Run& runAt(const uint8_t* sign, Run& memo, uint32_t c, uint8_t s) {
+// The run of set bits that holds column c (whose bit is set), through the
+// memo. The bits are 0 outside columns 2 ... W - 2, which bounds the run.
+// bits is the row with its zero word in front (column 0 is bit 64).
+const Run& runAt(const uint64_t* bits, Run& memo, uint32_t c) {
     if (memo.lo <= c && c <= memo.hi) return memo;
-    uint32_t lo = c;
-    while (sign[lo - 1] == s) --lo;
-    uint32_t hi = c;
-    while (sign[hi + 1] == s) ++hi;
-    memo.lo = lo;
-    memo.hi = hi;
+    // Down: windows ending at column q, while all of them are set.
+    uint64_t q = static_cast<uint64_t>(c) + 64;
+    for (;;) {
+        const int n = std::countl_one(bitWindow(bits, q - 63));
+        if (n < 64) {
+            memo.lo = static_cast<uint32_t>(q - 64 - static_cast<uint64_t>(n) + 1);
+            break;
+        }
+        q -= 64;
+    }
+    // Up: windows starting at column q.
+    q = static_cast<uint64_t>(c) + 64;
+    for (;;) {
+        const int n = std::countr_one(bitWindow(bits, q));
+        if (n < 64) {
+            memo.hi = static_cast<uint32_t>(q - 64 + static_cast<uint64_t>(n) - 1);
+            break;
+        }
+        q += 64;
+    }
     return memo;
 }
 
-// Left part plus right part of the edge at column c of row cur.
-uint32_t edgeWidth(const uint8_t* cur, const uint8_t* sign, uint32_t c, Run* leftRuns, Run* rightRuns) {
+// Left part plus right part of the edge at column c of row cur; rising and
+// falling are the row's sign bits with their zero word in front.
+uint32_t edgeWidth(const uint8_t* cur, const uint64_t* rising, const uint64_t* falling, uint32_t c, Run* leftRuns,
+                   Run* rightRuns) {
     const int32_t a = static_cast<int32_t>(cur[c]) - cur[c - 1];  // never 0 at an edge
     const int32_t b = static_cast<int32_t>(cur[c + 1]) - cur[c];
-    const uint8_t s = a < 0 || b < 0 ? kFalling : kRising;
-
-    // Right part: column c + 1 keeps the sign (and is not past W - 2), then
-    // the run from c + 2 on.
-    uint32_t right = 0;
-    if (sign[c + 1] == s) {
-        const uint64_t stop = breaks(loadWord(sign + c + 2), s);
-        if (stop != 0)
-            right = 1 + static_cast<uint32_t>(std::countr_zero(stop)) / 8;
-        else
-            right = 1 + (runAt(sign, rightRuns[s], c + 2, s).hi - (c + 2) + 1);
-    }
-    // Left part: column c keeps the sign (and is past column 1), then the run
-    // from c - 1 down.
-    uint32_t left = 0;
-    if (sign[c] == s) {
-        const uint64_t stop = breaks(loadWord(sign + c - 8), s);
-        if (stop != 0)
-            left = 1 + static_cast<uint32_t>(std::countl_zero(stop)) / 8;
-        else
-            left = 1 + ((c - 1) - runAt(sign, leftRuns[s], c - 1, s).lo + 1);
-    }
+    const int s = a < 0 || b < 0 ? 1 : 0;
+    const uint64_t* bits = s != 0 ? falling : rising;
+    const uint64_t q = static_cast<uint64_t>(c) + 64;
+    // Right part: the run of the edge's sign from column c + 1 up (the bits
+    // end at column W - 2).
+    uint32_t right = static_cast<uint32_t>(std::countr_one(bitWindow(bits, q + 1)));
+    if (right == 64) right = runAt(bits, rightRuns[s], c + 1).hi - c;
+    // Left part: the run from column c down (the bits start at column 2).
+    uint32_t left = static_cast<uint32_t>(std::countl_one(bitWindow(bits, q - 63)));
+    if (left == 64) left = c - runAt(bits, leftRuns[s], c).lo + 1;
     return left + right;
 }
 
@@ -230,31 +409,47 @@ double edgeMean(uint32_t edges, uint32_t widths) {
     return L != 0 ? static_cast<double>(L) / static_cast<double>(E) : 0.0;
 }
 
+// Words of bits of a row W wide, and the scratch of one row of bits: the
+// edge, rising and falling words, each with a zero word before and after.
+uint32_t wordsFor(uint32_t W) { return (W + 63) / 64; }
+uint64_t bitScratchFor(uint32_t W) { return 3 * (static_cast<uint64_t>(wordsFor(W)) + 2); }
+// Byte rows of the plain marks: up to column 64 * words.
+uint64_t markBytesFor(uint32_t W) { return 64 * static_cast<uint64_t>(wordsFor(W)); }
+
 // The edges of rows first ... end - 1 (1 <= first, end <= H - 1) whose step
 // is at least k: onEdge(row, column, width) for each, row by row, column by
 // column.
 template <typename OnEdge>
 void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32_t end, uint8_t k,
               BlurScratch& scratch, OnEdge&& onEdge) {
-    // Row scratch, kept from call to call: edge marks by column, the row's
-    // signs by column with a window of zeros on either side, and a zero row
-    // standing for the differences above row 1.
+    // Row scratch, kept from call to call: the byte marks of the plain way
+    // (edge marks by column, the row's signs by column with a window of zeros
+    // on either side), the row's bits, and a zero row standing for the
+    // differences above row 1.
     std::vector<uint8_t>& zeroRow = scratch.zeroRow;
-    uint8_t* const edge = growScratch(scratch.edge, static_cast<uint64_t>(W) + kScanStep);
-    uint8_t* const sign = growScratch(scratch.sign, static_cast<uint64_t>(W) + 2 * kWindow) + kWindow;
+    const uint32_t words = wordsFor(W);
+    uint8_t* const edge = growScratch(scratch.edge, markBytesFor(W));
+    uint8_t* const sign = growScratch(scratch.sign, markBytesFor(W));
+    uint64_t* const bitRows = growScratch(scratch.bits, bitScratchFor(W));
     growScratch(zeroRow, W);
-    // Columns 0 and 1 and from W - 1 on are never written by the row marks.
-    edge[0] = 0;
-    std::memset(edge + (W - 1), 0, kScanStep + 1);
-    std::memset(sign - kWindow, 0, kWindow + 2);
-    std::memset(sign + (W - 1), 0, kWindow + 1);
+    // Columns 0 and 1 and from W - 1 on are never written by the byte marks.
+    edge[0] = edge[1] = sign[0] = sign[1] = 0;
+    std::memset(edge + (W - 1), 0, markBytesFor(W) - (W - 1));
+    std::memset(sign + (W - 1), 0, markBytesFor(W) - (W - 1));
+    // Each row of words keeps a zero word before and after it.
+    const uint64_t stride = static_cast<uint64_t>(words) + 2;
+    uint64_t* const edgeBits = bitRows + 1;
+    uint64_t* const rising = bitRows + stride + 1;
+    uint64_t* const falling = bitRows + 2 * stride + 1;
+    for (uint64_t* row : {edgeBits, rising, falling}) row[-1] = row[words] = 0;
+    const RowBits bits{edgeBits, rising, falling};
 
     for (uint32_t r = first; r < end; ++r) {
         const uint8_t* cur = pixels + static_cast<uint64_t>(r) * W;
         const uint8_t* up = cur - W;
         const uint8_t* down = cur + W;
         const uint8_t* upGx = r == 1 ? zeroRow.data() : up;
-        uint8_t any = markInnerColumns(isa, cur, up, upGx, down, edge, sign, W, k);
+        markBits(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
 
         // Column 1: the difference before it (column 0) is 0.
         {
@@ -263,24 +458,15 @@ void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32
                 a > absoluteDifference(cur[2], cur[1]) && a >= absoluteDifference(cur[1], up[1]);
             const bool verticalPeak =
                 absoluteDifference(upGx[1], upGx[0]) <= a && a > absoluteDifference(down[1], down[0]);
-            edge[1] = static_cast<uint8_t>(a >= k && (horizontalPeak || verticalPeak));
-            any |= edge[1];
+            edgeBits[0] |= static_cast<uint64_t>(a >= k && (horizontalPeak || verticalPeak)) << 1;
         }
-        if (any == 0) continue;
 
-        Run leftRuns[3];
-        Run rightRuns[3];
-        for (uint32_t x0 = 0; x0 < W - 1; x0 += kScanStep) {
-            // Most stretches of 32 columns hold no edge.
-            if ((loadWord(edge + x0) | loadWord(edge + x0 + 8) | loadWord(edge + x0 + 16) | loadWord(edge + x0 + 24)) ==
-                0)
-                continue;
-            for (uint32_t x = x0; x < x0 + kScanStep; x += 8) {
-                for (uint64_t word = loadWord(edge + x); word != 0; word &= word - 1) {
-                    // Marks are 0 or 1: word & (word - 1) clears the lowest one.
-                    const uint32_t c = x + static_cast<uint32_t>(std::countr_zero(word)) / 8;
-                    onEdge(cur, c, edgeWidth(cur, sign, c, leftRuns, rightRuns));
-                }
+        Run leftRuns[2];
+        Run rightRuns[2];
+        for (uint32_t j = 0; j < words; ++j) {
+            for (uint64_t word = edgeBits[j]; word != 0; word &= word - 1) {
+                const uint32_t c = 64 * j + static_cast<uint32_t>(std::countr_zero(word));
+                onEdge(cur, c, edgeWidth(cur, rising - 1, falling - 1, c, leftRuns, rightRuns));
             }
         }
     }
@@ -292,8 +478,9 @@ void reserveBlur(
 BlurScratch& scratch, uint64_t w, uint64_t h) {
     const uint32_t W = static_cast<uint32_t>(w);
     if (static_cast<uint32_t>(h) < 3 || W < 3) return;
-    growScratch(scratch.edge, static_cast<uint64_t>(W) + kScanStep);
-    growScratch(scratch.sign, static_cast<uint64_t>(W) + 2 * kWindow);
+    growScratch(scratch.edge, markBytesFor(W));
+    growScratch(scratch.sign, markBytesFor(W));
+    growScratch(scratch.bits, bitScratchFor(W));
     growScratch(scratch.zeroRow, W);
 }
 

@@ -28,6 +28,7 @@ struct BlockLossScratch {
 };
 struct BlurScratch {
     std::vector<uint8_t> edge, sign, zeroRow;
+    std::vector<uint64_t> bits;
 };
 struct NoiseScratch {
     std::vector<uint8_t> floorDevs, roundDevs;

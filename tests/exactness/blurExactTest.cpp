@@ -22,6 +22,10 @@ TEST(BlurExact, SameAsReferenceOnCommonAndStressPictures) {
     expectSameOnPictures(smallRandomPictures(), fastBlur, referenceBlur);
 }
 
+TEST(BlurExact, SameAsReferenceAtEveryWidthAcrossTheMarkChunks) {
+    expectSameOnPictures(blurWidthSweepPictures(), fastBlur, referenceBlur);
+}
+
 TEST(BlurExact, ThresholdMetExactlyIsNoEdge) {
     const std::vector<NamedPicture> pictures = blurStressPictures();
     // Sum of squared steps 1024 over 256 pixels: threshold exactly 64. The steps

@@ -25,6 +25,10 @@ TEST(NoiseExact, SameAsReferenceOnCommonAndStressPictures) {
     expectSameOnPictures(smallRandomPictures(), fastNoise, referenceNoise);
 }
 
+TEST(NoiseExact, SameAsReferenceForBlockRowsOfEveryLengthUpTo40Blocks) {
+    expectSameOnPictures(noiseWidthSweepPictures(), fastNoise, referenceNoise);
+}
+
 TEST(NoiseExact, DeviationsOnTheBoundaries) {
     const std::vector<NamedPicture> pictures = noiseStressPictures();
     for (Isa isa : runnableIsas()) {

@@ -145,6 +145,45 @@ inline std::vector<NamedPicture> blurStressPictures() {
         if (y % 2) return static_cast<uint8_t>(255 - (x % 30) * 8);
         return static_cast<uint8_t>(x % 4 == 0 ? 50 : (x % 4 == 2 ? 150 : 100));
     }));
+    // The rows are marked 64 columns at a time: widths on either side of
+    // where whole chunks of 64 fit, with runs, spikes and edges that start,
+    // end or sit at the columns where the chunks meet (63, 64, 127, 128) and
+    // at the last inner columns, and runs of 63 to 65 and over 128 columns.
+    for (uint64_t w : {66u, 67u, 68u, 127u, 128u, 129u, 130u, 193u}) {
+        const uint64_t W = w;
+        std::mt19937 gen(900 + static_cast<uint32_t>(w));
+        std::vector<int> level(12, 128);
+        out.push_back(namedPicture("chunk-edge random walk", W, 12, [&](uint64_t x, uint64_t y) {
+            const uint32_t r = gen();
+            int step = static_cast<int>(r % 5) - 2;
+            if (r % 41 == 0) step = (r >> 8) % 2 ? 80 : -80;
+            if (x == 0) level[y] = 128;
+            level[y] = std::clamp(level[y] + step, 0, 255);
+            return static_cast<uint8_t>(level[y]);
+        }));
+        // A rising row in a flat picture, from column 3 to the last inner
+        // column (threshold below 1): every pixel is a vertical peak whose
+        // parts run along the ramp.
+        out.push_back(namedPicture("chunk-edge long ramp", W, 40, [=](uint64_t x, uint64_t y) {
+            return static_cast<uint8_t>(y == 6 && x >= 3 ? 20 + (x < W - 2 ? x : W - 2) - 3 : 20);
+        }));
+        // A row rising by 1 from column 3 with one step of 31 at column 135,
+        // the only edge of the picture: its left part, the first measured,
+        // reaches back 132 columns.
+        out.push_back(namedPicture("chunk-edge long run", W, 40, [=](uint64_t x, uint64_t y) {
+            if (y != 26 || x < 3) return uint8_t(20);
+            const uint64_t at = x < W - 4 ? x : W - 4;
+            return static_cast<uint8_t>(20 + (at - 3) + (at >= 135 ? 30 : 0));
+        }));
+        out.push_back(namedPicture("chunk-edge sawtooth", W, 12, [=](uint64_t x, uint64_t y) {
+            return y % 2 ? triangleWave(x + y, 63 + y % 3, 1, 1, 30) : uint8_t(30);
+        }));
+        out.push_back(namedPicture("chunk-edge spikes", W, 12, [=](uint64_t x, uint64_t y) {
+            const bool spike = x == 1 || x == 2 || x == 63 || x == 64 || x == 65 || x == 127 || x == 128 ||
+                               x + 3 == W || x + 2 == W || x + 1 == W;
+            return static_cast<uint8_t>(spike && (x + y) % 3 != 0 ? 60 + 40 * (y % 4) : 100 - (y % 2) * (x % 3));
+        }));
+    }
     return out;
 }
 
@@ -208,6 +247,17 @@ inline std::vector<NamedPicture> noiseStressPictures() {
     out.push_back(deviationPicture("every half", 13, 11, all, 2, 3, 11));
     // Blocks of 0 and 255 in equal numbers (deviation about 128.5) beside 127.
     out.push_back(deviationPicture("largest deviations", 4, 4, amplitudeRun({{254, 6}, {255, 4}, {253, 6}})));
+    // Block rows summed whole vectors at a time (8 or 4 blocks) and the rest
+    // block by block: rows of 7 to 31 blocks, with the largest deviations
+    // (the largest square sums) and with a tie of two bins whose blocks are
+    // counted in different copies of the histogram.
+    for (uint64_t cols : {7u, 8u, 9u, 12u, 16u, 17u, 31u}) {
+        const uint32_t seed = 20 + static_cast<uint32_t>(cols);
+        out.push_back(deviationPicture("largest deviations " + std::to_string(cols) + " blocks wide", cols, 3,
+                                       amplitudeRun({{254, 6}, {255, 4}, {253, 6}}), cols % 3, 1, seed));
+        out.push_back(deviationPicture("tie " + std::to_string(cols) + " blocks wide", cols, 3,
+                                       amplitudeRun({{10, 5}, {8, 3}, {10, 2}, {8, 4}, {12, 1}}), cols % 5, 2, seed));
+    }
     // Noisy content of the smallest sizes.
     for (uint64_t w : {8u, 9u, 15u, 16u, 17u, 23u, 24u})
         for (uint64_t h : {8u, 12u, 16u, 24u}) {
@@ -216,6 +266,39 @@ inline std::vector<NamedPicture> noiseStressPictures() {
                 return static_cast<uint8_t>(100 + (x + y) % 3 + gen() % 4);
             }));
         }
+    return out;
+}
+
+// Every width from 60 to 200 (every remainder of the 64-column chunks of
+// the edge marks, below and above the width where whole chunks start):
+// random walks with jumps along the rows, and steady rises of 1 over a third
+// of the row, so that both short and long runs meet the chunk borders.
+inline std::vector<NamedPicture> blurWidthSweepPictures() {
+    std::vector<NamedPicture> out;
+    for (uint64_t w = 60; w <= 200; ++w) {
+        std::mt19937 gen(7000 + static_cast<uint32_t>(w));
+        int level = 128;
+        out.push_back(namedPicture("width sweep", w, 7, [&](uint64_t x, uint64_t y) {
+            const uint32_t r = gen();
+            int step = static_cast<int>(r % 5) - 2;
+            if (r % 29 == 0) step = (r >> 8) % 2 ? 70 : -70;
+            if (y % 3 == 2 && x >= w / 3 && x < 2 * w / 3) step = 1;
+            if (x == 0) level = 128;
+            level = std::clamp(level + step, 0, 255);
+            return static_cast<uint8_t>(level);
+        }));
+    }
+    return out;
+}
+
+// Block rows of 1 to 40 blocks (every remainder of the 8- and 4-block
+// vectors), with deviations spread over a few bins and a few columns and
+// rows past the grid.
+inline std::vector<NamedPicture> noiseWidthSweepPictures() {
+    std::vector<NamedPicture> out;
+    for (uint64_t cols = 1; cols <= 40; ++cols)
+        out.push_back(deviationPicture("block row sweep", cols, 3, {6, 4, 6, 8, 5, 6, 200},
+                                       cols % 8, cols % 3, 300 + static_cast<uint32_t>(cols)));
     return out;
 }
 
