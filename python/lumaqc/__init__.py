@@ -22,15 +22,16 @@ from ._lumaqc import Analyzer, __version__, _analyze_file, column_names
 __all__ = ["Analyzer", "AnalysisResult", "analyze_file", "column_names", "__version__"]
 
 
-class AnalysisResult:
-    """Per-frame values of a file as numpy columns, with their pooled statistics and segments.
+class AnalysisResult(dict):
+    """The per-frame values of a file: a dict of numpy columns, with their pooled statistics and segments.
 
     The keys are column_names() ('frame' is the frame's index in the file), then
     'has_previous' and 'pts_time' (seconds: the stream's timestamp for containers,
-    frame / fps for raw and Y4M). result[name] is a column, len(result) the number
-    of frames analysed. Values are the library's, bit for bit; those the reports
-    write as null (an indicator not computed on a frame, e.g. temporal_activity of
-    the first frame) keep the library's value here: has_previous and the size tell.
+    frame / fps for raw and Y4M); each value is a numpy array of one entry per frame
+    analysed (frames_analysed of them). Values are the library's, bit for bit; those
+    the reports write as null (an indicator not computed on a frame, e.g.
+    temporal_activity of the first frame) keep the library's value here: has_previous
+    and the size tell.
 
     pooled: {indicator: {"min", "max", "mean", "harmonic_mean", "p1", "p5", "p50",
     "p95", "p99", "count"}} over the frames with a value (NaN where none had one).
@@ -42,31 +43,28 @@ class AnalysisResult:
     """
 
     def __init__(self, path, run):
+        super().__init__(run["columns"])
         self.path = path
         self.width = run["width"]
         self.height = run["height"]
         self.fps = run["fps"]
         self.reader = run["reader"]
         self.isa = run["isa"]
-        self.columns = run["columns"]
+        self.frames_analysed = len(run["columns"]["frame"])
         self.pooled = run["pooled"]
         self.segments = run["segments"]
         self.segment_summary = run["segment_summary"]
         self.warnings = run["warnings"]
         self.messages = run["messages"]
 
-    def __getitem__(self, name):
-        return self.columns[name]
-
-    def __len__(self):
-        return len(self.columns["frame"])
-
-    def keys(self):
-        return self.columns.keys()
+    @property
+    def columns(self):
+        """The dict of columns itself (a plain dict)."""
+        return dict(self)
 
     def __repr__(self):
         return (f"<lumaqc.AnalysisResult {self.path!r} {self.reader} {self.width}x{self.height} "
-                f"fps={self.fps!r} frames={len(self)}>")
+                f"fps={self.fps!r} frames={self.frames_analysed}>")
 
     def to_pandas(self):
         """The columns as a pandas.DataFrame, one row per frame."""
@@ -76,7 +74,7 @@ class AnalysisResult:
             raise ImportError(
                 "lumaqc: to_pandas() needs pandas (Debian's python3-pandas for /usr/bin/python3)"
             ) from error
-        return pandas.DataFrame(self.columns)
+        return pandas.DataFrame(dict(self))
 
     @property
     def frame(self):
@@ -128,8 +126,8 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
 
     fps defaults to the rate of the Y4M header or the container, else 25. frames
     limits the count (None: to the end; frames past the end are not an error,
-    len() of the result tells how many were analysed, warnings says where it
-    ended), start is the first frame's index. threads analyses that many frames at
+    frames_analysed of the result tells how many were analysed, warnings says
+    where it ended), start is the first frame's index. threads analyses that many frames at
     once (None: the processors this process may run on; the values are the same for
     any count). isa and reference are passed to Analyzer; decoder_threads to
     FFmpeg's decoder (0: its own choice).

@@ -1,7 +1,7 @@
 # Type hints of the lumaqc module.
 from os import PathLike
 from types import TracebackType
-from typing import Any, Dict, Iterable, KeysView, List, Optional, Union
+from typing import Any, Dict, Iterable, List, Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -48,22 +48,21 @@ class Analyzer:
         traceback: Optional[TracebackType],
     ) -> None: ...
 
-class AnalysisResult:
+class AnalysisResult(Dict[str, np.ndarray]):
     path: str
     width: int
     height: int
     fps: float
     reader: str
     isa: str
-    columns: Dict[str, np.ndarray]
+    frames_analysed: int
     pooled: Dict[str, Dict[str, Union[float, int]]]
     segments: List[Dict[str, Union[str, int, float]]]
     segment_summary: Dict[str, Dict[str, Union[int, float]]]
     warnings: List[str]
     messages: List[str]
-    def __getitem__(self, name: str) -> np.ndarray: ...
-    def __len__(self) -> int: ...
-    def keys(self) -> KeysView[str]: ...
+    @property
+    def columns(self) -> Dict[str, np.ndarray]: ...
     def to_pandas(self) -> Any: ...
     @property
     def frame(self) -> Any: ...

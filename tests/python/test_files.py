@@ -17,7 +17,7 @@ from conftest import log_row
 
 
 def result_rows(result):
-    return [log_row(result[name][i].item() for name in lumaqc.column_names()) for i in range(len(result))]
+    return [log_row(result[name][i].item() for name in lumaqc.column_names()) for i in range(result.frames_analysed)]
 
 
 @pytest.mark.parametrize("cli_args, options", [
@@ -110,7 +110,8 @@ def test_file_results_equal_the_command_line_json(clip, kind, cli_options, optio
 
     assert result.reader == expected["settings"]["reader"]
     assert result.fps == expected["settings"]["fps"]
-    assert len(result) == expected["frames_analysed"] == len(expected["frames"])
+    assert result.frames_analysed == expected["frames_analysed"] == len(expected["frames"])
+    assert all(len(column) == result.frames_analysed for column in result.values())
     assert list(result["frame"]) == [f["frameNum"] for f in expected["frames"]]
     assert list(result["pts_time"]) == [f["pts_time"] for f in expected["frames"]]
     for name in lumaqc.column_names()[1:]:
@@ -121,14 +122,14 @@ def test_file_results_equal_the_command_line_json(clip, kind, cli_options, optio
     assert same(result.segment_summary, expected["segment_summary"])
 
 
-def test_to_pandas_holds_the_columns(clip):
+def test_the_result_is_a_dict_of_columns_and_a_data_frame(clip):
     pandas = pytest.importorskip("pandas")
     result = lumaqc.analyze_file(clip.path, clip.width, clip.height, frames=8)
-    frame = result.to_pandas()
-    assert isinstance(frame, pandas.DataFrame)
-    assert list(frame.columns) == list(result.keys())
-    for name in result.keys():
-        assert np.array_equal(frame[name].to_numpy(), result[name])
+    assert isinstance(result, dict) and list(result) == lumaqc.column_names() + ["has_previous", "pts_time"]
+    for frame in (result.to_pandas(), result.frame, pandas.DataFrame(result)):
+        assert isinstance(frame, pandas.DataFrame) and list(frame.columns) == list(result)
+        for name in result:
+            assert np.array_equal(frame[name].to_numpy(), result[name])
 
 
 @pytest.mark.parametrize("header, args, error, message", [
@@ -161,7 +162,7 @@ def test_unopenable_paths_raise_oserror(tmp_path, name, error):
 
 def test_a_short_last_frame_is_a_warning_not_an_error(clip):
     result = lumaqc.analyze_file(clip.path, clip.width, clip.height, frames=clip.frames + 5, start=2)
-    assert len(result) == clip.frames - 2
+    assert result.frames_analysed == clip.frames - 2
     assert result.warnings == [f"The input ends before frame {clip.frames}: {clip.frames - 2} of "
                                f"{clip.frames + 5} requested frames analysed"]
 
@@ -172,7 +173,7 @@ def test_installed_package_imports_and_analyses(tmp_path, clip):
                    check=True, stdout=subprocess.DEVNULL)
     package = tmp_path / os.environ["LUMAQC_PYTHON_INSTALL_DIR"] / "lumaqc"
     assert {"__init__.py", "__init__.pyi", "py.typed"} <= set(os.listdir(package))
-    script = f"import lumaqc; print(lumaqc.__file__); print(len(lumaqc.analyze_file({clip.path!r}, {clip.width}, {clip.height})))"
+    script = f"import lumaqc; print(lumaqc.__file__); print(lumaqc.analyze_file({clip.path!r}, {clip.width}, {clip.height}).frames_analysed)"
     out = subprocess.run(["/usr/bin/python3", "-c", script], env={"PYTHONPATH": str(package.parent)},
                          check=True, capture_output=True, text=True).stdout.split()
     assert out == [str(package / "__init__.py"), str(clip.frames)]
