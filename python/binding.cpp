@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <string>
 #include <vector>
 
@@ -163,12 +164,7 @@ public:
         const auto* data = static_cast<const uint8_t*>(plane.data());
         const ptrdiff_t stride = strideOf(plane);
         lumaqc_result r;
-        int status;
-        {
-            py::gil_scoped_release release;
-            std::lock_guard<std::mutex> lock(mutex_);
-            status = lumaqc_analyse(context_, data, stride, &r);
-        }
+        const int status = locked([&] { return lumaqc_analyse(context_, data, stride, &r); });
         if (status != LUMAQC_OK) raiseStatus(status, "analyze");
         return rowOf(r);
     }
@@ -177,12 +173,7 @@ public:
         const py::array plane = planeOf(luma);
         const auto* data = static_cast<const uint8_t*>(plane.data());
         const ptrdiff_t stride = strideOf(plane);
-        int status;
-        {
-            py::gil_scoped_release release;
-            std::lock_guard<std::mutex> lock(mutex_);
-            status = lumaqc_send_frame(context_, data, stride);
-        }
+        const int status = locked([&] { return lumaqc_send_frame(context_, data, stride); });
         if (status == LUMAQC_ERROR_AGAIN) return false;
         if (status != LUMAQC_OK) raiseStatus(status, "send");
         return true;
@@ -190,12 +181,7 @@ public:
 
     py::dict receive() {
         lumaqc_result r;
-        int status;
-        {
-            py::gil_scoped_release release;
-            std::lock_guard<std::mutex> lock(mutex_);
-            status = lumaqc_receive_result(context_, &r);
-        }
+        const int status = locked([&] { return lumaqc_receive_result(context_, &r); });
         if (status == LUMAQC_ERROR_AGAIN) throw std::runtime_error("lumaqc: receive: no frame was sent");
         if (status != LUMAQC_OK) raiseStatus(status, "receive");
         return rowOf(r);
@@ -203,12 +189,7 @@ public:
 
     int inFlight() {
         int count = 0;
-        int status;
-        {
-            py::gil_scoped_release release;
-            std::lock_guard<std::mutex> lock(mutex_);
-            status = lumaqc_frames_in_flight(context_, &count);
-        }
+        const int status = locked([&] { return lumaqc_frames_in_flight(context_, &count); });
         if (status != LUMAQC_OK) raiseStatus(status, "frames_in_flight");
         return count;
     }
@@ -216,12 +197,7 @@ public:
     py::dict timings() {
         if (!measureTime_) throw std::runtime_error("lumaqc: timings() needs an analyzer made with measure_time=True");
         lumaqc_times times;
-        int status;
-        {
-            py::gil_scoped_release release;
-            std::lock_guard<std::mutex> lock(mutex_);
-            status = lumaqc_get_times(context_, &times);
-        }
+        const int status = locked([&] { return lumaqc_get_times(context_, &times); });
         if (status != LUMAQC_OK) raiseStatus(status, "timings");
         py::dict seconds;
         for (const TimedIndicator& t : kTimedIndicators) seconds[t.name] = static_cast<double>(times.seconds[t.index]);
@@ -230,32 +206,21 @@ public:
 
     std::string isa() {
         uint32_t bit = 0;
-        int status;
-        {
-            py::gil_scoped_release release;
-            std::lock_guard<std::mutex> lock(mutex_);
-            status = lumaqc_get_isa(context_, &bit);
-        }
+        const int status = locked([&] { return lumaqc_get_isa(context_, &bit); });
         if (status != LUMAQC_OK) raiseStatus(status, "isa");
         return isaName(bit);
     }
 
     std::vector<std::string> messages() {
-        py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
+        return locked([&] { return messages_; });
     }
 
     void close() {
-        py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(mutex_);
-        lumaqc_close(&context_);
+        locked([&] { return lumaqc_close(&context_); });
     }
 
     bool closed() {
-        py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(mutex_);
-        return context_ == nullptr;
+        return locked([&] { return context_ == nullptr; });
     }
 
     Analyzer& enter() {
@@ -275,6 +240,14 @@ public:
     bool measureTime_, reference_;
 
 private:
+    // Runs call on the context with the GIL released and the context's lock held.
+    template <typename Call>
+    std::invoke_result_t<Call> locked(Call call) {
+        const py::gil_scoped_release release;
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return call();
+    }
+
     ptrdiff_t strideOf(const py::array& plane) const {
         return height_ > 1 ? static_cast<ptrdiff_t>(plane.strides(0)) : static_cast<ptrdiff_t>(width_);
     }
