@@ -2,7 +2,6 @@
 // and strides change no value, every documented error code is reachable.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -209,12 +208,12 @@ TEST(Api, ClosingWithFramesInFlightKeepsWhatWasReceived) {
             // frame sent since the last reading without being asked, so the
             // times grow while the caller only reads them.
             while (sent < a.clip.frames && lumaqc_send_frame(ctx, a.clip.luma(sent), a.clip.w) == LUMAQC_OK) ++sent;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            // No deadline: a frame that never finishes hangs the test until CTest's timeout.
             lumaqc_times now{};
             do {
                 ASSERT_EQ(lumaqc_get_times(ctx, &now), LUMAQC_OK);
                 std::this_thread::yield();
-            } while (totalSeconds(now) == totalSeconds(before) && std::chrono::steady_clock::now() < deadline);
+            } while (totalSeconds(now) == totalSeconds(before));
             EXPECT_GT(totalSeconds(now), totalSeconds(before)) << what << ", frame " << k;
             for (int i = 0; i < LUMAQC_INDICATOR_COUNT; ++i) EXPECT_GE(now.seconds[i], before.seconds[i]) << what << " " << i;
             before = now;

@@ -7,10 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "e2e/runner.hpp"
 
@@ -59,10 +57,11 @@ TEST(BatchStop, AStopSignalStopsTheRunsGoingOnAndStartsNoMore) {
             _exit(127);
         }
         // Signalled once the big input has rows in its report.
-        for (int wait = 0; wait < 600 && readFile(dir.file("out/big.yuv.csv")).size() < 20000; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        kill(c.toGroup ? -pid : pid, c.signal);
         int raw = 0;
+        ASSERT_TRUE(childStillRunningWhen(pid, [&] { return readFile(dir.file("out/big.yuv.csv")).size() >= 20000; },
+                                          &raw))
+            << name;
+        kill(c.toGroup ? -pid : pid, c.signal);
         waitpid(pid, &raw, 0);
         ASSERT_TRUE(WIFEXITED(raw)) << name;
         EXPECT_EQ(WEXITSTATUS(raw), 128 + c.signal) << name;

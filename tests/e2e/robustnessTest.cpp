@@ -8,8 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 
 #include "e2e/runner.hpp"
 
@@ -113,10 +111,10 @@ TEST(Robustness, AStopSignalEndsTheRunWithTheRowsSoFar) {
             _exit(127);
         }
         // Signalled once some rows are in the log.
-        for (int wait = 0; wait < 600 && linesOf(readFile(dir.file(kLog))).size() < 20; ++wait)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        kill(pid, signal);
         int raw = 0;
+        ASSERT_TRUE(childStillRunningWhen(pid, [&] { return linesOf(readFile(dir.file(kLog))).size() >= 20; }, &raw))
+            << "signal " << signal;
+        kill(pid, signal);
         waitpid(pid, &raw, 0);
         ASSERT_TRUE(WIFEXITED(raw)) << "signal " << signal;
         EXPECT_EQ(WEXITSTATUS(raw), 128 + signal);

@@ -5,12 +5,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+// Polls until ready() holds, however long a loaded machine takes, unless the
+// child ends first: then false, with its wait status in *raw.
+inline bool childStillRunningWhen(pid_t pid, const std::function<bool()>& ready, int* raw) {
+    while (!ready()) {
+        if (::waitpid(pid, raw, WNOHANG) == pid) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
 
 struct RunResult {
     int status = -1;

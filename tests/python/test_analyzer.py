@@ -1,6 +1,6 @@
 # lumaqc.Analyzer against the command line's log, over layouts, threads and bad input.
+import sys
 import threading
-import time
 
 import numpy as np
 import pytest
@@ -126,19 +126,36 @@ def test_two_threads_give_the_values_of_one_after_the_other(clip):
 
 
 def test_the_interpreter_runs_while_a_frame_is_analysed():
+    """The main thread counts its turns while another thread is inside analyze().
+
+    With a switch interval far longer than the test, the interpreter hands the GIL
+    over only when its holder gives it up, so the main thread can see a call in
+    flight only if analyze() released the GIL: a held GIL allows no turn at all,
+    however slow or loaded the machine is."""
     picture = np.random.default_rng(2).integers(0, 256, (720, 1280), np.uint8)
-    analyzer = lumaqc.Analyzer(1280, 720, reference=True)  # slow enough to see the gap
-    began = time.perf_counter()
-    analyzer.analyze(picture)
-    one_frame = time.perf_counter() - began
-    worker = threading.Thread(target=lambda: [analyzer.analyze(picture) for _ in range(2)])
-    gaps, last = [], time.perf_counter()
-    worker.start()
-    while worker.is_alive():
-        now = time.perf_counter()
-        gaps.append(now - last)
-        last = now
-    worker.join()
-    # A held GIL would stop this loop for a whole frame, twice; a loaded
-    # machine may pause it now and then, but not for two frames in all.
-    assert sum(g for g in gaps if g > one_frame / 2) < one_frame
+    analyzer = lumaqc.Analyzer(1280, 720, reference=True)  # a long call
+    in_call, turns, finished = [False], [0], threading.Event()
+
+    def analyse_until_seen():
+        for _ in range(20):  # more calls only when the main thread was not scheduled during one
+            in_call[0] = True
+            analyzer.analyze(picture)
+            in_call[0] = False
+            if turns[0]:
+                break
+        finished.set()
+
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e6)
+    try:
+        worker = threading.Thread(target=analyse_until_seen)
+        worker.start()
+        while not finished.is_set():
+            if in_call[0]:
+                turns[0] += 1
+            finished.wait(0.001)  # gives the GIL back, so that the worker can leave analyze()
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+        analyzer.close()
+    assert turns[0] > 0

@@ -7,7 +7,6 @@ import os
 import shutil
 import subprocess
 import threading
-import time
 
 import numpy as np
 import pytest
@@ -184,28 +183,29 @@ def test_an_interrupt_stops_the_analysis_between_frames(clip):
     fifo = os.path.join(clip.dir, "endless.yuv")
     os.mkfifo(fifo)
     frame = clip.bytes[: clip.width * clip.height * 3 // 2].tobytes()
-    stop = threading.Event()
+    stop, written = threading.Event(), [0]
 
-    def write_frames():  # ends by itself after 10 s, so that a missed interrupt fails instead of hanging
-        deadline = time.monotonic() + 10
+    def write_frames():
+        # Interrupts once the analysis reads, then ends the stream 1000 frames later:
+        # a missed interrupt lets the analysis read them all, and the test fails instead of hanging.
         with open(fifo, "wb") as out:
             try:
-                while not stop.is_set() and time.monotonic() < deadline:
+                while written[0] < 1020 and not stop.is_set():
                     out.write(frame)
                     out.flush()
-                    time.sleep(0.005)
+                    written[0] += 1
+                    if written[0] == 20:
+                        _thread.interrupt_main()
             except BrokenPipeError:
                 pass
 
     writer = threading.Thread(target=write_frames)
     writer.start()
-    interrupter = threading.Timer(0.3, _thread.interrupt_main)
-    interrupter.start()
     try:
         with pytest.raises(KeyboardInterrupt):
             lumaqc.analyze_file(fifo, clip.width, clip.height)
     finally:
         stop.set()
-        interrupter.cancel()
         os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))  # frees a writer still waiting for a reader
         writer.join()
+    assert written[0] < 1020
