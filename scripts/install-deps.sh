@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
 # Usage: scripts/install-deps.sh [--bench] [--fuzz]
-#   --bench also installs python3 for bench/compare.sh
+#   --bench also installs python3 for bench/compare.sh and time (/usr/bin/time) for bench/startup.sh
 #   --fuzz  also installs clang and its runtimes (libFuzzer, the sanitizers) for scripts/fuzz.sh
 # It also installs the pinned browser library of the HTML report (report-assets/, npm ci) and
 # Chromium, which the report's browser tests load pages in.
@@ -43,6 +43,7 @@ for option in "$@"; do
   case "$option" in
     --bench)
       command -v python3 >/dev/null 2>&1 || packages+=(python3)
+      [ -x /usr/bin/time ] || packages+=(time)
       ;;
     --fuzz)
       if ! command -v clang++ >/dev/null 2>&1; then

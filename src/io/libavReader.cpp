@@ -1,312 +1,155 @@
-// Any container and codec through FFmpeg's libraries: the best video stream,
-// decoded with the decoder's own threading, frames numbered in presentation
-// order from 0. 8-bit luma is exposed straight from the decoder's buffer.
+// The libav reader: a thin Reader over the module lumaqc_libav, which is
+// loaded (with FFmpeg's libraries) only when a container is first read. The
+// module lies beside the program or library holding this code (build tree,
+// Python package), or in the installed library directory.
 #include "io/source.hpp"
 
 #ifdef LUMAQC_HAVE_LIBAV
 
-#include <cerrno>
-#include <mutex>
+#include <dlfcn.h>
+#include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
-}
+#include <climits>
+#include <cstdlib>
+
+#include "io/libavModule.h"
 
 namespace lumaqc::io {
 namespace {
 
-std::string avErrorText(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
+constexpr char kModuleName[] = "lumaqc_libav.so";
 
-int readSource(void* opaque, uint8_t* to, int size) {
-    Source* source = static_cast<Source*>(opaque);
-    const size_t got = source->read(to, static_cast<size_t>(size));
-    if (got > 0) return static_cast<int>(got);
-    return source->failed() ? AVERROR(source->errorNumber()) : AVERROR_EOF;
-}
-
-int64_t seekSource(void* opaque, int64_t offset, int whence) {
-    Source* source = static_cast<Source*>(opaque);
-    if (whence & AVSEEK_SIZE) return source->size();
-    int64_t to = offset;
-    switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: break;
-        case SEEK_CUR: to += source->tell(); break;
-        case SEEK_END: to += source->size(); break;
-        default: return AVERROR(EINVAL);
+// The directory of the program or shared object this code was linked into.
+std::string ownDirectory() {
+    Dl_info info;
+    link_map* map = nullptr;
+    std::string file;
+    if (dladdr1(reinterpret_cast<void*>(&ownDirectory), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) != 0 &&
+        map != nullptr && map->l_name != nullptr && map->l_name[0] != '\0') {
+        file = map->l_name;
+    } else {
+        file = "/proc/self/exe";  // the main program, whose link map has no name
     }
-    return source->seekTo(to) ? to : AVERROR(EIO);
+    char resolved[PATH_MAX];
+    if (realpath(file.c_str(), resolved) == nullptr) return ".";
+    std::string path = resolved;
+    return path.substr(0, path.rfind('/'));
+}
+
+struct Module {
+    const lumaqc_libav_table* table = nullptr;
+    std::string error;  // why it could not be loaded
+};
+
+// What loading the module says: the table, or what to install.
+Module load() {
+    Module module;
+    const std::string dir = ownDirectory();
+    const std::string candidates[] = {dir + "/" + kModuleName, dir + "/" LUMAQC_LIBAV_INSTALLED_DIR "/" + kModuleName};
+    const std::string* found = nullptr;
+    for (const std::string& candidate : candidates) {
+        struct stat st;
+        if (stat(candidate.c_str(), &st) == 0) {
+            found = &candidate;
+            break;
+        }
+    }
+    if (found == nullptr) {
+        module.error = "decoding it needs lumaqc's module " + std::string(kModuleName) + ", found neither in " + dir +
+                       " nor in " + dir +
+                       "/" LUMAQC_LIBAV_INSTALLED_DIR
+                       ": install lumaqc again (cmake --install), or give raw YUV "
+                       "with WIDTH and HEIGHT, or Y4M";
+        return module;
+    }
+    void* handle = dlopen(found->c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = dlerror();
+        module.error = "decoding it needs FFmpeg's libraries, which lumaqc's module " + *found + " cannot load (" +
+                       (why != nullptr ? why : "unknown error") + "): install Debian's packages " LUMAQC_LIBAV_PACKAGES;
+        return module;
+    }
+    // Never closed: FFmpeg's libraries stay mapped for the rest of the process.
+    auto entry = reinterpret_cast<lumaqc_libav_entry_function>(dlsym(handle, LUMAQC_LIBAV_ENTRY));
+    const lumaqc_libav_table* table = entry != nullptr ? entry() : nullptr;
+    if (table == nullptr || table->version != LUMAQC_LIBAV_VERSION) {
+        module.error = "lumaqc's module " + *found + " belongs to another version of lumaqc: install lumaqc again";
+        return module;
+    }
+    module.table = table;
+    return module;
+}
+
+const Module& module() {
+    static const Module loaded = load();
+    return loaded;
 }
 
 class LibavReader final : public Reader {
 public:
-    LibavReader(std::unique_ptr<Source> source, const InputRequest& request)
-        : source_(std::move(source)), start_(request.start), request_(request) {
-        if (request.frames >= 0)
-            end_ = request.frames > INT64_MAX - request.start ? INT64_MAX : request.start + request.frames;
-    }
-
-    ~LibavReader() override {
-        sws_freeContext(sws_);
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&decoder_);
-        avformat_close_input(&format_);
-        if (io_ != nullptr) av_freep(&io_->buffer);
-        avio_context_free(&io_);
-    }
-
-    // Opens the container and the decoder, and decodes up to the first frame
-    // wanted, which fixes the picture size. Returns an error text or "".
-    std::string open() {
-        const std::string& path = source_->path();
-        constexpr int kBufferSize = 1 << 16;
-        uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
-        if (buffer == nullptr) return "Cannot allocate the input buffer";
-        io_ = avio_alloc_context(buffer, kBufferSize, 0, source_.get(), readSource, nullptr,
-                                 source_->seekable() ? seekSource : nullptr);
-        if (io_ == nullptr) {
-            av_free(buffer);
-            return "Cannot allocate the input buffer";
-        }
-        io_->seekable = source_->seekable() ? AVIO_SEEKABLE_NORMAL : 0;
-        format_ = avformat_alloc_context();
-        if (format_ == nullptr) return "Cannot allocate the demuxer";
-        format_->pb = io_;
-        format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-        // The name only helps the probe (by its extension); the bytes come from the source.
-        int ret = avformat_open_input(&format_, path == "-" ? "" : path.c_str(), nullptr, nullptr);
-        if (ret < 0) return path + ": not a video file that libav can read (" + avErrorText(ret) + ")";
-        if (std::string(format_->iformat->name) == "tty")
-            return path + ": not a video file that libav can read (it is text)";
-        ret = avformat_find_stream_info(format_, nullptr);
-        if (ret < 0) return path + ": cannot read the streams (" + avErrorText(ret) + ")";
-        const AVCodec* codec = nullptr;
-        streamIndex_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        if (streamIndex_ == AVERROR_STREAM_NOT_FOUND) return path + " has no video stream";
-        if (streamIndex_ < 0) return path + ": no decoder for its video stream (" + avErrorText(streamIndex_) + ")";
-        for (unsigned i = 0; i < format_->nb_streams; ++i)
-            if (static_cast<int>(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
-        AVStream* stream = format_->streams[streamIndex_];
-        timeBase_ = stream->time_base;
-        decoder_ = avcodec_alloc_context3(codec);
-        if (decoder_ == nullptr) return "Cannot allocate the decoder";
-        ret = avcodec_parameters_to_context(decoder_, stream->codecpar);
-        if (ret < 0) return path + ": " + avErrorText(ret);
-        decoder_->thread_count = request_.threads;
-        decoder_->pkt_timebase = stream->time_base;
-        ret = avcodec_open2(decoder_, codec, nullptr);
-        if (ret < 0) return path + ": cannot open the " + codec->name + " decoder (" + avErrorText(ret) + ")";
-        packet_ = av_packet_alloc();
-        frame_ = av_frame_alloc();
-        if (packet_ == nullptr || frame_ == nullptr) return "Cannot allocate the decoder's frames";
-
+    LibavReader(const lumaqc_libav_table* table, std::unique_ptr<Source> source)
+        : table_(table), source_(std::move(source)) {
+        path_ = source_->path();
+        callbacks_ = lumaqc_libav_source{source_.get(), path_.c_str(), source_->seekable() ? 1 : 0, readSource, sizeOf,
+                                         tellOf,        seekTo};
         info_.reader = "libav";
-        info_.width = stream->codecpar->width;
-        info_.height = stream->codecpar->height;
         info_.seekable = source_->seekable();
-        if (request_.fpsGiven) {
-            info_.fps = request_.fps;
-            info_.fpsKnown = true;
-        } else if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0) {
-            info_.fps = av_q2d(stream->avg_frame_rate);
-            info_.fpsKnown = true;
-        }
-        if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
-            frameSeconds_ = av_q2d(av_inv_q(stream->avg_frame_rate));
-        pending_ = produce();
-        hasPending_ = true;
-        if (pending_.status == ReadStatus::Error) return pending_.message;
-        if (info_.width <= 0 || info_.height <= 0) return path + ": no picture could be decoded";
-        if (static_cast<int64_t>(info_.width) * info_.height > INT32_MAX / 3)  // w * h * 3 fits 32 bits
-            return path + ": the picture of " + std::to_string(info_.width) + " x " + std::to_string(info_.height) +
-                   " is too large: at most 715827882 pixels per frame are supported";
+    }
+    ~LibavReader() override {
+        if (decoder_ != nullptr) table_->close(decoder_);
+    }
+
+    std::string open(const InputRequest& request) {
+        const lumaqc_libav_request r{request.start, request.frames, request.threads, request.fps,
+                                     request.fpsGiven ? 1 : 0};
+        decoder_ = table_->open(&callbacks_, &r);
+        if (decoder_ == nullptr) return "Cannot allocate the decoder";
+        const std::string error = table_->open_error(decoder_);
+        if (!error.empty()) return error;
+        lumaqc_libav_info info;
+        table_->info(decoder_, &info);
+        info_.width = info.width;
+        info_.height = info.height;
+        info_.fps = info.fps;
+        info_.fpsKnown = info.fps_known != 0;
         return {};
     }
 
     const StreamInfo& info() const override { return info_; }
 
     ReadResult next() override {
-        if (hasPending_) {
-            hasPending_ = false;
-            return std::move(pending_);
-        }
-        return produce();
+        lumaqc_libav_frame frame;
+        table_->next(decoder_, &frame);
+        ReadResult r;
+        takeWarnings(r);
+        r.status = static_cast<ReadStatus>(frame.status);
+        r.luma = Plane{frame.data, frame.stride, frame.width, frame.height};
+        r.index = frame.index;
+        r.ptsTime = frame.pts_time;
+        r.message = frame.message;
+        for (size_t i = 0; i < frame.warning_count; ++i) r.warnings.emplace_back(frame.warnings[i]);
+        return r;
     }
 
 private:
-    ReadResult produce() {
-        ReadResult r;
-        r.index = next_ > start_ ? next_ : start_;
-        if (finished_ || (end_ >= 0 && next_ >= end_)) return finish(r, false);
-        for (;;) {
-            const int ret = decodeNext();
-            if (ret == AVERROR_EOF) return finish(r, true);
-            const int64_t index = next_++;
-            if (!sizeKnown_) {
-                sizeKnown_ = true;
-                info_.width = frame_->width;
-                info_.height = frame_->height;
-            }
-            if (frame_->width != info_.width || frame_->height != info_.height) {
-                finished_ = true;
-                r.status = ReadStatus::Error;
-                r.index = index;
-                r.message = "Frame " + std::to_string(index) + " of " + source_->path() +
-                            " changes the picture size from " + std::to_string(info_.width) + " x " +
-                            std::to_string(info_.height) + " to " + std::to_string(frame_->width) + " x " +
-                            std::to_string(frame_->height);
-                return takeWarnings(r);
-            }
-            if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0)
-                warnings_.push_back("Frame " + std::to_string(index) + " was decoded with errors");
-            // Packets lost before the decoder (a damaged container) show as a
-            // jump of the timestamps by more than one and a half frames.
-            const int64_t ts = frame_->best_effort_timestamp;
-            if (ts != AV_NOPTS_VALUE && lastTimestamp_ != AV_NOPTS_VALUE && frameSeconds_ > 0) {
-                const double from = static_cast<double>(lastTimestamp_) * av_q2d(timeBase_);
-                const double to = static_cast<double>(ts) * av_q2d(timeBase_);
-                if (to - from > 1.5 * frameSeconds_)
-                    warnings_.push_back("Frames are missing before frame " + std::to_string(index) +
-                                        ": the timestamps jump from " + std::to_string(from) + " s to " +
-                                        std::to_string(to) + " s");
-            }
-            if (ts != AV_NOPTS_VALUE) lastTimestamp_ = ts;
-            if (index < start_) continue;
-            r.index = index;
-            if (!lumaOf(frame_, &r.luma)) {
-                const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_->format));
-                finished_ = true;
-                r.status = ReadStatus::Error;
-                r.message = "Frame " + std::to_string(index) + " of " + source_->path() +
-                            " cannot be converted to grey from " +
-                            (name != nullptr ? name : "an unknown format");
-                return takeWarnings(r);
-            }
-            r.status = ReadStatus::Frame;
-            r.ptsTime = ts != AV_NOPTS_VALUE ? static_cast<double>(ts) * av_q2d(timeBase_)
-                        : info_.fps > 0      ? static_cast<double>(index) / info_.fps
-                                             : 0.0;
-            return takeWarnings(r);
-        }
+    static Source* of(void* opaque) { return static_cast<Source*>(opaque); }
+    static int readSource(void* opaque, uint8_t* to, int size) {
+        const size_t got = of(opaque)->read(to, static_cast<size_t>(size));
+        if (got > 0) return static_cast<int>(got);
+        return of(opaque)->failed() ? -of(opaque)->errorNumber() : 0;
     }
+    static int64_t sizeOf(void* opaque) { return of(opaque)->size(); }
+    static int64_t tellOf(void* opaque) { return of(opaque)->tell(); }
+    static int seekTo(void* opaque, int64_t offset) { return of(opaque)->seekTo(offset) ? 1 : 0; }
 
-    // The next decoded frame in frame_ (0), or AVERROR_EOF once none is left.
-    int decodeNext() {
-        av_frame_unref(frame_);
-        for (;;) {
-            int ret = avcodec_receive_frame(decoder_, frame_);
-            if (ret == 0) return 0;
-            if (ret == AVERROR_EOF) return ret;
-            if (ret != AVERROR(EAGAIN)) {
-                warnings_.push_back("A frame before frame " + std::to_string(next_) + " could not be decoded (" +
-                                    avErrorText(ret) + ")");
-                if (++failuresInRow_ > 1000 || draining_) return AVERROR_EOF;
-                continue;
-            }
-            if (draining_) return AVERROR_EOF;
-            ret = av_read_frame(format_, packet_);
-            if (ret < 0) {
-                if (ret != AVERROR_EOF)
-                    warnings_.push_back("Reading stopped before frame " + std::to_string(next_) + " (" +
-                                        avErrorText(ret) + ")");
-                draining_ = true;
-                avcodec_send_packet(decoder_, nullptr);
-                continue;
-            }
-            if (packet_->stream_index == streamIndex_) {
-                ret = avcodec_send_packet(decoder_, packet_);
-                if (ret < 0 && ret != AVERROR(EAGAIN))
-                    warnings_.push_back("A damaged packet before frame " + std::to_string(next_) +
-                                        " could not be decoded (" + avErrorText(ret) + ")");
-                else
-                    failuresInRow_ = 0;
-            }
-            av_packet_unref(packet_);
-        }
-    }
-
-    // The 8-bit luma plane of a frame: the decoder's own when it is one.
-    bool lumaOf(const AVFrame* frame, Plane* plane) {
-        const int w = frame->width, h = frame->height;
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
-        if (desc == nullptr) return false;
-        const AVComponentDescriptor& y = desc->comp[0];
-        const bool lumaFirst =
-            !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL | AV_PIX_FMT_FLAG_BITSTREAM |
-                             AV_PIX_FMT_FLAG_HWACCEL)) &&
-            y.plane == 0 && y.offset == 0;
-        if (lumaFirst && y.depth == 8 && y.step == 1 && y.shift == 0 && frame->linesize[0] >= w) {
-            *plane = Plane{frame->data[0], frame->linesize[0], w, h};
-            return true;
-        }
-        converted_.resize(static_cast<size_t>(w) * h);
-        if (lumaFirst && y.depth > 8 && y.step == 2 && y.shift + y.depth <= 16) {
-            const bool bigEndian = desc->flags & AV_PIX_FMT_FLAG_BE;
-            for (int row = 0; row < h; ++row) {
-                const uint8_t* in = frame->data[0] + static_cast<ptrdiff_t>(row) * frame->linesize[0];
-                uint8_t* out = converted_.data() + static_cast<size_t>(row) * w;
-                for (int x = 0; x < w; ++x) {
-                    const uint32_t v = bigEndian ? (uint32_t{in[2 * x]} << 8) | in[2 * x + 1]
-                                                 : (uint32_t{in[2 * x + 1]} << 8) | in[2 * x];
-                    out[x] = reduceSample(v >> y.shift, y.depth);
-                }
-            }
-        } else {
-            sws_ = sws_getCachedContext(sws_, w, h, static_cast<AVPixelFormat>(frame->format), w, h,
-                                        AV_PIX_FMT_GRAY8, SWS_BICUBIC, nullptr, nullptr, nullptr);
-            if (sws_ == nullptr) return false;
-            uint8_t* to[4] = {converted_.data(), nullptr, nullptr, nullptr};
-            int toStride[4] = {w, 0, 0, 0};
-            if (sws_scale(sws_, frame->data, frame->linesize, 0, h, to, toStride) != h) return false;
-        }
-        *plane = Plane{converted_.data(), w, w, h};
-        return true;
-    }
-
-    // No frame left: End when every frame was wanted, else the count fell short.
-    ReadResult finish(ReadResult& r, bool early) {
-        finished_ = true;
-        if (early && end_ >= 0) r.status = ReadStatus::ShortFrame;
-        return takeWarnings(r);
-    }
-
-    ReadResult takeWarnings(ReadResult& r) {
-        r.warnings = std::move(warnings_);
-        warnings_.clear();
-        return std::move(r);
-    }
-
+    const lumaqc_libav_table* table_;
     std::unique_ptr<Source> source_;
-    const int64_t start_;
-    const InputRequest request_;
-    int64_t end_ = -1;
-    int64_t next_ = 0;  // presentation index of the next decoded frame
+    std::string path_;
+    lumaqc_libav_source callbacks_;
+    lumaqc_libav_reader* decoder_ = nullptr;
     StreamInfo info_;
-    AVIOContext* io_ = nullptr;
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    SwsContext* sws_ = nullptr;
-    int streamIndex_ = -1;
-    AVRational timeBase_{1, 1};
-    bool draining_ = false;
-    bool finished_ = false;
-    bool sizeKnown_ = false;
-    int failuresInRow_ = 0;
-    int64_t lastTimestamp_ = AV_NOPTS_VALUE;
-    double frameSeconds_ = 0;  // from the container's average rate, 0 unknown
-    std::vector<uint8_t> converted_;
-    std::vector<std::string> warnings_;
-    ReadResult pending_;
-    bool hasPending_ = false;
 };
 
 }  // namespace
@@ -315,11 +158,13 @@ bool libavAvailable() { return true; }
 
 std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source> source, const InputRequest& request,
                                         std::string* error) {
-    // The library never prints: FFmpeg's own messages are silenced.
-    static std::once_flag quiet;
-    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
-    auto reader = std::make_unique<LibavReader>(std::move(source), request);
-    *error = reader->open();
+    const Module& loaded = module();
+    if (loaded.table == nullptr) {
+        *error = "Cannot read " + source->path() + ": " + loaded.error;
+        return nullptr;
+    }
+    auto reader = std::make_unique<LibavReader>(loaded.table, std::move(source));
+    *error = reader->open(request);
     if (!error->empty()) return nullptr;
     return reader;
 }

@@ -90,7 +90,7 @@ TEST(HtmlReport, EmbedsThePinnedLibraryAndLoadsNothing) {
     std::string error;
     ASSERT_TRUE(writeReport(path, syntheticRows(5, 0, false), &error)) << error;
     const std::string page = readFile(path);
-    const std::string dist = std::string(LUMAQC_SOURCE_DIR) + "/report-assets/node_modules/uplot/dist/";
+    const std::string dist = std::string(LUMAQC_UPLOT_DIST) + "/";
     for (const char* file : {"uPlot.iife.min.js", "uPlot.min.css"}) {
         const std::string library = readFile(dist + file);
         ASSERT_GT(library.size(), 1000u) << file;

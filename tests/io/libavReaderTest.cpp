@@ -224,3 +224,40 @@ TEST(Readers, SizesGivenForAContainerAreWarnedAbout) {
         }
     }
 }
+
+namespace {
+
+bool libavMapped() {
+    const std::string maps = readFile("/proc/self/maps");
+    for (const char* name : {"/libavcodec.so", "/libavformat.so", "/libavutil.so", "/libswscale.so"})
+        if (maps.find(name) != std::string::npos) return true;
+    return false;
+}
+
+}  // namespace
+
+// FFmpeg's libraries are mapped by the first container read, not before.
+TEST(LibavReader, OnlyAContainerMapsFfmpegsLibraries) {
+    REQUIRE_FFMPEG();
+    ASSERT_TRUE(ffmpeg(kRawInput + " -c:v ffv1 maps.mkv"));
+    // Run alone (as CTest runs it) nothing may be mapped yet; after other tests a container may have been read.
+    if (testing::UnitTest::GetInstance()->test_to_run_count() > 1 && libavMapped())
+        GTEST_SKIP() << "a test before this one in this process may have read a container";
+    writeY4m("maps.y4m", "420jpeg", 8, k420);
+    struct Case {
+        std::string name;
+        bool sized, mapped;
+    };
+    const Case cases[] = {{"sample.yuv", true, false}, {"maps.y4m", false, false}, {"maps.mkv", false, true}};
+    for (const Case& c : cases) {
+        InputRequest request;
+        request.path = file(c.name);
+        if (c.sized) {
+            request.width = kW;
+            request.height = kH;
+        }
+        const Collected got = collect(request);
+        EXPECT_EQ(got.planes, sampleLuma()) << c.name << ": " << got.openError;
+        EXPECT_EQ(libavMapped(), c.mapped) << c.name;
+    }
+}

@@ -1,6 +1,7 @@
 # Installs the build into a fresh prefix, builds a C program against it with
 # find_package and with pkg-config, and compares its rows with the analyser's log.
-# Needs BUILD_DIR, SOURCE_DIR, WORK_DIR, SAMPLE (makeSampleClip), ANALYSER (lumaqc).
+# Needs BUILD_DIR, SOURCE_DIR, WORK_DIR, SAMPLE (makeSampleClip), ANALYSER (lumaqc);
+# LIBAV when the libav module is built.
 file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 function(run)
@@ -19,6 +20,16 @@ run("${SAMPLE}" clip.yuv)
 run("${ANALYSER}" clip.yuv 352 288 25 12)
 file(STRINGS "${WORK_DIR}/metricsResultsCSV.csv" logRows)
 list(REMOVE_AT logRows 0)
+
+# The installed program finds the libav module below its library directory: a
+# file without sizes reaches the decoder, which finds no container in it.
+if(LIBAV)
+  execute_process(COMMAND "${WORK_DIR}/prefix/bin/lumaqc" clip.yuv WORKING_DIRECTORY "${WORK_DIR}"
+                  RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE err)
+  if(NOT status EQUAL 255 OR NOT err MATCHES "^clip.yuv: not a video file that libav can read")
+    message(FATAL_ERROR "the installed lumaqc did not decode through its libav module (${status}): ${err}")
+  endif()
+endif()
 
 file(GLOB libdirs "${WORK_DIR}/prefix/lib*")
 list(GET libdirs 0 libdir)

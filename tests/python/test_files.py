@@ -176,6 +176,7 @@ def test_installed_package_imports_and_analyses(tmp_path, clip):
     out = subprocess.run(["/usr/bin/python3", "-c", script], env={"PYTHONPATH": str(package.parent)},
                          check=True, capture_output=True, text=True).stdout.split()
     assert out == [str(package / "__init__.py"), str(clip.frames)]
+    assert maps_of_a_run(package.parent, clip) == ["False", "libav module", "True"]
 
 
 def test_an_interrupt_stops_the_analysis_between_frames(clip):
@@ -209,3 +210,33 @@ def test_an_interrupt_stops_the_analysis_between_frames(clip):
         os.close(os.open(fifo, os.O_RDONLY | os.O_NONBLOCK))  # frees a writer still waiting for a reader
         writer.join()
     assert written[0] < 1020
+
+
+# What a fresh interpreter maps: nothing of FFmpeg's for raw files and frames handed over, FFmpeg's
+# libraries (through the libav module beside the extension) once a file without sizes is probed.
+MAPS_SCRIPT = """
+import sys, numpy as np, lumaqc
+path, width, height = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+def mapped():
+    maps = open("/proc/self/maps").read()
+    return any("/" + name in maps for name in ("libavcodec", "libavformat", "libavutil", "libswscale"))
+lumaqc.analyze_file(path, width, height, frames=2)
+with lumaqc.Analyzer(width, height) as analyzer:
+    analyzer.analyze(np.zeros((height, width), np.uint8))
+print(mapped())
+try:
+    lumaqc.analyze_file(path)
+except ValueError as error:
+    print("libav module" if "not a video file that libav can read" in str(error) else error)
+print(mapped())
+"""
+
+
+def maps_of_a_run(package_parent, clip):
+    return subprocess.run(["/usr/bin/python3", "-c", MAPS_SCRIPT, clip.path, str(clip.width), str(clip.height)],
+                          env={"PYTHONPATH": str(package_parent)}, check=True, capture_output=True,
+                          text=True).stdout.splitlines()
+
+
+def test_only_a_container_maps_ffmpegs_libraries(clip):
+    assert maps_of_a_run(os.path.dirname(os.path.dirname(lumaqc.__file__)), clip) == ["False", "libav module", "True"]

@@ -1,0 +1,81 @@
+/* The boundary between the input readers and the module that decodes through
+ * FFmpeg's libraries (lumaqc_libav.so, loaded with dlopen only when a
+ * container is read). Plain C types only: the module exports one function,
+ * lumaqc_libav_entry, returning a table of function pointers whose version
+ * must equal LUMAQC_LIBAV_VERSION. No exception crosses it; every text handed
+ * out lives in the reader it came from until its next call of next or close. */
+#ifndef LUMAQC_IO_LIBAV_MODULE_H
+#define LUMAQC_IO_LIBAV_MODULE_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define LUMAQC_LIBAV_VERSION 1
+#define LUMAQC_LIBAV_ENTRY "lumaqc_libav_entry"
+
+/* The bytes of the input, read through the caller's source. */
+typedef struct lumaqc_libav_source {
+    void* opaque;
+    const char* path; /* "-" = standard input */
+    int seekable;
+    /* Bytes read (fewer only at the end), or -errno on failure. */
+    int (*read)(void* opaque, uint8_t* to, int size);
+    int64_t (*size)(void* opaque);
+    int64_t (*tell)(void* opaque);
+    int (*seek_to)(void* opaque, int64_t offset); /* 1 on success */
+} lumaqc_libav_source;
+
+typedef struct lumaqc_libav_request {
+    int64_t start;
+    int64_t frames;  /* -1 = all */
+    int32_t threads; /* decoder threads, 0 = the decoder's own choice */
+    double fps;
+    int fps_given;
+} lumaqc_libav_request;
+
+typedef struct lumaqc_libav_info {
+    int32_t width, height;
+    double fps;
+    int fps_known;
+} lumaqc_libav_info;
+
+/* The values of lumaqc::io::ReadStatus. */
+enum { LUMAQC_LIBAV_FRAME = 0, LUMAQC_LIBAV_END = 1, LUMAQC_LIBAV_SHORT_FRAME = 2, LUMAQC_LIBAV_ERROR = 3 };
+
+typedef struct lumaqc_libav_frame {
+    int status;
+    const uint8_t* data; /* the 8-bit luma plane of frame `index` */
+    ptrdiff_t stride;
+    int32_t width, height;
+    int64_t index;
+    double pts_time;
+    const char* message; /* ERROR: why */
+    const char* const* warnings;
+    size_t warning_count;
+} lumaqc_libav_frame;
+
+typedef struct lumaqc_libav_reader lumaqc_libav_reader;
+
+typedef struct lumaqc_libav_table {
+    int version;
+    /* Opens and probes; null only when nothing could be allocated. The
+     * source must outlive the reader. */
+    lumaqc_libav_reader* (*open)(const lumaqc_libav_source* source, const lumaqc_libav_request* request);
+    /* "" when the reader opened, else a one-line message. */
+    const char* (*open_error)(const lumaqc_libav_reader* reader);
+    void (*info)(const lumaqc_libav_reader* reader, lumaqc_libav_info* info);
+    void (*next)(lumaqc_libav_reader* reader, lumaqc_libav_frame* frame);
+    void (*close)(lumaqc_libav_reader* reader);
+} lumaqc_libav_table;
+
+typedef const lumaqc_libav_table* (*lumaqc_libav_entry_function)(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
