@@ -95,7 +95,8 @@ const char* containerSignature(const std::string& head);
 // Opens and probes; on failure returns null and sets *error to a one-line message.
 std::unique_ptr<Reader> openReader(const InputRequest& request, std::string* error);
 
-// True when this build reads through FFmpeg's libraries.
+// True when this build has the libav module (FFmpeg's libraries are loaded with it,
+// when a container is first read).
 bool libavAvailable();
 
 }  // namespace lumaqc::io
