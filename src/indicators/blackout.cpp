@@ -2,6 +2,7 @@
 #include "indicators/indicators.hpp"
 #include "simd/blockSpan.hpp"
 #include "simd/isa.hpp"
+#include "tools/sizeChecks.hpp"
 
 namespace lumaqc {
 

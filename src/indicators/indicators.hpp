@@ -14,7 +14,7 @@
 
 #include "indicators/common.hpp"
 #include "simd/isa.hpp"
-#include "tools/definitions.hpp"
+#include "tools/pictures.hpp"
 #include "tools/messages.hpp"
 
 namespace lumaqc {

@@ -17,7 +17,7 @@
 
 #include "indicators/indicators.hpp"
 #include "lumaqc/lumaqc.h"
-#include "tools/definitions.hpp"
+#include "tools/pictures.hpp"
 
 namespace lumaqc {
 

@@ -1,5 +1,6 @@
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/blockStatistics.hpp"
 
 namespace lumaqc {
 

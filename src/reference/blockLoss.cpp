@@ -3,6 +3,10 @@
 // is the mean over the regions of the product of the two counts.
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/blockStatistics.hpp"
+#include "tools/gradients.hpp"
+#include "tools/pixelwise.hpp"
+#include "tools/runCounting.hpp"
 
 namespace lumaqc {
 

@@ -2,6 +2,8 @@
 
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/blockStatistics.hpp"
+#include "tools/gradients.hpp"
 
 namespace lumaqc {
 

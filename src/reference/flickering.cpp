@@ -3,6 +3,7 @@
 
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/activityOperators.hpp"
 
 namespace lumaqc {
 

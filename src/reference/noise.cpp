@@ -5,6 +5,7 @@
 
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/blockStatistics.hpp"
 
 namespace lumaqc {
 

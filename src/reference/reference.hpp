@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "tools/definitions.hpp"
+#include "tools/pictures.hpp"
 #include "tools/messages.hpp"
 
 namespace lumaqc {

@@ -5,6 +5,8 @@
 
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/blockStatistics.hpp"
+#include "tools/pixelwise.hpp"
 
 namespace lumaqc {
 

@@ -2,6 +2,7 @@
 
 #include "indicators/common.hpp"
 #include "reference/reference.hpp"
+#include "tools/activityOperators.hpp"
 
 namespace lumaqc {
 

@@ -214,11 +214,11 @@ Reference runReference(const Clip& clip) {
     Reference out;
     const uint64_t gw = clip.w >> 3, gh = clip.h >> 3;
     Buffer counts(gw * gh), states(gw * gh);
-    Image countsImage = makeImage(gw, gh, counts.data()), statesImage = makeImage(gw, gh, states.data());
+    Image countsImage = Image{gw, gh, counts.data()}, statesImage = Image{gw, gh, states.data()};
     int32_t freezingTemp = 0, frameCount = 0;
     const MessageSink sink{collect, &out.messages};
     for (size_t f = 0; f < clip.frames.size(); ++f) {
-        const Image cur = makeImage(clip.w, clip.h, clip.frames[f].data());
+        const Image cur = Image{clip.w, clip.h, clip.frames[f].data()};
         FrameValues r;
         r.v[kBlockiness] = reference::blockiness(&cur);
         r.v[kSpatial] = reference::spatialActivity(&cur);
@@ -234,7 +234,7 @@ Reference runReference(const Clip& clip) {
         r.v[kBlackout] = black;
         r.v[kContrast] = reference::contrastRMS(&cur);
         if (f > 0) {
-            const Image prev = makeImage(clip.w, clip.h, clip.frames[f - 1].data());
+            const Image prev = Image{clip.w, clip.h, clip.frames[f - 1].data()};
             r.v[kTemporal] = reference::temporalActivity(&cur, &prev);
             r.v[kFreezing] = reference::freezing(black, r.v[kTemporal], clip.fps, freezingTemp);
             r.v[kFlickering] = reference::flickering(&cur, &prev, &countsImage, &statesImage, frameCount);
@@ -259,10 +259,10 @@ void runFast(const Clip& clip, const Reference& want, const std::vector<Isa>& is
     if (reserve) reserveScratch(s, clip.w, clip.h);
     const uint64_t gw = clip.w >> 3, gh = clip.h >> 3;
     Buffer counts(gw * gh), states(gw * gh);
-    Image countsImage = makeImage(gw, gh, counts.data()), statesImage = makeImage(gw, gh, states.data());
+    Image countsImage = Image{gw, gh, counts.data()}, statesImage = Image{gw, gh, states.data()};
     for (size_t f = 0; f < clip.frames.size(); ++f) {
         s.isa = isas[f % isas.size()];
-        const Image cur = makeImage(clip.w, clip.h, clip.frames[f].data());
+        const Image cur = Image{clip.w, clip.h, clip.frames[f].data()};
         const FrameValues& r = want.frames[f];
         expectSame(blockiness(&cur, s), r.v[kBlockiness], who, f, kBlockiness);
         expectSame(spatialActivity(&cur, s), r.v[kSpatial], who, f, kSpatial);
@@ -278,7 +278,7 @@ void runFast(const Clip& clip, const Reference& want, const std::vector<Isa>& is
         expectSame(black, r.v[kBlackout], who, f, kBlackout);
         expectSame(contrastRMS(&cur, s), r.v[kContrast], who, f, kContrast);
         if (f == 0) continue;
-        const Image prev = makeImage(clip.w, clip.h, clip.frames[f - 1].data());
+        const Image prev = Image{clip.w, clip.h, clip.frames[f - 1].data()};
         const double ta = temporalActivity(&cur, &prev, s);
         expectSame(ta, r.v[kTemporal], who, f, kTemporal);
         expectSame(freezing(black, ta, clip.fps, s), r.v[kFreezing], who, f, kFreezing);

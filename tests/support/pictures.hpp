@@ -7,7 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
+#include "tools/pictures.hpp"
 
 using namespace lumaqc;
 

@@ -4,7 +4,8 @@
 #include <string>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
+#include "tools/blockStatistics.hpp"
 
 using namespace lumaqc;
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "tools/activityOperators.hpp"
 
 using namespace lumaqc;
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "tools/gradients.hpp"
 
 using namespace lumaqc;
 

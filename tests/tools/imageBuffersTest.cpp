@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
+#include "tools/pictures.hpp"
 
 using namespace lumaqc;
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
 
 using namespace lumaqc;
 

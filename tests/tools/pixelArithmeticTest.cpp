@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
+#include "tools/pixelwise.hpp"
 
 using namespace lumaqc;
 

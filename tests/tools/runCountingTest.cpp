@@ -3,7 +3,8 @@
 #include <cmath>
 #include <vector>
 
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
+#include "tools/runCounting.hpp"
 
 using namespace lumaqc;
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "support/pictures.hpp"
-#include "tools/definitions.hpp"
+#include "support/toolkit.hpp"
 
 using namespace lumaqc;
 
