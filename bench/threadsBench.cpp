@@ -31,10 +31,11 @@ double processCpuSeconds() {
 }
 
 // One pass over the clip; returns milliseconds per frame.
-Figures runOnce(FILE* clip, int w, int h, int frames, int threads) {
+Figures runOnce(FILE* clip, int w, int h, int frames, int threads, int analysisPath = LUMAQC_PATH_ONE_PASS) {
     lumaqc_settings s;
     lumaqc_default_settings(&s);
     s.threads = threads > 1 ? threads : 0;
+    s.analysis_path = analysisPath;
     lumaqc_context* ctx = nullptr;
     if (lumaqc_open(&ctx, w, h, &s) != LUMAQC_OK) std::exit(1);
     const size_t luma = static_cast<size_t>(w) * h;
@@ -77,8 +78,9 @@ int main(int argc, char** argv) {
     std::vector<int> counts = {1, 2};
     if (all > 2) counts.push_back(all);
     // The one-pass analysis and the per-indicator path it replaced (chosen
-    // when a context opens, through the environment).
+    // when a context opens, by its settings).
     const char* paths[] = {"fused", "per-indicator"};
+    const int pathSettings[] = {LUMAQC_PATH_ONE_PASS, LUMAQC_PATH_PER_INDICATOR};
     runOnce(clip, w, h, std::min(frames, 4), 1);  // warms the file cache
     // Rounds alternate the paths and thread counts, so that a slow moment of
     // the machine does not favour one of them; the best and the median round
@@ -86,9 +88,8 @@ int main(int argc, char** argv) {
     std::vector<std::vector<Figures>> rounds(2 * counts.size());
     for (int round = 0; round < repeats; ++round)
         for (int path = 0; path < 2; ++path) {
-            setenv("LUMAQC_ANALYSIS_PATH", paths[path], 1);
             for (size_t k = 0; k < counts.size(); ++k)
-                rounds[path * counts.size() + k].push_back(runOnce(clip, w, h, frames, counts[k]));
+                rounds[path * counts.size() + k].push_back(runOnce(clip, w, h, frames, counts[k], pathSettings[path]));
         }
     std::fclose(clip);
     auto pick = [](std::vector<Figures> v, bool median, bool wall) {

@@ -16,7 +16,7 @@
 #include "arguments.hpp"
 #include "commandOptions.hpp"
 #include "io/reader.hpp"
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "lumaqc/lumaqc.h"
 #include "outputs.hpp"
 #include "pieces.hpp"
@@ -81,7 +81,7 @@ static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::Po
     std::vector<report::html::Pooled> shown;
     for (const report::PooledColumn& p : pooled) {
         const report::PooledStats& s = p.stats;
-        shown.push_back({kColumns[p.column].name, s.min, s.max, s.mean, s.harmonicMean, s.p1, s.p5, s.p50, s.p95,
+        shown.push_back({columns()[p.column].name, s.min, s.max, s.mean, s.harmonicMean, s.p1, s.p5, s.p50, s.p95,
                          s.p99, s.count});
     }
     return shown;
@@ -184,6 +184,7 @@ int runAnalyser(int argc, char** argv, int indicators) {
     const int threads = args.threads > 0 ? args.threads : availableProcessors();
     settings.threads = threads > 1 ? threads : 0;
     settings.measure_time = 1;
+    settings.analysis_path = analysisPathFromEnvironment();
     settings.message = printMessage;
     report::Session* messageSession = nullptr;
     settings.message_user = &messageSession;

@@ -1,5 +1,8 @@
 #include "commandOptions.hpp"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "lumaqc/lumaqc.h"
 
 namespace lumaqc {
@@ -49,6 +52,12 @@ bool optionValue(const std::string& word, int argc, char** argv, int* i, std::st
     if (*i + 1 >= argc) return false;
     *value = argv[++*i];
     return true;
+}
+
+int analysisPathFromEnvironment() {
+    const char* path = std::getenv("LUMAQC_ANALYSIS_PATH");
+    return path != nullptr && std::strcmp(path, "per-indicator") == 0 ? LUMAQC_PATH_PER_INDICATOR
+                                                                       : LUMAQC_PATH_ONE_PASS;
 }
 
 const char* instructionSetName(unsigned isa) {

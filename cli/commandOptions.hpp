@@ -27,6 +27,11 @@ std::string optionName(const std::string& word);
 // argument (*i then moves onto it). False when there is none.
 bool optionValue(const std::string& word, int argc, char** argv, int* i, std::string* value);
 
+// The analysis path of the fast indicators (LUMAQC_PATH_*): the per-indicator
+// one when the environment variable LUMAQC_ANALYSIS_PATH is "per-indicator"
+// (for benchmarks and comparisons), else the one-pass analysis.
+int analysisPathFromEnvironment();
+
 // The instruction-set name of a LUMAQC_ISA_* bit, as the reports show it.
 const char* instructionSetName(unsigned isa);
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "report/session.hpp"
 
 namespace lumaqc {
@@ -37,7 +37,7 @@ bool rowOf(const json& frame, const report::StreamSettings& settings, bool strea
     if (streamTimes) row->ptsTime = valueOf(frame.at("pts_time"));
     lumaqc_result& r = row->values;
     r.frame = row->frame - settings.start;
-    for (const Column& c : kColumns) {
+    for (const Column& c : columns()) {
         if (c.kind == ColumnKind::FrameIndex) continue;
         const json& v = metrics.at(c.name);
         char* at = reinterpret_cast<char*>(&r) + c.offset;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace lumaqc {
 
@@ -36,21 +37,21 @@ std::string timingReport(clock_t start, clock_t end, int32_t frames, const lumaq
     const float overall = static_cast<float>(end - start) / 1000000.0f;
     const float n = static_cast<float>(frames);
     const float perFrame = overall / n * 1000.0f;
-    auto average = [&](lumaqc_indicator m) { return static_cast<double>(times.seconds[m] / n * 1000.0f); };
 
     std::string text = format("Calculation time: \t%f seconds overall \n \t\t\t%f milliseconds per frame",
                               static_cast<double>(overall), static_cast<double>(perFrame));
     text += "\n\nAverage calculation time per frame for each metric: \n";
-    text += format(
-        "\tBlockiness: %02.6f ms \tSpatialAct: %02.6f ms \tLetterbox: %02.6f ms \n\tPillarbox: %02.6f ms "
-        "\t\tBlockLoss: %02.6f ms \t\tBlur: %02.6f ms \n \tExposure: %02.6f ms \t\tInterlace: %02.6f ms "
-        "\t\tNoise: %02.6f ms \n \tSlice: %02.6f ms\t\tBlackout: %02.6f ms \t\tTemporal: %02.6f ms \n "
-        "\tFreezing : %02.6f ms\t\tFlickering: %02.6f ms \tContrast: %02.6f ms\n",
-        average(LUMAQC_BLOCKINESS), average(LUMAQC_SPATIAL_ACTIVITY), average(LUMAQC_LETTERBOX),
-        average(LUMAQC_PILLARBOX), average(LUMAQC_BLOCK_LOSS), average(LUMAQC_BLUR), average(LUMAQC_EXPOSURE),
-        average(LUMAQC_INTERLACE), average(LUMAQC_NOISE), average(LUMAQC_SLICE), average(LUMAQC_BLACKOUT),
-        average(LUMAQC_TEMPORAL_ACTIVITY), average(LUMAQC_FREEZING), average(LUMAQC_FLICKERING),
-        average(LUMAQC_CONTRAST));
+    // Each value's part, in the report's order.
+    std::vector<const lumaqc_value_info*> parts(static_cast<size_t>(lumaqc_value_count()));
+    for (int i = 0; i < lumaqc_value_count(); ++i) {
+        const lumaqc_value_info* v = lumaqc_value_info_at(i);
+        parts[static_cast<size_t>(v->timing_position)] = v;
+    }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    for (const lumaqc_value_info* v : parts)
+        text += format(v->timing_format, static_cast<double>(times.seconds[v->indicator] / n * 1000.0f));
+#pragma GCC diagnostic pop
     return text;
 }
 

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "lumaqc/lumaqc.h"
 
 namespace lumaqc {

@@ -5,7 +5,6 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <cstring>
 #include <mutex>
 #include <type_traits>
 #include <string>
@@ -67,69 +66,36 @@ using namespace lumaqc::python;
 
 namespace {
 
-// Fields of lumaqc_result by column name; every column the library names must
-// be here (checked when the module loads).
-struct RealField {
-    const char* name;
-    double lumaqc_result::* field;
-};
-constexpr RealField kRealFields[] = {
-    {"blockiness", &lumaqc_result::blockiness},     {"spatial_activity", &lumaqc_result::spatial_activity},
-    {"letterbox", &lumaqc_result::letterbox},       {"pillarbox", &lumaqc_result::pillarbox},
-    {"block_loss", &lumaqc_result::block_loss},     {"blur", &lumaqc_result::blur},
-    {"temporal_activity", &lumaqc_result::temporal_activity}, {"exposure", &lumaqc_result::exposure},
-    {"contrast", &lumaqc_result::contrast},         {"interlace", &lumaqc_result::interlace},
-    {"noise", &lumaqc_result::noise},               {"slice", &lumaqc_result::slice},
-    {"flickering", &lumaqc_result::flickering},
-};
-struct FlagField {
-    const char* name;
-    uint8_t lumaqc_result::* field;
-};
-constexpr FlagField kFlagFields[] = {{"blackout", &lumaqc_result::blackout}, {"freezing", &lumaqc_result::freezing}};
-
-// lumaqc_times.seconds by indicator, named like the columns.
-struct TimedIndicator {
-    int index;
-    const char* name;
-};
-constexpr TimedIndicator kTimedIndicators[] = {
-    {LUMAQC_BLOCKINESS, "blockiness"}, {LUMAQC_SPATIAL_ACTIVITY, "spatial_activity"},
-    {LUMAQC_LETTERBOX, "letterbox"},   {LUMAQC_PILLARBOX, "pillarbox"},
-    {LUMAQC_BLOCK_LOSS, "block_loss"}, {LUMAQC_BLUR, "blur"},
-    {LUMAQC_EXPOSURE, "exposure"},     {LUMAQC_INTERLACE, "interlace"},
-    {LUMAQC_NOISE, "noise"},           {LUMAQC_SLICE, "slice"},
-    {LUMAQC_BLACKOUT, "blackout"},     {LUMAQC_CONTRAST, "contrast"},
-    {LUMAQC_TEMPORAL_ACTIVITY, "temporal_activity"}, {LUMAQC_FREEZING, "freezing"},
-    {LUMAQC_FLICKERING, "flickering"},
-};
-static_assert(sizeof kTimedIndicators / sizeof kTimedIndicators[0] == LUMAQC_INDICATOR_COUNT);
-
 // How one column of a result row is read: built once from the library's
-// column names, so the dict keys follow lumaqc_column_name's order.
+// table of values, so the dict keys follow lumaqc_column_name's order.
 struct ColumnReader {
-    PyObject* key;  // interned, kept for the life of the process
-    const RealField* real = nullptr;
-    const FlagField* flag = nullptr;
+    PyObject* key;                   // interned, kept for the life of the process
+    int column;
+    const lumaqc_value_info* value;  // null for "frame"
 };
 std::vector<ColumnReader>& columnReaders() {
     static auto* readers = new std::vector<ColumnReader>();  // never freed: outlives the interpreter's teardown
     return *readers;
 }
+// The values by lumaqc_indicator, for the keys of timings().
+std::vector<const lumaqc_value_info*>& timedValues() {
+    static auto* values = new std::vector<const lumaqc_value_info*>();
+    return *values;
+}
 PyObject* gHasPreviousKey = nullptr;
 
 void buildColumnReaders() {
-    for (int i = 0; i < LUMAQC_COLUMN_COUNT; ++i) {
-        const char* name = lumaqc_column_name(i);
-        ColumnReader reader{PyUnicode_InternFromString(name)};
+    const int count = lumaqc_value_count();
+    timedValues().resize(static_cast<size_t>(count));
+    for (int i = 0; i <= count; ++i) {
+        const lumaqc_value_info* value = i > 0 ? lumaqc_value_info_at(i - 1) : nullptr;
+        // Only the values this module's lumaqc_result holds.
+        if (value != nullptr && value->offset + (value->kind == LUMAQC_KIND_FLAG ? 1 : sizeof(double)) > sizeof(lumaqc_result))
+            break;
+        ColumnReader reader{PyUnicode_InternFromString(lumaqc_column_name(i)), i, value};
         if (reader.key == nullptr) throw py::error_already_set();
-        for (const RealField& f : kRealFields)
-            if (std::strcmp(f.name, name) == 0) reader.real = &f;
-        for (const FlagField& f : kFlagFields)
-            if (std::strcmp(f.name, name) == 0) reader.flag = &f;
-        if (reader.real == nullptr && reader.flag == nullptr && i != 0)
-            throw py::import_error(std::string("lumaqc: the binding does not know the column ") + name);
         columnReaders().push_back(reader);
+        if (value != nullptr) timedValues()[static_cast<size_t>(value->indicator)] = value;
     }
     gHasPreviousKey = PyUnicode_InternFromString("has_previous");
     if (gHasPreviousKey == nullptr) throw py::error_already_set();
@@ -200,7 +166,9 @@ public:
         const int status = locked([&] { return lumaqc_get_times(context_, &times); });
         if (status != LUMAQC_OK) raiseStatus(status, "timings");
         py::dict seconds;
-        for (const TimedIndicator& t : kTimedIndicators) seconds[t.name] = static_cast<double>(times.seconds[t.index]);
+        for (const lumaqc_value_info* v : timedValues())
+            if (v != nullptr && v->indicator < LUMAQC_INDICATOR_COUNT)
+                seconds[v->name] = static_cast<double>(times.seconds[v->indicator]);
         return seconds;
     }
 
@@ -255,9 +223,11 @@ private:
     static py::dict rowOf(const lumaqc_result& r) {
         py::dict row;
         for (const ColumnReader& c : columnReaders()) {
-            py::object value = c.real != nullptr   ? py::object(py::float_(r.*(c.real->field)))
-                               : c.flag != nullptr ? py::object(py::int_(r.*(c.flag->field)))
-                                                   : py::object(py::int_(r.frame));
+            double v = 0.0;
+            if (c.value != nullptr) lumaqc_get_value(&r, c.column - 1, &v);
+            py::object value = c.value == nullptr                ? py::object(py::int_(r.frame))
+                               : c.value->kind == LUMAQC_KIND_FLAG ? py::object(py::int_(static_cast<int>(v)))
+                                                                   : py::object(py::float_(v));
             row[py::handle(c.key)] = value;
         }
         row[py::handle(gHasPreviousKey)] = py::bool_(r.has_previous != 0);
@@ -306,7 +276,7 @@ PYBIND11_MODULE(_lumaqc, m) {
         "column_names",
         [] {
             std::vector<std::string> names;
-            for (int i = 0; i < LUMAQC_COLUMN_COUNT; ++i) names.emplace_back(lumaqc_column_name(i));
+            for (const ColumnReader& c : columnReaders()) names.emplace_back(lumaqc_column_name(c.column));
             return names;
         },
         "The sixteen result columns in table order: 'frame', then the fifteen indicators.");

@@ -17,7 +17,7 @@
 
 #include "binding.hpp"
 #include "io/reader.hpp"
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "report/pooling.hpp"
 #include "report/segments.hpp"
 
@@ -132,7 +132,7 @@ py::array_t<T> columnOf(const std::vector<FrameRow>& rows, T (*value)(const Fram
 py::dict columnsOf(const FileRun& run) {
     py::dict columns;
     const std::vector<FrameRow>& rows = run.rows;
-    for (const Column& c : kColumns) {
+    for (const Column& c : lumaqc::columns()) {
         py::array values;
         if (c.kind == ColumnKind::FrameIndex) {
             values = columnOf<int64_t>(rows, [](const FrameRow& row) { return row.frame; });
@@ -170,7 +170,7 @@ py::dict pooledOf(const FileRun& run) {
             stats[report::kStatNames[s]] =
                 s + 1 == report::kStatCount ? py::object(py::int_(column.stats.count)) : py::object(py::float_(value));
         }
-        pooled[kColumns[column.column].name] = stats;
+        pooled[columns()[column.column].name] = stats;
     }
     return pooled;
 }

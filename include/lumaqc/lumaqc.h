@@ -12,13 +12,26 @@
  * Every call returns LUMAQC_OK (0) or a negative error code. No call prints,
  * exits or aborts; messages of the indicators reach the settings' callback.
  * Contexts share no mutable state: several may run at once on several threads
- * (one thread at a time per context). */
+ * (one thread at a time per context).
+ *
+ * Compatibility: a program built against version X.Y keeps working, without
+ * being rebuilt, with any later X.Z library. Later minor versions only add:
+ * values (new fields at the end of lumaqc_result and lumaqc_times, new
+ * lumaqc_indicator numbers, new columns after the existing ones), settings
+ * (new fields at the end of lumaqc_settings, whose zero or default keeps the
+ * earlier behaviour), functions and fields of lumaqc_value_info. No field
+ * moves, no number changes meaning. The structs the caller provides are
+ * passed with their size (the *_sized functions; the inline functions of the
+ * usual names pass sizeof): the library reads and writes only the part the
+ * caller knows, and settings the caller does not know take their defaults.
+ * Given a struct larger than it knows, a library leaves the rest untouched. */
 #ifndef LUMAQC_LUMAQC_H
 #define LUMAQC_LUMAQC_H
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "lumaqc/values.h"
 #include "lumaqc/version.h"
 
 #ifdef __cplusplus
@@ -56,6 +69,11 @@ extern "C" {
 #define LUMAQC_INDICATORS_FAST 0
 #define LUMAQC_INDICATORS_REFERENCE 1
 
+/* How the fast indicators walk the picture: in one pass over bands of rows,
+ * or each indicator on its own (for comparisons; same values). */
+#define LUMAQC_PATH_ONE_PASS 0
+#define LUMAQC_PATH_PER_INDICATOR 1
+
 /* Receives each message of the indicators, the exact text to show (newline
  * included), and the user pointer of the settings. */
 typedef void (*lumaqc_message_callback)(void* user, const char* text);
@@ -70,27 +88,17 @@ typedef struct lumaqc_settings {
     void* message_user;
     int threads;                     /* frames analysed at once by threads of the context; 0 or 1:
                                         every frame on the caller's thread (default 0) */
+    /* Since 1.1. */
+    int analysis_path;               /* LUMAQC_PATH_* (default LUMAQC_PATH_ONE_PASS) */
 } lumaqc_settings;
 
-/* The indicators, in the order they are called on every frame; indexes of
- * lumaqc_times.seconds. */
+/* The indicators, numbered in the order they are called on every frame;
+ * indexes of lumaqc_times.seconds (from the table of values.h). */
+#define LUMAQC_INDICATOR_ENUM(NAME, field, KIND, indicator, ...) LUMAQC_##NAME = indicator,
+#define LUMAQC_PLUS_ONE(...) +1
 enum lumaqc_indicator {
-    LUMAQC_BLOCKINESS,
-    LUMAQC_SPATIAL_ACTIVITY,
-    LUMAQC_LETTERBOX,
-    LUMAQC_PILLARBOX,
-    LUMAQC_BLOCK_LOSS,
-    LUMAQC_BLUR,
-    LUMAQC_EXPOSURE,
-    LUMAQC_INTERLACE,
-    LUMAQC_NOISE,
-    LUMAQC_SLICE,
-    LUMAQC_BLACKOUT,
-    LUMAQC_CONTRAST,
-    LUMAQC_TEMPORAL_ACTIVITY,
-    LUMAQC_FREEZING,
-    LUMAQC_FLICKERING,
-    LUMAQC_INDICATOR_COUNT
+    LUMAQC_VALUES(LUMAQC_INDICATOR_ENUM)
+    LUMAQC_INDICATOR_COUNT = 0 LUMAQC_VALUES(LUMAQC_PLUS_ONE)
 };
 
 /* The values of one frame. temporal_activity, freezing and flickering keep
@@ -98,24 +106,26 @@ enum lumaqc_indicator {
  * the first frame of a stream). block_loss is -1 below 256 x 256 pixels,
  * slice -1 below 48 rows, flickering -1 on the seven of eight comparisons that
  * do not report. */
+#define LUMAQC_FLAG_FIELD_FLAG(field) uint8_t field;
+#define LUMAQC_FLAG_FIELD_REAL(field)
+#define LUMAQC_FLAG_FIELD_TRUNCATED(field)
+#define LUMAQC_FLAG_FIELD(NAME, field, KIND, ...) LUMAQC_FLAG_FIELD_##KIND(field)
+#define LUMAQC_DOUBLE_FIELD_FLAG(field)
+#define LUMAQC_DOUBLE_FIELD_REAL(field) double field;
+#define LUMAQC_DOUBLE_FIELD_TRUNCATED(field) double field;
+#define LUMAQC_DOUBLE_FIELD(NAME, field, KIND, ...) LUMAQC_DOUBLE_FIELD_##KIND(field)
+#define LUMAQC_ADDED_FIELD(NAME, field, KIND, ...) LUMAQC_VALUE_TYPE_##KIND field;
 typedef struct lumaqc_result {
     int64_t frame;        /* frames this context analysed before this one */
     uint8_t has_previous; /* 1 when the picture was compared with the one before */
-    uint8_t blackout;     /* flag, 0 or 1 */
-    uint8_t freezing;     /* flag, 0 or 1 */
-    double blockiness;
-    double spatial_activity;
-    double letterbox;
-    double pillarbox;
-    double block_loss;
-    double blur;
-    double temporal_activity;
-    double exposure;
-    double contrast;
-    double interlace;
-    double noise;
-    double slice;
-    double flickering;
+    /* The values of the table (values.h), each in its field of the same name:
+     * uint8_t blackout, freezing (flags, 0 or 1); double blockiness,
+     * spatial_activity, letterbox, pillarbox, block_loss, blur,
+     * temporal_activity, exposure, contrast, interlace, noise, slice,
+     * flickering; then the values added since 1.0. */
+    LUMAQC_VALUES_1_0(LUMAQC_FLAG_FIELD)
+    LUMAQC_VALUES_1_0(LUMAQC_DOUBLE_FIELD)
+    LUMAQC_VALUES_ADDED(LUMAQC_ADDED_FIELD)
 } lumaqc_result;
 
 /* Processor seconds spent in each indicator, accumulated in single precision
@@ -128,15 +138,22 @@ typedef struct lumaqc_times {
 
 typedef struct lumaqc_context lumaqc_context;
 
+/* The *_sized functions take the size of the caller's struct, the sizeof of
+ * some version of it (see the compatibility note above); call them through
+ * the inline functions below, which pass sizeof. Nothing is read or written
+ * past that size. A size below that of the struct's first field is
+ * LUMAQC_ERROR_INVALID. */
+
 /* Fills settings with the defaults. Returns LUMAQC_ERROR_BAD_POINTER for null. */
-LUMAQC_API int lumaqc_default_settings(lumaqc_settings* settings);
+LUMAQC_API int lumaqc_default_settings_sized(lumaqc_settings* settings, size_t size);
 
 /* Opens a context for pictures of width x height pixels; *context is set on
  * success and left null otherwise. settings may be null (the defaults).
  * Errors: BAD_POINTER (context null), SIZE, INVALID (isa_mask without any
- * known bit, an unknown indicators value, threads below 0 or above 1024),
- * NO_MEMORY, THREADS. */
-LUMAQC_API int lumaqc_open(lumaqc_context** context, int32_t width, int32_t height, const lumaqc_settings* settings);
+ * known bit, an unknown indicators or analysis_path value, threads below 0
+ * or above 1024), NO_MEMORY, THREADS. */
+LUMAQC_API int lumaqc_open_sized(lumaqc_context** context, int32_t width, int32_t height,
+                                 const lumaqc_settings* settings, size_t size);
 
 /* Analyses the next frame: its luma plane starts at luma, rows are stride bytes
  * apart (stride >= width; the pixels between width and stride are not read).
@@ -144,7 +161,8 @@ LUMAQC_API int lumaqc_open(lumaqc_context** context, int32_t width, int32_t heig
  * Errors: CLOSED (context null), BAD_POINTER (luma or result null), INVALID
  * (stride below the width), AGAIN (frames sent with lumaqc_send_frame are
  * still to be received). Nothing changes in the context on an error. */
-LUMAQC_API int lumaqc_analyse(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride, lumaqc_result* result);
+LUMAQC_API int lumaqc_analyse_sized(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride,
+                                    lumaqc_result* result, size_t size);
 
 /* The buffer of width x height bytes (stride = width) that the next frame may
  * be written into before lumaqc_analyse or lumaqc_send_frame is called with
@@ -160,7 +178,7 @@ LUMAQC_API int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer);
  * send: CLOSED, BAD_POINTER, INVALID (stride), AGAIN (threads + 1 frames in
  * flight; receive first). receive: CLOSED, BAD_POINTER, AGAIN (nothing sent). */
 LUMAQC_API int lumaqc_send_frame(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride);
-LUMAQC_API int lumaqc_receive_result(lumaqc_context* context, lumaqc_result* result);
+LUMAQC_API int lumaqc_receive_result_sized(lumaqc_context* context, lumaqc_result* result, size_t size);
 
 /* Frames sent and not yet received. Errors: CLOSED, BAD_POINTER. */
 LUMAQC_API int lumaqc_frames_in_flight(const lumaqc_context* context, int* count);
@@ -173,7 +191,7 @@ LUMAQC_API int lumaqc_restart_flickering_period(lumaqc_context* context);
 
 /* The accumulated processor time per indicator (all zero unless measure_time
  * was set). Errors: CLOSED, BAD_POINTER. */
-LUMAQC_API int lumaqc_get_times(const lumaqc_context* context, lumaqc_times* times);
+LUMAQC_API int lumaqc_get_times_sized(const lumaqc_context* context, lumaqc_times* times, size_t size);
 
 /* The instruction-set variant the context runs (one LUMAQC_ISA_* bit).
  * Errors: CLOSED, BAD_POINTER. */
@@ -184,14 +202,89 @@ LUMAQC_API int lumaqc_get_isa(const lumaqc_context* context, uint32_t* isa);
  * (LUMAQC_OK). Errors: BAD_POINTER (context itself null). */
 LUMAQC_API int lumaqc_close(lumaqc_context** context);
 
-/* The result columns: "frame" first, then the fifteen indicators in the order
- * of the console table. Stable names for every output format. */
-#define LUMAQC_COLUMN_COUNT 16
-/* Name of column index (0 .. LUMAQC_COLUMN_COUNT - 1), or null. */
+/* The result columns: "frame" first, then the values in the order of the
+ * console table. Stable names for every output format. */
+#define LUMAQC_COLUMN_COUNT (1 + LUMAQC_INDICATOR_COUNT)
+/* Name of column index (0 .. the library's column count - 1), or null. */
 LUMAQC_API const char* lumaqc_column_name(int index);
+
+/* Value kinds, rules for "not computed" and pooling of lumaqc_value_info. */
+#define LUMAQC_KIND_REAL 0      /* a double */
+#define LUMAQC_KIND_FLAG 1      /* a uint8_t, 0 or 1 */
+#define LUMAQC_KIND_TRUNCATED 2 /* a double, shown truncated towards zero to a 32-bit integer; not-a-number
+                                   and values outside that range show as -2147483648 */
+#define LUMAQC_NOT_COMPUTED_NEVER 0
+#define LUMAQC_NOT_COMPUTED_FIRST_FRAME 1              /* has_previous is 0 */
+#define LUMAQC_NOT_COMPUTED_FIRST_FRAME_OR_MINUS_ONE 2 /* has_previous is 0, or the value is -1 */
+#define LUMAQC_NOT_COMPUTED_BELOW_SIZE 3               /* width below min_width or height below min_height */
+#define LUMAQC_POOLING_NONE 0
+#define LUMAQC_POOLING_STATISTICS 1 /* statistics over the frames with a value; flags count as 0 and 1 */
+
+/* One per-frame value, as the table of values.h describes it. Later versions
+ * only append fields. */
+typedef struct lumaqc_value_info {
+    const char* name;           /* machine name, also the field's: "blur", "temporal_activity", ... */
+    int kind;                   /* LUMAQC_KIND_* */
+    size_t offset;              /* of the value in lumaqc_result */
+    int indicator;              /* its lumaqc_indicator: index in lumaqc_times.seconds */
+    const char* console_header; /* header texts, separators included */
+    const char* log_header;
+    const char* console_format; /* printf formats of the value (a double; an int for FLAG and TRUNCATED), */
+    const char* log_format;     /* separators included */
+    const char* timing_format;  /* its part of the command line's timing report: label and printf format
+                                   of the milliseconds per frame (a double) */
+    int timing_position;        /* its place in that report */
+    int not_computed;           /* LUMAQC_NOT_COMPUTED_* */
+    int32_t min_width;          /* sizes of LUMAQC_NOT_COMPUTED_BELOW_SIZE */
+    int32_t min_height;
+    int pooling;                /* LUMAQC_POOLING_* */
+} lumaqc_value_info;
+
+/* Number of values this library computes (LUMAQC_INDICATOR_COUNT of its
+ * header; a program built against an older header sees a larger count). */
+LUMAQC_API int lumaqc_value_count(void);
+
+/* The value of index 0 .. lumaqc_value_count() - 1, in column order (value
+ * index i is column i + 1), or null. The pointer stays valid for the life of
+ * the process. */
+LUMAQC_API const lumaqc_value_info* lumaqc_value_info_at(int index);
+
+/* The value of that index in result (size: the caller's sizeof), flags and
+ * truncated values as their doubles. Errors: BAD_POINTER, INVALID (an index
+ * out of range, or a value that lies beyond size). */
+LUMAQC_API int lumaqc_get_value_sized(const lumaqc_result* result, size_t size, int index, double* value);
+
+/* The library's version: LUMAQC_VERSION and LUMAQC_VERSION_STRING of the
+ * header it was built with (a program may run with a later one). */
+LUMAQC_API unsigned lumaqc_version(void);
+LUMAQC_API const char* lumaqc_version_string(void);
 
 /* Short text of an error code ("invalid argument", ...). */
 LUMAQC_API const char* lumaqc_error_text(int code);
+
+/* The usual names: the *_sized functions with the caller's sizeof. */
+#ifndef LUMAQC_NO_INLINE_NAMES
+static inline int lumaqc_default_settings(lumaqc_settings* settings) {
+    return lumaqc_default_settings_sized(settings, sizeof *settings);
+}
+static inline int lumaqc_open(lumaqc_context** context, int32_t width, int32_t height,
+                              const lumaqc_settings* settings) {
+    return lumaqc_open_sized(context, width, height, settings, sizeof *settings);
+}
+static inline int lumaqc_analyse(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride,
+                                 lumaqc_result* result) {
+    return lumaqc_analyse_sized(context, luma, stride, result, sizeof *result);
+}
+static inline int lumaqc_receive_result(lumaqc_context* context, lumaqc_result* result) {
+    return lumaqc_receive_result_sized(context, result, sizeof *result);
+}
+static inline int lumaqc_get_times(const lumaqc_context* context, lumaqc_times* times) {
+    return lumaqc_get_times_sized(context, times, sizeof *times);
+}
+static inline int lumaqc_get_value(const lumaqc_result* result, int index, double* value) {
+    return lumaqc_get_value_sized(result, sizeof *result, index, value);
+}
+#endif
 
 #ifdef __cplusplus
 }

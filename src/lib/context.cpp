@@ -2,12 +2,12 @@
 
 #include <sys/mman.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <system_error>
 
 #include "indicators/fused.hpp"
+#include "lib/values.hpp"
 #include "reference/reference.hpp"
 
 namespace lumaqc {
@@ -51,41 +51,28 @@ auto timed(bool measure, bool threadClock, lumaqc_times& times, lumaqc_indicator
     return result;
 }
 
-// The indicators of one frame, either the fast ones on the given state or
-// the literal compositions.
+// Calls the picture indicators of the table that run here, in their order:
+// the literal compositions, or the fast entry points (those of the one-pass
+// analysis too when onlyAlone is false).
 template <bool kReference>
 void pictureIndicators(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
-                       bool threadClock, lumaqc_times& t) {
-    auto run = [&](lumaqc_indicator which, auto fast, auto literal) {
-        if constexpr (kReference) {
-            return timed(measure, threadClock, t, which, literal);
-        } else {
-            return timed(measure, threadClock, t, which, fast);
-        }
-    };
-    r.blockiness = run(LUMAQC_BLOCKINESS, [&] { return blockiness(cur, s); }, [&] { return reference::blockiness(cur); });
-    r.spatial_activity = run(LUMAQC_SPATIAL_ACTIVITY, [&] { return spatialActivity(cur, s); },
-                             [&] { return reference::spatialActivity(cur); });
-    r.letterbox = run(LUMAQC_LETTERBOX, [&] { return letterbox(cur, s); }, [&] { return reference::letterbox(cur); });
-    r.pillarbox = run(LUMAQC_PILLARBOX, [&] { return pillarbox(cur, s); }, [&] { return reference::pillarbox(cur); });
-    r.block_loss = run(LUMAQC_BLOCK_LOSS, [&] { return blockLoss(cur, s); }, [&] { return reference::blockLoss(cur); });
-    r.blur = run(LUMAQC_BLUR, [&] { return blur(cur, s); }, [&] { return reference::blur(cur); });
-    r.exposure = run(LUMAQC_EXPOSURE, [&] { return exposure(cur, s); }, [&] { return reference::exposure(cur); });
-    r.interlace = run(LUMAQC_INTERLACE, [&] { return interlace(cur, s); }, [&] { return reference::interlace(cur); });
-    r.noise = run(LUMAQC_NOISE, [&] { return noise(cur, s); }, [&] { return reference::noise(cur, s.messages); });
-    r.slice = run(LUMAQC_SLICE, [&] { return slice(cur, s); }, [&] { return reference::slice(cur); });
-    r.blackout = run(LUMAQC_BLACKOUT, [&] { return blackout(cur, s); }, [&] { return reference::blackout(cur); });
-    r.contrast = run(LUMAQC_CONTRAST, [&] { return contrastRMS(cur, s); }, [&] { return reference::contrastRMS(cur); });
-    if (prev != nullptr)
-        r.temporal_activity = run(LUMAQC_TEMPORAL_ACTIVITY, [&] { return temporalActivity(cur, prev, s); },
-                                  [&] { return reference::temporalActivity(cur, prev); });
+                       bool threadClock, lumaqc_times& t, bool onlyAlone = false) {
+    for (const ValueEntry& e : kValueEntries) {
+        if (e.stage == Stage::Sequence || (e.stage == Stage::Pair && prev == nullptr) || (onlyAlone && e.inPass))
+            continue;
+        const ValueCall call = kReference ? e.literal : e.fast;
+        timed(measure, threadClock, t, e.indicator, [&] {
+            call(cur, prev, s, r);
+            return 0;
+        });
+    }
 }
 
 // The one-pass analysis. With measure, the processor time of the whole pass
 // is taken once and shared out among the indicators in proportion to the
 // cycle counts of their parts of it.
-void fusedIndicators(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
-                     bool threadClock, lumaqc_times& t) {
+void onePass(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
+             bool threadClock, lumaqc_times& t) {
     if (!measure) {
         analysePicture(cur, prev, s, r, nullptr);
         return;
@@ -102,12 +89,14 @@ void fusedIndicators(const Image* cur, const Image* prev, IndicatorState& s, lum
         t.seconds[i] += static_cast<float>(seconds * (static_cast<double>(cycles[i]) / static_cast<double>(total)));
 }
 
-}  // namespace
-
-bool perIndicatorPathRequested() {
-    const char* path = std::getenv("LUMAQC_ANALYSIS_PATH");
-    return path != nullptr && std::strcmp(path, "per-indicator") == 0;
+// The one-pass analysis, then the picture indicators outside it.
+void fusedIndicators(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
+                     bool threadClock, lumaqc_times& t) {
+    onePass(cur, prev, s, r, measure, threadClock, t);
+    pictureIndicators<false>(cur, prev, s, r, measure, threadClock, t, true);
 }
+
+}  // namespace
 
 Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, Isa isa, int* status)
     : width_(width),
@@ -115,7 +104,7 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
       fps_(settings.fps),
       reference_(settings.indicators == LUMAQC_INDICATORS_REFERENCE),
       measure_(settings.measure_time != 0),
-      perIndicator_(perIndicatorPathRequested()),
+      perIndicator_(settings.analysis_path == LUMAQC_PATH_PER_INDICATOR),
       userMessages_{settings.message, settings.message_user} {
     *status = LUMAQC_ERROR_NO_MEMORY;
     const uint64_t w = static_cast<uint64_t>(width);

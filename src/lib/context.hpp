@@ -21,12 +21,6 @@
 
 namespace lumaqc {
 
-// The fast indicators run as one pass over bands of rows (indicators/fused.hpp)
-// unless the environment variable LUMAQC_ANALYSIS_PATH is "per-indicator"
-// when a context opens: then each indicator walks the picture on its own, as
-// before the one-pass analysis (kept for benchmarks and comparisons).
-bool perIndicatorPathRequested();
-
 class Stream {
 public:
     // *status receives LUMAQC_OK or a negative error code; sizes and settings
@@ -73,6 +67,9 @@ private:
     double fps_;
     bool reference_;
     bool measure_;
+    // The fast indicators run as one pass over bands of rows
+    // (indicators/fused.hpp) unless the settings ask for each indicator to walk
+    // the picture on its own (kept for benchmarks and comparisons).
     bool perIndicator_;
     std::vector<Slot> slots_;
     Image flickerCounts_{};  // switch counts per 8 x 8 block

@@ -57,8 +57,8 @@ std::optional<Gate> parseGate(const std::string& expression, std::string* error)
         if (!found) return fail("unknown segment statistic '" + stat + "' (count, frames, total, longest)");
     } else {
         bool known = false;
-        for (size_t i = 0; i < kColumnCount; ++i)
-            if (kColumns[i].kind != ColumnKind::FrameIndex && name == kColumns[i].name) gate.subject = i, known = true;
+        for (size_t i = 0; i < columns().size(); ++i)
+            if (columns()[i].kind != ColumnKind::FrameIndex && name == columns()[i].name) gate.subject = i, known = true;
         if (!known) return fail("unknown name '" + name + "' (a column such as blur, or black, freeze, ...)");
         bool found = false;
         for (size_t s = 0; s < kStatCount; ++s)

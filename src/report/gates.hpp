@@ -1,7 +1,7 @@
 // Gates: conditions on the pooled statistics and the segments that fail a run.
 //
 //   EXPR   := NAME "." STAT OP NUMBER        (blanks allowed around the parts)
-//   NAME   := a column name of kColumns but "frame"  (blur, temporal_activity, ...)
+//   NAME   := a column name of columns() but "frame"  (blur, temporal_activity, ...)
 //           | black | freeze | letterbox | pillarbox | interlaced
 //   STAT   := min | max | mean | harmonic_mean | p1 | p5 | p50 | p95 | p99 | count   (columns)
 //           | count | frames | total | longest                                      (segments)
@@ -27,7 +27,7 @@ enum class GateOp { Less, LessEqual, Greater, GreaterEqual, Equal, NotEqual };
 struct Gate {
     std::string expression;  // as given
     bool segment = false;    // a segment kind, or a column
-    size_t subject = 0;      // index in kColumns, or SegmentKind
+    size_t subject = 0;      // index in columns(), or SegmentKind
     size_t stat = 0;         // index in kStatNames, or kSegmentStatNames
     GateOp op = GateOp::Less;
     double threshold = 0.0;

@@ -146,7 +146,7 @@ void putData(Output& out, int32_t width, int32_t height, const Table& rows, cons
     }
     out.put("],\"columns\":[");
     size_t index = 0;
-    for (const Column& column : kColumns) {
+    for (const Column& column : columns()) {
         if (!isIndicator(column)) continue;
         if (index > 0) out.put(',');
         out.put("\n{\"name\":");
@@ -155,7 +155,8 @@ void putData(Output& out, int32_t width, int32_t height, const Table& rows, cons
         putJsonString(out, columnLabel(column));
         out.put(column.kind == ColumnKind::Flag ? ",\"flag\":true" : ",\"flag\":false");
         // Flickering reports on one comparison in eight: its line joins the reports.
-        out.put(column.notComputed == NotComputed::FirstFrameOrMinusOne ? ",\"spanGaps\":true" : ",\"spanGaps\":false");
+        out.put(column.notComputed == LUMAQC_NOT_COMPUTED_FIRST_FRAME_OR_MINUS_ONE ? ",\"spanGaps\":true"
+                                                                           : ",\"spanGaps\":false");
         out.put(",\"values\":[");
         const std::vector<float>& values = rows.values[index];
         for (size_t i = 0; i < values.size(); ++i) {
@@ -337,7 +338,7 @@ std::string reason(const std::string& path, int error) {
 
 HtmlReport::HtmlReport(std::string path, int32_t width, int32_t height)
     : path_(std::move(path)), width_(width), height_(height) {
-    for (const Column& column : kColumns)
+    for (const Column& column : columns())
         if (isIndicator(column)) values_.emplace_back();
 }
 
@@ -346,7 +347,7 @@ void HtmlReport::addRow(const FrameRow& row) {
     frames_.push_back(row.frame);
     times_.push_back(row.ptsTime);
     size_t index = 0;
-    for (const Column& column : kColumns) {
+    for (const Column& column : columns()) {
         if (!isIndicator(column)) continue;
         const bool none = isNotComputed(column, row, width_, height_);
         values_[index++].push_back(none ? __builtin_nanf("") : static_cast<float>(columnValue(column, row)));

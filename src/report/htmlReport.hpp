@@ -22,7 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "report/summaryTypes.hpp"
 
 namespace lumaqc::report {
@@ -55,7 +55,7 @@ private:
     bool ordered_ = true;
     std::vector<int64_t> frames_;
     std::vector<double> times_;
-    std::vector<std::vector<float>> values_;  // one per indicator column, in kColumns order
+    std::vector<std::vector<float>> values_;  // one per indicator column, in columns() order
 };
 
 }  // namespace lumaqc::report

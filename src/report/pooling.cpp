@@ -66,20 +66,20 @@ bool isNullValue(const Column& column, const FrameRow& row, int32_t width, int32
     return isNotComputed(column, row, width, height) || !std::isfinite(columnValue(column, row));
 }
 
-Pool::Pool(int32_t width, int32_t height) : width_(width), height_(height), values_(kColumnCount) {}
+Pool::Pool(int32_t width, int32_t height) : width_(width), height_(height), values_(columns().size()) {}
 
 void Pool::add(const FrameRow& row) {
-    for (size_t i = 0; i < kColumnCount; ++i) {
-        const Column& c = kColumns[i];
-        if (c.kind == ColumnKind::FrameIndex || isNullValue(c, row, width_, height_)) continue;
+    for (size_t i = 0; i < columns().size(); ++i) {
+        const Column& c = columns()[i];
+        if (c.pooling != LUMAQC_POOLING_STATISTICS || isNullValue(c, row, width_, height_)) continue;
         values_[i].push_back(columnValue(c, row));
     }
 }
 
 std::vector<PooledColumn> Pool::pooled() const {
     std::vector<PooledColumn> result;
-    for (size_t i = 0; i < kColumnCount; ++i) {
-        if (kColumns[i].kind == ColumnKind::FrameIndex) continue;
+    for (size_t i = 0; i < columns().size(); ++i) {
+        if (columns()[i].pooling != LUMAQC_POOLING_STATISTICS) continue;
         result.push_back({i, poolValues(values_[i])});
     }
     return result;
@@ -89,7 +89,7 @@ std::string pooledJson(const std::vector<PooledColumn>& pooled) {
     std::string out = "{";
     for (size_t k = 0; k < pooled.size(); ++k) {
         if (k > 0) out += ", ";
-        appendJsonString(out, kColumns[pooled[k].column].name);
+        appendJsonString(out, columns()[pooled[k].column].name);
         out += ": {";
         for (size_t s = 0; s < kStatCount; ++s) {
             if (s > 0) out += ", ";
@@ -113,7 +113,7 @@ std::string pooledText(const std::vector<PooledColumn>& pooled) {
     }
     out += '\n';
     for (const PooledColumn& p : pooled) {
-        std::snprintf(line, sizeof line, "%-18s", kColumns[p.column].name);
+        std::snprintf(line, sizeof line, "%-18s", columns()[p.column].name);
         out += line;
         for (size_t s = 0; s + 1 < kStatCount; ++s) {
             const double v = statValue(p.stats, s);

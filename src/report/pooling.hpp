@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 
 namespace lumaqc::report {
 
@@ -43,26 +43,26 @@ double percentileOfSorted(const std::vector<double>& sorted, double p);
 // (0 when one is 0) and NaN when one is negative.
 PooledStats poolValues(std::vector<double> values);
 
-// One pooled column: its index in kColumns and its statistics.
+// One pooled column: its index in columns() and its statistics.
 struct PooledColumn {
     size_t column = 0;
     PooledStats stats;
 };
 
-// Collects the values of every indicator column (kColumns without "frame"),
+// Collects the values of every column that pools (all but "frame"),
 // skipping the nulls of the report formats: not computed, NaN and +-inf.
 // Stores each value (8 bytes per column and frame) until pooled.
 class Pool {
 public:
     Pool(int32_t width, int32_t height);
     void add(const FrameRow& row);
-    // Statistics of every indicator column, in kColumns order.
+    // Statistics of every column that pools, in columns() order.
     std::vector<PooledColumn> pooled() const;
 
 private:
     int32_t width_;
     int32_t height_;
-    std::vector<std::vector<double>> values_;  // per kColumns index (frame's stays empty)
+    std::vector<std::vector<double>> values_;  // per columns() index (frame's stays empty)
 };
 
 // Whether the report formats write this column value of the row as null.

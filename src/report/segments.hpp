@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 
 namespace lumaqc::report {
 

@@ -19,7 +19,7 @@ struct Segment {
 };
 
 struct Pooled {
-    std::string metric;      // column name of kColumns
+    std::string metric;      // column name of columns()
     double min = 0.0;
     double max = 0.0;
     double mean = 0.0;

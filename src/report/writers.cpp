@@ -42,7 +42,7 @@ std::string JsonWriter::rowJson(const FrameRow& row, const StreamSettings& s) {
     appendJsonNumber(out, rowTime(row, s.fps));
     out += ", \"metrics\": {";
     bool first = true;
-    for (const Column& c : kColumns) {
+    for (const Column& c : columns()) {
         if (c.kind == ColumnKind::FrameIndex) continue;
         if (!first) out += ", ";
         first = false;
@@ -84,7 +84,7 @@ CsvWriter::CsvWriter(std::FILE* out, const StreamSettings& settings) : out_(out)
 
 std::string CsvWriter::headerLine() {
     std::string out = "frame,pts_time";
-    for (const Column& c : kColumns) {
+    for (const Column& c : columns()) {
         if (c.kind == ColumnKind::FrameIndex) continue;
         out += ',';
         appendCsvField(out, c.name);
@@ -96,7 +96,7 @@ std::string CsvWriter::rowLine(const FrameRow& row, const StreamSettings& s) {
     std::string out = std::to_string(row.frame) + ",";
     const double time = rowTime(row, s.fps);
     if (std::isfinite(time)) appendShortest(out, time);
-    for (const Column& c : kColumns) {
+    for (const Column& c : columns()) {
         if (c.kind == ColumnKind::FrameIndex) continue;
         out += ',';
         if (!isNullValue(c, row, s.width, s.height)) appendShortest(out, columnValue(c, row));

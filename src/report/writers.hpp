@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "report/segments.hpp"
 
 namespace lumaqc::report {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "e2e/runner.hpp"
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "lumaqc/lumaqc.h"
 
 using namespace lumaqc;
@@ -338,7 +338,7 @@ TEST(Api, EveryErrorCodeIsReachedWithoutHarm) {
 }
 
 TEST(Api, ColumnNamesFollowTheTable) {
-    for (int i = 0; i < LUMAQC_COLUMN_COUNT; ++i) EXPECT_STREQ(lumaqc_column_name(i), kColumns[i].name);
+    for (int i = 0; i < LUMAQC_COLUMN_COUNT; ++i) EXPECT_STREQ(lumaqc_column_name(i), columns()[i].name);
     EXPECT_EQ(lumaqc_column_name(-1), nullptr);
     EXPECT_EQ(lumaqc_column_name(LUMAQC_COLUMN_COUNT), nullptr);
 }

@@ -121,16 +121,16 @@ TEST(Rows, WidestValuesFitTheDriverBufferAndShortBuffersCutTheRow) {
 }
 
 TEST(Rows, ExposureColumnTruncatesAndMapsOutOfRangeExplicitly) {
-    EXPECT_EQ(exposureColumn(127.9), 127);
-    EXPECT_EQ(exposureColumn(-0.9), 0);
-    EXPECT_EQ(exposureColumn(-2.5), -2);
-    EXPECT_EQ(exposureColumn(2147483647.9), 2147483647);
-    EXPECT_EQ(exposureColumn(-2147483648.9), INT32_MIN);
-    EXPECT_EQ(exposureColumn(2147483648.0), INT32_MIN);
-    EXPECT_EQ(exposureColumn(-1e300), INT32_MIN);
-    EXPECT_EQ(exposureColumn(std::numeric_limits<double>::infinity()), INT32_MIN);
+    EXPECT_EQ(truncatedColumn(127.9), 127);
+    EXPECT_EQ(truncatedColumn(-0.9), 0);
+    EXPECT_EQ(truncatedColumn(-2.5), -2);
+    EXPECT_EQ(truncatedColumn(2147483647.9), 2147483647);
+    EXPECT_EQ(truncatedColumn(-2147483648.9), INT32_MIN);
+    EXPECT_EQ(truncatedColumn(2147483648.0), INT32_MIN);
+    EXPECT_EQ(truncatedColumn(-1e300), INT32_MIN);
+    EXPECT_EQ(truncatedColumn(std::numeric_limits<double>::infinity()), INT32_MIN);
     const double zero = 0.0;
-    EXPECT_EQ(exposureColumn(zero / zero), INT32_MIN);
+    EXPECT_EQ(truncatedColumn(zero / zero), INT32_MIN);
 }
 
 TEST(Info, LinesAndFpsFormat) {
@@ -166,4 +166,26 @@ TEST(Timing, NoFramesDividesByZeroInFloat) {
     EXPECT_NE(report.find("Blockiness: -nan ms"), std::string::npos) << report;
     const std::string later = timingReport(100, 200, 0, t);
     EXPECT_NE(later.find("\t\t\tinf milliseconds per frame"), std::string::npos) << later;
+}
+
+// The report from the table of values against the format it has always had.
+TEST(Timing, EveryIndicatorInItsPlaceOfTheReport) {
+    lumaqc_times t{};
+    for (int i = 0; i < LUMAQC_INDICATOR_COUNT; ++i) t.seconds[i] = static_cast<float>(i + 1) / 64.0f;
+    auto ms = [&](lumaqc_indicator m) { return static_cast<double>(t.seconds[m] / 2.0f * 1000.0f); };
+    char expect[1024];
+    std::snprintf(
+        expect, sizeof expect,
+        "\tBlockiness: %02.6f ms \tSpatialAct: %02.6f ms \tLetterbox: %02.6f ms \n\tPillarbox: %02.6f ms "
+        "\t\tBlockLoss: %02.6f ms \t\tBlur: %02.6f ms \n \tExposure: %02.6f ms \t\tInterlace: %02.6f ms "
+        "\t\tNoise: %02.6f ms \n \tSlice: %02.6f ms\t\tBlackout: %02.6f ms \t\tTemporal: %02.6f ms \n "
+        "\tFreezing : %02.6f ms\t\tFlickering: %02.6f ms \tContrast: %02.6f ms\n",
+        ms(LUMAQC_BLOCKINESS), ms(LUMAQC_SPATIAL_ACTIVITY), ms(LUMAQC_LETTERBOX), ms(LUMAQC_PILLARBOX),
+        ms(LUMAQC_BLOCK_LOSS), ms(LUMAQC_BLUR), ms(LUMAQC_EXPOSURE), ms(LUMAQC_INTERLACE), ms(LUMAQC_NOISE),
+        ms(LUMAQC_SLICE), ms(LUMAQC_BLACKOUT), ms(LUMAQC_TEMPORAL_ACTIVITY), ms(LUMAQC_FREEZING),
+        ms(LUMAQC_FLICKERING), ms(LUMAQC_CONTRAST));
+    const std::string report = timingReport(0, 1000000, 2, t);
+    const std::string head = "Average calculation time per frame for each metric: \n";
+    ASSERT_NE(report.find(head), std::string::npos);
+    EXPECT_EQ(report.substr(report.find(head) + head.size()), expect);
 }

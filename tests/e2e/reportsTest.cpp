@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "e2e/runner.hpp"
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "lumaqc/lumaqc.h"
 
 namespace {
@@ -56,7 +56,7 @@ std::string logDigits(const lumaqc::Column& c, double v) {
     char text[512];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    if (c.kind == lumaqc::ColumnKind::Exposure) std::snprintf(text, sizeof text, c.logFormat, lumaqc::exposureColumn(v));
+    if (c.kind == lumaqc::ColumnKind::Truncated) std::snprintf(text, sizeof text, c.logFormat, lumaqc::truncatedColumn(v));
     else if (c.kind == lumaqc::ColumnKind::Flag) std::snprintf(text, sizeof text, c.logFormat, static_cast<int>(v));
     else std::snprintf(text, sizeof text, c.logFormat, v);
 #pragma GCC diagnostic pop
@@ -86,10 +86,10 @@ TEST(Reports, JsonAndCsvCarryTheLibraryDoublesAndAgreeWithTheLog) {
         std::vector<std::string> csvFields;
         std::stringstream ss(csv[i + 1].substr(0, csv[i + 1].size() - 1));  // without the CR
         for (std::string f; std::getline(ss, f, ',');) csvFields.push_back(f);
-        csvFields.resize(lumaqc::kColumnCount + 1);
+        csvFields.resize(lumaqc::columns().size() + 1);
         const auto logFields = fieldsOf(log[i + 1]);
-        for (size_t c = 1; c < lumaqc::kColumnCount; ++c) {
-            const lumaqc::Column& column = lumaqc::kColumns[c];
+        for (size_t c = 1; c < lumaqc::columns().size(); ++c) {
+            const lumaqc::Column& column = lumaqc::columns()[c];
             const double value = lumaqc::columnValue(column, rows[i]);
             const auto& written = frame["metrics"][column.name];
             const std::string& csvField = csvFields[c + 1];

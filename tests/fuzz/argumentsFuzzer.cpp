@@ -44,7 +44,7 @@
 #include "analyser.hpp"
 #include "arguments.hpp"
 #include "commandOptions.hpp"
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 #include "lumaqc/lumaqc.h"
 #include "report.hpp"
 

@@ -10,7 +10,7 @@
 
 #include "e2e/runner.hpp"
 #include "html/browser.hpp"
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 
 namespace lumaqc::test {
 namespace {
@@ -63,12 +63,12 @@ TEST(CliHtml, SampleClipPageShowsTheLogsValuesAndChangesNothingElse) {
     // to the digits the log prints.
     const std::vector<std::string> rows = linesOf(plain.log);
     ASSERT_EQ(rows.size(), 61u);
-    for (size_t c = 1; c < kColumnCount; ++c) {
-        const Column& column = kColumns[c];
+    for (size_t c = 1; c < columns().size(); ++c) {
+        const Column& column = columns()[c];
         SCOPED_TRACE(column.name);
         auto drawn = status.plot[column.name];
         EXPECT_GT(std::stoi(drawn["painted"]), 0);
-        if (column.notComputed != NotComputed::Never) continue;
+        if (column.notComputed != LUMAQC_NOT_COMPUTED_NEVER) continue;
         double lo = INFINITY, hi = -INFINITY;
         for (size_t r = 1; r < rows.size(); ++r) {
             const double v = std::strtod(fieldsOf(rows[r])[c].c_str(), nullptr);
@@ -84,9 +84,9 @@ TEST(CliHtml, SampleClipPageShowsTheLogsValuesAndChangesNothingElse) {
 
     // The session's pooled statistics (one row per indicator) and segments:
     // the clip is black on frames 20 to 22 and frozen on 30 to 39.
-    for (size_t c = 1; c < kColumnCount; ++c)
-        EXPECT_EQ(count(run.output, std::string("<td class=\"text\">") + kColumns[c].name + "</td><td title="), 1u)
-            << kColumns[c].name;
+    for (size_t c = 1; c < columns().size(); ++c)
+        EXPECT_EQ(count(run.output, std::string("<td class=\"text\">") + columns()[c].name + "</td><td title="), 1u)
+            << columns()[c].name;
     EXPECT_NE(run.output.find("<td class=\"text\">black</td><td>20</td><td>22</td>"), std::string::npos);
     EXPECT_NE(run.output.find("<td class=\"text\">freeze</td>"), std::string::npos);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/columns.hpp"
+#include "report/frameRows.hpp"
 
 namespace lumaqc::test {
 
@@ -57,7 +57,7 @@ struct Plotted {
 inline std::map<std::string, Plotted> plottedValues(const std::vector<FrameRow>& rows, int32_t width,
                                                     int32_t height) {
     std::map<std::string, Plotted> plotted;
-    for (const Column& column : kColumns) {
+    for (const Column& column : columns()) {
         if (column.kind == ColumnKind::FrameIndex) continue;
         Plotted& p = plotted[column.name];
         for (const FrameRow& row : rows) {

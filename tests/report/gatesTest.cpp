@@ -11,8 +11,8 @@ using namespace lumaqc::report;
 
 namespace {
 size_t columnIndex(const std::string& name) {
-    for (size_t i = 0; i < lumaqc::kColumnCount; ++i)
-        if (name == lumaqc::kColumns[i].name) return i;
+    for (size_t i = 0; i < lumaqc::columns().size(); ++i)
+        if (name == lumaqc::columns()[i].name) return i;
     return 0;
 }
 }  // namespace

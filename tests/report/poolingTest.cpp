@@ -50,7 +50,7 @@ TEST(Pooling, StatisticsMatchBruteForceOverNonNullValues) {
         const auto pooled = pool.pooled();
         ASSERT_EQ(pooled.size(), namedFields().size());
         for (const PooledColumn& p : pooled) {
-            const lumaqc::Column& column = lumaqc::kColumns[p.column];
+            const lumaqc::Column& column = lumaqc::columns()[p.column];
             const NamedField* field = nullptr;
             for (const NamedField& f : namedFields())
                 if (std::string(f.name) == column.name) field = &f;

@@ -31,7 +31,7 @@ bool expectedNull(const lumaqc::Column& c, const FrameRow& row, const Case& k, d
 }
 
 const lumaqc::Column& columnNamed(const std::string& name) {
-    for (const auto& c : lumaqc::kColumns)
+    for (const auto& c : lumaqc::columns())
         if (name == c.name) return c;
     throw std::runtime_error("no column " + name);
 }

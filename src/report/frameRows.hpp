@@ -1,11 +1,12 @@
-// The sixteen result columns, listed once: machine name, console and log
-// headers, console and log formats, and when a value counts as "not computed".
-// The console row, the log row and every report format read this table.
+// The result columns as the outputs show them: "frame", then the library's
+// values (lumaqc_value_info_at) in column order, with their headers, formats,
+// "not computed" rules and pooling. The console row, the log row and every
+// report format read this table.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "lumaqc/lumaqc.h"
 
@@ -23,16 +24,7 @@ enum class ColumnKind {
     FrameIndex,  // the row's absolute frame index
     Real,        // a double of the result
     Flag,        // a one-byte flag of the result
-    Exposure,    // a double shown truncated to a 32-bit integer
-};
-
-// When a column's value carries no measurement (null in JSON, empty in CSV).
-enum class NotComputed {
-    Never,
-    FirstFrame,             // frame-to-frame indicators before a previous picture exists
-    FirstFrameOrMinusOne,   // flickering: also -1 on the calls that do not report
-    BelowBlockLossSize,     // -1 below 256 x 256
-    BelowSliceHeight,       // -1 below 48 rows
+    Truncated,   // a double shown truncated to a 32-bit integer
 };
 
 struct Column {
@@ -42,24 +34,27 @@ struct Column {
     const char* consoleFormat;  // printf format of the value, separator included
     const char* logFormat;
     ColumnKind kind;
-    size_t offset;              // of the value in lumaqc_result (Real, Flag, Exposure)
-    NotComputed notComputed;
+    size_t offset;              // of the value in lumaqc_result (all but FrameIndex)
+    int notComputed;            // LUMAQC_NOT_COMPUTED_*
+    int32_t minWidth;           // of LUMAQC_NOT_COMPUTED_BELOW_SIZE
+    int32_t minHeight;
+    int pooling;                // LUMAQC_POOLING_*
 };
 
-inline constexpr size_t kColumnCount = LUMAQC_COLUMN_COUNT;
-extern const std::array<Column, kColumnCount> kColumns;
+// Every column, "frame" first.
+const std::vector<Column>& columns();
 
-// The value of a column as a double (frame index, flags and exposure
-// included, exposure untruncated).
+// The value of a column as a double (frame index, flags and truncated values
+// included, the latter untruncated).
 double columnValue(const Column& column, const FrameRow& row);
 
 // Whether the column's value of this row is "not computed" for pictures of
 // width x height.
 bool isNotComputed(const Column& column, const FrameRow& row, int32_t width, int32_t height);
 
-// The exposure column shows the value truncated towards zero; not-a-number
+// A truncated column shows the value truncated towards zero; not-a-number
 // and values outside the 32-bit range show as -2147483648.
-int32_t exposureColumn(double exposure);
+int32_t truncatedColumn(double value);
 
 enum class RowStyle { Console, Log };
 

@@ -1,0 +1,92 @@
+/* The per-frame values of lumaqc, one row each: the single table from which
+ * the indicator numbers, the fields of lumaqc_result, every output column and
+ * the library's calls of the indicators are made. Read it at run time through
+ * lumaqc_value_info_at (lumaqc.h); the macros here serve the header itself.
+ *
+ * Rows are in the order of the output columns (after "frame"), which is the
+ * order of the value indexes. A row is
+ *
+ *   X(NAME, field, KIND, indicator, timing_position, STAGE, PASS,
+ *     NOT_COMPUTED, min_width, min_height, POOLING,
+ *     console_header, log_header, console_format, log_format, timing_format,
+ *     fast, literal)
+ *
+ *   NAME, field       LUMAQC_NAME of enum lumaqc_indicator, field of lumaqc_result
+ *                     (also the machine name of the column)
+ *   KIND              REAL (double), FLAG (uint8_t, 0 or 1), TRUNCATED (double the
+ *                     console and log show truncated to a 32-bit integer)
+ *   indicator         its lumaqc_indicator number: the index of its time in
+ *                     lumaqc_times.seconds, and the order the indicators run in
+ *   timing_position   its place in the timing report of the command line
+ *   STAGE             PICTURE (the picture alone), PAIR (the picture and the one
+ *                     before, from the second frame on), SEQUENCE (state carried
+ *                     from frame to frame, in frame order)
+ *   PASS              IN_PASS (part of the one-pass analysis) or ALONE
+ *   NOT_COMPUTED      when the value carries no measurement (null in JSON): NEVER,
+ *                     FIRST_FRAME, FIRST_FRAME_OR_MINUS_ONE, BELOW_SIZE (a picture
+ *                     narrower than min_width or lower than min_height)
+ *   POOLING           STATISTICS (the pooled statistics of the frames with a value;
+ *                     flags count as 0 and 1) or NONE
+ *   headers, formats  console and log texts, separators included; the formats are
+ *                     printf formats of a double (REAL) or an int (FLAG, TRUNCATED);
+ *                     timing_format, of the milliseconds per frame, with its label
+ *   fast, literal     the library's entry points (lumaqc::fast, lumaqc::reference::
+ *                     literal); nothing else reads them
+ *
+ * Adding a value: one row at the end of LUMAQC_VALUES_ADDED (new indicator
+ * number and field at the end, so programs built earlier keep working), its
+ * fast kernel and its literal composition (PICTURE and PAIR rows are called
+ * through the row; a SEQUENCE row also needs its state in the library's
+ * context), and their tests. A value of the one-pass analysis (IN_PASS) is
+ * computed by it; an ALONE one runs after it. */
+#ifndef LUMAQC_VALUES_H
+#define LUMAQC_VALUES_H
+
+/* The values of version 1.0. Their fields lie in lumaqc_result as then: the
+ * flags first, then the doubles. */
+#define LUMAQC_VALUES_1_0(X)                                                                                        \
+    X(BLOCKINESS, blockiness, REAL, 0, 0, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blockiness: \t",             \
+      "Blockiness: \t", "%-5.5f \t", "%-5.5f \t", "\tBlockiness: %02.6f ms ", blockiness, blockiness)                 \
+    X(SPATIAL_ACTIVITY, spatial_activity, REAL, 1, 1, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS,                     \
+      "Spatial Activity: \t", "SA: \t", "%-5.5f \t\t", "%-5.5f \t", "\tSpatialAct: %02.6f ms ", spatialActivity,      \
+      spatialActivity)                                                                                              \
+    X(LETTERBOX, letterbox, REAL, 2, 2, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Letterbox: \t", "Letterbox: \t", \
+      "%-5.5f \t", "%-5.5f \t", "\tLetterbox: %02.6f ms \n", letterbox, letterbox)                                   \
+    X(PILLARBOX, pillarbox, REAL, 3, 3, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Pillarbox: \t", "Pillarbox: \t", \
+      "%-5.5f \t", "%-5.5f \t", "\tPillarbox: %02.6f ms ", pillarbox, pillarbox)                                     \
+    X(BLOCK_LOSS, block_loss, REAL, 4, 4, PICTURE, IN_PASS, BELOW_SIZE, 256, 256, STATISTICS, "Blockloss: \t",      \
+      "Blockloss: \t", "%-5.5f \t", "%-5.5f \t", "\t\tBlockLoss: %02.6f ms ", blockLoss, blockLoss)                  \
+    X(BLUR, blur, REAL, 5, 5, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blur: \t\t", "Blur: \t", "%-7.3f \t",      \
+      "%-5.3f \t", "\t\tBlur: %02.6f ms \n ", blur, blur)                                                           \
+    X(TEMPORAL_ACTIVITY, temporal_activity, REAL, 12, 11, PAIR, IN_PASS, FIRST_FRAME, 0, 0, STATISTICS,              \
+      "TemporalAct: \t", "TA: \t", "%-5.5f \t", "%-5.5f \t", "\t\tTemporal: %02.6f ms \n ", temporalActivity,        \
+      temporalActivity)                                                                                             \
+    X(BLACKOUT, blackout, FLAG, 10, 10, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blackout: \t", "Blackout: \t",   \
+      "%-d \t\t", "%-d \t", "\t\tBlackout: %02.6f ms ", blackout, blackout)                                         \
+    X(FREEZING, freezing, FLAG, 13, 12, SEQUENCE, ALONE, FIRST_FRAME, 0, 0, STATISTICS, "Freezing: \t",             \
+      "Freezing: \t", "%-d \t\t", "%-d \t", "\tFreezing : %02.6f ms", freezing, freezing)                           \
+    X(EXPOSURE, exposure, TRUNCATED, 6, 6, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Exposure(bri): \t",           \
+      "Exposure(bri): \t", "%-6i \t\t", "%-6i \t", "\tExposure: %02.6f ms ", exposure, exposure)                     \
+    X(CONTRAST, contrast, REAL, 11, 14, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Contrast: \t", "Contrast: \t",   \
+      "%-5.5f \t", "%-5.5f \t", "\tContrast: %02.6f ms\n", contrastRMS, contrastRMS)                                \
+    X(INTERLACE, interlace, REAL, 7, 7, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Interlace: \t", "Interlace: \t", \
+      "%-5.5f \t", "%-5.5f \t", "\t\tInterlace: %02.6f ms ", interlace, interlace)                                   \
+    X(NOISE, noise, REAL, 8, 8, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Noise: \t\t", "Noise: \t", "%-8.4f \t", \
+      "%-8.4f \t", "\t\tNoise: %02.6f ms \n ", noise, noise)                                                        \
+    X(SLICE, slice, REAL, 9, 9, PICTURE, IN_PASS, BELOW_SIZE, 0, 48, STATISTICS, "Slice: \t\t", "Slice: \t",         \
+      "%-7.3f \t", "%-7.3f \t", "\tSlice: %02.6f ms", slice, slice)                                                 \
+    X(FLICKERING, flickering, REAL, 14, 13, SEQUENCE, ALONE, FIRST_FRAME_OR_MINUS_ONE, 0, 0, STATISTICS,             \
+      "Flickering:", "Flickering:\n", "%-5.5f\n", "%-5.5f\n", "\t\tFlickering: %02.6f ms ", flickering, flickering)
+
+/* Values added since: their fields follow those of 1.0 in lumaqc_result, in
+ * this order, and their columns come last. */
+#define LUMAQC_VALUES_ADDED(X)
+
+#define LUMAQC_VALUES(X) LUMAQC_VALUES_1_0(X) LUMAQC_VALUES_ADDED(X)
+
+/* The C type of a value of each kind. */
+#define LUMAQC_VALUE_TYPE_REAL double
+#define LUMAQC_VALUE_TYPE_FLAG uint8_t
+#define LUMAQC_VALUE_TYPE_TRUNCATED double
+
+#endif /* LUMAQC_VALUES_H */

@@ -1,0 +1,37 @@
+// The library's side of the table of values (lumaqc/values.h): the
+// description every output reads, and how the context calls each indicator.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+#include "indicators/indicators.hpp"
+#include "lumaqc/lumaqc.h"
+
+namespace lumaqc {
+
+inline constexpr size_t kValueCount = LUMAQC_INDICATOR_COUNT;
+
+// In column order: index i describes column i + 1.
+extern const std::array<lumaqc_value_info, kValueCount> kValueInfos;
+
+// What an indicator looks at: the picture, the picture and the one before
+// (from the second frame on), or state carried through the frames in order.
+enum class Stage { Picture, Pair, Sequence };
+
+// Computes one value of the picture cur (prev: the picture before, or null)
+// into its field of r.
+using ValueCall = void (*)(const Image* cur, const Image* prev, IndicatorState& state, lumaqc_result& r);
+
+struct ValueEntry {
+    lumaqc_indicator indicator;
+    Stage stage;
+    bool inPass;        // computed by the one-pass analysis
+    ValueCall fast;     // null for Sequence: the context calls those itself
+    ValueCall literal;
+};
+
+// In the order the indicators are called (their lumaqc_indicator numbers).
+extern const std::array<ValueEntry, kValueCount> kValueEntries;
+
+}  // namespace lumaqc
