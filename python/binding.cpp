@@ -104,8 +104,10 @@ void buildColumnReaders() {
 class Analyzer {
 public:
     Analyzer(int64_t width, int64_t height, double fps, const py::object& isa, bool reference, bool measureTime,
-             int threads)
+             int threads, const std::string& analysisPath)
         : width_(width), height_(height), fps_(fps), threads_(threads), measureTime_(measureTime), reference_(reference) {
+        if (analysisPath != "one-pass" && analysisPath != "per-indicator")
+            throw py::value_error("lumaqc: unknown analysis_path '" + analysisPath + "' (known: one-pass, per-indicator)");
         if (width < INT32_MIN || width > INT32_MAX || height < INT32_MIN || height > INT32_MAX)
             raiseStatus(LUMAQC_ERROR_SIZE, sizeText());
         lumaqc_settings settings;
@@ -115,6 +117,7 @@ public:
         settings.indicators = reference ? LUMAQC_INDICATORS_REFERENCE : LUMAQC_INDICATORS_FAST;
         settings.measure_time = measureTime ? 1 : 0;
         settings.threads = threads;
+        settings.analysis_path = analysisPath == "per-indicator" ? LUMAQC_PATH_PER_INDICATOR : LUMAQC_PATH_ONE_PASS;
         settings.message = collectMessage;
         settings.message_user = &messages_;
         const int status = lumaqc_open(&context_, static_cast<int32_t>(width), static_cast<int32_t>(height), &settings);
@@ -284,7 +287,8 @@ PYBIND11_MODULE(_lumaqc, m) {
     py::class_<Analyzer> analyzer(m, "Analyzer", R"doc(
 Analyses the luma planes of one stream of pictures of one size, frame after frame.
 
-Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=True, threads=0)
+Analyzer(width, height, fps=25.0, isa=None, reference=False, measure_time=True, threads=0,
+         analysis_path='one-pass')
 
 fps is the frame rate the freezing indicator uses. isa limits the instruction-set
 variants ('generic', 'avx2', 'avx512', or an iterable of them; None allows all; the
@@ -294,15 +298,18 @@ measure_time (on by default) accumulates the processor time of each indicator fo
 timings(); measure_time=False leaves out the clock readings.
 threads > 1 analyses the picture parts of several frames at once on the analyzer's
 own threads (send/receive); the values are the same for any number of threads.
+analysis_path='per-indicator' has each fast indicator walk the picture on its own
+instead of the one pass over bands of rows (for comparisons; the same values).
 
 Raises ValueError for a width or height that is not positive or a picture of more
-than 715,827,882 pixels, an unknown isa name or threads outside 0 to 1024.
+than 715,827,882 pixels, an unknown isa name or analysis_path, or threads outside
+0 to 1024.
 )doc");
     analyzer.attr("__module__") = "lumaqc";
     analyzer
-        .def(py::init<int64_t, int64_t, double, py::object, bool, bool, int>(), py::arg("width"), py::arg("height"),
-             py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
-             py::arg("measure_time") = true, py::arg("threads") = 0)
+        .def(py::init<int64_t, int64_t, double, py::object, bool, bool, int, std::string>(), py::arg("width"),
+             py::arg("height"), py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
+             py::arg("measure_time") = true, py::arg("threads") = 0, py::arg("analysis_path") = "one-pass")
         .def("analyze", &Analyzer::analyze, py::arg("luma"), R"doc(
 Analyses the next frame and returns its values as a dict.
 

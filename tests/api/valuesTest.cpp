@@ -7,32 +7,9 @@
 #include <vector>
 
 #include "lumaqc/lumaqc.h"
+#include "report/rows.hpp"
 
 namespace {
-
-// The fields of lumaqc_result by name, written out apart from the table.
-struct NamedField {
-    const char* name;
-    double lumaqc_result::* real;
-    uint8_t lumaqc_result::* flag;
-};
-const NamedField kFields[] = {
-    {"blockiness", &lumaqc_result::blockiness, nullptr},
-    {"spatial_activity", &lumaqc_result::spatial_activity, nullptr},
-    {"letterbox", &lumaqc_result::letterbox, nullptr},
-    {"pillarbox", &lumaqc_result::pillarbox, nullptr},
-    {"block_loss", &lumaqc_result::block_loss, nullptr},
-    {"blur", &lumaqc_result::blur, nullptr},
-    {"temporal_activity", &lumaqc_result::temporal_activity, nullptr},
-    {"blackout", nullptr, &lumaqc_result::blackout},
-    {"freezing", nullptr, &lumaqc_result::freezing},
-    {"exposure", &lumaqc_result::exposure, nullptr},
-    {"contrast", &lumaqc_result::contrast, nullptr},
-    {"interlace", &lumaqc_result::interlace, nullptr},
-    {"noise", &lumaqc_result::noise, nullptr},
-    {"slice", &lumaqc_result::slice, nullptr},
-    {"flickering", &lumaqc_result::flickering, nullptr},
-};
 
 constexpr int32_t kW = 96, kH = 64;
 
@@ -57,7 +34,8 @@ lumaqc_context* open(int path = LUMAQC_PATH_ONE_PASS) {
 
 TEST(Values, TheTableNamesTheColumnsAndReadsEachField) {
     ASSERT_EQ(lumaqc_value_count(), LUMAQC_INDICATOR_COUNT);
-    ASSERT_EQ(lumaqc_value_count(), static_cast<int>(sizeof kFields / sizeof kFields[0]));
+    const std::vector<reporttest::NamedField>& fields = reporttest::namedFields();
+    ASSERT_EQ(lumaqc_value_count(), static_cast<int>(fields.size()));
     EXPECT_STREQ(lumaqc_column_name(0), "frame");
     EXPECT_EQ(lumaqc_column_name(LUMAQC_COLUMN_COUNT), nullptr);
     EXPECT_EQ(lumaqc_value_info_at(-1), nullptr);
@@ -65,21 +43,21 @@ TEST(Values, TheTableNamesTheColumnsAndReadsEachField) {
 
     lumaqc_result r{};
     r.has_previous = 1;
-    for (const NamedField& f : kFields) {
+    for (size_t i = 0; i < fields.size(); ++i) {
         // Distinct values: a wrong offset or kind reads another one.
-        if (f.real != nullptr) r.*f.real = 1000.25 + static_cast<double>(&f - kFields);
-        else r.*f.flag = static_cast<uint8_t>(1 + (&f - kFields));
+        if (fields[i].real != nullptr) r.*fields[i].real = 1000.25 + static_cast<double>(i);
+        else r.*fields[i].flag = static_cast<uint8_t>(1 + i);
     }
     std::vector<int> indicators(static_cast<size_t>(LUMAQC_INDICATOR_COUNT), 0);
     for (int i = 0; i < lumaqc_value_count(); ++i) {
         const lumaqc_value_info* v = lumaqc_value_info_at(i);
-        const NamedField& f = kFields[i];
+        const reporttest::NamedField& f = fields[static_cast<size_t>(i)];
         EXPECT_STREQ(v->name, f.name);
         EXPECT_STREQ(lumaqc_column_name(i + 1), f.name);
         EXPECT_EQ(v->kind == LUMAQC_KIND_FLAG, f.flag != nullptr) << f.name;
         double value = -1.0;
         ASSERT_EQ(lumaqc_get_value(&r, i, &value), LUMAQC_OK);
-        EXPECT_EQ(value, f.real != nullptr ? r.*f.real : static_cast<double>(r.*f.flag)) << f.name;
+        EXPECT_EQ(value, reporttest::fieldValue(f, r)) << f.name;
         ASSERT_GE(v->indicator, 0);
         ASSERT_LT(v->indicator, LUMAQC_INDICATOR_COUNT);
         ++indicators[static_cast<size_t>(v->indicator)];

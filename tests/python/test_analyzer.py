@@ -17,8 +17,9 @@ def log_rows(rows):
     return [log_row(r[name] for name in lumaqc.column_names()) for r in rows]
 
 
-@pytest.mark.parametrize("options", [{}, {"isa": "generic"}, {"isa": ["avx2"]}, {"reference": True}, {"threads": 2}],
-                         ids=["best", "generic", "avx2", "reference", "threads"])
+@pytest.mark.parametrize("options", [{}, {"isa": "generic"}, {"isa": ["avx2"]}, {"reference": True}, {"threads": 2},
+                                     {"analysis_path": "per-indicator"}],
+                         ids=["best", "generic", "avx2", "reference", "threads", "per_indicator"])
 def test_rows_equal_the_command_line_log(clip, options):
     with lumaqc.Analyzer(clip.width, clip.height, **options) as analyzer:
         rows = rows_of(analyzer, (clip.luma(i) for i in range(clip.frames)))
@@ -73,6 +74,7 @@ def test_bad_pictures_raise(luma, error):
     ((352, 288, 25.0, "sse9"), ValueError, "unknown isa"),
     ((352, 288, 25.0, 7), TypeError, "isa"),
     ((352, 288, 25.0, None, False, False, -1), ValueError, "invalid argument"),
+    ((352, 288, 25.0, None, False, False, 0, "fused"), ValueError, "unknown analysis_path"),
 ])
 def test_bad_settings_raise(args, error, message):
     with pytest.raises(error, match=message):
