@@ -52,6 +52,7 @@ std::string timingReport(clock_t start, clock_t end, int32_t frames, const lumaq
     for (const lumaqc_value_info* v : parts)
         text += format(v->timing_format, static_cast<double>(times.seconds[v->indicator] / n * 1000.0f));
 #pragma GCC diagnostic pop
+    text += '\n';
     return text;
 }
 

@@ -227,12 +227,13 @@ typedef struct lumaqc_value_info {
     int kind;                   /* LUMAQC_KIND_* */
     size_t offset;              /* of the value in lumaqc_result */
     int indicator;              /* its lumaqc_indicator: index in lumaqc_times.seconds */
-    const char* console_header; /* header texts, separators included */
+    const char* console_header; /* header texts, separators included (the line's end is not) */
     const char* log_header;
     const char* console_format; /* printf formats of the value (a double; an int for FLAG and TRUNCATED), */
-    const char* log_format;     /* separators included */
+    const char* log_format;     /* separators included (the line's end is not) */
     const char* timing_format;  /* its part of the command line's timing report: label and printf format
-                                   of the milliseconds per frame (a double) */
+                                   of the milliseconds per frame (a double), separators included (the
+                                   report's last line end is not) */
     int timing_position;        /* its place in that report */
     int not_computed;           /* LUMAQC_NOT_COMPUTED_* */
     int32_t min_width;          /* sizes of LUMAQC_NOT_COMPUTED_BELOW_SIZE */

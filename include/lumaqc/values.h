@@ -27,18 +27,22 @@
  *                     narrower than min_width or lower than min_height)
  *   POOLING           STATISTICS (the pooled statistics of the frames with a value;
  *                     flags count as 0 and 1) or NONE
- *   headers, formats  console and log texts, separators included; the formats are
- *                     printf formats of a double (REAL) or an int (FLAG, TRUNCATED);
+ *   headers, formats  console and log texts with the separator before the next
+ *                     column (the line's end is not theirs); the formats are printf
+ *                     formats of a double (REAL) or an int (FLAG, TRUNCATED);
  *                     timing_format, of the milliseconds per frame, with its label
+ *                     and the separator before it
  *   fast, literal     the library's entry points (lumaqc::fast, lumaqc::reference::
  *                     literal); nothing else reads them
  *
- * Adding a value: one row at the end of LUMAQC_VALUES_ADDED (new indicator
- * number and field at the end, so programs built earlier keep working), its
- * fast kernel and its literal composition (PICTURE and PAIR rows are called
- * through the row; a SEQUENCE row also needs its state in the library's
- * context), and their tests. A value of the one-pass analysis (IN_PASS) is
- * computed by it; an ALONE one runs after it. */
+ * Adding a value: one row at the end of LUMAQC_VALUES_ADDED (the next
+ * indicator number, its field and column after the others, so programs built
+ * earlier keep working; its texts start with the separator after the column
+ * before, which has none of its own), its fast kernel and its literal
+ * composition (PICTURE and PAIR rows are called through the row; a SEQUENCE
+ * row also needs its state in the library's context), and their tests. An
+ * ALONE value runs after the one-pass analysis; making it IN_PASS means
+ * computing it inside that pass (indicators/fused.cpp). */
 #ifndef LUMAQC_VALUES_H
 #define LUMAQC_VALUES_H
 
@@ -68,7 +72,7 @@
     X(EXPOSURE, exposure, TRUNCATED, 6, 6, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Exposure(bri): \t",           \
       "Exposure(bri): \t", "%-6i \t\t", "%-6i \t", "\tExposure: %02.6f ms ", exposure, exposure)                     \
     X(CONTRAST, contrast, REAL, 11, 14, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Contrast: \t", "Contrast: \t",   \
-      "%-5.5f \t", "%-5.5f \t", "\tContrast: %02.6f ms\n", contrastRMS, contrastRMS)                                \
+      "%-5.5f \t", "%-5.5f \t", "\tContrast: %02.6f ms", contrastRMS, contrastRMS)                                \
     X(INTERLACE, interlace, REAL, 7, 7, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Interlace: \t", "Interlace: \t", \
       "%-5.5f \t", "%-5.5f \t", "\t\tInterlace: %02.6f ms ", interlace, interlace)                                   \
     X(NOISE, noise, REAL, 8, 8, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Noise: \t\t", "Noise: \t", "%-8.4f \t", \
@@ -76,7 +80,7 @@
     X(SLICE, slice, REAL, 9, 9, PICTURE, IN_PASS, BELOW_SIZE, 0, 48, STATISTICS, "Slice: \t\t", "Slice: \t",         \
       "%-7.3f \t", "%-7.3f \t", "\tSlice: %02.6f ms", slice, slice)                                                 \
     X(FLICKERING, flickering, REAL, 14, 13, SEQUENCE, ALONE, FIRST_FRAME_OR_MINUS_ONE, 0, 0, STATISTICS,             \
-      "Flickering:", "Flickering:\n", "%-5.5f\n", "%-5.5f\n", "\t\tFlickering: %02.6f ms ", flickering, flickering)
+      "Flickering:", "Flickering:", "%-5.5f", "%-5.5f", "\t\tFlickering: %02.6f ms ", flickering, flickering)
 
 /* Values added since: their fields follow those of 1.0 in lumaqc_result, in
  * this order, and their columns come last. */

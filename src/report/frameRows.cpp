@@ -45,7 +45,7 @@ uint8_t flagAt(const lumaqc_result& r, size_t offset) {
 std::string joinedHeader(RowStyle style) {
     std::string text;
     for (const Column& c : columns()) text += style == RowStyle::Console ? c.consoleHeader : c.logHeader;
-    return text;
+    return style == RowStyle::Log ? text + "\n" : text;
 }
 
 }  // namespace
@@ -110,6 +110,9 @@ size_t formatRow(RowStyle style, const FrameRow& row, char* buffer, size_t capac
         if (static_cast<size_t>(n) >= room) return capacity - 1;
         used += static_cast<size_t>(n);
     }
+    if (used + 1 >= capacity) return capacity - 1;
+    buffer[used++] = '\n';
+    buffer[used] = '\0';
     return used;
 }
 #pragma GCC diagnostic pop
