@@ -6,20 +6,6 @@
 
 namespace lumaqc {
 
-void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max) {
-    TOOLKIT_ASSERT(size > 0, "size > 0", "minmax");
-    int32_t lo = values[0];
-    int32_t hi = values[0];
-    for (uint64_t i = 1; i < size; ++i) {
-        const int32_t v = values[i];
-        if (v < lo)
-            lo = v;
-        else if (v > hi)
-            hi = v;
-    }
-    *min = lo;
-    *max = hi;
-}
 
 // Smallest spread of block sums that is no longer flat: 4 grey levels of
 // block mean over 64 pixels.
@@ -53,7 +39,6 @@ LUMAQC_VARIANTS(int32_t, blockSumSpread, blockSumSpreadBody,
                 (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows),
                 (data, stride, blockCols, blockRows))
 
-uint8_t blackout(const Image* img) { return blackout(img, defaultIndicatorState()); }
 
 uint8_t blackout(const Image* img, IndicatorState& state) {
     const uint64_t blockCols = static_cast<uint32_t>(img->w) / static_cast<uint32_t>(BLOCKSIZE);

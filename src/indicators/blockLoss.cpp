@@ -221,7 +221,6 @@ void reserveBlockLoss(BlockLossScratch& scratch, uint64_t w, uint64_t h) {
     growScratch(scratch.runs, 2 * static_cast<uint64_t>(regionsX) * regionsY);
 }
 
-double blockLoss(const Image* src) { return blockLoss(src, defaultIndicatorState()); }
 
 double blockLoss(const Image* src, IndicatorState& state) {
     if (src->w < BLOCKLOSS_REGION || src->h < BLOCKLOSS_REGION) return -1.0;

@@ -112,7 +112,6 @@ double stepRatio(uint64_t inside, uint64_t across) {
 // first line of each direction weighs as many times as there are lines and
 // the last one once. They are 64 bits wide: 255 x width x lines leaves 32 bits
 // above 7680 x 4320, and below that the values are the same.
-double blockiness(const Image* img) { return blockiness(img, defaultIndicatorState()); }
 
 double blockiness(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);

@@ -484,7 +484,6 @@ BlurScratch& scratch, uint64_t w, uint64_t h) {
     growScratch(scratch.zeroRow, W);
 }
 
-double blur(const Image* img) { return blur(img, defaultIndicatorState()); }
 
 double blur(const Image* img, IndicatorState& state) {
     const uint32_t W = static_cast<uint32_t>(img->w);

@@ -50,7 +50,6 @@ static LUMAQC_ALWAYS_INLINE PixelSums pixelSumsBody(const uint8_t* p, uint64_t n
 
 LUMAQC_VARIANTS(PixelSums, pixelSums, pixelSumsBody, (const uint8_t* p, uint64_t n), (p, n))
 
-double contrastRMS(const Image* img) { return contrastRMS(img, defaultIndicatorState()); }
 
 void contrastSums(Isa isa, const uint8_t* p, uint64_t n, uint64_t* sum, uint64_t* squareSum) {
     const PixelSums sums = pixelSums(isa, p, n);

@@ -67,7 +67,6 @@ LUMAQC_VARIANTS(void, offerBlockSums, offerBlockSumsBody,
                 (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows, BlockLists* lists),
                 (data, stride, blockCols, blockRows, lists))
 
-double exposure(const Image* img) { return exposure(img, defaultIndicatorState()); }
 
 double exposure(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);

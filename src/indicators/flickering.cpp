@@ -19,9 +19,6 @@ namespace lumaqc {
 static_assert(1.0 / (BLOCKSIZE * BLOCKSIZE) >= FLICKER_THRESHOLD && FLICKER_THRESHOLD > 0.0,
               "one differing grey level must make a block changing");
 
-int compareElements(const void* a, const void* b) {
-    return static_cast<int>(*static_cast<const uint8_t*>(b)) - static_cast<int>(*static_cast<const uint8_t*>(a));
-}
 
 // One row of 8 x 8 blocks: its first pixel rows in both pictures, the common
 // row stride, and where the per-block sums and accumulators of the row go.
@@ -195,9 +192,6 @@ void reserveFlickering(FlickeringScratch& scratch, uint64_t w, uint64_t h) {
     growScratch(scratch.columns, gw * BLOCKSIZE);
 }
 
-double flickering(const Image* cur, const Image* prev, Image* counts, Image* states) {
-    return flickering(cur, prev, counts, states, defaultIndicatorState());
-}
 
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, IndicatorState& state) {
     // Position within the current period; one call per analysed frame.

@@ -3,16 +3,16 @@
 // alone; temporalActivity, freezing and flickering compare it with the
 // picture before and keep state from frame to frame.
 //
-// Every indicator has two entry points: one that takes the per-stream state
-// (the instruction-set variant, scratch memory, counters and where messages
-// go), which the library's context owns, and the plain one, which works on
-// one process-wide default state.
+// Every indicator takes the per-stream state (the instruction-set variant,
+// scratch memory, counters and where messages go), which the library's
+// context owns; tests build their own.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "simd/isa.hpp"
 #include "tools/pictures.hpp"
 #include "tools/messages.hpp"
@@ -96,72 +96,53 @@ void reserveNoise(NoiseScratch& scratch, uint64_t w, uint64_t h);
 void reserveSlice(SliceScratch& scratch, uint64_t w, uint64_t h);
 void reserveFlickering(FlickeringScratch& scratch, uint64_t w, uint64_t h);
 
-// The state the plain entry points use: one per process, running the variant
-// selectedIsa() names and writing messages to standard output.
-IndicatorState& defaultIndicatorState();
-
 // Ratio of the steps inside 8 x 8 blocks to the steps across their grid lines.
-double blockiness(const Image* img);
 double blockiness(const Image* img, IndicatorState& state);
 double blockToMOS(double blockinessValue);
 
 // Depth of flat bars from the top and bottom edges, as a share of half the height.
-double letterbox(const Image* img);
 double letterbox(const Image* img, IndicatorState& state);
 // Depth of identical columns from the left edge, as a share of half the width.
-double pillarbox(const Image* img);
 double pillarbox(const Image* img, IndicatorState& state);
 
 // RMS of the Sobel gradient magnitude, normalised by all pixels.
-double spatialActivity(const Image* img);
 double spatialActivity(const Image* img, IndicatorState& state);
 
 // Mean product of horizontal and vertical boundary runs per 256 x 256 region;
 // -1.0 below 256 x 256.
-double blockLoss(const Image* img);
 double blockLoss(const Image* img, IndicatorState& state);
 
 // Mean edge width in pixels.
-double blur(const Image* img);
 double blur(const Image* img, IndicatorState& state);
 double blurToMOS(double blurValue);
 
 // Mean value of the four darkest and four brightest 8 x 8 blocks.
-double exposure(const Image* img);
 double exposure(const Image* img, IndicatorState& state);
 
 // Share of 4 x 4 blocks whose every column zigzags.
-double interlace(const Image* img);
 double interlace(const Image* img, IndicatorState& state);
 
 // Mean residual deviation of the blocks whose deviation is the most common one.
-double noise(const Image* img);
 double noise(const Image* img, IndicatorState& state);
 
 // 1 / min over 16-row strips of (vertical share / horizontal share); -1.0 below 48 rows.
-double slice(const Image* img);
 double slice(const Image* img, IndicatorState& state);
 
 // 1 when the 8 x 8 block means spread by less than 4 grey levels.
-uint8_t blackout(const Image* img);
 uint8_t blackout(const Image* img, IndicatorState& state);
 
 // Sample standard deviation of all pixel values.
-double contrastRMS(const Image* img);
 double contrastRMS(const Image* img, IndicatorState& state);
 
 // RMS of the pixel-wise difference from the previous picture.
-double temporalActivity(const Image* cur, const Image* prev);
 double temporalActivity(const Image* cur, const Image* prev, IndicatorState& state);
 
 // 1 once a tenth of a second of frozen, non-black frames has passed. One call
 // per analysed frame from the second on.
-uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps);
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, IndicatorState& state);
 
 // Switch rate of the 3 % most-switching 8 x 8 blocks, reported on every 8th
 // call, -1.0 on the others. counts and states are the stream's accumulators.
-double flickering(const Image* cur, const Image* prev, Image* counts, Image* states);
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, IndicatorState& state);
 
 }  // namespace lumaqc

@@ -48,7 +48,6 @@ LUMAQC_VARIANTS(uint64_t, combedBlocks, combedBlocksBody,
                 (const uint8_t* data, uint64_t stride, uint64_t blockCols, uint64_t blockRows),
                 (data, stride, blockCols, blockRows))
 
-double interlace(const Image* img) { return interlace(img, defaultIndicatorState()); }
 
 double interlace(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);

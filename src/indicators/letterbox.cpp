@@ -3,25 +3,7 @@
 
 namespace lumaqc {
 
-// Rows `top` and `bottom` each hold a single value (not necessarily the same
-// one). The two rows are walked side by side so that a difference in either
-// stops the test at once.
-static int rowPairIsFlat(const uint8_t* data, uint32_t w, uint32_t top, uint32_t bottom) {
-    if (w < 2) return 1;
-    const uint8_t* t = data + static_cast<uint64_t>(top) * w;
-    const uint8_t* b = data + static_cast<uint64_t>(bottom) * w;
-    for (uint32_t x = 0; x + 1 < w; ++x) {
-        if (t[x] != t[x + 1]) return 0;
-        if (b[x] != b[x + 1]) return 0;
-    }
-    return 1;
-}
 
-int checkLetterBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
-    if (w < 2) return 1;
-    if (i >= h) return 0;  // a row outside the picture is no bar
-    return rowPairIsFlat(data, w, i, h - 1 - i);
-}
 
 // Pixels compared per step of the flat-row test before it looks for a difference.
 constexpr uint64_t LETTERBOX_SPAN = 64;
@@ -55,7 +37,6 @@ static LUMAQC_ALWAYS_INLINE uint32_t flatRowPairsBody(const uint8_t* data, uint3
 LUMAQC_VARIANTS(uint32_t, flatRowPairs, flatRowPairsBody, (const uint8_t* data, uint32_t w, uint32_t h),
                 (data, w, h))
 
-double letterbox(const Image* img) { return letterbox(img, defaultIndicatorState()); }
 
 double letterbox(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);

@@ -264,7 +264,6 @@ void reserveNoise(NoiseScratch& scratch, uint64_t w, uint64_t h) {
     growScratch(scratch.innerSquareSum, MAX_CONTAINER_WIDTH);
 }
 
-double noise(const Image* img) { return noise(img, defaultIndicatorState()); }
 
 double noise(const Image* img, IndicatorState& state) {
     const uint64_t R = img->h / BLOCKSIZE;
@@ -386,12 +385,5 @@ double noiseFinish(const Image* img, IndicatorState& state, const NoiseHistogram
     return total / static_cast<double>(static_cast<int32_t>(N));
 }
 
-int compare(const void* a, const void* b) {
-    const double x = *static_cast<const double*>(a);
-    const double y = *static_cast<const double*>(b);
-    if (x < y) return -1;
-    if (x > y) return 1;
-    return 0;
-}
 
 }  // namespace lumaqc

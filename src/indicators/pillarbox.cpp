@@ -3,25 +3,7 @@
 
 namespace lumaqc {
 
-// Column i equals column i + 1 on the top and the bottom half rows, compared
-// pair by pair from the outside in; the middle row of an odd height is skipped.
-static int columnMatchesNext(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
-    const uint32_t halfH = h >> 1;
-    const uint64_t stride = w;
-    for (uint32_t j = 0; j < halfH; ++j) {
-        const uint8_t* top = data + j * stride + i;
-        const uint8_t* bottom = data + (h - 1 - j) * stride + i;
-        if (top[0] != top[1]) return 0;
-        if (bottom[0] != bottom[1]) return 0;
-    }
-    return 1;
-}
 
-int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
-    if ((h >> 1) == 0) return 1;
-    if (static_cast<uint64_t>(i) + 1 >= w) return 0;  // no column to the right to compare with
-    return columnMatchesNext(data, w, h, i);
-}
 
 // Pixels compared per step of the run search before it looks for the end.
 constexpr uint64_t PILLARBOX_SPAN = 64;
@@ -59,7 +41,6 @@ static LUMAQC_ALWAYS_INLINE uint32_t matchingColumnsBody(const uint8_t* data, ui
 LUMAQC_VARIANTS(uint32_t, matchingColumns, matchingColumnsBody,
                 (const uint8_t* data, uint32_t w, uint32_t h, uint32_t halfW), (data, w, h, halfW))
 
-double pillarbox(const Image* img) { return pillarbox(img, defaultIndicatorState()); }
 
 double pillarbox(const Image* img, IndicatorState& state) {
     const uint32_t w = static_cast<uint32_t>(img->w);

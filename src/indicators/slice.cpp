@@ -17,13 +17,6 @@
 
 namespace lumaqc {
 
-int compare_Double_asc(const void* a, const void* b) {
-    const double x = *static_cast<const double*>(a);
-    const double y = *static_cast<const double*>(b);
-    if (x < y) return -1;
-    if (x > y) return 1;
-    return 0;
-}
 
 namespace {
 
@@ -145,7 +138,6 @@ void reserveSlice(SliceScratch& scratch, uint64_t w, uint64_t h) {
     growScratch(scratch.ratios, nV);
 }
 
-double slice(const Image* img) { return slice(img, defaultIndicatorState()); }
 
 double slice(const Image* img, IndicatorState& state) {
     const uint64_t nV = sliceStripCount(img->h);

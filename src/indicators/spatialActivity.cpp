@@ -59,7 +59,6 @@ LUMAQC_VARIANTS(uint64_t, sobelEnergy, sobelEnergyBody,
 // picture gives 0 / 0, not-a-number. The integer energy stays below 2^53 for
 // any picture of fewer than 4e9 pixels, so converting it once gives the same
 // double as adding the terms one by one.
-double spatialActivity(const Image* img) { return spatialActivity(img, defaultIndicatorState()); }
 
 double spatialActivity(const Image* img, IndicatorState& state) {
     // Below 3 rows or columns there is no interior pixel and the sum is 0.

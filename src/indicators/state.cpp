@@ -10,15 +10,5 @@ void reserveScratch(IndicatorState& state, uint64_t w, uint64_t h) {
     reserveFlickering(state.flickering, w, h);
 }
 
-IndicatorState& defaultIndicatorState() {
-    static IndicatorState state = [] {
-        IndicatorState s;
-        s.messages = standardOutputSink();
-        return s;
-    }();
-    // Tests switch the variant of the plain entry points with forceIsa.
-    state.isa = selectedIsa();
-    return state;
-}
 
 }  // namespace lumaqc

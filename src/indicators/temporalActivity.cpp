@@ -32,9 +32,6 @@ static LUMAQC_ALWAYS_INLINE uint64_t squaredDifferenceSumBody(const uint8_t* cur
 LUMAQC_VARIANTS(uint64_t, squaredDifferenceSum, squaredDifferenceSumBody,
                 (const uint8_t* cur, const uint8_t* prev, uint64_t n), (cur, prev, n))
 
-double temporalActivity(const Image* cur, const Image* prev) {
-    return temporalActivity(cur, prev, defaultIndicatorState());
-}
 
 double temporalActivity(const Image* cur, const Image* prev, IndicatorState& state) {
     const uint64_t pixels = cur->w * cur->h;

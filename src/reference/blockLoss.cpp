@@ -1,7 +1,8 @@
 // Block loss: long straight runs of strong edges along the 16-pixel block
 // grid, horizontal and vertical ones counted per 256 x 256 region; the score
 // is the mean over the regions of the product of the two counts.
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "reference/reference.hpp"
 #include "tools/blockStatistics.hpp"
 #include "tools/gradients.hpp"

@@ -1,19 +1,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "reference/reference.hpp"
 #include "tools/activityOperators.hpp"
 
 namespace lumaqc {
 
 namespace reference {
-
-double flickering(const Image* cur, const Image* prev, Image* counts, Image* states) {
-    // Position within the current period; one call per analysed frame.
-    static int32_t frameCount = 0;
-    return flickering(cur, prev, counts, states, frameCount);
-}
 
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, int32_t& frameCount) {
 

@@ -3,7 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "reference/reference.hpp"
 #include "tools/blockStatistics.hpp"
 
@@ -40,8 +41,6 @@ void fillKernel(ImageDouble* kernel, int32_t sigma) {
 }
 
 }  // namespace
-
-double noise(const Image* img) { return noise(img, standardOutputSink()); }
 
 double noise(const Image* img, const MessageSink& messages) {
     const uint32_t C = static_cast<uint32_t>(img->w / BLOCKSIZE);

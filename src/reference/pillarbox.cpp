@@ -1,4 +1,5 @@
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "reference/reference.hpp"
 
 namespace lumaqc {

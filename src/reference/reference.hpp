@@ -22,17 +22,14 @@ double blockLoss(const Image* img);
 double blur(const Image* img);
 double exposure(const Image* img);
 double interlace(const Image* img);
-double noise(const Image* img);
 double noise(const Image* img, const MessageSink& messages);
 double slice(const Image* img);
 uint8_t blackout(const Image* img);
 double contrastRMS(const Image* img);
 double temporalActivity(const Image* cur, const Image* prev);
-uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps);
-// With the stream's own count of frozen frames instead of the process-wide one.
+// freezingTemp: the stream's count of consecutive frozen frames.
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp);
-double flickering(const Image* cur, const Image* prev, Image* counts, Image* states);
-// With the stream's own position in the reporting period.
+// frameCount: the stream's position in the reporting period.
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, int32_t& frameCount);
 
 }  // namespace reference

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "reference/reference.hpp"
 #include "tools/blockStatistics.hpp"
 #include "tools/pixelwise.hpp"

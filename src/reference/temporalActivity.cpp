@@ -1,6 +1,7 @@
 #include <cmath>
 
-#include "indicators/common.hpp"
+#include "common/constants.hpp"
+#include "common/indicatorHelpers.hpp"
 #include "reference/reference.hpp"
 #include "tools/activityOperators.hpp"
 

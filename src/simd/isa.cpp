@@ -24,15 +24,6 @@ Isa bestSupportedIsa() {
     return Isa::Generic;
 }
 
-static Isa& currentIsa() {
-    static Isa chosen = bestSupportedIsa();
-    return chosen;
-}
-
-Isa selectedIsa() { return currentIsa(); }
-
-void forceIsa(Isa isa) { currentIsa() = isaSupported(isa) ? isa : bestSupportedIsa(); }
-
 const char* isaName(Isa isa) {
     switch (isa) {
         case Isa::Avx512: return "avx512";

@@ -2,8 +2,8 @@
 //
 // A hot loop is written once, as an always-inline body of plain C++ that the
 // compiler vectorises, and compiled three times: for the baseline processor,
-// for AVX2 and for AVX-512. One variant is picked once, at start-up, from what
-// the processor offers; tests run every variant the machine can execute
+// for AVX2 and for AVX-512. Each context picks its variant when it opens, from
+// what the processor offers; tests run every variant the machine can execute
 // against the plain reference. Floating-point contraction stays off in every
 // variant (the build passes -ffp-contract=off, and no FMA target is enabled).
 #pragma once
@@ -16,10 +16,6 @@ enum class Isa { Generic = 0, Avx2 = 1, Avx512 = 2 };
 bool isaSupported(Isa isa);
 // The best variant this processor supports.
 Isa bestSupportedIsa();
-// The variant the indicators run: bestSupportedIsa() unless forced.
-Isa selectedIsa();
-// Tests and benchmarks: run the given (supported) variant from now on.
-void forceIsa(Isa isa);
 // Short name for messages and test names: "generic", "avx2", "avx512".
 const char* isaName(Isa isa);
 

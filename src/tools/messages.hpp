@@ -1,6 +1,5 @@
-// Where operators and indicators send the few messages they have. The
-// library hands its caller's callback down; the free functions of the
-// toolkit and the indicators write to standard output.
+// Where operators and indicators send the few messages they have: the
+// library hands its caller's callback down (a null one drops them).
 #pragma once
 
 namespace lumaqc {
@@ -12,8 +11,5 @@ struct MessageSink {
         if (write != nullptr) write(user, text);
     }
 };
-
-// Writes each text to standard output as it is.
-MessageSink standardOutputSink();
 
 }  // namespace lumaqc

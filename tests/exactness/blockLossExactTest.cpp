@@ -22,8 +22,8 @@ NamedPicture find(const std::vector<NamedPicture>& pictures, const std::string& 
 // fast(p) has the bits of want in every variant.
 void expectEverywhere(const NamedPicture& p, double want) {
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
-        const double got = blockLoss(p.get());
+        IndicatorState state = stateFor(isa);
+        const double got = blockLoss(p.get(), state);
         EXPECT_TRUE(sameResult(got, want)) << p.name << " [" << isaName(isa) << "]: " << describe(got);
     }
 }
@@ -31,12 +31,12 @@ void expectEverywhere(const NamedPicture& p, double want) {
 }  // namespace
 
 TEST(BlockLossExact, SameAsReferenceOnEveryPicture) {
-    expectSameOnAllPictures([](const Image* p) { return blockLoss(p); }, reference::blockLoss);
+    expectSameOnAllPictures([](const Image* p, IndicatorState& state) { return blockLoss(p, state); }, reference::blockLoss);
     for (const NamedPicture& p : stress::blockLossPictures()) {
         const double want = reference::blockLoss(p.get());
         for (Isa isa : runnableIsas()) {
-            IsaScope scope(isa);
-            const double got = blockLoss(p.get());
+            IndicatorState state = stateFor(isa);
+            const double got = blockLoss(p.get(), state);
             EXPECT_TRUE(sameResult(got, want))
                 << p.name << " [" << isaName(isa) << "]: fast " << describe(got) << ", reference " << describe(want);
         }

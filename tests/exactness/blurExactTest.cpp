@@ -11,7 +11,7 @@ using namespace lumaqc;
 
 namespace {
 
-double fastBlur(const Image* img) { return blur(img); }
+double fastBlur(const Image* img, IndicatorState& state) { return blur(img, state); }
 double referenceBlur(const Image* img) { return reference::blur(img); }
 
 }  // namespace
@@ -35,9 +35,9 @@ TEST(BlurExact, ThresholdMetExactlyIsNoEdge) {
     // right part of 1 and a left part of 1, the second a left part of 2: 4 / 2.
     const NamedPicture ramp = findPicture(pictures, "threshold met exactly by steps of 8 16x16");
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
-        EXPECT_EQ(blur(single.get()), 1.0) << isaName(isa);
-        EXPECT_EQ(blur(ramp.get()), 2.0) << isaName(isa);
+        IndicatorState state = stateFor(isa);
+        EXPECT_EQ(blur(single.get(), state), 1.0) << isaName(isa);
+        EXPECT_EQ(blur(ramp.get(), state), 2.0) << isaName(isa);
     }
 }
 
@@ -50,16 +50,16 @@ TEST(BlurExact, LongRunsWithAnEdgeAtEveryPixel) {
     TestPicture p(60, 20, 0);
     for (uint64_t x = 0; x < 60; ++x) p.at(x, 2) = static_cast<uint8_t>(x < 10 ? 0 : (x < 50 ? x - 9 : 40));
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
-        EXPECT_EQ(blur(p.get()), 40.0) << isaName(isa);
+        IndicatorState state = stateFor(isa);
+        EXPECT_EQ(blur(p.get(), state), 40.0) << isaName(isa);
     }
     // A falling run that ends at the last inner column: no right part at
     // column 58, the run is cut at column 58 for the others.
     TestPicture q(60, 40, 200);
     for (uint64_t x = 0; x < 60; ++x) q.at(x, 2) = static_cast<uint8_t>(x < 30 ? 200 : 200 - (x - 29));
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
-        EXPECT_TRUE(sameResult(blur(q.get()), reference::blur(q.get()))) << isaName(isa);
+        IndicatorState state = stateFor(isa);
+        EXPECT_TRUE(sameResult(blur(q.get(), state), reference::blur(q.get()))) << isaName(isa);
     }
 }
 
@@ -70,7 +70,10 @@ TEST(BlurExact, ScratchFollowsThePictureSize) {
     for (const NamedPicture& p : pictures)
         if (p.name == "random 1920x1080" || p.name == "random 7x9" || p.name == "smooth 257x256") sequence.push_back(p);
     ASSERT_EQ(sequence.size(), 3u);
-    for (int round = 0; round < 2; ++round)
-        for (const NamedPicture& p : sequence)
-            EXPECT_TRUE(sameResult(blur(p.get()), reference::blur(p.get()))) << p.name;
+    for (Isa isa : runnableIsas()) {
+        IndicatorState state = stateFor(isa);
+        for (int round = 0; round < 2; ++round)
+            for (const NamedPicture& p : sequence)
+                EXPECT_TRUE(sameResult(blur(p.get(), state), reference::blur(p.get()))) << p.name << " [" << isaName(isa) << "]";
+    }
 }

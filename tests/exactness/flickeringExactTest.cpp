@@ -1,8 +1,7 @@
 // The fast flickering must follow the literal composition call by call: the
-// same values, and the same counts and states left in its accumulators. Both
-// keep their own process-wide call counter, so every sequence runs in a fresh
-// process, with the two implementations called in lockstep on the same frames
-// and each with its own pair of accumulators.
+// same values, and the same counts and states left in its accumulators. Each
+// keeps its own call counter (the fast one in its state), and the two are
+// called in lockstep on the same frames, each with its own pair of accumulators.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,7 +13,7 @@
 #include "reference/reference.hpp"
 #include "support/exactness.hpp"
 #include "support/fastFramePictures.hpp"
-#include "support/freshProcess.hpp"
+#include "support/callSequences.hpp"
 
 using namespace lumaqc;
 
@@ -41,8 +40,10 @@ std::string accumulatorMismatch(const char* what, const TestPicture& got, const 
 // given size. With garbage set, both start from the same arbitrary counts
 // (near the 8-bit wrap too) and states (also other bytes than 0 and 1).
 // transposedPrevious hands the previous picture over with its width and
-// height exchanged: only the current width may address it.
-std::string runSequence(uint64_t w, uint64_t h, int calls, bool garbage, bool transposedPrevious, uint32_t seed) {
+// height exchanged: only the current width may address it. state and
+// referenceFrameCount carry both positions in the period from call to call.
+std::string runSequence(IndicatorState& state, int32_t& referenceFrameCount, uint64_t w, uint64_t h, int calls,
+                        bool garbage, bool transposedPrevious, uint32_t seed) {
     const uint64_t gw = w >> 3, gh = h >> 3;
     Accumulators fast(gw, gh), ref(gw, gh);
     if (garbage) {
@@ -61,8 +62,9 @@ std::string runSequence(uint64_t w, uint64_t h, int calls, bool garbage, bool tr
         cur.pixels = prev.pixels;
         sequence.nextFrame(cur, call);
         Image previous = transposedPrevious ? makeImage(h, w, prev.pixels.data()) : prev.img;
-        const double want = reference::flickering(cur.get(), &previous, ref.counts.get(), ref.states.get());
-        const double got = flickering(cur.get(), &previous, fast.counts.get(), fast.states.get());
+        const double want = reference::flickering(cur.get(), &previous, ref.counts.get(), ref.states.get(),
+                                                  referenceFrameCount);
+        const double got = flickering(cur.get(), &previous, fast.counts.get(), fast.states.get(), state);
         failures += mismatches({got}, {want});
         failures += accumulatorMismatch("count", fast.counts, ref.counts, call + 1);
         failures += accumulatorMismatch("state", fast.states, ref.states, call + 1);
@@ -70,7 +72,7 @@ std::string runSequence(uint64_t w, uint64_t h, int calls, bool garbage, bool tr
             char where[128];
             std::snprintf(where, sizeof where, "%llux%llu%s%s [%s], call %d\n", static_cast<unsigned long long>(w),
                           static_cast<unsigned long long>(h), garbage ? " from arbitrary accumulators" : "",
-                          transposedPrevious ? " transposed previous" : "", isaName(selectedIsa()), call + 1);
+                          transposedPrevious ? " transposed previous" : "", isaName(state.isa), call + 1);
             return where + failures;
         }
         std::swap(prev.pixels, cur.pixels);
@@ -86,12 +88,13 @@ TEST(FlickeringExact, SequencesFromClearedAccumulatorsInEveryVariant) {
     // 40 calls: five periods of different kinds of change; lockstep keeps both
     // counters at the same place from one sequence to the next.
     for (Isa isa : runnableIsas()) {
-        expectInFreshProcess([isa] {
-            IsaScope scope(isa);
+        expectCallsPass([isa] {
+            IndicatorState state = stateFor(isa);
+            int32_t referenceFrameCount = 0;
             std::string failures;
             uint32_t seed = 1;
-            for (auto [w, h] : kSizes) failures += runSequence(w, h, 40, false, false, seed++);
-            failures += runSequence(721, 483, 40, false, true, seed++);
+            for (auto [w, h] : kSizes) failures += runSequence(state, referenceFrameCount, w, h, 40, false, false, seed++);
+            failures += runSequence(state, referenceFrameCount, 721, 483, 40, false, true, seed++);
             return failures;
         });
     }
@@ -99,11 +102,12 @@ TEST(FlickeringExact, SequencesFromClearedAccumulatorsInEveryVariant) {
 
 TEST(FlickeringExact, SequencesFromArbitraryAccumulatorsInEveryVariant) {
     for (Isa isa : runnableIsas()) {
-        expectInFreshProcess([isa] {
-            IsaScope scope(isa);
+        expectCallsPass([isa] {
+            IndicatorState state = stateFor(isa);
+            int32_t referenceFrameCount = 0;
             std::string failures;
             uint32_t seed = 50;
-            for (auto [w, h] : kSizes) failures += runSequence(w, h, 16, true, false, seed++);
+            for (auto [w, h] : kSizes) failures += runSequence(state, referenceFrameCount, w, h, 16, true, false, seed++);
             return failures;
         });
     }
@@ -111,20 +115,23 @@ TEST(FlickeringExact, SequencesFromArbitraryAccumulatorsInEveryVariant) {
 
 TEST(FlickeringExact, VariantsMayChangeBetweenCalls) {
     // The accumulators carry the state, whichever variant filled them.
-    expectInFreshProcess([] {
+    expectCallsPass([] {
         std::string failures;
         const std::vector<Isa> isas = runnableIsas();
         const uint64_t w = 203, h = 117;
         Accumulators fast(w >> 3, h >> 3), ref(w >> 3, h >> 3);
+        IndicatorState state = stateFor(isas.front());
+        int32_t referenceFrameCount = 0;
         FrameSequence sequence(w, h, 77);
         TestPicture prev(w, h), cur(w, h);
         sequence.first(prev);
         for (int call = 0; call < 40 && failures.empty(); ++call) {
-            IsaScope scope(isas[static_cast<size_t>(call) % isas.size()]);
+            state.isa = isas[static_cast<size_t>(call) % isas.size()];
             cur.pixels = prev.pixels;
             sequence.nextFrame(cur, call);
-            const double want = reference::flickering(cur.get(), prev.get(), ref.counts.get(), ref.states.get());
-            const double got = flickering(cur.get(), prev.get(), fast.counts.get(), fast.states.get());
+            const double want =
+                reference::flickering(cur.get(), prev.get(), ref.counts.get(), ref.states.get(), referenceFrameCount);
+            const double got = flickering(cur.get(), prev.get(), fast.counts.get(), fast.states.get(), state);
             failures += mismatches({got}, {want});
             failures += accumulatorMismatch("count", fast.counts, ref.counts, call + 1);
             failures += accumulatorMismatch("state", fast.states, ref.states, call + 1);

@@ -10,7 +10,7 @@
 using namespace lumaqc;
 
 namespace {
-double fast(const Image* img) { return interlace(img); }
+double fast(const Image* img, IndicatorState& state) { return interlace(img, state); }
 double ref(const Image* img) { return reference::interlace(img); }
 
 // Rows alternately dark and bright, with a little texture: every column zigzags.
@@ -65,7 +65,7 @@ TEST(InterlaceExact, HandCountedShares) {
         return y < 16 && x < 4 * 324 ? combed(x, y) : uint8_t(9);
     });
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
-        EXPECT_EQ(interlace(q.get()), 0.01) << isaName(isa);
+        IndicatorState state = stateFor(isa);
+        EXPECT_EQ(interlace(q.get(), state), 0.01) << isaName(isa);
     }
 }

@@ -14,8 +14,8 @@ using namespace lumaqc;
 
 namespace {
 
-double fastNoise(const Image* img) { return noise(img); }
-double referenceNoise(const Image* img) { return reference::noise(img); }
+double fastNoise(const Image* img, IndicatorState& state) { return noise(img, state); }
+double referenceNoise(const Image* img) { return reference::noise(img, standardOutputSink()); }
 
 }  // namespace
 
@@ -32,23 +32,23 @@ TEST(NoiseExact, SameAsReferenceForBlockRowsOfEveryLengthUpTo40Blocks) {
 TEST(NoiseExact, DeviationsOnTheBoundaries) {
     const std::vector<NamedPicture> pictures = noiseStressPictures();
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
+        IndicatorState state = stateFor(isa);
         // Bin 2 holds 7 blocks at 1.5, bin 3 holds 3 at 3.0: refined 2.3 asks
         // for deviations of floor 2, and there are none: 0 / 0.
-        EXPECT_TRUE(std::isnan(noise(findPicture(pictures, "nothing gathered 40x16").get()))) << isaName(isa);
+        EXPECT_TRUE(std::isnan(noise(findPicture(pictures, "nothing gathered 40x16").get(), state))) << isaName(isa);
         // Refined exactly 2.5 rounds up to sigma 3: the blocks of 2.5 and 3.0
         // are gathered, a measurable set.
         const NamedPicture half = findPicture(pictures, "refined 2.5 64x16");
-        const double got = noise(half.get());
+        const double got = noise(half.get(), state);
         EXPECT_FALSE(std::isnan(got)) << isaName(isa);
-        EXPECT_TRUE(sameResult(got, reference::noise(half.get()))) << isaName(isa);
+        EXPECT_TRUE(sameResult(got, reference::noise(half.get(), standardOutputSink()))) << isaName(isa);
         // Flattening the first block row (the bin-2 blocks) makes bin 0 the
         // first to reach 8: c = 1, refined (0 * 8 + 1 * 0 + 2 * 0) / 8 = 0, result 0.
         TestPicture changed(64, 16);
         std::memcpy(changed.pixels.data(), half.picture->pixels.data(), 64 * 16);
         for (uint64_t y = 0; y < 8; ++y)
             for (uint64_t x = 0; x < 64; ++x) changed.at(x, y) = 77;
-        EXPECT_EQ(noise(changed.get()), 0.0) << isaName(isa);
+        EXPECT_EQ(noise(changed.get(), state), 0.0) << isaName(isa);
     }
 }
 
@@ -59,7 +59,10 @@ TEST(NoiseExact, ScratchFollowsThePictureSize) {
         if (p.name == "random 1920x1080" || p.name == "smooth 17x49" || p.name == "smooth 721x483")
             sequence.push_back(p);
     ASSERT_EQ(sequence.size(), 3u);
-    for (int round = 0; round < 2; ++round)
-        for (const NamedPicture& p : sequence)
-            EXPECT_TRUE(sameResult(noise(p.get()), reference::noise(p.get()))) << p.name;
+    for (Isa isa : runnableIsas()) {
+        IndicatorState state = stateFor(isa);
+        for (int round = 0; round < 2; ++round)
+            for (const NamedPicture& p : sequence)
+                EXPECT_TRUE(sameResult(noise(p.get(), state), reference::noise(p.get(), standardOutputSink()))) << p.name << " [" << isaName(isa) << "]";
+    }
 }

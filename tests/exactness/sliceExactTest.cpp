@@ -12,13 +12,13 @@
 using namespace lumaqc;
 
 TEST(SliceExact, SameAsReferenceOnEveryPicture) {
-    expectSameOnAllPictures([](const Image* p) { return slice(p); }, reference::slice);
+    expectSameOnAllPictures([](const Image* p, IndicatorState& state) { return slice(p, state); }, reference::slice);
     // Bit for bit, the sign of a not-a-number included (it shows in the log).
     for (const NamedPicture& p : stress::slicePictures()) {
         const double want = reference::slice(p.get());
         for (Isa isa : runnableIsas()) {
-            IsaScope scope(isa);
-            const double got = slice(p.get());
+            IndicatorState state = stateFor(isa);
+            const double got = slice(p.get(), state);
             EXPECT_EQ(bitsOf(got), bitsOf(want))
                 << p.name << " [" << isaName(isa) << "]: fast " << describe(got) << ", reference " << describe(want);
         }
@@ -27,10 +27,10 @@ TEST(SliceExact, SameAsReferenceOnEveryPicture) {
 
 TEST(SliceExact, DegenerateStrips) {
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
+        IndicatorState state = stateFor(isa);
         for (const NamedPicture& p : stress::slicePictures()) {
             const uint64_t w = p.picture->img.w, h = p.picture->img.h;
-            const double got = slice(p.get());
+            const double got = slice(p.get(), state);
             if (h < 48) {
                 EXPECT_EQ(got, -1.0) << p.name;
             } else if (w <= 16) {

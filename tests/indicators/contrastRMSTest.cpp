@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "indicators/indicators.hpp"
+#include "support/oneCallIndicators.hpp"
 #include "support/pictures.hpp"
 
 using namespace lumaqc;

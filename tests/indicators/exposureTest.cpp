@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "indicators/indicators.hpp"
+#include "support/oneCallIndicators.hpp"
 #include "support/pictures.hpp"
 
 using namespace lumaqc;

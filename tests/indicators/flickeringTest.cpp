@@ -1,5 +1,5 @@
-// flickering counts its calls process-wide, so each run of calls happens in a
-// fresh child process. The previous picture is all 0; in each call the
+// flickering counts its calls in the stream's state: each run of calls has a
+// fresh one. The previous picture is all 0; in each call the
 // current picture differs from it by 1 in one pixel of every block chosen to
 // change, which is enough for the block to count as changing.
 #include <gtest/gtest.h>
@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "indicators/indicators.hpp"
-#include "support/freshProcess.hpp"
+#include "support/oneCallIndicators.hpp"
+#include "support/callSequences.hpp"
 
 using namespace lumaqc;
 
@@ -21,6 +22,7 @@ using Pattern = std::function<bool(int call, uint64_t bx, uint64_t by)>;
 struct FlickerRun {
     TestPicture prev, cur;
     Image counts, states;
+    IndicatorState indicatorState = stateFor(bestSupportedIsa());
     int callsMade = 0;
     FlickerRun(uint64_t w, uint64_t h)
         : prev(w, h, 0), cur(w, h, 0), counts(callocImage(w >> 3, h >> 3)), states(callocImage(w >> 3, h >> 3)) {}
@@ -34,7 +36,7 @@ struct FlickerRun {
         for (uint64_t by = 0; by < counts.h; ++by)
             for (uint64_t bx = 0; bx < counts.w; ++bx)
                 if (changes(callsMade, bx, by)) cur.at(bx * 8 + (bx + by) % 8, by * 8 + (bx * 3) % 8) = 1;
-        return flickering(cur.get(), prev.get(), &counts, &states);
+        return flickering(cur.get(), prev.get(), &counts, &states, indicatorState);
     }
     std::vector<double> calls(int n, const Pattern& changes) {
         std::vector<double> got;
@@ -67,14 +69,14 @@ const Pattern kAlways = [](int, uint64_t, uint64_t) { return true; };
 
 TEST(Flickering, ReportsOnEveryEighthCallOnly) {
     // 80 x 64 pixels: 80 blocks, of which the 2 most switching are averaged.
-    expectInFreshProcess([] {
+    expectCallsPass([] {
         FlickerRun run(80, 64);
         std::vector<double> got = run.calls(17, kNever);
         return mismatches(got, concat({period(0.0), period(0.0), {-1.0}}));
     });
     // Every block changes on every call: one switch per block and period,
     // however long it keeps changing; states start still again each period.
-    expectInFreshProcess([] {
+    expectCallsPass([] {
         FlickerRun run(80, 64);
         std::vector<double> got = run.calls(16, kAlways);
         std::vector<double> more = run.calls(8, kNever);  // counts were cleared too
@@ -84,7 +86,7 @@ TEST(Flickering, ReportsOnEveryEighthCallOnly) {
 }
 
 TEST(Flickering, AlternatingBlocksSwitchOnEveryCall) {
-    expectInFreshProcess([] {
+    expectCallsPass([] {
         FlickerRun run(80, 64);
         // Blocks 0 and 1 differ on the odd calls of the period: 8 switches each.
         std::vector<double> got =
@@ -102,7 +104,7 @@ TEST(Flickering, AlternatingBlocksSwitchOnEveryCall) {
 
 TEST(Flickering, ThreePercentOfTheBlocksAreSelected) {
     // 1920 x 1080: 240 x 135 = 32400 blocks, of which 972 are selected.
-    expectInFreshProcess([] {
+    expectCallsPass([] {
         FlickerRun run(1920, 1080);
         // One block with 8 switches, every other with none: 8 / (8 * 972).
         std::vector<double> got =
@@ -114,13 +116,13 @@ TEST(Flickering, ThreePercentOfTheBlocksAreSelected) {
         return mismatches(got, concat({period(8.0 / 7776.0), period(1042.0 / 7776.0)}));
     });
     // 34 blocks select one, 33 and 30 (48 x 40) none: 0 / 0.
-    expectInFreshProcess([] {
+    expectCallsPass([] {
         FlickerRun run(272, 8);
         auto got = run.calls(8, [](int c, uint64_t bx, uint64_t) { return bx == 33 && c % 2 == 1; });
         return mismatches(got, period(1.0));
     });
     for (auto [w, h] : {std::pair<uint64_t, uint64_t>{264, 8}, {48, 40}}) {
-        expectInFreshProcess([w = w, h = h] {
+        expectCallsPass([w = w, h = h] {
             FlickerRun run(w, h);
             std::vector<double> got = run.calls(9, [](int c, uint64_t bx, uint64_t) { return bx == 0 && c % 2 == 1; });
             return mismatches(got, concat({period(zeroOverZero()), {-1.0}}));

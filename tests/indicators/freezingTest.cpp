@@ -1,5 +1,5 @@
-// freezing counts frozen frames process-wide, so each sequence runs in a
-// fresh child process.
+// freezing counts frozen frames in the stream's state: each sequence runs on
+// a fresh one.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "indicators/indicators.hpp"
-#include "support/freshProcess.hpp"
+#include "support/oneCallIndicators.hpp"
+#include "support/callSequences.hpp"
 
 using namespace lumaqc;
 
@@ -19,10 +20,11 @@ struct Frame {
 
 // Checks the flags of one run, starting from a zero count.
 void expectFlags(double fps, const std::vector<Frame>& frames, const std::vector<int>& want) {
-    expectInFreshProcess([&] {
+    expectCallsPass([&] {
         std::string failure;
+        IndicatorState state;
         for (size_t i = 0; i < frames.size(); ++i) {
-            const int got = freezing(frames[i].blackout, frames[i].temporalActivity, fps);
+            const int got = freezing(frames[i].blackout, frames[i].temporalActivity, fps, state);
             if (got != want[i])
                 failure += "fps " + std::to_string(fps) + ", call " + std::to_string(i + 1) + ": got " +
                            std::to_string(got) + ", want " + std::to_string(want[i]) + "\n";

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "indicators/indicators.hpp"
+#include "support/oneCallIndicators.hpp"
 #include "support/pictures.hpp"
 
 using namespace lumaqc;

@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "indicators/indicators.hpp"
+#include "support/oneCallIndicators.hpp"
 #include "support/pictures.hpp"
 
 using namespace lumaqc;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "indicators/indicators.hpp"
+#include "support/oneCallIndicators.hpp"
 #include "support/pictures.hpp"
 
 using namespace lumaqc;

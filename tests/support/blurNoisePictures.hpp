@@ -302,14 +302,14 @@ inline std::vector<NamedPicture> noiseWidthSweepPictures() {
     return out;
 }
 
-// Checks fast(p) == reference(p) on the given pictures in every variant.
+// Checks fast(p, state) == reference(p) on the given pictures in every variant.
 template <typename Fast, typename Ref>
 void expectSameOnPictures(const std::vector<NamedPicture>& pictures, Fast fast, Ref ref) {
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
+        IndicatorState state = stateFor(isa);
         for (const NamedPicture& p : pictures) {
             const double want = static_cast<double>(ref(p.get()));
-            const double got = static_cast<double>(fast(p.get()));
+            const double got = static_cast<double>(fast(p.get(), state));
             EXPECT_TRUE(sameResult(got, want))
                 << p.name << " [" << isaName(isa) << "]: fast " << describe(got) << ", reference " << describe(want);
         }

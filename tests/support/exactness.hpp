@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "simd/isa.hpp"
+#include "support/indicatorState.hpp"
 #include "support/pictures.hpp"
 
 using namespace lumaqc;
@@ -137,22 +138,17 @@ inline std::vector<Isa> runnableIsas() {
     return out;
 }
 
-// Runs the rest of a test with the given variant, restoring the automatic
-// choice afterwards.
-struct IsaScope {
-    explicit IsaScope(Isa isa) { forceIsa(isa); }
-    ~IsaScope() { forceIsa(bestSupportedIsa()); }
-};
 
-// Checks fast(p) == reference(p) for every picture and every variant.
+// Checks fast(p, state) == reference(p) for every picture and every variant,
+// each variant on a state of its own.
 template <typename Fast, typename Ref>
 void expectSameOnAllPictures(Fast fast, Ref ref) {
     const std::vector<NamedPicture> pictures = allPictures();
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
+        IndicatorState state = stateFor(isa);
         for (const NamedPicture& p : pictures) {
             const double want = static_cast<double>(ref(p.get()));
-            const double got = static_cast<double>(fast(p.get()));
+            const double got = static_cast<double>(fast(p.get(), state));
             EXPECT_TRUE(sameResult(got, want))
                 << p.name << " [" << isaName(isa) << "]: fast " << describe(got) << ", reference " << describe(want);
         }

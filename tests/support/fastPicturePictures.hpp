@@ -41,14 +41,14 @@ inline StressPicture randomStressPicture(std::string name, uint64_t w, uint64_t 
     return stressPicture(std::move(name), w, h, [&](uint64_t, uint64_t) { return uint8_t(gen() & 0xff); });
 }
 
-// Checks fast(p) == ref(p) for every picture and every variant.
+// Checks fast(p, state) == ref(p) for every picture and every variant.
 template <typename Fast, typename Ref>
 void expectSameOnStressPictures(std::vector<StressPicture>& pictures, Fast fast, Ref ref) {
     for (Isa isa : runnableIsas()) {
-        IsaScope scope(isa);
+        IndicatorState state = stateFor(isa);
         for (StressPicture& p : pictures) {
             const double want = static_cast<double>(ref(p.get()));
-            const double got = static_cast<double>(fast(p.get()));
+            const double got = static_cast<double>(fast(p.get(), state));
             EXPECT_TRUE(sameResult(got, want))
                 << p.name << " [" << isaName(isa) << "]: fast " << describe(got) << ", reference " << describe(want);
         }

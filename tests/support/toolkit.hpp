@@ -53,6 +53,8 @@ int32_t tempCountSeqsH(const Image32* src, int32_t ignored1, int32_t threshold, 
 // (any length from 1, rows never joined); 0 for a picture with no pixels.
 int32_t tempCountSeqsH2(const Image32* src, int32_t ignored, int32_t threshold);
 
+// Writes each text to standard output as it is.
+MessageSink standardOutputSink();
 // The block statistics of src/tools/blockStatistics.hpp with their messages on standard output.
 int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw,
                uint32_t bh);

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,6 +9,10 @@
 #include "tools/sizeChecks.hpp"
 
 namespace lumaqc {
+
+static void writeToStandardOutput(void*, const char* text) { std::fputs(text, stdout); }
+
+MessageSink standardOutputSink() { return MessageSink{writeToStandardOutput, nullptr}; }
 
 void addSquares(const Image* src1, const Image* src2, Image32* dest) {
     const int32_t n = pixelwiseCount(src1);

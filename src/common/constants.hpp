@@ -1,5 +1,5 @@
-// What the fast indicators and their literal reference compositions share:
-// the named constants and the small helpers both call.
+// The named constants of the indicators, shared by the fast indicators and
+// their literal reference compositions.
 #pragma once
 
 #include <cstdint>
@@ -43,16 +43,5 @@ inline constexpr int SLICE_BLOCKSIZE = 16;
 inline constexpr int framePeriod = 8;
 inline constexpr double FLICKER_THRESHOLD = 0.0111;
 inline constexpr double FLICKER_SELECTED_SHARE = 0.03;
-
-// Whether row i from the top (and from the bottom) is flat enough for a letterbox bar.
-int checkLetterBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
-// Whether column i from the left matches its partner for a pillarbox bar.
-int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
-// Orderings for qsort: doubles ascending (noise, slice), bytes descending (flickering).
-int compare(const void* a, const void* b);
-int compare_Double_asc(const void* a, const void* b);
-int compareElements(const void* a, const void* b);
-// Smallest and largest of size values.
-void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max);
 
 }  // namespace lumaqc
