@@ -1,10 +1,35 @@
 // The command-line analyser: arguments, video file, library, console and log.
 #pragma once
 
+#include <fcntl.h>
+
+#include <cstdint>
+#include <cstdio>
+
 namespace lumaqc {
 
-// Runs the whole program with the given indicator set (LUMAQC_INDICATORS_*);
-// returns the exit status.
+// Where one run writes: its standard output and error stream, and the folder
+// of its log.
+struct RunStreams {
+    std::FILE* console = stdout;
+    std::FILE* error = stderr;
+    int logFolder = AT_FDCWD;
+    // The program's own single run: it catches the stop signals once its
+    // arguments are read, and a report on "-" takes the process's standard
+    // output over. Runs side by side in one process leave both alone.
+    bool ownProcess = true;
+};
+
+struct RunOutcome {
+    int status = -1;     // the exit status (-1 for 255)
+    int64_t frames = 0;  // frames analysed (rows written)
+};
+
+// One run over the command line's arguments with the given indicator set
+// (LUMAQC_INDICATORS_*), writing to streams.
+RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& streams);
+
+// Runs the whole program with the given indicator set; returns the exit status.
 int runAnalyser(int argc, char** argv, int indicators);
 
 }  // namespace lumaqc

@@ -103,8 +103,8 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
         }
         // --name value, or --name=value
         const std::string name = optionName(word);
-        if (name != "--input-format" && name != "--fps" && name != "--frames" && name != "--start" &&
-            name != "--threads" && name != "--run-start")
+        if (const report::OptionSpec* option = report::findOption(kInputOptions, name);
+            option == nullptr || !option->takesValue)
             return bad(out, "Unknown option " + name + " (see --help)");
         std::string value;
         if (!optionValue(word, argc, argv, &i, &value)) return bad(out, "Option " + name + " needs a value");

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "report/options.hpp"
+
 namespace lumaqc {
 
 struct Arguments {
@@ -28,6 +30,20 @@ struct Arguments {
     // (text after the number, a value outside 32 bits, an FPS that is not a
     // positive finite number): one line each, without "Warning: ".
     std::vector<std::string> warnings;
+};
+
+// The options of the input and the analysis (the report options are
+// report::kReportOptions).
+inline constexpr report::OptionSpec kInputOptions[] = {
+    {"--help", false, report::OptionScope::OneRun},
+    {"--reference", false, report::OptionScope::EachInput},
+    {"--input-format", true, report::OptionScope::EachInput},
+    {"--fps", true, report::OptionScope::EachInput},
+    {"--frames", true, report::OptionScope::EachInput},
+    {"--start", true, report::OptionScope::EachInput},
+    // Many inputs share the threads out themselves.
+    {"--threads", true, report::OptionScope::OneRun},
+    {"--run-start", true, report::OptionScope::OneRun},
 };
 
 enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };

@@ -1,40 +1,40 @@
 #include "batch.hpp"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
-#include <set>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
+#include "analyser.hpp"
+#include "arguments.hpp"
 #include "commandOptions.hpp"
+#include "lumaqc/lumaqc.h"
 #include "outputs.hpp"
 #include "pieces.hpp"
-
-extern char** environ;
 
 namespace lumaqc {
 
 namespace {
 
-// Options of one run that take a value; the batch hands them to every run.
-const std::set<std::string> kValueOptions = {
-    "--fps",        "--frames",     "--start",         "--input-format",  "--fail-if",   "--min-black",
-    "--min-freeze", "--min-letterbox", "--min-pillarbox", "--min-interlaced", "--interlace-threshold"};
-const std::set<std::string> kFlagOptions = {"--reference", "--events", "--summary"};
+// The options of many inputs themselves, each with a value.
+constexpr std::string_view kBatchOptions[] = {"--json-dir", "--csv-dir", "--list", "--size", "--threads"};
+// Those that make a command line one of many inputs.
+constexpr std::string_view kBatchMarkers[] = {"--json-dir", "--csv-dir", "--list"};
 
 struct Batch {
     std::string jsonDir, csvDir;
@@ -46,13 +46,19 @@ struct Batch {
 
 struct Job {
     std::string input, name, workDir;
-    pid_t pid = -1;
     int status = -1;  // -1: not run
+    int64_t frames = 0;
+    std::string lastError;  // the last line of the run's error stream
 };
 
 bool isDirectory(const std::string& path) {
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+const report::OptionSpec* runOption(std::string_view name) {
+    if (const report::OptionSpec* option = report::findOption(report::kReportOptions, name)) return option;
+    return report::findOption(kInputOptions, name);
 }
 
 std::string parse(int argc, char** argv, Batch* b) {
@@ -67,14 +73,16 @@ std::string parse(int argc, char** argv, Batch* b) {
             continue;
         }
         const std::string name = optionName(word);
-        if (kFlagOptions.count(name) != 0 && name == word) {
+        const bool own = std::find(std::begin(kBatchOptions), std::end(kBatchOptions), name) != std::end(kBatchOptions);
+        const report::OptionSpec* option = own ? nullptr : runOption(name);
+        // Every run is quiet and shows no progress.
+        if (option != nullptr && option->scope == report::OptionScope::Console) continue;
+        const bool shared = option != nullptr && option->scope == report::OptionScope::EachInput;
+        if (shared && !option->takesValue && name == word) {
             b->passed.push_back(word);
             continue;
         }
-        if (name == "--quiet" || name == "--progress" || name == "--no-progress") continue;
-        const bool own = name == "--json-dir" || name == "--csv-dir" || name == "--list" || name == "--size" ||
-                         name == "--threads";
-        if (!own && kValueOptions.count(name) == 0)
+        if (!own && !(shared && option->takesValue))
             return "Unknown option " + name + " with several inputs (reports go to --json-dir and --csv-dir)";
         std::string value;
         if (!optionValue(word, argc, argv, &i, &value)) return "Option " + name + " needs a value";
@@ -114,18 +122,20 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string lastLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string line, last;
-    while (std::getline(in, line))
-        if (!line.empty()) last = line;
+std::string lastLine(const std::string& text) {
+    std::string last;
+    size_t from = 0;
+    while (from < text.size()) {
+        const size_t end = std::min(text.find('\n', from), text.size());
+        if (end > from) last = text.substr(from, end - from);
+        from = end + 1;
+    }
     return last;
 }
 
-// Each run is started in a process group of its own, with the signal mask
-// lumaqc had when it started: a Ctrl-C on the terminal reaches the batch
-// alone, which hands it on to every run once.
-pid_t start(const Batch& b, const Job& job, int threads, const sigset_t& mask) {
+// The command line of one input's run: its share of the threads, its reports
+// in the output folders, the options given for every input.
+std::vector<std::string> runArguments(const Batch& b, const Job& job, int threads) {
     std::vector<std::string> args = {"lumaqc", "--threads", std::to_string(threads), "--quiet", "--no-progress"};
     args.insert(args.end(), b.passed.begin(), b.passed.end());
     if (!b.jsonDir.empty()) {
@@ -142,35 +152,44 @@ pid_t start(const Batch& b, const Job& job, int threads, const sigset_t& mask) {
         args.push_back(b.width);
         args.push_back(b.height);
     }
+    return args;
+}
+
+// One input's run, in this process: its console text and its log go to a
+// folder of its own, its error stream is kept for the summary.
+void analyse(const Batch& b, Job& job, int threads) {
+    std::vector<std::string> args = runArguments(b, job, threads);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    // Each run writes its log and its console text in a folder of its own.
-    const std::string out = job.workDir + "/console.txt", err = job.workDir + "/errors.txt";
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setsigmask(&attributes, &mask);
-    std::string self = "/proc/self/exe";
-    char cwd[4096];
-    // The inputs and folders were given relative to this directory.
-    pid_t pid = -1;
-    int failed = -1;
-    if (getcwd(cwd, sizeof cwd) != nullptr && chdir(job.workDir.c_str()) == 0) {
-        failed = posix_spawn(&pid, self.c_str(), &actions, &attributes, argv.data(), environ);
-        if (chdir(cwd) != 0) failed = -1;
+    char* errorText = nullptr;
+    size_t errorLength = 0;
+    std::FILE* console = std::fopen((job.workDir + "/console.txt").c_str(), "we");
+    std::FILE* error = open_memstream(&errorText, &errorLength);
+    const int folder = ::open(job.workDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (console != nullptr && error != nullptr && folder >= 0) {
+        RunStreams streams;
+        streams.console = console;
+        streams.error = error;
+        streams.logFolder = folder;
+        streams.ownProcess = false;
+        const RunOutcome outcome =
+            runAnalysis(static_cast<int>(args.size()), argv.data(), LUMAQC_INDICATORS_FAST, streams);
+        job.status = outcome.status & 0xff;
+        job.frames = outcome.frames;
+    } else {
+        job.status = 255;
     }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return failed == 0 ? pid : -1;
+    if (folder >= 0) ::close(folder);
+    if (console != nullptr) std::fclose(console);
+    if (error != nullptr) {
+        std::fclose(error);
+        job.lastError = lastLine(std::string(errorText, errorLength));
+    }
+    std::free(errorText);
 }
 
-// An absolute path, so that it survives the run's own working directory.
+// An absolute path, so that the reports name each input alike wherever it was given from.
 std::string absolutePath(const std::string& path) {
     if (path.empty() || path[0] == '/' || path == "-") return path;
     char cwd[4096];
@@ -191,16 +210,14 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ..
     return text;
 }
 
-void onChildEnd(int) {}
-
 }  // namespace
 
 bool isBatchCommand(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word == "--") return false;
-        for (const char* name : {"--json-dir", "--csv-dir", "--list"})
-            if (word == name || word.rfind(std::string(name) + "=", 0) == 0) return true;
+        for (std::string_view name : kBatchMarkers)
+            if (optionName(word) == name) return true;
     }
     return false;
 }
@@ -236,50 +253,31 @@ int runBatch(int argc, char** argv) {
         if (const int seen = ++used[name]; seen > 1) name.append(".").append(std::to_string(seen));
         jobs[k].name = name;
         jobs[k].workDir = work + "/" + std::to_string(k);
-        mkdir(jobs[k].workDir.c_str(), 0700);
+        ::mkdir(jobs[k].workDir.c_str(), 0700);
     }
 
-    // The end of a run and a stop signal are waited for together: both are
-    // blocked but while waiting, so that neither goes unnoticed.
-    struct sigaction childEnd {};
-    childEnd.sa_handler = onChildEnd;
-    sigemptyset(&childEnd.sa_mask);
-    childEnd.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-    sigaction(SIGCHLD, &childEnd, nullptr);
-    sigset_t watched, before, waiting;
-    sigemptyset(&watched);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&watched, signal);
-    sigprocmask(SIG_BLOCK, &watched, &before);
-    waiting = before;
-    sigdelset(&waiting, SIGCHLD);
-
-    size_t next = 0, running = 0;
-    int forwarded = 0;  // the stop signal handed on to the runs
-    for (;;) {
-        if (forwarded == 0 && (forwarded = stopSignal()) != 0)
-            for (const Job& job : jobs)
-                if (job.pid > 0 && job.status == -1) kill(job.pid, forwarded);
-        while (forwarded == 0 && running < static_cast<size_t>(atOnce) && next < jobs.size()) {
-            jobs[next].pid = start(b, jobs[next], perRun, before);
-            if (jobs[next].pid < 0) jobs[next].status = 255;
-            else ++running;
-            ++next;
+    // The inputs in the order given, atOnce at a time; after a stop signal
+    // none is started.
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (;;) {
+            if (stopSignal() != 0) return;
+            const size_t k = next++;
+            if (k >= jobs.size()) return;
+            analyse(b, jobs[k], perRun);
         }
-        if (running == 0) break;
-        int raw = 0;
-        const pid_t done = waitpid(-1, &raw, WNOHANG);
-        if (done < 0) break;
-        if (done == 0) {
-            ppoll(nullptr, 0, nullptr, &waiting);
-            continue;
+    };
+    std::vector<std::thread> workers;
+    for (int w = 1; w < atOnce; ++w) {
+        try {
+            workers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break;  // fewer at once
         }
-        for (Job& job : jobs)
-            if (job.pid == done) {
-                job.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-                --running;
-            }
     }
-    sigprocmask(SIG_SETMASK, &before, nullptr);
+    worker();
+    for (std::thread& t : workers) t.join();
+    const int stopper = stopSignal();
 
     // The combined summary: one line per input, every write checked.
     Console console;
@@ -288,12 +286,6 @@ int runBatch(int argc, char** argv) {
     console.write(format("%-40s %-8s %8s  %s\n", "input", "status", "frames", "gates tripped / error"));
     for (const Job& job : jobs) {
         std::string detail;
-        int64_t frames = 0;
-        {
-            std::ifstream log(job.workDir + "/metricsResultsCSV.csv");
-            for (std::string line; std::getline(log, line);) ++frames;
-            frames = std::max<int64_t>(frames - 1, 0);
-        }
         if (job.status == 0 || job.status == 1) {
             if (!b.jsonDir.empty()) {
                 std::ifstream in(b.jsonDir + "/" + job.name + ".json");
@@ -304,34 +296,35 @@ int runBatch(int argc, char** argv) {
                             detail += (detail.empty() ? "" : ", ") + gate.value("expression", std::string());
             }
         } else if (job.status == -1) {
-            detail = forwarded != 0 ? "interrupted by " + signalName(forwarded) + " before it started" : "not run";
+            detail = stopper != 0 ? "interrupted by " + signalName(stopper) + " before it started" : "not run";
         } else {
-            detail = lastLine(job.workDir + "/errors.txt");
-            if (detail.empty() && forwarded != 0 && job.status == 128 + forwarded)
-                detail = "Interrupted by " + signalName(forwarded);
+            detail = job.lastError;
+            if (detail.empty() && stopper != 0 && job.status == 128 + stopper)
+                detail = "Interrupted by " + signalName(stopper);
             if (detail.empty()) detail = "exit status " + std::to_string(job.status);
         }
-        const bool stop = forwarded != 0 && job.status == 128 + forwarded;
-        const bool skipped = forwarded != 0 && job.status == -1;
+        const bool stop = stopper != 0 && job.status == 128 + stopper;
+        const bool skipped = stopper != 0 && job.status == -1;
         const char* state = job.status == 0 ? "ok" : job.status == 1 ? "gate" : skipped ? "not run" : stop ? "stopped" : "failed";
         stopped += stop ? 1 : 0;
         notRun += skipped ? 1 : 0;
         failed = failed || (job.status != 0 && job.status != 1 && !skipped && !stop);
         tripped = tripped || job.status == 1;
-        console.write(format("%-40s %-8s %8lld  %s\n", job.input.c_str(), state, static_cast<long long>(frames),
+        console.write(format("%-40s %-8s %8lld  %s\n", job.input.c_str(), state, static_cast<long long>(job.frames),
                              detail.c_str()));
     }
     console.flush();
-    const std::string cleanup = "rm -rf '" + work + "'";
-    if (std::system(cleanup.c_str()) != 0) std::fprintf(stderr, "Cannot remove %s\n", work.c_str());
+    std::error_code removal;
+    std::filesystem::remove_all(work, removal);
+    if (removal) std::fprintf(stderr, "Cannot remove %s\n", work.c_str());
     if (console.failed()) {
         std::fprintf(stderr, "%s\n", console.error().c_str());
         return -1;
     }
     if (stopped + notRun > 0) {
         std::fprintf(stderr, "Interrupted by %s: %zu of %zu inputs analysed, %zu stopped, %zu not run\n",
-                     signalName(forwarded).c_str(), jobs.size() - stopped - notRun, jobs.size(), stopped, notRun);
-        return 128 + forwarded;
+                     signalName(stopper).c_str(), jobs.size() - stopped - notRun, jobs.size(), stopped, notRun);
+        return 128 + stopper;
     }
     return failed ? -1 : tripped ? 1 : 0;
 }

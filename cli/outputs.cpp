@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -25,10 +26,14 @@ void makeStandardDescriptorsValid() {
 }
 
 namespace {
-volatile sig_atomic_t receivedSignal = 0;
+// Set by the handler, read by every run of the process (several run side by
+// side with many inputs): a lock-free atomic, safe in a handler.
+std::atomic<int> receivedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void onStopSignal(int signal) {
-    if (receivedSignal == 0) receivedSignal = signal;
+    int none = 0;
+    receivedSignal.compare_exchange_strong(none, signal);
 }
 }  // namespace
 
@@ -47,7 +52,7 @@ void catchStopSignals() {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-int stopSignal() { return receivedSignal; }
+int stopSignal() { return receivedSignal.load(); }
 
 std::string signalName(int signal) {
     switch (signal) {
@@ -62,10 +67,10 @@ LogFile::~LogFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-LogFile::Open LogFile::open(const char* path, const char* inputPath) {
+LogFile::Open LogFile::open(int folder, const char* path, const char* inputPath) {
     path_ = path;
     // Not truncated on opening: a run that finds the log locked leaves it as it was.
-    fd_ = ::open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = ::openat(folder, path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         error_ = std::strerror(errno);
         return Open::CannotCreate;

@@ -17,14 +17,15 @@ namespace lumaqc {
 // file opened later takes their place.
 void makeStandardDescriptorsValid();
 
-// Standard output, every write checked: after the first failure nothing more
-// is written to it, and its reason is kept.
+// Standard output (or a run's own), every write checked: after the first
+// failure nothing more is written to it, and its reason is kept.
 class Console {
 public:
+    explicit Console(std::FILE* stream = stdout) : stream_(stream) {}
     void write(const char* text, size_t length) {
         if (error_ != 0) return;
         errno = 0;
-        if (std::fwrite(text, 1, length, stdout) != length || std::ferror(stdout)) fail();
+        if (std::fwrite(text, 1, length, stream_) != length || std::ferror(stream_)) fail();
     }
     void write(const std::string& text) { write(text.data(), text.size()); }
     void line(const char* text) {
@@ -35,19 +36,20 @@ public:
     bool flush() {
         if (error_ != 0) return false;
         errno = 0;
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) fail();
+        if (std::fflush(stream_) != 0 || std::ferror(stream_)) fail();
         return error_ == 0;
     }
     // After text written to standard output elsewhere (the reports' console
     // lines): a failure there is this stream's failure, with its errno.
     void noteErrors() {
-        if (error_ == 0 && std::ferror(stdout)) fail();
+        if (error_ == 0 && std::ferror(stream_)) fail();
     }
     bool failed() const { return error_ != 0; }
     std::string error() const { return std::string("Cannot write to standard output: ") + std::strerror(error_); }
 
 private:
     void fail() { error_ = errno != 0 ? errno : EIO; }
+    std::FILE* stream_;
     int error_ = 0;
 };
 
@@ -68,10 +70,11 @@ public:
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    // Creates or opens path, takes the lock that one run holds, and only then
-    // empties it; Locked (another run holds it) and IsInput (it is the file
-    // being analysed) leave the file as it was. error() says why.
-    Open open(const char* path, const char* inputPath);
+    // Creates or opens path (relative to the folder open as folder, or to the
+    // working directory for AT_FDCWD), takes the lock that one run holds, and
+    // only then empties it; Locked (another run holds it) and IsInput (it is
+    // the file being analysed) leave the file as it was. error() says why.
+    Open open(int folder, const char* path, const char* inputPath);
     bool isOpen() const { return fd_ >= 0; }
     // Writes all bytes at once; on a failure the file is cut back to the last
     // whole write (for a regular file) and false is returned.

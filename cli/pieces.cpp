@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "lumaqc/lumaqc.h"
+
 namespace lumaqc {
 
 namespace {
-constexpr int64_t kPeriod = 8;  // calls of flickering per report
+constexpr int64_t kPeriod = LUMAQC_FLICKERING_PERIOD;  // calls of flickering per report
 }
 
 bool isPieceStart(int32_t runStart, int32_t start) {

@@ -273,6 +273,7 @@ PYBIND11_MODULE(_lumaqc, m) {
     m.doc() = "Native part of lumaqc: the Analyzer over the library's C API.";
     buildColumnReaders();
     m.attr("__version__") = LUMAQC_VERSION_STRING;
+    m.attr("FLICKERING_PERIOD") = LUMAQC_FLICKERING_PERIOD;
     defineFileAnalysis(m);
 
     m.def(

@@ -10,13 +10,12 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "binding.hpp"
-#include "io/reader.hpp"
+#include "driver/fileRun.hpp"
 #include "report/frameRows.hpp"
 #include "report/pooling.hpp"
 #include "report/segments.hpp"
@@ -26,11 +25,6 @@ namespace {
 
 // Signals (Ctrl-C) are looked at between frames this often.
 constexpr int64_t kSignalCheckFrames = 16;
-
-struct ContextCloser {
-    void operator()(lumaqc_context* context) const { lumaqc_close(&context); }
-};
-using ContextHandle = std::unique_ptr<lumaqc_context, ContextCloser>;
 
 struct FileRequest {
     io::InputRequest input;
@@ -53,70 +47,58 @@ struct FileRun {
     int systemError = 0;        // errno of that error, when the system gave one
 };
 
-// Runs the analysis; true when the GIL-holding caller must look at signals.
-void analyse(FileRequest& request, io::Reader& reader, FileRun& run) {
+// The rows and warnings kept; Python's signal handlers run between frames
+// every kSignalCheckFrames frames, with the GIL taken for it.
+class Collector final : public driver::Sink {
+public:
+    explicit Collector(FileRun& run) : run_(run) {}
+    void row(const FrameRow& row) override { run_.rows.push_back(row); }
+    void warnings(std::vector<std::string>& texts) override {
+        for (std::string& warning : texts) run_.warnings.push_back(std::move(warning));
+    }
+    bool stopRequested(int64_t read) override {
+        if (read % kSignalCheckFrames != kSignalCheckFrames - 1) return false;
+        const py::gil_scoped_acquire acquire;
+        run_.interrupted = PyErr_CheckSignals() != 0;
+        return run_.interrupted;
+    }
+
+private:
+    FileRun& run_;
+};
+
+// Runs the analysis on the opened input.
+void analyse(FileRequest& request, driver::FileRun& file, FileRun& run) {
     const io::StreamInfo& info = run.info;
     lumaqc_settings settings;
     lumaqc_default_settings(&settings);
-    settings.fps = info.fps;
     settings.isa_mask = request.isaMask;
     settings.indicators = request.reference ? LUMAQC_INDICATORS_REFERENCE : LUMAQC_INDICATORS_FAST;
     settings.threads = request.threads > 1 ? request.threads : 0;
     settings.message = collectMessage;
     settings.message_user = &run.messages;
-    lumaqc_context* opened = nullptr;
-    run.openStatus = lumaqc_open(&opened, info.width, info.height, &settings);
+    run.openStatus = file.openContext(settings);
     if (run.openStatus != LUMAQC_OK) return;
-    const ContextHandle context(opened);
     uint32_t isa = 0;
-    lumaqc_get_isa(context.get(), &isa);
+    lumaqc_get_isa(file.context(), &isa);
     run.isa = isaName(isa);
     if (info.frameCount > 0) run.rows.reserve(static_cast<size_t>(info.frameCount));
 
-    const bool ownTimes = info.reader != "raw" && info.reader != "y4m";
-    std::deque<double> presentationTimes;  // of the frames in flight, oldest first
-    auto receiveOne = [&] {
-        FrameRow row;
-        lumaqc_receive_result(context.get(), &row.values);
-        row.frame = request.input.start + row.values.frame;
-        row.ptsTime = presentationTimes.front();
-        presentationTimes.pop_front();
-        run.rows.push_back(row);
-    };
-    const bool raw = info.reader == "raw";
-    for (int64_t sent = 0;; ++sent) {
-        if (sent % kSignalCheckFrames == kSignalCheckFrames - 1) {
-            const py::gil_scoped_acquire acquire;
-            if (PyErr_CheckSignals() != 0) {
-                run.interrupted = true;
-                break;
-            }
-        }
-        uint8_t* buffer = nullptr;
-        while (lumaqc_frame_buffer(context.get(), &buffer) == LUMAQC_ERROR_AGAIN) receiveOne();
-        reader.setTarget(buffer);
-        io::ReadResult r = reader.next();
-        for (std::string& warning : r.warnings) run.warnings.push_back(std::move(warning));
-        if (r.status == io::ReadStatus::Error) {
-            run.readError = r.message;
-            run.systemError = r.systemError;
-            if (raw && r.systemError != 0 && run.readError.empty())
-                run.readError = "Cannot read frame " + std::to_string(r.index) + " of " + request.input.path;
-            break;
-        }
-        if (r.status == io::ReadStatus::ShortFrame) {
-            run.warnings.push_back("The input ends before frame " + std::to_string(request.input.start + sent) +
-                                   ": " + std::to_string(sent) + " of " + std::to_string(request.input.frames) +
-                                   " requested frames analysed");
-            break;
-        }
-        if (r.status == io::ReadStatus::End) break;
-        presentationTimes.push_back(ownTimes ? r.ptsTime : FrameRow{}.ptsTime);
-        lumaqc_send_frame(context.get(), r.luma.data, r.luma.stride);
+    // To the input's end, or to the end of the count the reader was given.
+    const driver::Span span{request.input.start, request.input.start, INT64_MAX};
+    Collector collector(run);
+    const driver::Outcome outcome = file.run(span, collector);
+    const int64_t sent = outcome.frame - span.start;
+    if (outcome.ending == driver::Ending::ReadError) {
+        run.readError = outcome.read.message;
+        run.systemError = outcome.read.systemError;
+        if (info.reader == "raw" && run.systemError != 0 && run.readError.empty())
+            run.readError = "Cannot read frame " + std::to_string(outcome.read.index) + " of " + request.input.path;
+    } else if (outcome.ending == driver::Ending::ShortFrame) {
+        run.warnings.push_back("The input ends before frame " + std::to_string(request.input.start + sent) + ": " +
+                               std::to_string(sent) + " of " + std::to_string(request.input.frames) +
+                               " requested frames analysed");
     }
-    int inFlight = 0;
-    lumaqc_frames_in_flight(context.get(), &inFlight);
-    for (; inFlight > 0; --inFlight) receiveOne();
 }
 
 template <typename T>
@@ -230,10 +212,11 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     std::string openError;
     {
         const py::gil_scoped_release release;
-        std::unique_ptr<io::Reader> reader = io::openReader(request.input, &openError);
-        if (reader) {
-            run.info = reader->info();
-            analyse(request, *reader, run);
+        driver::FileRun file;
+        openError = file.openInput(request.input);
+        if (openError.empty()) {
+            run.info = file.info();
+            analyse(request, file, run);
         }
     }
     if (!openError.empty()) throw py::value_error("lumaqc: " + openError);
@@ -267,6 +250,33 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     return result;
 }
 
+// The stream an input holds, as the readers see it, read without analysing it.
+py::dict probe(const std::string& path, int32_t width, int32_t height, const std::string& format) {
+    io::InputRequest request;
+    request.path = path;
+    request.format = format;
+    request.width = width;
+    request.height = height;
+    request.sizeGiven = width != 0 || height != 0;
+    std::string error;
+    io::StreamInfo info;
+    {
+        const py::gil_scoped_release release;
+        if (const std::unique_ptr<io::Reader> reader = io::openReader(request, &error)) info = reader->info();
+    }
+    if (!error.empty()) throw py::value_error("lumaqc: " + error);
+    py::dict stream;
+    stream["reader"] = info.reader;
+    stream["width"] = info.width;
+    stream["height"] = info.height;
+    stream["fps"] = info.fps;
+    stream["fps_known"] = info.fpsKnown;
+    stream["frames"] = info.frameCount >= 0 ? py::object(py::int_(info.frameCount)) : py::object(py::none());
+    stream["damaged"] = info.damaged;
+    stream["seekable"] = info.seekable;
+    return stream;
+}
+
 }  // namespace
 
 void defineFileAnalysis(py::module_& m) {
@@ -275,6 +285,11 @@ void defineFileAnalysis(py::module_& m) {
           py::arg("input_format"), py::arg("minimum_seconds"), py::arg("interlace_threshold"),
           py::arg("decoder_threads"),
           "Reads and analyses a whole input; lumaqc.analyze_file checks the arguments and wraps the result.");
+    m.def("_probe", &probe, py::arg("path"), py::arg("width") = 0, py::arg("height") = 0,
+          py::arg("input_format") = "",
+          "The stream of an input as the readers see it: {'reader', 'width', 'height', 'fps', 'fps_known', "
+          "'frames' (whole frames, None when unknown), 'damaged' (a damaged frame follows them), 'seekable'}. "
+          "Raises ValueError when no reader opens it.");
 }
 
 }  // namespace lumaqc::python

@@ -74,6 +74,12 @@ extern "C" {
 #define LUMAQC_PATH_ONE_PASS 0
 #define LUMAQC_PATH_PER_INDICATOR 1
 
+/* Flickering reports a value on every LUMAQC_FLICKERING_PERIOD-th call (-1.0
+ * on the others) and then starts a new period: a piece of a longer run starts
+ * at that run's first frame or right after such a report (see
+ * lumaqc_restart_flickering_period). */
+#define LUMAQC_FLICKERING_PERIOD 8
+
 /* Receives each message of the indicators, the exact text to show (newline
  * included), and the user pointer of the settings. */
 typedef void (*lumaqc_message_callback)(void* user, const char* text);

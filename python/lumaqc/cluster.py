@@ -25,6 +25,8 @@ import sys
 import tempfile
 import time
 
+from ._lumaqc import FLICKERING_PERIOD, _probe
+
 __all__ = ["analyze_many", "find_inputs", "plan", "piece_starts", "count_frames", "lumaqc_binary", "main"]
 
 # Files a folder search takes as videos (by extension, lower case).
@@ -36,8 +38,6 @@ LIST_EXTENSIONS = frozenset((".txt", ".list", ".lst"))
 # Inputs read as raw frames when a size is given with --size.
 RAW_EXTENSIONS = frozenset((".yuv", ".raw"))
 
-_PERIOD = 8  # frames between two flickering reports: pieces start at S or S + 8k + 1
-_LINE_LIMIT = 1 << 20
 
 
 class Input:
@@ -155,82 +155,12 @@ def count_frames(entry):
     input that only a container reader reads (or a Y4M file that is damaged: it runs whole and its
     error is lumaqc's)."""
     try:
-        with open(entry.path, "rb") as f:
-            head = f.read(10)
-            size = os.fstat(f.fileno()).st_size
-            if head == b"YUV4MPEG2 ":
-                return _count_y4m(f, size, entry.size)
-            if entry.size:
-                w, h = entry.size
-                return size // (w * h * 3 // 2)
-    except OSError:
+        stream = _probe(entry.path, *(entry.size or (0, 0)))
+    except ValueError:
         return None
-    return None
-
-
-def _count_y4m(f, size, given):
-    f.seek(0)
-    header = f.readline(_LINE_LIMIT)
-    if not header.endswith(b"\n"):
+    if stream["reader"] not in ("raw", "y4m") or stream["damaged"]:
         return None
-    w = h = 0
-    colour = "420jpeg"
-    for token in header[10:].split():
-        token = token.decode("latin-1")
-        if token[0] == "W":
-            w = int(token[1:]) if token[1:].isdigit() else 0
-        elif token[0] == "H":
-            h = int(token[1:]) if token[1:].isdigit() else 0
-        elif token[0] == "C":
-            colour = token[1:]
-    if w <= 0 or h <= 0 or (given and given != (w, h)):
-        return None
-    frame_bytes = _y4m_frame_bytes(colour, w, h)
-    if frame_bytes is None:
-        return None
-    pos, whole = f.tell(), 0
-    while True:
-        f.seek(pos)
-        line = f.readline(_LINE_LIMIT)
-        if not line.endswith(b"\n"):
-            return whole if not line else (whole if pos + len(line) >= size else None)
-        line = line[:-1]
-        if not (line.startswith(b"FRAME") and (len(line) == 5 or line[5:6] == b" ")):
-            return None  # damaged: the whole run reports it
-        after = f.tell() + frame_bytes
-        if after > size:
-            return whole
-        whole += 1
-        pos = after
-
-
-def _y4m_frame_bytes(colour, w, h):
-    half_w, half_h = (w + 1) // 2, (h + 1) // 2
-    if colour.startswith("mono"):
-        rest, other = colour[4:], 0
-    else:
-        base, rest = colour[:3], colour[3:]
-        if base == "420":
-            other = 2 * half_w * half_h
-            if rest in ("jpeg", "paldv", "mpeg2"):
-                rest = ""
-        elif base == "422":
-            other = 2 * half_w * h
-        elif base == "444":
-            other = 2 * w * h
-            if rest == "alpha":
-                other, rest = 3 * w * h, ""
-        elif base == "411":
-            other = 2 * ((w + 3) // 4) * h
-        else:
-            return None
-    depth = 8
-    if rest:
-        rest = rest[1:] if rest[0] == "p" else rest
-        if not rest.isdigit() or not 8 <= int(rest) <= 16:
-            return None
-        depth = int(rest)
-    return (w * h + other) * (2 if depth > 8 else 1)
+    return stream["frames"]
 
 
 def piece_starts(run_start, frames, chunk_frames):
@@ -241,7 +171,7 @@ def piece_starts(run_start, frames, chunk_frames):
     j = 1
     while True:
         target = j * chunk_frames
-        offset = max(_PERIOD + 1, 1 + -(-(target - 1) // _PERIOD) * _PERIOD)
+        offset = max(FLICKERING_PERIOD + 1, 1 + -(-(target - 1) // FLICKERING_PERIOD) * FLICKERING_PERIOD)
         if offset >= frames:
             return starts
         if run_start + offset > starts[-1]:

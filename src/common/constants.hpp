@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "lumaqc/lumaqc.h"
+
 namespace lumaqc {
 
 // Frame rate assumed when none is given.
@@ -40,7 +42,7 @@ inline constexpr int SLICE_BLOCKSIZE = 16;
 
 // Flickering: calls per reporting period, the mean absolute difference from
 // which a block counts as changing, the share of most-switching blocks averaged.
-inline constexpr int framePeriod = 8;
+inline constexpr int framePeriod = LUMAQC_FLICKERING_PERIOD;
 inline constexpr double FLICKER_THRESHOLD = 0.0111;
 inline constexpr double FLICKER_SELECTED_SHARE = 0.03;
 

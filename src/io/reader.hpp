@@ -39,6 +39,7 @@ struct StreamInfo {
     double fps = 25.0;
     bool fpsKnown = false;    // given, or read from the header or container
     int64_t frameCount = -1;  // whole frames available from start, -1 unknown
+    bool damaged = false;     // what follows those frames is damaged: reading there reports it
     bool seekable = false;
 };
 

@@ -96,6 +96,7 @@ public:
             pos = after;
         }
         info_.frameCount = whole > next_ ? whole - next_ : 0;
+        info_.damaged = damaged;
         // A damaged frame is left for next() to report.
         if (allFrames_ && !damaged) end_ = whole > next_ ? whole : next_;
         // Beyond the whole frames: start reading where the partial one begins.

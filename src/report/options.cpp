@@ -27,32 +27,20 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
         hasInlineValue = true;
     }
 
-    const auto flag = [&](bool& target, bool value) {
+    const OptionSpec* option = findOption(kReportOptions, name);
+    if (option == nullptr) return OptionStatus::Unknown;
+    if (!option->takesValue) {
         if (hasInlineValue) {
             *error = name + " takes no value";
             return OptionStatus::Error;
         }
-        target = value;
+        if (name == "--events") options.events = true;
+        else if (name == "--summary") options.summary = true;
+        else if (name == "--quiet") options.quiet = true;
+        else options.progress = name == "--progress" ? ProgressMode::On : ProgressMode::Off;
         ++index;
         return OptionStatus::Consumed;
-    };
-    if (name == "--events") return flag(options.events, true);
-    if (name == "--summary") return flag(options.summary, true);
-    if (name == "--quiet") return flag(options.quiet, true);
-    if (name == "--progress" || name == "--no-progress") {
-        bool unused = false;
-        const OptionStatus status = flag(unused, true);
-        if (status == OptionStatus::Consumed)
-            options.progress = name == "--progress" ? ProgressMode::On : ProgressMode::Off;
-        return status;
     }
-
-    static const char* const kValued[] = {"--json", "--csv", "--html", "--fail-if", "--min-black", "--min-freeze",
-                                          "--min-letterbox", "--min-pillarbox", "--min-interlaced",
-                                          "--interlace-threshold"};
-    bool valued = false;
-    for (const char* v : kValued) valued = valued || name == v;
-    if (!valued) return OptionStatus::Unknown;
 
     std::string value = inlineValue;
     size_t used = 1;

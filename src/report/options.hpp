@@ -2,7 +2,9 @@
 // option it does not know itself to parseReportOption.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "report/gates.hpp"
@@ -11,6 +13,47 @@
 namespace lumaqc::report {
 
 enum class ProgressMode { Auto, On, Off };
+
+// What an option of the command line is about, for many inputs in one
+// invocation: handed to every input's run, or not.
+enum class OptionScope {
+    EachInput,  // the same for every input: each run gets it
+    OneRun,     // one run's own (its report files, a piece of it, the help)
+    Console,    // only what the console shows
+};
+
+struct OptionSpec {
+    std::string_view name;
+    bool takesValue;  // "--name VALUE" or "--name=VALUE"; else a flag, written alone
+    OptionScope scope;
+};
+
+// The report options.
+inline constexpr OptionSpec kReportOptions[] = {
+    {"--json", true, OptionScope::OneRun},
+    {"--csv", true, OptionScope::OneRun},
+    {"--html", true, OptionScope::OneRun},
+    {"--events", false, OptionScope::EachInput},
+    {"--summary", false, OptionScope::EachInput},
+    {"--quiet", false, OptionScope::Console},
+    {"--progress", false, OptionScope::Console},
+    {"--no-progress", false, OptionScope::Console},
+    {"--fail-if", true, OptionScope::EachInput},
+    {"--min-black", true, OptionScope::EachInput},
+    {"--min-freeze", true, OptionScope::EachInput},
+    {"--min-letterbox", true, OptionScope::EachInput},
+    {"--min-pillarbox", true, OptionScope::EachInput},
+    {"--min-interlaced", true, OptionScope::EachInput},
+    {"--interlace-threshold", true, OptionScope::EachInput},
+};
+
+// The option called name in options, or null.
+template <size_t N>
+const OptionSpec* findOption(const OptionSpec (&options)[N], std::string_view name) {
+    for (const OptionSpec& option : options)
+        if (option.name == name) return &option;
+    return nullptr;
+}
 
 struct ReportOptions {
     std::string jsonPath;  // --json FILE ("-": standard output); empty: none
