@@ -1,6 +1,7 @@
-// Many inputs in one invocation: each analysed by its own lumaqc process with
-// its own reports in the output folders, several at once, and a combined
-// summary of frames, tripped gates and errors.
+// Many inputs in one invocation: each analysed as one run is (runAnalysis),
+// on a thread of its own with its own context and its reports in the output
+// folders, several at once, and a combined summary of frames, tripped gates
+// and errors.
 #pragma once
 
 namespace lumaqc {

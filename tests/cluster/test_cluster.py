@@ -136,6 +136,35 @@ def test_plan_cuts_long_seekable_inputs_into_pieces(library):
     assert planned["damaged.mp4"] is None
 
 
+def _y4m_variants(folder):
+    """Y4M copies of long.y4m: cut inside a frame, 10-bit, a damaged frame line."""
+    data = (folder / "long.y4m").read_bytes()
+    third = data.index(b"FRAME", data.index(b"FRAME", data.index(b"FRAME") + 1) + 1)
+    (folder / "cut.y4m").write_bytes(data[: len(data) - 1000])
+    (folder / "damaged.y4m").write_bytes(data[:third] + b"FRXME" + data[third + 5:])
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-i", str(folder / "long.y4m"), "-pix_fmt", "yuv420p10le",
+                    "-strict", "-1", "-f", "yuv4mpegpipe", str(folder / "deep.y4m")], check=True)
+    (folder / "cut.yuv").write_bytes((folder / "medium.yuv").read_bytes()[: W * H * 3 // 2 * 25 // 2])
+
+
+@pytest.mark.parametrize("name, size, counted", [
+    ("medium.yuv", (W, H), True), ("cut.yuv", (W, H), True), ("long.y4m", None, True), ("cut.y4m", None, True),
+    ("deep.y4m", None, True),
+    # Run whole: a damaged Y4M file, one whose header gives another size, a container.
+    ("damaged.y4m", None, False), ("long.y4m", (W + 2, H), False), ("damaged.mp4", None, False),
+])
+def test_count_frames_is_what_the_program_analyses(library, tmp_path, name, size, counted):
+    if not (library / "deep.y4m").exists():
+        _y4m_variants(library)
+    entry = cluster.Input(str(library / name), name, size)
+    frames = cluster.count_frames(entry)
+    if not counted:
+        assert frames is None
+        return
+    status, document, _ = local_run(entry.path, tmp_path)
+    assert status == 0 and frames == json.loads(document)["frames_analysed"] > 0
+
+
 @pytest.mark.parametrize("name", ["long.yuv", "long.y4m"])
 def test_pieces_concatenate_to_the_whole_run(library, tmp_path, name):
     # The lumaqc program refuses a start that is no piece start, and each piece's rows are the run's.

@@ -2,7 +2,11 @@
 // run, merged, are the whole run.
 #include <gtest/gtest.h>
 
+#include <map>
+
+#include "arguments.hpp"
 #include "e2e/runner.hpp"
+#include "report/options.hpp"
 
 namespace {
 
@@ -127,22 +131,82 @@ TEST(Batch, EachInputGetsTheReportsOfItsOwnRunAndABrokenOneIsReported) {
     WorkDir dir;
     makeClips(dir);
     runShell("cd '" + dir.path + "' && mkdir out && echo 'not a video' > broken.mp4 && cp clip.y4m other.y4m");
-    const int status = runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
-                                "' --json-dir out --csv-dir out --threads 3 --fail-if 'black.count>0' "
-                                "clip.y4m broken.mp4 other.y4m > summary.txt 2>&1");
-    EXPECT_EQ(status, 255);  // one input failed
-    const std::string summary = readFile(dir.file("summary.txt"));
-    EXPECT_NE(summary.find("broken.mp4"), std::string::npos) << summary;
-    EXPECT_NE(summary.find("not a video"), std::string::npos) << summary;
-    EXPECT_NE(summary.find("black.count>0"), std::string::npos) << summary;
-    for (const std::string name : {"clip.y4m", "other.y4m"}) {
-        // The run of the same input alone, by the same absolute path.
-        run(dir, "", "--threads 1 --fail-if 'black.count>0' '" + dir.file(name) + "'");
+    // The inputs one at a time, side by side, and fewer than the threads.
+    for (const char* threads : {"1", "2", "3", "5"}) {
+        SCOPED_TRACE(std::string("--threads ") + threads);
+        runShell("rm -f '" + dir.file("out") + "'/*");
+        const int status = runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
+                                    "' --json-dir out --csv-dir out --threads " + threads +
+                                    " --fail-if 'black.count>0' clip.y4m broken.mp4 other.y4m > summary.txt 2>&1");
+        EXPECT_EQ(status, 255);  // one input failed
+        const std::string summary = readFile(dir.file("summary.txt"));
+        EXPECT_NE(summary.find("broken.mp4"), std::string::npos) << summary;
+        EXPECT_NE(summary.find("not a video"), std::string::npos) << summary;
+        EXPECT_NE(summary.find("black.count>0"), std::string::npos) << summary;
+        for (const std::string name : {"clip.y4m", "other.y4m"}) {
+            // The run of the same input alone, by the same absolute path.
+            run(dir, "", "--threads 1 --fail-if 'black.count>0' '" + dir.file(name) + "'");
+            EXPECT_TRUE(readFile(dir.file("out/" + name + ".json")) == readFile(dir.file("out.json"))) << name;
+            EXPECT_TRUE(readFile(dir.file("out/" + name + ".csv")) == readFile(dir.file("out.csv"))) << name;
+        }
+    }
+    // Raw inputs of their own size, a cut one among them, and the frames each analysed.
+    runShell("rm -f '" + dir.file("out") + "'/*");
+    EXPECT_EQ(runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
+                       "' --json-dir out --threads 2 --size 352x288 --frames 50 sample.yuv cut.yuv > summary.txt"),
+              0);
+    const std::vector<std::string> lines = linesOf(readFile(dir.file("summary.txt")));
+    ASSERT_EQ(lines.size(), 3u);
+    for (const std::string name : {"sample.yuv", "cut.yuv"}) {
+        run(dir, "", "--threads 1 --frames 50 '" + dir.file(name) + "' 352 288");
         EXPECT_TRUE(readFile(dir.file("out/" + name + ".json")) == readFile(dir.file("out.json"))) << name;
-        EXPECT_TRUE(readFile(dir.file("out/" + name + ".csv")) == readFile(dir.file("out.csv"))) << name;
+        const std::string rows = std::to_string(linesOf(readFile(dir.file("metricsResultsCSV.csv"))).size() - 1);
+        const std::string& line = lines[name == "sample.yuv" ? 1 : 2];
+        EXPECT_NE(line.find(" " + rows + "  "), std::string::npos) << line;
     }
     // Without a broken input, the tripped gates decide.
     EXPECT_EQ(runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
                        "' --json-dir out --fail-if 'black.count>0' --size 352x288 sample.yuv > /dev/null 2>&1"),
               1);
+}
+
+// Many inputs hand every option of each input to each run (its reports then
+// are those of the run alone with it), leave the console's alone and refuse
+// one run's own.
+TEST(Batch, OptionsOfEachInputReachEveryRunAndOneRunsOwnAreRefused) {
+    WorkDir dir;
+    makeClips(dir);
+    runShell("cd '" + dir.path + "' && mkdir out");
+    const std::map<std::string, std::string> values = {
+        {"--fail-if", "black.count>0"}, {"--min-black", "0.2"},       {"--min-freeze", "0.3"},
+        {"--min-letterbox", "0.2"},     {"--min-pillarbox", "0.2"},   {"--min-interlaced", "0.2"},
+        {"--interlace-threshold", "0.2"}, {"--input-format", "raw"}, {"--fps", "30"},
+        {"--frames", "5"},              {"--start", "3"},             {"--json", "x.json"},
+        {"--csv", "x.csv"},             {"--html", "x.html"},         {"--threads", "1"},
+        {"--run-start", "0"}};
+    std::vector<lumaqc::report::OptionSpec> options(std::begin(lumaqc::report::kReportOptions),
+                                                    std::end(lumaqc::report::kReportOptions));
+    options.insert(options.end(), std::begin(lumaqc::kInputOptions), std::end(lumaqc::kInputOptions));
+    for (const lumaqc::report::OptionSpec& option : options) {
+        const std::string name(option.name);
+        if (name == "--threads") continue;  // the batch's own: its threads in all
+        ASSERT_TRUE(!option.takesValue || values.count(name) != 0) << name << " needs a sample value here";
+        const std::string given = option.takesValue ? name + " '" + values.at(name) + "'" : name;
+        runShell("rm -f '" + dir.file("out") + "'/*");
+        const int status = runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY "' --json-dir out --frames 12 " +
+                                    given + " --size 352x288 sample.yuv > summary.txt 2> errors.txt");
+        const std::string errors = readFile(dir.file("errors.txt"));
+        if (option.scope == lumaqc::report::OptionScope::OneRun) {
+            EXPECT_EQ(status, 255) << name;
+            EXPECT_EQ(errors, "Unknown option " + name +
+                                  " with several inputs (reports go to --json-dir and --csv-dir)\n");
+            continue;
+        }
+        EXPECT_EQ(errors, "") << name;
+        const Outputs alone = run(dir, "", "--threads 1 --frames 12 " +
+                                               (option.scope == lumaqc::report::OptionScope::EachInput ? given : "") +
+                                               " '" + dir.file("sample.yuv") + "' 352 288");
+        EXPECT_EQ(status, alone.status) << name;
+        EXPECT_TRUE(readFile(dir.file("out/sample.yuv.json")) == alone.json) << name;
+    }
 }
