@@ -136,15 +136,22 @@ def test_plan_cuts_long_seekable_inputs_into_pieces(library):
     assert planned["damaged.mp4"] is None
 
 
-def _y4m_variants(folder):
-    """Y4M copies of long.y4m: cut inside a frame, 10-bit, a damaged frame line."""
-    data = (folder / "long.y4m").read_bytes()
+@pytest.fixture(scope="module")
+def variants(library, tmp_path_factory):
+    """Copies of the library's clips, cut inside a frame, 10-bit, with a damaged frame line."""
+    folder = tmp_path_factory.mktemp("variants")
+    data = (library / "long.y4m").read_bytes()
     third = data.index(b"FRAME", data.index(b"FRAME", data.index(b"FRAME") + 1) + 1)
+    (folder / "long.y4m").write_bytes(data)
     (folder / "cut.y4m").write_bytes(data[: len(data) - 1000])
     (folder / "damaged.y4m").write_bytes(data[:third] + b"FRXME" + data[third + 5:])
     subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-i", str(folder / "long.y4m"), "-pix_fmt", "yuv420p10le",
                     "-strict", "-1", "-f", "yuv4mpegpipe", str(folder / "deep.y4m")], check=True)
-    (folder / "cut.yuv").write_bytes((folder / "medium.yuv").read_bytes()[: W * H * 3 // 2 * 25 // 2])
+    medium = (library / "medium.yuv").read_bytes()
+    (folder / "medium.yuv").write_bytes(medium)
+    (folder / "cut.yuv").write_bytes(medium[: W * H * 3 // 2 * 25 // 2])
+    (folder / "damaged.mp4").write_text("this is not a video\n")
+    return folder
 
 
 @pytest.mark.parametrize("name, size, counted", [
@@ -153,10 +160,8 @@ def _y4m_variants(folder):
     # Run whole: a damaged Y4M file, one whose header gives another size, a container.
     ("damaged.y4m", None, False), ("long.y4m", (W + 2, H), False), ("damaged.mp4", None, False),
 ])
-def test_count_frames_is_what_the_program_analyses(library, tmp_path, name, size, counted):
-    if not (library / "deep.y4m").exists():
-        _y4m_variants(library)
-    entry = cluster.Input(str(library / name), name, size)
+def test_count_frames_is_what_the_program_analyses(variants, tmp_path, name, size, counted):
+    entry = cluster.Input(str(variants / name), name, size)
     frames = cluster.count_frames(entry)
     if not counted:
         assert frames is None
