@@ -1,7 +1,5 @@
 #include "common/indicatorHelpers.hpp"
 
-#include "tools/sizeChecks.hpp"
-
 namespace lumaqc {
 
 // Rows `top` and `bottom` each hold a single value (not necessarily the same
@@ -62,21 +60,6 @@ int compare_Double_asc(const void* a, const void* b) {
 
 int compareElements(const void* a, const void* b) {
     return static_cast<int>(*static_cast<const uint8_t*>(b)) - static_cast<int>(*static_cast<const uint8_t*>(a));
-}
-
-void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max) {
-    TOOLKIT_ASSERT(size > 0, "size > 0", "minmax");
-    int32_t lo = values[0];
-    int32_t hi = values[0];
-    for (uint64_t i = 1; i < size; ++i) {
-        const int32_t v = values[i];
-        if (v < lo)
-            lo = v;
-        else if (v > hi)
-            hi = v;
-    }
-    *min = lo;
-    *max = hi;
 }
 
 uint8_t countFrozenFrames(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp) {

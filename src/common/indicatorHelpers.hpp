@@ -14,8 +14,6 @@ int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
 int compare(const void* a, const void* b);
 int compare_Double_asc(const void* a, const void* b);
 int compareElements(const void* a, const void* b);
-// Smallest and largest of size values.
-void minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max);
 // One frame of freezing: counts the consecutive frozen frames in freezingTemp
 // and returns 1 once they last a tenth of a second.
 uint8_t countFrozenFrames(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp);

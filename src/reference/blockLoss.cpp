@@ -37,12 +37,13 @@ double blockLoss(const Image* src) {
 
     // Roberts cross across the horizontal boundaries, across the vertical
     // ones, and everywhere (the last gives the threshold).
-    robertsSkip(src, &hEdgeX, &hEdgeY, 1, BLOCKLOSS_GRID);
-    robertsSkip(src, &vEdgeX, &vEdgeY, BLOCKLOSS_GRID, 1);
-    roberts(src, &edgeX, &edgeY);
-    addSquares32(&hEdgeX, &hEdgeY, &hEdgeMag);
-    addSquares32(&vEdgeX, &vEdgeY, &vEdgeMag);
-    addSquares32(&edgeX, &edgeY, &edgeMag);
+    SizeChecks sized;
+    sized += robertsSkip(src, &hEdgeX, &hEdgeY, 1, BLOCKLOSS_GRID);
+    sized += robertsSkip(src, &vEdgeX, &vEdgeY, BLOCKLOSS_GRID, 1);
+    sized += roberts(src, &edgeX, &edgeY);
+    sized += addSquares32(&hEdgeX, &hEdgeY, &hEdgeMag);
+    sized += addSquares32(&vEdgeX, &vEdgeY, &vEdgeMag);
+    sized += addSquares32(&edgeX, &edgeY, &edgeMag);
 
     // The mean runs over every position, the zero first row and column included.
     const double area = static_cast<double>(W * H);
@@ -50,9 +51,9 @@ double blockLoss(const Image* src) {
 
     // One cell of hRuns: the 16 horizontal boundaries of a region, along its
     // 256 columns; one cell of vRuns: its 16 vertical boundaries, down its 256 rows.
-    countSeqsH(&hEdgeMag, &hRuns, BLOCKLOSS_REGION, grid, BLOCKLOSS_MIN_RUN, threshold);
-    countSeqsV(&vEdgeMag, &vRuns, &runLengths, grid, BLOCKLOSS_REGION, BLOCKLOSS_MIN_RUN, threshold);
-    multiply(&hRuns, &vRuns, &runProduct);
+    sized += countSeqsH(&hEdgeMag, &hRuns, BLOCKLOSS_REGION, grid, BLOCKLOSS_MIN_RUN, threshold);
+    sized += countSeqsV(&vEdgeMag, &vRuns, &runLengths, grid, BLOCKLOSS_REGION, BLOCKLOSS_MIN_RUN, threshold);
+    sized += multiply(&hRuns, &vRuns, &runProduct);
     const double score =
         static_cast<double>(sumPixels32(&runProduct)) / static_cast<double>(regionsX * regionsY);
 
@@ -69,7 +70,8 @@ double blockLoss(const Image* src) {
     freeImage32(&vRuns);
     freeImage32(&runLengths);
     freeImage32(&runProduct);
-    return score;
+    // The pictures are sized for their operators: a refused size means "not measured".
+    return sized.allOk ? score : -1.0;
 }
 
 }  // namespace reference

@@ -35,11 +35,12 @@ double blur(const Image* img) {
     Image32 blockSum = callocImage32(W / BLUR_BLOCKSIZE, H / BLUR_BLOCKSIZE);
     Image32 blockSquareSum = callocImage32(W / BLUR_BLOCKSIZE, H / BLUR_BLOCKSIZE);
     ImageDouble deviation = callocImageDouble(W / BLUR_BLOCKSIZE, H / BLUR_BLOCKSIZE);
-    calculateStdDevs(img, &blockSum, &blockSquareSum, &deviation, BLUR_BLOCKSIZE, BLUR_BLOCKSIZE);
+    SizeChecks sized;
+    sized += calculateStdDevs(img, &blockSum, &blockSquareSum, &deviation, BLUR_BLOCKSIZE, BLUR_BLOCKSIZE);
 
     Image32 gx = callocImage32(W, H);
     Image32 gy = callocImage32(W, H);
-    gradient(img, &gx, &gy);
+    sized += gradient(img, &gx, &gy);
 
     Image32 g2 = callocImage32(W, H);
     const uint64_t count = static_cast<uint64_t>(W) * H;
@@ -106,7 +107,8 @@ double blur(const Image* img) {
     freeImage32(&gx);
     freeImage32(&gy);
     freeImage32(&g2);
-    return result;
+    // The pictures are sized for their operators: a refused size means "not measured".
+    return sized.allOk ? result : -1.0;
 }
 
 }  // namespace reference

@@ -49,7 +49,8 @@ double noise(const Image* img, const MessageSink& messages) {
     Image32 blockSum = callocImage32(C, R);
     Image32 blockSquareSum = callocImage32(C, R);
     ImageDouble deviation = callocImageDouble(C, R);
-    calculateStdDevs(img, &blockSum, &blockSquareSum, &deviation, BLOCKSIZE, BLOCKSIZE);
+    SizeChecks sized;
+    sized += calculateStdDevs(img, &blockSum, &blockSquareSum, &deviation, BLOCKSIZE, BLOCKSIZE);
     const double* D = deviation.data;
     const uint64_t blocks = static_cast<uint64_t>(C) * R;
 
@@ -133,8 +134,8 @@ double noise(const Image* img, const MessageSink& messages) {
     ImageDouble innerSum = callocImageDouble(static_cast<uint64_t>(N), 1);
     ImageDouble innerSquareSum = callocImageDouble(static_cast<uint64_t>(N), 1);
     ImageDouble innerDeviation = callocImageDouble(static_cast<uint64_t>(N), 1);
-    calculateStdDevsDouble_ommitZeros(&residual, &innerSum, &innerSquareSum, &innerDeviation, &kernel, BLOCKSIZE,
-                                      BLOCKSIZE, messages);
+    sized += calculateStdDevsDouble_ommitZeros(&residual, &innerSum, &innerSquareSum, &innerDeviation, &kernel,
+                                               BLOCKSIZE, BLOCKSIZE, messages);
 
     double total = 0.0;
     for (int32_t k = 0; k < N; ++k) total += innerDeviation.data[k];
@@ -152,7 +153,8 @@ double noise(const Image* img, const MessageSink& messages) {
     freeImageDouble(&innerSum);
     freeImageDouble(&innerSquareSum);
     freeImageDouble(&innerDeviation);
-    return result;
+    // The pictures are sized for their operators: a refused size means "not measured".
+    return sized.allOk ? result : -1.0;
 }
 
 }  // namespace reference

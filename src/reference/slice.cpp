@@ -39,13 +39,14 @@ double slice(const Image* img) {
     ImageDouble horizontalShares = callocImageDouble(1, nH);
     ImageDouble ratios = callocImageDouble(1, nV);
 
-    compareShifted(img, &vertical, static_cast<int32_t>(static_cast<uint32_t>(w) * 16u));
-    compareShifted(img, &horizontal, SLICE_BLOCKSIZE);
+    SizeChecks sized;
+    sized += compareShifted(img, &vertical, static_cast<int32_t>(static_cast<uint32_t>(w) * 16u));
+    sized += compareShifted(img, &horizontal, SLICE_BLOCKSIZE);
     blockSums(&vertical, &verticalCounts, vertical.w, block);
     blockSums(&horizontal, &horizontalCounts, horizontal.w, block);
     stripShares(&verticalCounts, vertical.w, &verticalShares);
     stripShares(&horizontalCounts, horizontal.w, &horizontalShares);
-    divideDouble(&verticalShares, &horizontalShares, &ratios);
+    sized += divideDouble(&verticalShares, &horizontalShares, &ratios);
 
     // A strip with no pixel equal to either partner has the ratio 0/0: it
     // takes no part in the minimum, so the sort never meets a NaN.
@@ -69,7 +70,8 @@ double slice(const Image* img) {
     freeImageDouble(&verticalShares);
     freeImageDouble(&horizontalShares);
     freeImageDouble(&ratios);
-    return result;
+    // The pictures are sized for their operators: a refused size means "not measured".
+    return sized.allOk ? result : -1.0;
 }
 
 }  // namespace reference

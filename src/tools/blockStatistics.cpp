@@ -44,16 +44,27 @@ static bool holdsValues(uint64_t w, uint64_t h, uint64_t C, uint64_t R) {
     return h >= needed / w + (needed % w != 0 ? 1 : 0);
 }
 
-void calculateStdDevs(const Image* src, Image32* sums, Image32* squareSums, ImageDouble* stdDevs, uint64_t bw,
-                      uint64_t bh) {
+// The size checks both deviation operators make, named after the caller.
+template <typename Source, typename Sums>
+static SizeCheck statisticsFit(const Source* src, const Sums* sums, const Sums* squareSums, const ImageDouble* stdDevs,
+                               uint64_t bw, uint64_t bh, const char* function) {
     const uint64_t C = sums->w;
     const uint64_t R = sums->h;
-    TOOLKIT_ASSERT(gridFits(C, R, bw, bh, src->w, src->h), "sums->w * bw <= src->w && sums->h * bh <= src->h",
-                   "calculateStdDevs");
-    TOOLKIT_ASSERT(squareSums->w == C && squareSums->h == R,
-                   "squareSums->w == sums->w && squareSums->h == sums->h", "calculateStdDevs");
-    TOOLKIT_ASSERT(holdsValues(stdDevs->w, stdDevs->h, C, R), "stdDevs->w * stdDevs->h >= sums->w * sums->h",
-                   "calculateStdDevs");
+    TOOLKIT_CHECK(gridFits(C, R, bw, bh, src->w, src->h), "sums->w * bw <= src->w && sums->h * bh <= src->h",
+                  function);
+    TOOLKIT_CHECK(squareSums->w == C && squareSums->h == R, "squareSums->w == sums->w && squareSums->h == sums->h",
+                  function);
+    TOOLKIT_CHECK(holdsValues(stdDevs->w, stdDevs->h, C, R), "stdDevs->w * stdDevs->h >= sums->w * sums->h",
+                  function);
+    return {};
+}
+
+SizeCheck calculateStdDevs(const Image* src, Image32* sums, Image32* squareSums, ImageDouble* stdDevs, uint64_t bw,
+                           uint64_t bh) {
+    const uint64_t C = sums->w;
+    const uint64_t R = sums->h;
+    const SizeCheck fits = statisticsFit(src, sums, squareSums, stdDevs, bw, bh, "calculateStdDevs");
+    if (!fits.ok()) return fits;
     const double n = static_cast<double>(bw * bh);
     const uint64_t stride = src->w;
     for (uint64_t by = 0; by < R; ++by) {
@@ -83,6 +94,7 @@ void calculateStdDevs(const Image* src, Image32* sums, Image32* squareSums, Imag
             stdDevs->data[by * C + bx] = std::sqrt(variance);
         }
     }
+    return {};
 }
 
 int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw, uint32_t bh,
@@ -106,8 +118,8 @@ int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, i
     const uint64_t colsEnd = bw > half ? bw - half : 0;
     if (rowsEnd <= firstInner || colsEnd <= firstInner) return 0;
     // Every window read must lie in the strip's rows and the source.
-    TOOLKIT_ASSERT(static_cast<uint64_t>(N) * bw <= src->w && bh <= src->h && (rowsEnd - 1 - half) + kh <= src->h,
-                   "N * bw <= src->w && bh <= src->h && bh - 2 * half - 2 + kernel->h < src->h", "filter");
+    if (!(static_cast<uint64_t>(N) * bw <= src->w && bh <= src->h && (rowsEnd - 1 - half) + kh <= src->h))
+        return -1;
     const uint64_t stride = src->w;
     for (int32_t k = 0; k < N; ++k) {
         const uint64_t left = static_cast<uint64_t>(k) * bw;
@@ -128,22 +140,18 @@ int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, i
     return 0;
 }
 
-void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
-                                       ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw, uint64_t bh,
-                                       const MessageSink& messages) {
+SizeCheck calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
+                                            ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw, uint64_t bh,
+                                            const MessageSink& messages) {
     if (kernel->w != kernel->h) {
         messages.send("Provided kernel is not symmetric!");
-        return;
+        return SizeCheck{"kernel->w == kernel->h", "calculateStdDevsDouble_ommitZeros"};
     }
     const uint64_t half = kernel->w / 2;
     const uint64_t C = sums->w;
     const uint64_t R = sums->h;
-    TOOLKIT_ASSERT(gridFits(C, R, bw, bh, src->w, src->h), "sums->w * bw <= src->w && sums->h * bh <= src->h",
-                   "calculateStdDevsDouble_ommitZeros");
-    TOOLKIT_ASSERT(squareSums->w == C && squareSums->h == R,
-                   "squareSums->w == sums->w && squareSums->h == sums->h", "calculateStdDevsDouble_ommitZeros");
-    TOOLKIT_ASSERT(holdsValues(stdDevs->w, stdDevs->h, C, R), "stdDevs->w * stdDevs->h >= sums->w * sums->h",
-                   "calculateStdDevsDouble_ommitZeros");
+    const SizeCheck fits = statisticsFit(src, sums, squareSums, stdDevs, bw, bh, "calculateStdDevsDouble_ommitZeros");
+    if (!fits.ok()) return fits;
     const double n = static_cast<double>((bw - 2 * half) * (bh - 2 * half));
     const uint64_t stride = src->w;
     for (uint64_t by = 0; by < R; ++by) {
@@ -165,6 +173,7 @@ void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums
             stdDevs->data[by * C + bx] = std::sqrt(variance);
         }
     }
+    return {};
 }
 
 }  // namespace lumaqc

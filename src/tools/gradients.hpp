@@ -6,16 +6,17 @@
 #include <cstdint>
 
 #include "tools/pictures.hpp"
+#include "tools/sizeChecks.hpp"
 
 namespace lumaqc {
 
 // Roberts cross: destX = S(x-1,y-1) - S(x,y), destY = S(x,y-1) - S(x-1,y).
-void roberts(const Image* src, Image32* destX, Image32* destY);
+SizeCheck roberts(const Image* src, Image32* destX, Image32* destY);
 // Roberts cross at the windows whose bottom-right pixel is (X*stepX, r*stepY);
 // output size is destX's w x h; destY must hold as many pixels. Needs steps
 // >= 1 and every sample inside the source (checked).
-void robertsSkip(const Image* src, Image32* destX, Image32* destY, int32_t stepX, int32_t stepY);
+SizeCheck robertsSkip(const Image* src, Image32* destX, Image32* destY, int32_t stepX, int32_t stepY);
 // Backward differences: destX = S(x,y) - S(x-1,y), destY = S(x,y) - S(x,y-1).
-void gradient(const Image* src, Image32* destX, Image32* destY);
+SizeCheck gradient(const Image* src, Image32* destX, Image32* destY);
 
 }  // namespace lumaqc

@@ -6,15 +6,17 @@
 #include <cstdint>
 
 #include "tools/pictures.hpp"
+#include "tools/sizeChecks.hpp"
 
 namespace lumaqc {
 
-void addSquares32(const Image32* src1, const Image32* src2, Image32* dest);  // wraps in 32 bits
-void multiply(const Image32* src1, const Image32* src2, Image32* dest);     // wraps in 32 bits
-void divideDouble(const ImageDouble* src1, const ImageDouble* src2, ImageDouble* dest);
+// Each returns a failed SizeCheck, writing nothing, when a picture is too small.
+SizeCheck addSquares32(const Image32* src1, const Image32* src2, Image32* dest);  // wraps in 32 bits
+SizeCheck multiply(const Image32* src1, const Image32* src2, Image32* dest);      // wraps in 32 bits
+SizeCheck divideDouble(const ImageDouble* src1, const ImageDouble* src2, ImageDouble* dest);
 // dest(x, y) = 1 when src[y*src->w + x] == src[y*src->w + x + shift], else 0,
 // over dest's w x h. Every index read must lie inside src (checked).
-void compareShifted(const Image* src, Image* dest, int32_t shift);
+SizeCheck compareShifted(const Image* src, Image* dest, int32_t shift);
 
 // Element count of a two-source operator: the low 32 bits of src1's width
 // and height multiplied as 32-bit signed integers (wrapping, computed

@@ -20,14 +20,14 @@ static bool extendRunLength(int32_t& length, int32_t minRunLength) {
 // Counters only ever grow by one; they wrap in 32 bits like the pixels they are.
 static void bumpRunCounter(int32_t& counter) { counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1u); }
 
-int32_t countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint64_t blockHeight,
-                   int32_t minRunLength, double threshold) {
-    TOOLKIT_ASSERT(runGridFits(dest->w, blockWidth, src->w), "dest->w * blockWidth <= src->w", "countSeqsH");
-    TOOLKIT_ASSERT(runGridFits(dest->h, blockHeight, src->h), "dest->h * blockHeight <= src->h", "countSeqsH");
-    TOOLKIT_ASSERT(blockHeight >= 1, "blockHeight >= 1", "countSeqsH");
+SizeCheck countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint64_t blockHeight,
+                     int32_t minRunLength, double threshold) {
+    TOOLKIT_CHECK(runGridFits(dest->w, blockWidth, src->w), "dest->w * blockWidth <= src->w", "countSeqsH");
+    TOOLKIT_CHECK(runGridFits(dest->h, blockHeight, src->h), "dest->h * blockHeight <= src->h", "countSeqsH");
+    TOOLKIT_CHECK(blockHeight >= 1, "blockHeight >= 1", "countSeqsH");
     const uint64_t outW = dest->w;
     const uint64_t outH = dest->h;
-    if (outH == 0) return 0;
+    if (outH == 0) return {};
     const uint64_t stride = src->w;
     for (uint64_t by = 0; by < outH; ++by) {
         int32_t* counts = dest->data + by * outW;
@@ -47,21 +47,21 @@ int32_t countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint6
             }
         }
     }
-    return 0;
+    return {};
 }
 
-int32_t countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint64_t blockWidth,
-                   uint64_t blockHeight, int32_t minRunLength, double threshold) {
-    TOOLKIT_ASSERT(runGridFits(dest->w, blockWidth, src->w), "dest->w * blockWidth <= src->w", "countSeqsV");
-    TOOLKIT_ASSERT(runGridFits(dest->h, blockHeight, src->h), "dest->h * blockHeight <= src->h", "countSeqsV");
-    TOOLKIT_ASSERT(blockHeight >= 1, "blockHeight >= 1", "countSeqsV");
+SizeCheck countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint64_t blockWidth,
+                     uint64_t blockHeight, int32_t minRunLength, double threshold) {
+    TOOLKIT_CHECK(runGridFits(dest->w, blockWidth, src->w), "dest->w * blockWidth <= src->w", "countSeqsV");
+    TOOLKIT_CHECK(runGridFits(dest->h, blockHeight, src->h), "dest->h * blockHeight <= src->h", "countSeqsV");
+    TOOLKIT_CHECK(blockHeight >= 1, "blockHeight >= 1", "countSeqsV");
     const uint64_t outW = dest->w;
     const uint64_t outH = dest->h;
     // Within the bound just checked, so the product below does not wrap.
     const uint64_t columns = outW * blockWidth;
-    TOOLKIT_ASSERT(runLengths->w * runLengths->h >= columns, "runLengths->w * runLengths->h >= dest->w * blockWidth",
-                   "countSeqsV");
-    if (outH == 0) return 0;
+    TOOLKIT_CHECK(runLengths->w * runLengths->h >= columns, "runLengths->w * runLengths->h >= dest->w * blockWidth",
+                  "countSeqsV");
+    if (outH == 0) return {};
     const uint64_t stride = src->w;
     int32_t* lengths = runLengths->data;
     for (uint64_t by = 0; by < outH; ++by) {
@@ -82,7 +82,7 @@ int32_t countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint6
         // A vertical run never continues into the next cell row.
         for (uint64_t x = 0; x < columns; ++x) lengths[x] = 0;
     }
-    return 0;
+    return {};
 }
 
 }  // namespace lumaqc

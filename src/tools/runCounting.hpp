@@ -7,16 +7,17 @@
 #include <cstdint>
 
 #include "tools/pictures.hpp"
+#include "tools/sizeChecks.hpp"
 
 namespace lumaqc {
 
 // Runs along rows, restarted at every cell's left edge.
-int32_t countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint64_t blockHeight,
-                   int32_t minRunLength, double threshold);
+SizeCheck countSeqsH(const Image32* src, Image32* dest, uint64_t blockWidth, uint64_t blockHeight,
+                     int32_t minRunLength, double threshold);
 // Runs down columns, never continued into the next cell row. runLengths holds
 // one counter per source column (dest->w * blockWidth elements, 0 on entry and
 // on return).
-int32_t countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint64_t blockWidth,
-                   uint64_t blockHeight, int32_t minRunLength, double threshold);
+SizeCheck countSeqsV(const Image32* src, Image32* dest, Image32* runLengths, uint64_t blockWidth,
+                     uint64_t blockHeight, int32_t minRunLength, double threshold);
 
 }  // namespace lumaqc

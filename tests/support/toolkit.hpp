@@ -13,6 +13,7 @@
 #include "tools/pictures.hpp"
 #include "tools/pixelwise.hpp"
 #include "tools/runCounting.hpp"
+#include "tools/sizeChecks.hpp"
 
 namespace lumaqc {
 
@@ -39,8 +40,8 @@ void printRange(const Image* img, int firstCol, int lastCol, int firstRow, int l
 void printRange32(const Image32* img, int firstCol, int lastCol, int firstRow, int lastRow);
 
 // Pixel-wise arithmetic, as in src/tools/pixelwise.hpp.
-void addSquares(const Image* src1, const Image* src2, Image32* dest);
-void divide(const Image32* src1, const Image32* src2, ImageDouble* dest);   // IEEE division
+SizeCheck addSquares(const Image* src1, const Image* src2, Image32* dest);
+SizeCheck divide(const Image32* src1, const Image32* src2, ImageDouble* dest);  // IEEE division
 
 // Run counters over the whole picture.
 // The picture as one flat sequence walked with a 32-bit signed index (integer
@@ -58,9 +59,12 @@ MessageSink standardOutputSink();
 // The block statistics of src/tools/blockStatistics.hpp with their messages on standard output.
 int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, int32_t N, uint32_t bw,
                uint32_t bh);
-void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
-                                       ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw,
-                                       uint64_t bh);
+SizeCheck calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
+                                            ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw,
+                                            uint64_t bh);
+
+// Smallest and largest of size values (size > 0, checked).
+SizeCheck minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max);
 
 // Integral images and directional sums. No argument is checked.
 
@@ -86,23 +90,25 @@ void blockSumsInteg2(const Image* corners, Image32* dest, uint64_t bw, uint64_t 
 // and h (checked); every destination pixel is written.
 
 // Sobel responses Gx (right minus left), Gy (bottom minus top), 0 on the
-// one-pixel border; returns the root of the summed Gx^2 + Gy^2 (0.0 if none).
+// one-pixel border; returns the root of the summed Gx^2 + Gy^2 (0.0 if none),
+// or not-a-number, writing nothing, when a destination's size differs.
 double sobel(const Image* src, Image32* destX, Image32* destY);
 // The same responses, only their low 8 bits stored (-4 as 252); returns the
-// sum of sqrt(X^2 + Y^2) of the stored values, truncated after every addition.
+// sum of sqrt(X^2 + Y^2) of the stored values, truncated after every addition,
+// or -1, writing nothing, when a destination's size differs.
 int32_t sobel2(const Image* src, Image* destX, Image* destY);
 // |S(x,y) - S(x-1,y)| into destX and |S(x,y) - S(x,y-1)| into destY; row 0
 // and column 0 are 0, the last row and column are computed.
-void absGradient(const Image* src, Image32* destX, Image32* destY);
+SizeCheck absGradient(const Image* src, Image32* destX, Image32* destY);
 
 // Type conversions: pixel k of src to pixel k of dest, for the w x h pixels of
 // src. The pixel counts must agree (checked), not the shapes.
 
 // 0..255 widened to int32.
-void convU8toI32(const Image* src, Image32* dest);
+SizeCheck convU8toI32(const Image* src, Image32* dest);
 // The low 8 bits of each value (value mod 256), no clamping.
-void convI32toU8(const Image32* src, Image* dest);
+SizeCheck convI32toU8(const Image32* src, Image* dest);
 // IEEE square root of each value (a negative value gives NaN).
-void imageSqrt(const ImageDouble* src, ImageDouble* dest);
+SizeCheck imageSqrt(const ImageDouble* src, ImageDouble* dest);
 
 }  // namespace lumaqc

@@ -14,11 +14,11 @@ static void writeToStandardOutput(void*, const char* text) { std::fputs(text, st
 
 MessageSink standardOutputSink() { return MessageSink{writeToStandardOutput, nullptr}; }
 
-void addSquares(const Image* src1, const Image* src2, Image32* dest) {
+SizeCheck addSquares(const Image* src1, const Image* src2, Image32* dest) {
     const int32_t n = pixelwiseCount(src1);
-    if (n <= 0) return;
-    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "addSquares");
-    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "addSquares");
+    if (n <= 0) return {};
+    TOOLKIT_CHECK(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "addSquares");
+    TOOLKIT_CHECK(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "addSquares");
     const uint8_t* a = src1->data;
     const uint8_t* b = src2->data;
     int32_t* d = dest->data;
@@ -27,18 +27,20 @@ void addSquares(const Image* src1, const Image* src2, Image32* dest) {
         const int32_t y = b[i];
         d[i] = x * x + y * y;  // at most 130050
     }
+    return {};
 }
 
-void divide(const Image32* src1, const Image32* src2, ImageDouble* dest) {
+SizeCheck divide(const Image32* src1, const Image32* src2, ImageDouble* dest) {
     const int32_t n = pixelwiseCount(src1);
-    if (n <= 0) return;
-    TOOLKIT_ASSERT(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "divide");
-    TOOLKIT_ASSERT(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "divide");
+    if (n <= 0) return {};
+    TOOLKIT_CHECK(pixelwiseHolds(src2, n), "src2->w * src2->h >= n", "divide");
+    TOOLKIT_CHECK(pixelwiseHolds(dest, n), "dest->w * dest->h >= n", "divide");
     const int32_t* a = src1->data;
     const int32_t* b = src2->data;
     double* d = dest->data;
     // IEEE division: x / 0 is an infinity, 0 / 0 not a number.
     for (int32_t i = 0; i < n; ++i) d[i] = static_cast<double>(a[i]) / static_cast<double>(b[i]);
+    return {};
 }
 
 int32_t tempCountSeqsH(const Image32* src, int32_t, int32_t threshold, int32_t, int32_t, int32_t minRunLength) {
@@ -95,10 +97,10 @@ int32_t filter(const Image* src, ImageDouble* dest, const ImageDouble* kernel, i
     return filter(src, dest, kernel, N, bw, bh, standardOutputSink());
 }
 
-void calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
-                                       ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw,
-                                       uint64_t bh) {
-    calculateStdDevsDouble_ommitZeros(src, sums, squareSums, stdDevs, kernel, bw, bh, standardOutputSink());
+SizeCheck calculateStdDevsDouble_ommitZeros(const ImageDouble* src, ImageDouble* sums, ImageDouble* squareSums,
+                                            ImageDouble* stdDevs, const ImageDouble* kernel, uint64_t bw,
+                                            uint64_t bh) {
+    return calculateStdDevsDouble_ommitZeros(src, sums, squareSums, stdDevs, kernel, bw, bh, standardOutputSink());
 }
 
 // Sobel responses at an interior pixel: right column minus left column (gx)
@@ -119,9 +121,15 @@ static int32_t truncateToInt32(double v) {
     return static_cast<int32_t>(v);
 }
 
+template <typename Picture>
+static SizeCheck sobelSizesFit(const Image* src, const Picture* destX, const Picture* destY, const char* function) {
+    TOOLKIT_CHECK(src->h == destX->h && src->w == destX->w, kDestXMatches, function);
+    TOOLKIT_CHECK(src->h == destY->h && src->w == destY->w, kDestYMatches, function);
+    return {};
+}
+
 double sobel(const Image* src, Image32* destX, Image32* destY) {
-    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "sobel");
-    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "sobel");
+    if (!sobelSizesFit(src, destX, destY, "sobel").ok()) return std::nan("");
     const uint64_t w = src->w;
     const uint64_t h = src->h;
     if (w < 3 || h < 3) {
@@ -154,8 +162,7 @@ double sobel(const Image* src, Image32* destX, Image32* destY) {
 }
 
 int32_t sobel2(const Image* src, Image* destX, Image* destY) {
-    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "sobel2");
-    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "sobel2");
+    if (!sobelSizesFit(src, destX, destY, "sobel2").ok()) return -1;
     const uint64_t w = src->w;
     const uint64_t h = src->h;
     if (w < 3 || h < 3) {
@@ -192,34 +199,54 @@ int32_t sobel2(const Image* src, Image* destX, Image* destY) {
     return sum;
 }
 
-void absGradient(const Image* src, Image32* destX, Image32* destY) {
-    TOOLKIT_ASSERT(src->h == destX->h && src->w == destX->w, kDestXMatches, "absGradient");
-    TOOLKIT_ASSERT(src->h == destY->h && src->w == destY->w, kDestYMatches, "absGradient");
+SizeCheck absGradient(const Image* src, Image32* destX, Image32* destY) {
+    TOOLKIT_CHECK(src->h == destX->h && src->w == destX->w, kDestXMatches, "absGradient");
+    TOOLKIT_CHECK(src->h == destY->h && src->w == destY->w, kDestYMatches, "absGradient");
     rowPairWalk(src, destX, destY, [](const uint8_t* above, const uint8_t* row, uint64_t x, int32_t* dx, int32_t* dy) {
         dx[x] = std::abs(static_cast<int32_t>(row[x]) - row[x - 1]);
         dy[x] = std::abs(static_cast<int32_t>(row[x]) - above[x]);
     });
+    return {};
 }
 
 // Source and destination are flat arrays: only the pixel counts must agree.
 
-void convU8toI32(const Image* src, Image32* dest) {
-    TOOLKIT_ASSERT(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "convU8toI32");
+SizeCheck convU8toI32(const Image* src, Image32* dest) {
+    TOOLKIT_CHECK(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "convU8toI32");
     const uint64_t n = src->w * src->h;
     for (uint64_t k = 0; k < n; ++k) dest->data[k] = src->data[k];
+    return {};
 }
 
-void convI32toU8(const Image32* src, Image* dest) {
-    TOOLKIT_ASSERT(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "convI32toU8");
+SizeCheck convI32toU8(const Image32* src, Image* dest) {
+    TOOLKIT_CHECK(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "convI32toU8");
     const uint64_t n = src->w * src->h;
     // The low 8 bits, no clamping: 300 becomes 44 and -1 becomes 255.
     for (uint64_t k = 0; k < n; ++k) dest->data[k] = static_cast<uint8_t>(static_cast<uint32_t>(src->data[k]));
+    return {};
 }
 
-void imageSqrt(const ImageDouble* src, ImageDouble* dest) {
-    TOOLKIT_ASSERT(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "imageSqrt");
+SizeCheck imageSqrt(const ImageDouble* src, ImageDouble* dest) {
+    TOOLKIT_CHECK(src->w * src->h == dest->w * dest->h, "src->w * src->h == dest->w *dest->h", "imageSqrt");
     const uint64_t n = src->w * src->h;
     for (uint64_t k = 0; k < n; ++k) dest->data[k] = std::sqrt(src->data[k]);
+    return {};
+}
+
+SizeCheck minmax(const int32_t* values, uint64_t size, int32_t* min, int32_t* max) {
+    TOOLKIT_CHECK(size > 0, "size > 0", "minmax");
+    int32_t lo = values[0];
+    int32_t hi = values[0];
+    for (uint64_t i = 1; i < size; ++i) {
+        const int32_t v = values[i];
+        if (v < lo)
+            lo = v;
+        else if (v > hi)
+            hi = v;
+    }
+    *min = lo;
+    *max = hi;
+    return {};
 }
 
 }  // namespace lumaqc

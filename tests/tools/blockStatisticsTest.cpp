@@ -4,6 +4,7 @@
 #include <string>
 
 #include "support/pictures.hpp"
+#include "support/refusals.hpp"
 #include "support/toolkit.hpp"
 #include "tools/blockStatistics.hpp"
 
@@ -59,7 +60,7 @@ TEST(CalculateStdDevs, UniformBlocksHaveZeroDeviation) {
     TestPicture p(48, 32);
     p.fill([&](uint64_t x, uint64_t y) { return level[(y / 16) * 3 + x / 16]; });
     IntStats s(3, 2);
-    calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 16, 16);
+    EXPECT_TRUE(calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 16, 16).ok());
     for (int b = 0; b < 6; ++b) {
         EXPECT_EQ(s.sums.data[b], 256 * level[b]);
         EXPECT_EQ(s.squares.data[b], 256 * level[b] * level[b]);
@@ -71,7 +72,7 @@ TEST(CalculateStdDevs, HalfBlackHalfWhiteBlockAndUnreadPixels) {
     TestPicture p(8, 8);
     p.fill([](uint64_t x, uint64_t y) { return static_cast<uint8_t>((x + y) % 2 ? 255 : 0); });
     IntStats s(1, 1);
-    calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8);
+    EXPECT_TRUE(calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8).ok());
     EXPECT_EQ(s.sums.data[0], 8160);
     EXPECT_EQ(s.squares.data[0], 2080800);
     EXPECT_EQ(s.dev.data[0], std::sqrt(1040400.0 / 63.0));
@@ -89,7 +90,7 @@ TEST(CalculateStdDevs, HalfBlackHalfWhiteBlockAndUnreadPixels) {
             values.push_back(q.at(x, y));
         }
     IntStats t(1, 1);
-    calculateStdDevs(q.get(), &t.sums, &t.squares, &t.dev, 16, 16);
+    EXPECT_TRUE(calculateStdDevs(q.get(), &t.sums, &t.squares, &t.dev, 16, 16).ok());
     EXPECT_EQ(static_cast<uint64_t>(t.sums.data[0]), sum);
     EXPECT_EQ(static_cast<uint64_t>(t.squares.data[0]), squares);
     EXPECT_NEAR(t.dev.data[0], twoPassDeviation(values), 1e-12);
@@ -100,7 +101,7 @@ TEST(CalculateStdDevs, RandomGridMatchesPlainSumsAndAccumulates) {
     TestPicture p(37, 29);
     p.randomise(11);
     IntStats s(4, 3);
-    calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8);
+    EXPECT_TRUE(calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8).ok());
     for (uint64_t by = 0; by < 3; ++by)
         for (uint64_t bx = 0; bx < 4; ++bx) {
             int64_t sum = 0, squares = 0;
@@ -120,7 +121,7 @@ TEST(CalculateStdDevs, RandomGridMatchesPlainSumsAndAccumulates) {
     // A second call adds onto the caller's sums; the deviation follows the
     // doubled values as if they were one block's (mostly not a number then).
     std::vector<int32_t> firstSums(s.sums.data, s.sums.data + 12), firstSquares(s.squares.data, s.squares.data + 12);
-    calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8);
+    EXPECT_TRUE(calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8).ok());
     for (int b = 0; b < 12; ++b) {
         EXPECT_EQ(s.sums.data[b], 2 * firstSums[b]);
         EXPECT_EQ(s.squares.data[b], 2 * firstSquares[b]);
@@ -214,7 +215,7 @@ TEST(CalculateStdDevsDoubleOmmitZeros, InnerPixelsOnlyWithDivisor35) {
         }
     Kernel k3(3, 3, 0.5);
     DoubleStats s(1, 1);
-    calculateStdDevsDouble_ommitZeros(&src, &s.sums, &s.squares, &s.dev, &k3.k, 8, 8);
+    EXPECT_TRUE(calculateStdDevsDouble_ommitZeros(&src, &s.sums, &s.squares, &s.dev, &k3.k, 8, 8).ok());
     EXPECT_EQ(s.sums.data[0], 72.0);
     EXPECT_EQ(s.squares.data[0], 180.0);
     EXPECT_EQ(s.dev.data[0], std::sqrt(36.0 / 35.0));
@@ -224,7 +225,7 @@ TEST(CalculateStdDevsDoubleOmmitZeros, InnerPixelsOnlyWithDivisor35) {
     std::mt19937 gen(3);
     for (int i = 0; i < 27 * 19; ++i) big.data[i] = static_cast<double>(gen() % 512) - 256.0;
     DoubleStats g(3, 2);
-    calculateStdDevsDouble_ommitZeros(&big, &g.sums, &g.squares, &g.dev, &k3.k, 8, 8);
+    EXPECT_TRUE(calculateStdDevsDouble_ommitZeros(&big, &g.sums, &g.squares, &g.dev, &k3.k, 8, 8).ok());
     for (int by = 0; by < 2; ++by)
         for (int bx = 0; bx < 3; ++bx) {
             std::vector<double> values;
@@ -244,8 +245,9 @@ TEST(CalculateStdDevsDoubleOmmitZeros, InnerPixelsOnlyWithDivisor35) {
     DoubleStats z(1, 1);
     z.dev.data[0] = -1.0;
     testing::internal::CaptureStdout();
-    calculateStdDevsDouble_ommitZeros(&src, &z.sums, &z.squares, &z.dev, &k35.k, 8, 8);
+    const SizeCheck refused = calculateStdDevsDouble_ommitZeros(&src, &z.sums, &z.squares, &z.dev, &k35.k, 8, 8);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Provided kernel is not symmetric!");
+    expectRefused(refused, "calculateStdDevsDouble_ommitZeros", "kernel->w == kernel->h");
     EXPECT_EQ(z.sums.data[0], 0.0);
     EXPECT_EQ(z.squares.data[0], 0.0);
     EXPECT_EQ(z.dev.data[0], -1.0);
@@ -253,15 +255,16 @@ TEST(CalculateStdDevsDoubleOmmitZeros, InnerPixelsOnlyWithDivisor35) {
     freeImageDouble(&big);
 }
 
-using BlockStatisticsDeathTest = testing::Test;
-
-TEST(BlockStatisticsDeathTest, GridsOutsideTheSourceAreAsserted) {
+TEST(BlockStatistics, GridsOutsideTheSourceAreRefusedWithNothingWritten) {
     TestPicture p(16, 16);
+    p.randomise(3);
     IntStats s(3, 1);
-    EXPECT_DEATH(calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8),
-                 "calculateStdDevs: Assertion `sums->w \\* bw <= src->w");
+    expectRefused(calculateStdDevs(p.get(), &s.sums, &s.squares, &s.dev, 8, 8), "calculateStdDevs",
+                  "sums->w * bw <= src->w && sums->h * bh <= src->h");
+    EXPECT_TRUE(holdsOnly(s.sums, 0) && holdsOnly(s.squares, 0) && holdsOnly(s.dev, 0.0));
     Kernel k3(3, 3, 1.0);
     ImageDouble dest = callocImageDouble(16, 16);
-    EXPECT_DEATH(filter(p.get(), &dest, &k3.k, 3, 8, 8), "filter: Assertion `N \\* bw <= src->w");
+    EXPECT_EQ(filter(p.get(), &dest, &k3.k, 3, 8, 8), -1);
+    EXPECT_TRUE(holdsOnly(dest, 0.0));
     freeImageDouble(&dest);
 }
