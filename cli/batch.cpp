@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +15,12 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "analyser.hpp"
@@ -61,6 +64,24 @@ const report::OptionSpec* runOption(std::string_view name) {
     return report::findOption(kInputOptions, name);
 }
 
+// --size WxH: two whole numbers that make a picture one run accepts.
+std::string parseSize(const std::string& value, Batch* b) {
+    const size_t x = value.find('x');
+    const std::string width = value.substr(0, x), height = x == std::string::npos ? "" : value.substr(x + 1);
+    Arguments size;
+    for (auto [text, number] : {std::pair{&width, &size.width}, std::pair{&height, &size.height}}) {
+        if (text->empty() || text->size() > 10 || text->find_first_not_of("0123456789") != std::string::npos)
+            return "--size needs WIDTHxHEIGHT, not '" + value + "'";
+        const long long read = std::strtoll(text->c_str(), nullptr, 10);
+        if (read < 1 || read > INT32_MAX) return "--size needs WIDTHxHEIGHT, not '" + value + "'";
+        *number = static_cast<int32_t>(read);
+    }
+    if (const std::string error = checkArguments(size); !error.empty()) return "--size " + value + ": " + error;
+    b->width = width;
+    b->height = height;
+    return "";
+}
+
 std::string parse(int argc, char** argv, Batch* b) {
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
@@ -91,11 +112,7 @@ std::string parse(int argc, char** argv, Batch* b) {
         } else if (name == "--csv-dir") {
             b->csvDir = value;
         } else if (name == "--size") {
-            const size_t x = value.find('x');
-            if (x == std::string::npos || value.find_first_not_of("0123456789x") != std::string::npos)
-                return "--size needs WIDTHxHEIGHT, not '" + value + "'";
-            b->width = value.substr(0, x);
-            b->height = value.substr(x + 1);
+            if (const std::string error = parseSize(value, b); !error.empty()) return error;
         } else if (name == "--threads") {
             b->threads = std::atoi(value.c_str());
             if (b->threads < 1 || b->threads > 1024 || value.find_first_not_of("0123456789") != std::string::npos)
@@ -103,8 +120,11 @@ std::string parse(int argc, char** argv, Batch* b) {
         } else if (name == "--list") {
             std::ifstream list(value);
             if (!list) return "Cannot read the list " + value + ": " + std::strerror(errno);
-            for (std::string line; std::getline(list, line);)
+            for (std::string line; std::getline(list, line);) {
+                // A list written on Windows ends its lines with CR LF.
+                if (!line.empty() && line.back() == '\r') line.pop_back();
                 if (!line.empty() && line[0] != '#') b->inputs.push_back(line);
+            }
         } else {
             b->passed.push_back(name);
             b->passed.push_back(value);
@@ -121,6 +141,32 @@ std::string baseName(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+}  // namespace
+
+std::vector<std::string> reportNames(const std::vector<std::string>& inputs) {
+    // Every base name is reserved up front, so a numbered name never meets a later literal one.
+    std::set<std::string> taken;
+    for (const std::string& input : inputs) taken.insert(baseName(input));
+    std::set<std::string> first;
+    std::map<std::string, int> counter;
+    std::vector<std::string> names;
+    for (const std::string& input : inputs) {
+        const std::string base = baseName(input);
+        if (first.insert(base).second) {
+            names.push_back(base);
+            continue;
+        }
+        std::string name;
+        int& n = counter.try_emplace(base, 1).first->second;
+        do name = base + "." + std::to_string(++n);
+        while (!taken.insert(name).second);
+        names.push_back(name);
+    }
+    return names;
+}
+
+namespace {
 
 std::string lastLine(const std::string& text) {
     std::string last;
@@ -245,13 +291,10 @@ int runBatch(int argc, char** argv) {
     }
     const std::string work = tmpl;
     std::vector<Job> jobs(b.inputs.size());
-    std::map<std::string, int> used;
+    const std::vector<std::string> names = reportNames(b.inputs);
     for (size_t k = 0; k < jobs.size(); ++k) {
         jobs[k].input = absolutePath(b.inputs[k]);
-        std::string name = baseName(b.inputs[k]);
-        // Inputs of the same name in different folders get numbered reports.
-        if (const int seen = ++used[name]; seen > 1) name.append(".").append(std::to_string(seen));
-        jobs[k].name = name;
+        jobs[k].name = names[k];
         jobs[k].workDir = work + "/" + std::to_string(k);
         ::mkdir(jobs[k].workDir.c_str(), 0700);
     }
@@ -283,7 +326,12 @@ int runBatch(int argc, char** argv) {
     Console console;
     bool failed = false, tripped = false;
     size_t stopped = 0, notRun = 0;
-    console.write(format("%-40s %-8s %8s  %s\n", "input", "status", "frames", "gates tripped / error"));
+    // When inputs share a base name, a column says which report is whose.
+    bool renamed = false;
+    for (size_t k = 0; k < jobs.size(); ++k) renamed = renamed || jobs[k].name != baseName(b.inputs[k]);
+    auto reportColumn = [&](const std::string& name) { return renamed ? format("%-24s ", name.c_str()) : std::string(); };
+    console.write(format("%-40s %s%-8s %8s  %s\n", "input", reportColumn("report").c_str(), "status", "frames",
+                         "gates tripped / error"));
     for (const Job& job : jobs) {
         std::string detail;
         if (job.status == 0 || job.status == 1) {
@@ -310,8 +358,8 @@ int runBatch(int argc, char** argv) {
         notRun += skipped ? 1 : 0;
         failed = failed || (job.status != 0 && job.status != 1 && !skipped && !stop);
         tripped = tripped || job.status == 1;
-        console.write(format("%-40s %-8s %8lld  %s\n", job.input.c_str(), state, static_cast<long long>(job.frames),
-                             detail.c_str()));
+        console.write(format("%-40s %s%-8s %8lld  %s\n", job.input.c_str(), reportColumn(job.name).c_str(), state,
+                             static_cast<long long>(job.frames), detail.c_str()));
     }
     console.flush();
     std::error_code removal;

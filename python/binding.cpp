@@ -5,6 +5,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cmath>
 #include <mutex>
 #include <type_traits>
 #include <string>
@@ -24,6 +25,41 @@ namespace lumaqc::python {
         case LUMAQC_ERROR_NO_MEMORY: PyErr_SetString(PyExc_MemoryError, text.c_str()); throw py::error_already_set();
         default: throw std::runtime_error(text);
     }
+}
+
+py::str textOf(const std::string& text) {
+    PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<py::ssize_t>(text.size()), "backslashreplace");
+    if (decoded == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+void raiseValueError(const std::string& text) {
+    PyErr_SetObject(PyExc_ValueError, textOf("lumaqc: " + text).ptr());
+    throw py::error_already_set();
+}
+
+int64_t wholeArgument(const char* name, const py::handle& value, int64_t low, int64_t high) {
+    const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!index) throw py::error_already_set();
+    int overflow = 0;
+    const long long number = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (overflow == 0 && number == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0 || number < low || number > high)
+        raiseValueError(std::string(name) + " must be from " + std::to_string(low) + " to " + std::to_string(high) +
+                        ", not " + py::str(index).cast<std::string>());
+    return number;
+}
+
+double numberArgument(const char* name, const py::handle& value, double low, bool positive) {
+    const double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_OverflowError)) throw py::error_already_set();
+        PyErr_Clear();
+    } else if (std::isfinite(number) && (positive ? number > low : number >= low)) {
+        return number;
+    }
+    raiseValueError(std::string(name) + " must be a finite number " + (positive ? "above " : "of at least ") +
+                    py::repr(py::float_(low)).cast<std::string>() + ", not " + py::repr(value).cast<std::string>());
 }
 
 uint32_t isaMask(const py::object& isa) {
@@ -103,24 +139,27 @@ void buildColumnReaders() {
 
 class Analyzer {
 public:
-    Analyzer(int64_t width, int64_t height, double fps, const py::object& isa, bool reference, bool measureTime,
-             int threads, const std::string& analysisPath)
-        : width_(width), height_(height), fps_(fps), threads_(threads), measureTime_(measureTime), reference_(reference) {
+    Analyzer(const py::object& width, const py::object& height, const py::object& fps, const py::object& isa,
+             bool reference, bool measureTime, const py::object& threads, const std::string& analysisPath)
+        : width_(wholeArgument("width", width, 1, INT32_MAX)),
+          height_(wholeArgument("height", height, 1, INT32_MAX)),
+          fps_(numberArgument("fps", fps, 0.0, true)),
+          threads_(static_cast<int>(wholeArgument("threads", threads, 0, kMaxThreads))),
+          measureTime_(measureTime),
+          reference_(reference) {
         if (analysisPath != "one-pass" && analysisPath != "per-indicator")
             throw py::value_error("lumaqc: unknown analysis_path '" + analysisPath + "' (known: one-pass, per-indicator)");
-        if (width < INT32_MIN || width > INT32_MAX || height < INT32_MIN || height > INT32_MAX)
-            raiseStatus(LUMAQC_ERROR_SIZE, sizeText());
         lumaqc_settings settings;
         lumaqc_default_settings(&settings);
-        settings.fps = fps;
+        settings.fps = fps_;
         settings.isa_mask = isaMask(isa);
         settings.indicators = reference ? LUMAQC_INDICATORS_REFERENCE : LUMAQC_INDICATORS_FAST;
         settings.measure_time = measureTime ? 1 : 0;
-        settings.threads = threads;
+        settings.threads = threads_;
         settings.analysis_path = analysisPath == "per-indicator" ? LUMAQC_PATH_PER_INDICATOR : LUMAQC_PATH_ONE_PASS;
         settings.message = collectMessage;
         settings.message_user = &messages_;
-        const int status = lumaqc_open(&context_, static_cast<int32_t>(width), static_cast<int32_t>(height), &settings);
+        const int status = lumaqc_open(&context_, static_cast<int32_t>(width_), static_cast<int32_t>(height_), &settings);
         if (status != LUMAQC_OK) raiseStatus(status, sizeText());
     }
     Analyzer(const Analyzer&) = delete;
@@ -303,13 +342,14 @@ analysis_path='per-indicator' has each fast indicator walk the picture on its ow
 instead of the one pass over bands of rows (for comparisons; the same values).
 
 Raises ValueError for a width or height that is not positive or a picture of more
-than 715,827,882 pixels, an unknown isa name or analysis_path, or threads outside
-0 to 1024.
+than 715,827,882 pixels, an fps that is not a positive finite number, an unknown isa
+name or analysis_path, or threads outside 0 to 1024 (naming the argument); TypeError
+for a width, height or threads that is not an integer.
 )doc");
     analyzer.attr("__module__") = "lumaqc";
     analyzer
-        .def(py::init<int64_t, int64_t, double, py::object, bool, bool, int, std::string>(), py::arg("width"),
-             py::arg("height"), py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
+        .def(py::init<py::object, py::object, py::object, py::object, bool, bool, py::object, std::string>(),
+             py::arg("width"), py::arg("height"), py::arg("fps") = 25.0, py::arg("isa") = py::none(), py::arg("reference") = false,
              py::arg("measure_time") = true, py::arg("threads") = 0, py::arg("analysis_path") = "one-pass")
         .def("analyze", &Analyzer::analyze, py::arg("luma"), R"doc(
 Analyses the next frame and returns its values as a dict.

@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -25,6 +26,8 @@ namespace {
 
 // Signals (Ctrl-C) are looked at between frames this often.
 constexpr int64_t kSignalCheckFrames = 16;
+// Rows reserved before the first frame at most.
+constexpr int64_t kReservedRows = 1 << 16;
 
 struct FileRequest {
     io::InputRequest input;
@@ -82,7 +85,11 @@ void analyse(FileRequest& request, driver::FileRun& file, FileRun& run) {
     uint32_t isa = 0;
     lumaqc_get_isa(file.context(), &isa);
     run.isa = isaName(isa);
-    if (info.frameCount > 0) run.rows.reserve(static_cast<size_t>(info.frameCount));
+    // The rows of the frames asked for, up to a bound: a huge file or count
+    // grows the rows as frames arrive instead.
+    int64_t expected = std::min(info.frameCount, kReservedRows);
+    if (request.input.frames >= 0) expected = std::min(expected, request.input.frames);
+    if (expected > 0) run.rows.reserve(static_cast<size_t>(expected));
 
     // To the input's end, or to the end of the count the reader was given.
     const driver::Span span{request.input.start, request.input.start, INT64_MAX};
@@ -187,6 +194,12 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
     return py::make_tuple(list, summaries);
 }
 
+py::list textsOf(const std::vector<std::string>& texts) {
+    py::list list;
+    for (const std::string& text : texts) list.append(textOf(text));
+    return list;
+}
+
 py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, const py::object& fps, int64_t frames,
                      int64_t start, int threads, const py::object& isa, bool reference, const std::string& format,
                      const std::array<double, report::kSegmentKindCount>& minimumSeconds, double interlaceThreshold,
@@ -219,18 +232,20 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
             analyse(request, file, run);
         }
     }
-    if (!openError.empty()) throw py::value_error("lumaqc: " + openError);
+    if (!openError.empty()) raiseValueError(openError);
     if (run.openStatus != LUMAQC_OK)
         raiseStatus(run.openStatus, "width " + std::to_string(run.info.width) + ", height " +
                                         std::to_string(run.info.height) + ", threads " + std::to_string(threads));
     if (run.interrupted) throw py::error_already_set();
     if (!run.readError.empty()) {
         if (run.systemError != 0) {
-            PyErr_SetObject(PyExc_OSError,
-                            py::make_tuple(run.systemError, "lumaqc: " + run.readError, path).ptr());
+            const py::object name = py::reinterpret_steal<py::object>(
+                PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<py::ssize_t>(path.size())));
+            if (!name) throw py::error_already_set();
+            PyErr_SetObject(PyExc_OSError, py::make_tuple(run.systemError, textOf("lumaqc: " + run.readError), name).ptr());
             throw py::error_already_set();
         }
-        throw py::value_error("lumaqc: " + run.readError);
+        raiseValueError(run.readError);
     }
 
     py::dict result;
@@ -245,8 +260,8 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     py::tuple segments = segmentsOf(run, request.segments);
     result["segments"] = segments[0];
     result["segment_summary"] = segments[1];
-    result["warnings"] = run.warnings;
-    result["messages"] = run.messages;
+    result["warnings"] = textsOf(run.warnings);
+    result["messages"] = textsOf(run.messages);
     return result;
 }
 
@@ -264,7 +279,7 @@ py::dict probe(const std::string& path, int32_t width, int32_t height, const std
         const py::gil_scoped_release release;
         if (const std::unique_ptr<io::Reader> reader = io::openReader(request, &error)) info = reader->info();
     }
-    if (!error.empty()) throw py::value_error("lumaqc: " + error);
+    if (!error.empty()) raiseValueError(error);
     py::dict stream;
     stream["reader"] = info.reader;
     stream["width"] = info.width;

@@ -82,10 +82,14 @@ class AnalysisResult(dict):
         return self.to_pandas()
 
 
-def _positive(name, value):
+_INT64_MAX = 2**63 - 1
+_MAX_THREADS = 1024
+
+
+def _whole(name, value, low, high):
     value = operator.index(value)
-    if value <= 0:
-        raise ValueError(f"lumaqc: {name} must be positive, not {value}")
+    if not low <= value <= high:
+        raise ValueError(f"lumaqc: {name} must be from {low} to {high}, not {value}")
     return value
 
 
@@ -98,8 +102,15 @@ def _size(name, value):
     return value
 
 
+def _number(name, value):
+    try:
+        return float(value)
+    except OverflowError:
+        raise ValueError(f"lumaqc: {name} must be a finite number, not {value!r}") from None
+
+
 def _seconds(name, value):
-    value = float(value)
+    value = _number(name, value)
     if not (value >= 0 and math.isfinite(value)):
         raise ValueError(f"lumaqc: {name} must be a finite number of seconds, not below 0: {value!r}")
     return value
@@ -137,34 +148,47 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     gives them; min_* (seconds) and interlace_threshold are the report's --min-* and
     --interlace-threshold options.
 
-    Raises OSError for a missing or unreadable file, ValueError for bad sizes,
-    counts, frame rates or an input that cannot be decoded, TypeError for
-    non-integer sizes, KeyboardInterrupt when interrupted (checked between frames).
+    path is a str, bytes (any bytes the system allows, UTF-8 or not) or an
+    os.PathLike; the result's path is os.fspath(path).
+
+    Raises OSError for a missing or unreadable file; ValueError naming the
+    argument for a value out of its range (width and height 1 to 2^31 - 1, start
+    and frames 0 to 2^63 - 1, threads 1 to 1024, decoder_threads 0 to 1024, fps
+    positive and finite, min_* and interlace_threshold finite and not negative),
+    and ValueError for an input that cannot be decoded; TypeError for a size,
+    count or thread count that is not an integer; KeyboardInterrupt when
+    interrupted (checked between frames).
     """
     start = operator.index(start)
     if start < 0:
         raise ValueError(f"lumaqc: start must not be negative, not {start}")
+    start = _whole("start", start, 0, _INT64_MAX)
     if frames is not None and operator.index(frames) < 0:
         raise ValueError(f"lumaqc: frames must not be negative, not {frames}")
-    threads = _processors() if threads is None else _positive("threads", threads)
-    if fps is not None and not (float(fps) > 0 and math.isfinite(float(fps))):
-        raise ValueError(f"lumaqc: fps must be positive and finite, not {fps}")
+    frames = -1 if frames is None else _whole("frames", frames, 0, _INT64_MAX)
+    threads = _processors() if threads is None else _whole("threads", threads, 1, _MAX_THREADS)
+    decoder_threads = _whole("decoder_threads", decoder_threads, 0, _MAX_THREADS)
+    if fps is not None:
+        fps = _number("fps", fps)
+        if not (fps > 0 and math.isfinite(fps)):
+            raise ValueError(f"lumaqc: fps must be positive and finite, not {fps}")
     if input_format not in (None, "raw", "y4m", "libav"):
         raise ValueError(f"lumaqc: input_format must be None, 'raw', 'y4m' or 'libav', not {input_format!r}")
     minimums = [_seconds(name, value) for name, value in (
         ("min_black", min_black), ("min_freeze", min_freeze), ("min_letterbox", min_letterbox),
         ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced))]
-    interlace_threshold = float(interlace_threshold)
+    interlace_threshold = _number("interlace_threshold", interlace_threshold)
+    if not (interlace_threshold >= 0 and math.isfinite(interlace_threshold)):
+        raise ValueError(f"lumaqc: interlace_threshold must be a finite number of 0 or more, not {interlace_threshold!r}")
     path = os.fspath(path)
-    if isinstance(path, bytes):
-        path = os.fsdecode(path)
     # OSError for a missing, unreadable or directory path, as Python words it
     # (without opening it: a FIFO would wait for its writer here).
     if stat.S_ISDIR(os.stat(path).st_mode):
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
     if not os.access(path, os.R_OK):
         raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), path)
-    run = _analyze_file(path, _size("width", width), _size("height", height), None if fps is None else float(fps),
-                        -1 if frames is None else operator.index(frames), start, threads, isa, bool(reference),
-                        input_format or "", minimums, interlace_threshold, operator.index(decoder_threads))
+    # The file's own bytes reach the readers, whatever their encoding.
+    run = _analyze_file(os.fsencode(path), _size("width", width), _size("height", height), fps, frames, start,
+                        threads, isa, bool(reference), input_format or "", minimums, interlace_threshold,
+                        decoder_threads)
     return AnalysisResult(path, run)

@@ -50,7 +50,7 @@ class Analyzer:
     ) -> None: ...
 
 class AnalysisResult(Dict[str, np.ndarray]):
-    path: str
+    path: Union[str, bytes]
     width: int
     height: int
     fps: float
@@ -69,7 +69,7 @@ class AnalysisResult(Dict[str, np.ndarray]):
     def frame(self) -> Any: ...
 
 def analyze_file(
-    path: Union[str, "PathLike[str]"],
+    path: Union[str, bytes, "PathLike[str]", "PathLike[bytes]"],
     width: Optional[int] = None,
     height: Optional[int] = None,
     fps: Optional[float] = None,

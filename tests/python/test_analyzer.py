@@ -67,13 +67,13 @@ def test_bad_pictures_raise(luma, error):
 
 
 @pytest.mark.parametrize("args, error, message", [
-    ((0, 288), ValueError, "picture size out of range"),
-    ((352, -1), ValueError, "picture size out of range"),
-    ((2 ** 31, 1), ValueError, "picture size out of range"),
+    ((0, 288), ValueError, "width must be from 1 to 2147483647, not 0"),
+    ((352, -1), ValueError, "height must be from 1 to 2147483647, not -1"),
+    ((2 ** 31, 1), ValueError, "width must be from 1 to 2147483647, not 2147483648"),
     ((30000, 30000), ValueError, "picture size out of range"),
     ((352, 288, 25.0, "sse9"), ValueError, "unknown isa"),
     ((352, 288, 25.0, 7), TypeError, "isa"),
-    ((352, 288, 25.0, None, False, False, -1), ValueError, "invalid argument"),
+    ((352, 288, 25.0, None, False, False, -1), ValueError, "threads must be from 0 to 1024, not -1"),
     ((352, 288, 25.0, None, False, False, 0, "fused"), ValueError, "unknown analysis_path"),
 ])
 def test_bad_settings_raise(args, error, message):

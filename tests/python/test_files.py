@@ -153,6 +153,57 @@ def test_bad_files_and_arguments_raise(tmp_path, header, args, error, message):
         lumaqc.analyze_file(path, **args)
 
 
+@pytest.mark.parametrize("call, name, value", [
+    ("analyze_file", "decoder_threads", 10**6),
+    ("analyze_file", "decoder_threads", -5),
+    ("analyze_file", "threads", 1025),
+    ("analyze_file", "threads", 2**64),
+    ("analyze_file", "start", 2**63),
+    ("analyze_file", "frames", 2**63),
+    ("analyze_file", "frames", -1),
+    ("analyze_file", "width", 2**70),
+    ("analyze_file", "height", -2),
+    ("analyze_file", "fps", 10**400),
+    ("analyze_file", "fps", float("nan")),
+    ("analyze_file", "min_black", 10**400),
+    ("analyze_file", "min_pillarbox", float("inf")),
+    ("analyze_file", "interlace_threshold", -0.5),
+    ("analyze_file", "interlace_threshold", float("nan")),
+    ("Analyzer", "threads", 10**6),
+    ("Analyzer", "threads", 2**64),
+    ("Analyzer", "width", 2**64),
+    ("Analyzer", "height", -2**70),
+    ("Analyzer", "fps", 0),
+    ("Analyzer", "fps", -25.0),
+    ("Analyzer", "fps", float("inf")),
+    ("Analyzer", "fps", 10**400),
+])
+def test_arguments_out_of_range_raise_valueerror_naming_them(clip, call, name, value):
+    args = {"width": clip.width, "height": clip.height, name: value}
+    with pytest.raises(ValueError, match=f"lumaqc: {name} "):
+        if call == "Analyzer":
+            lumaqc.Analyzer(**args)
+        else:
+            lumaqc.analyze_file(clip.path, **args)
+
+
+def test_paths_as_bytes_and_pathlike_and_huge_files_by_the_frames_asked(clip, tmp_path):
+    name = os.path.join(os.fsencode(tmp_path), b"clip\xff\xfe.yuv")
+    shutil.copyfile(clip.path, name)
+    expected = clip.log("25 5")
+    for path in (name, os.fsdecode(name), tmp_path / os.fsdecode(b"clip\xff\xfe.yuv")):
+        result = lumaqc.analyze_file(path, clip.width, clip.height, frames=5)
+        assert result_rows(result) == expected, path
+        assert result.path == os.fspath(path)
+    with pytest.raises(ValueError, match=r"lumaqc: .*clip\\xff\\xfe.yuv"):
+        lumaqc.analyze_file(name, clip.width, clip.height, start=10**6)
+    # A sparse file of 20 GiB: the rows are those of the frame asked for, not of the file.
+    huge = tmp_path / "20G.yuv"
+    with open(huge, "wb") as file:
+        file.truncate(20 << 30)
+    assert lumaqc.analyze_file(huge, 2, 2, frames=1).frames_analysed == 1
+
+
 @pytest.mark.parametrize("name, error", [("missing.yuv", FileNotFoundError), (".", IsADirectoryError)])
 def test_unopenable_paths_raise_oserror(tmp_path, name, error):
     with pytest.raises(error):
