@@ -159,12 +159,7 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     count or thread count that is not an integer; KeyboardInterrupt when
     interrupted (checked between frames).
     """
-    start = operator.index(start)
-    if start < 0:
-        raise ValueError(f"lumaqc: start must not be negative, not {start}")
     start = _whole("start", start, 0, _INT64_MAX)
-    if frames is not None and operator.index(frames) < 0:
-        raise ValueError(f"lumaqc: frames must not be negative, not {frames}")
     frames = -1 if frames is None else _whole("frames", frames, 0, _INT64_MAX)
     threads = _processors() if threads is None else _whole("threads", threads, 1, _MAX_THREADS)
     decoder_threads = _whole("decoder_threads", decoder_threads, 0, _MAX_THREADS)
