@@ -8,6 +8,9 @@
 # and prints this build's figures as ratios of it. LUMAQC=path measures that
 # program instead of building build-bench/lumaqc.
 set -euo pipefail
+# Paths given relative to where the script was called from.
+[ -z "${LUMAQC:-}" ] || LUMAQC=$(realpath "$LUMAQC")
+[ -z "${BASELINE:-}" ] || BASELINE=$(realpath "$BASELINE")
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --bench >/dev/null
 if [ -z "${LUMAQC:-}" ]; then
@@ -17,6 +20,7 @@ if [ -z "${LUMAQC:-}" ]; then
 fi
 sample=$(dirname "$LUMAQC")/makeSampleClip
 [ -x "$sample" ] || sample=$PWD/build-bench/makeSampleClip
+[ -x "$sample" ] || { echo "startup.sh: no makeSampleClip beside $LUMAQC nor in build-bench" >&2; exit 2; }
 reps=${REPS:-200}
 rounds=${ROUNDS:-3}
 
@@ -41,7 +45,7 @@ rss() {
 min() { sort -g | head -n 1; }
 
 declare -A programs=([current]="$LUMAQC")
-[ -n "${BASELINE:-}" ] && programs[baseline]=$(realpath "$BASELINE")
+[ -n "${BASELINE:-}" ] && programs[baseline]=$BASELINE
 declare -A cpus rsss
 for ((round = 0; round < rounds; round++)); do
   for name in "${!programs[@]}"; do
