@@ -347,6 +347,8 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     stream.instructionSet = instructionSetName(isa);
     // Whether the times of the rows are the stream's own or frame / fps.
     stream.extra.push_back({"times", raw || info.reader == "y4m" ? "\"frames\"" : "\"stream\""});
+    // A piece names the run it belongs to, so that merge takes only pieces that rebuild that run.
+    if (args.runStart >= 0) stream.extra.push_back({"run_start", std::to_string(args.runStart)});
     report::Streams reportStreams;
     reportStreams.console = out;
     reportStreams.output = reportOutput ? reportOutput.get() : reportTarget;
