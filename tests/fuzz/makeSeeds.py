@@ -6,9 +6,14 @@ indicatorsFuzzer: clips encoded the way the harness decodes them with
 FuzzedDataProvider: single-byte choices are taken from the end of the input
 (the last byte first), pixel bytes from the front. Run it again after changing
 how indicatorsFuzzer reads its input.
+mergeFuzzer: pieces' JSON reports written by the lumaqc program; give its path
+as the first argument to write them again (without it they are left alone).
 """
 import os
 import random
+import subprocess
+import sys
+import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -154,3 +159,22 @@ write("y4mFuzzer", "444-4x4-frame-parameters", y4m(b"YUV4MPEG2 W4 H4 C444 XCOLOR
 write("y4mFuzzer", "422-high-depth", y4m(b"YUV4MPEG2 W6 H2 C422p10", 6, 2, 1, samples_per_frame=2 * (12 + 12)))
 write("y4mFuzzer", "truncated-last-frame", y4m(b"YUV4MPEG2 W8 H8 C420", 8, 8, 2)[:-20])
 write("y4mFuzzer", "no-size", y4m(b"YUV4MPEG2 F25:1", 8, 8, 0))
+
+
+# --- mergeFuzzer ------------------------------------------------------------
+# Two pieces of a run over a small clip and a run made without --run-start.
+PIECES = {
+    "first-piece": ["--run-start", "0", "--start", "0", "--frames", "2"],
+    "later-piece": ["--run-start", "0", "--start", "9", "--frames", "2"],
+    "whole-run": ["--frames", "1"],
+}
+if len(sys.argv) > 1:
+    with tempfile.TemporaryDirectory() as work:
+        size = 16 * 16 * 3 // 2
+        with open(os.path.join(work, "c.yuv"), "wb") as f:
+            f.write(bytes((i * 37 + (i // size) * 11) & 0xFF for i in range(12 * size)))
+        for name, options in PIECES.items():
+            subprocess.run([os.path.abspath(sys.argv[1]), "--quiet", "--json", "p.json", *options, "c.yuv", "16",
+                            "16"], cwd=work, check=True, stdout=subprocess.DEVNULL)
+            with open(os.path.join(work, "p.json"), "rb") as f:
+                write("mergeFuzzer", name, f.read())
