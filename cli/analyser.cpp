@@ -94,6 +94,27 @@ static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::Po
 }
 #endif
 
+// Two reports, or a report and the log, that are one file (by any spelling or
+// link): the line that refuses the run, else "". The reports are reserved, so
+// they exist; a page not yet there is compared by its resolved path.
+static std::string reportClash(const report::ReportOptions& reports, int logFolder) {
+    std::vector<std::pair<const char*, const std::string*>> named;
+    for (auto [option, path] : {std::pair{"--json", &reports.jsonPath}, std::pair{"--csv", &reports.csvPath},
+                                std::pair{"--html", &reports.htmlPath}})
+        if (!path->empty() && *path != "-") named.emplace_back(option, path);
+    const std::string log = report::fileIdentity(logFolder, kLogFileName);
+    for (size_t i = 0; i < named.size(); ++i) {
+        const std::string identity = report::fileIdentity(AT_FDCWD, *named[i].second);
+        if (identity == log)
+            return "Cannot create the report " + *named[i].second + ": it is the log file " + kLogFileName;
+        for (size_t j = 0; j < i; ++j)
+            if (identity == report::fileIdentity(AT_FDCWD, *named[j].second))
+                return std::string(named[j].first) + " " + *named[j].second + " and " + named[i].first + " " +
+                       *named[i].second + " name the same file";
+    }
+    return "";
+}
+
 namespace {
 
 // The rows of one run: the log, the console, the reports and the page, each
@@ -381,6 +402,22 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         }
     }
 #endif
+    // Every check that can refuse the run comes before any file of an earlier
+    // run is emptied: reports that are one file, or the log; the log's lock;
+    // the log being the input.
+    if (const std::string clash = reportClash(line.reports, streams.logFolder); !clash.empty()) {
+        session.abandon();
+        std::fprintf(err, "%s\n", clash.c_str());
+        return outcome;
+    }
+    LogFile log;
+    const LogFile::Open logOpen = log.open(streams.logFolder, kLogFileName, args.videoPath);
+    if (logOpen == LogFile::Open::Locked || logOpen == LogFile::Open::IsInput ||
+        logOpen == LogFile::Open::NotAFile) {
+        session.abandon();
+        std::fprintf(err, "%s\n", log.error().c_str());
+        return outcome;
+    }
     if (const std::string reportError = session.open(); !reportError.empty()) {
         std::fprintf(err, "%s\n", reportError.c_str());
         return outcome;
@@ -393,14 +430,9 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         outcome.status = 128 + signal;
         return outcome;
     }
-    // The log is created only now, so that a mistyped path or size leaves the
-    // results of an earlier run in place; a log another run holds is not touched.
-    LogFile log;
-    const LogFile::Open logOpen = log.open(streams.logFolder, kLogFileName, args.videoPath);
-    if (logOpen == LogFile::Open::Locked || logOpen == LogFile::Open::IsInput) {
-        std::fprintf(err, "%s\n", log.error().c_str());
-        return outcome;
-    }
+    // The log is emptied only now, so that a mistyped path or size leaves the
+    // results of an earlier run in place.
+    log.empty();
     Console console(out);
     RunOutputs outputs(log, console, session, err);
 #ifdef LUMAQC_HAVE_HTML

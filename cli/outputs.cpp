@@ -11,6 +11,8 @@
 #include <csignal>
 #include <cstring>
 
+#include "report/writers.hpp"
+
 namespace lumaqc {
 
 void makeStandardDescriptorsValid() {
@@ -70,7 +72,11 @@ LogFile::~LogFile() {
 LogFile::Open LogFile::open(int folder, const char* path, const char* inputPath) {
     path_ = path;
     // Not truncated on opening: a run that finds the log locked leaves it as it was.
-    fd_ = ::openat(folder, path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = ::openat(folder, path, O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd_ < 0 && errno == ENXIO) {  // a FIFO that no one reads
+        error_ = report::notAFileError("Cannot write the log file " + path_);
+        return Open::NotAFile;
+    }
     if (fd_ < 0) {
         error_ = std::strerror(errno);
         return Open::CannotCreate;
@@ -85,19 +91,28 @@ LogFile::Open LogFile::open(int folder, const char* path, const char* inputPath)
     // are not emptied, nor is the input.
     struct stat st {}, input {};
     regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular_ && !report::writableKind(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        error_ = report::notAFileError("Cannot write the log file " + path_);
+        return Open::NotAFile;
+    }
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     if (regular_ && ::stat(inputPath, &input) == 0 && input.st_dev == st.st_dev && input.st_ino == st.st_ino) {
         ::close(fd_);
         fd_ = -1;
         error_ = "Cannot write the log file " + path_ + ": it is the input";
         return Open::IsInput;
     }
-    if (regular_ && ftruncate(fd_, 0) != 0) {
-        error_ = std::strerror(errno);
-        ::close(fd_);
-        fd_ = -1;
-        return Open::CannotCreate;
-    }
     return Open::Ok;
+}
+
+bool LogFile::empty() {
+    if (fd_ < 0 || !regular_ || ftruncate(fd_, 0) == 0) return true;
+    error_ = std::strerror(errno);
+    ::close(fd_);
+    fd_ = -1;
+    return false;
 }
 
 bool LogFile::write(const char* text, size_t length) {

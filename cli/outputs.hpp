@@ -64,17 +64,21 @@ std::string signalName(int signal);
 
 class LogFile {
 public:
-    enum class Open { Ok, CannotCreate, Locked, IsInput };
+    enum class Open { Ok, CannotCreate, Locked, IsInput, NotAFile };
     LogFile() = default;
     ~LogFile();
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
     // Creates or opens path (relative to the folder open as folder, or to the
-    // working directory for AT_FDCWD), takes the lock that one run holds, and
-    // only then empties it; Locked (another run holds it) and IsInput (it is
-    // the file being analysed) leave the file as it was. error() says why.
+    // working directory for AT_FDCWD) and takes the lock that one run holds,
+    // without emptying it; Locked (another run holds it), IsInput (it is the
+    // file being analysed) and NotAFile (a FIFO, not waited for) leave the file
+    // as it was. error() says why.
     Open open(int folder, const char* path, const char* inputPath);
+    // Empties the locked file (a regular one) once the run is sure to go on;
+    // false (and the file closed) when that fails.
+    bool empty();
     bool isOpen() const { return fd_ >= 0; }
     // Writes all bytes at once; on a failure the file is cut back to the last
     // whole write (for a regular file) and false is returned.

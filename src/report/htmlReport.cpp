@@ -8,10 +8,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "report/htmlAssets.hpp"
+#include "report/writers.hpp"
 
 namespace lumaqc::report {
 
@@ -354,21 +356,38 @@ void HtmlReport::addRow(const FrameRow& row) {
     }
 }
 
-// Creates the file the page goes to: the target itself when it exists and is
-// no regular file (a terminal, a pipe, /dev/stdout), else a new temporary
-// beside it (*temporary set), which takes the target's permissions.
-static int openTarget(const std::string& path, bool* inPlace, std::string* temporary, int* error) {
+// Creates the file the page goes to, by the rule of every report: a symbolic
+// link is followed, a file that cannot be opened for writing (read-only) and
+// a FIFO or other kind that is not a regular file or a character device are
+// refused. A character device (a terminal, /dev/null) is written in place; else
+// a new temporary is made beside the file the path resolves to (*target), which
+// takes its permissions.
+static int openTarget(const std::string& path, bool* inPlace, std::string* target, std::string* temporary,
+                      std::string* refusal, int* error) {
     struct stat existing {};
     const bool exists = ::stat(path.c_str(), &existing) == 0;
+    *target = path;
+    // A folder is left to open(), which names the reason.
+    if (exists && !S_ISDIR(existing.st_mode) && !writableKind(existing.st_mode)) {
+        *refusal = notAFileError("Cannot create the report " + path);
+        return -1;
+    }
     *inPlace = exists && !S_ISREG(existing.st_mode);
-    if (*inPlace) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        if (fd < 0) *error = errno;
-        return fd;
+    if (exists) {
+        // Not emptied: only the complete page replaces it.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0 || *inPlace) {
+            if (fd < 0) *error = errno;
+            return fd;
+        }
+        ::close(fd);
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (resolved != nullptr) *target = resolved;
+        std::free(resolved);
     }
     int fd = -1;
     for (int attempt = 0; fd < 0; ++attempt) {
-        *temporary = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        *temporary = *target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         fd = ::open(temporary->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && (errno != EEXIST || attempt >= 100)) {
             *error = errno;
@@ -385,23 +404,16 @@ static int openTarget(const std::string& path, bool* inPlace, std::string* tempo
 }
 
 bool HtmlReport::canWrite(std::string* error) const {
-    struct stat existing {};
+    bool inPlace = false;
+    std::string target, temporary, refusal;
     int failure = 0;
-    if (::stat(path_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        // Opened without truncation: nothing is written before the end.
-        const int fd = ::open(path_.c_str(), O_WRONLY | O_CLOEXEC);
-        if (fd < 0) failure = errno; else ::close(fd);
-    } else {
-        bool inPlace = false;
-        std::string temporary;
-        const int fd = openTarget(path_, &inPlace, &temporary, &failure);
-        if (fd >= 0) {
-            ::close(fd);
-            ::unlink(temporary.c_str());
-        }
+    const int fd = openTarget(path_, &inPlace, &target, &temporary, &refusal, &failure);
+    if (fd >= 0) {
+        ::close(fd);
+        if (!inPlace) ::unlink(temporary.c_str());
     }
-    if (failure != 0 && error) *error = reason(path_, failure);
-    return failure == 0;
+    if (fd < 0 && error) *error = refusal.empty() ? reason(path_, failure) : refusal;
+    return fd >= 0;
 }
 
 bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& settings,
@@ -414,17 +426,18 @@ bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& 
 
     // A regular file (or none) is replaced only by a complete page.
     bool inPlace = false;
-    std::string temporary;
+    std::string target, temporary, refusal;
     int failure = 0;
-    const int fd = openTarget(path_, &inPlace, &temporary, &failure);
-    if (fd < 0) return fail(reason(path_, failure));
+    const int fd = openTarget(path_, &inPlace, &target, &temporary, &refusal, &failure);
+    if (fd < 0) return fail(refusal.empty() ? reason(path_, failure) : refusal);
+    if (inPlace) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     Output out(fd);
     putPage(out, width_, height_, Table{frames_, times_, values_}, settings, segments, pooled);
     out.flush();
     failure = out.error();
     if (::close(fd) != 0 && failure == 0) failure = errno;
-    if (failure == 0 && !inPlace && ::rename(temporary.c_str(), path_.c_str()) != 0) failure = errno;
+    if (failure == 0 && !inPlace && ::rename(temporary.c_str(), target.c_str()) != 0) failure = errno;
     if (failure != 0) {
         if (!inPlace) ::unlink(temporary.c_str());
         return fail(reason(path_, failure));

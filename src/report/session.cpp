@@ -43,7 +43,8 @@ static bool sameFile(const std::string& a, const std::string& b) {
 // path of what this call created goes to *created.
 static int openKept(const std::string& path, std::string* created) {
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        // Not blocking on a FIFO: it is refused once open.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0 || errno != ENOENT) return fd;
         const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (made >= 0) *created = path;
@@ -71,11 +72,16 @@ std::string Session::reserve() {
         if (path->empty() || *path == "-") continue;
         std::string created;
         *fd = openKept(*path, &created);
-        if (*fd < 0) {
-            const std::string error = "Cannot create the report " + *path + ": " + std::strerror(errno);
+        struct stat st {};
+        const bool fifo = *fd < 0 && errno == ENXIO;  // a FIFO that no one reads
+        if (*fd < 0 || ::fstat(*fd, &st) != 0 || !writableKind(st.st_mode)) {
+            const std::string error = *fd >= 0 || fifo ? notAFileError("Cannot create the report " + *path)
+                                                       : "Cannot create the report " + *path + ": " + std::strerror(errno);
+            if (!created.empty()) created_.push_back(created);
             abandon();
             return error;
         }
+        ::fcntl(*fd, F_SETFL, ::fcntl(*fd, F_GETFL) & ~O_NONBLOCK);
         if (!created.empty()) created_.push_back(created);
     }
     return "";
@@ -119,8 +125,12 @@ std::string Session::open() {
         return error;
     }
     created_.clear();
+    errno = 0;
     if (jsonFile_ != nullptr) json_ = std::make_unique<JsonWriter>(jsonFile_, settings_, options_.segments);
+    noteWriteError(jsonFile_, jsonError_);
+    errno = 0;
     if (csvFile_ != nullptr) csv_ = std::make_unique<CsvWriter>(csvFile_, settings_);
+    noteWriteError(csvFile_, csvError_);
 
     bool poolNeeded = json_ != nullptr || options_.summary || !options_.htmlPath.empty();
     for (const Gate& g : options_.gates) poolNeeded = poolNeeded || !g.segment;
@@ -144,6 +154,11 @@ std::string Session::open() {
     return "";
 }
 
+// The reason of a stream's first failed write, kept while errno still holds it.
+void Session::noteWriteError(std::FILE* file, int& error) {
+    if (file != nullptr && error == 0 && std::ferror(file)) error = errno != 0 ? errno : EIO;
+}
+
 void Session::beforeConsoleText() {
     if (progress_) progress_->suspend();
 }
@@ -156,8 +171,12 @@ void Session::printConsole(const std::string& text) {
 void Session::addRow(const FrameRow& row) {
     if (!opened_ || result_) return;
     ++rows_;
+    errno = 0;
     if (json_) json_->addRow(row);
+    noteWriteError(jsonFile_, jsonError_);
+    errno = 0;
     if (csv_) csv_->addRow(row);
+    noteWriteError(csvFile_, csvError_);
     if (pool_) pool_->add(row);
     const size_t before = segments_.size();
     detector_.add(row, segments_);
@@ -192,7 +211,9 @@ const FinishResult& Session::finish(RunStatus status) {
         tail.gates = gatesJson(result_->gates);
         tail.framesAnalysed = rows_;
         tail.complete = status == RunStatus::Completed;
+        errno = 0;
         json_->finish(tail);
+        noteWriteError(jsonFile_, jsonError_);
     }
     std::string text;
     if (options_.summary) text += pooledText(pooled_) + segmentsText(segments_);
@@ -200,18 +221,21 @@ const FinishResult& Session::finish(RunStatus status) {
     if (!text.empty()) printConsole(text);
     std::fflush(streams_.console);
 
-    const auto close = [&](std::FILE*& file, const std::string& path) {
+    const auto close = [&](std::FILE*& file, const std::string& path, int& error) {
         if (file == nullptr) return;
         errno = 0;
         bool failed = std::fflush(file) != 0 || std::ferror(file) != 0;
+        if (failed && error == 0) error = errno;
+        errno = 0;
         if (file != streams_.output) failed = std::fclose(file) != 0 || failed;
+        if (failed && error == 0) error = errno;
         if (failed && result_->writeError.empty())
             result_->writeError =
-                "Cannot write the report " + path + ": " + (errno != 0 ? std::strerror(errno) : "write error");
+                "Cannot write the report " + path + ": " + (error != 0 ? std::strerror(error) : "write error");
         file = nullptr;
     };
-    close(jsonFile_, options_.jsonPath);
-    close(csvFile_, options_.csvPath);
+    close(jsonFile_, options_.jsonPath, jsonError_);
+    close(csvFile_, options_.csvPath, csvError_);
     return *result_;
 }
 

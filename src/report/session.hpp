@@ -86,6 +86,7 @@ public:
 
 private:
     void printConsole(const std::string& text);
+    static void noteWriteError(std::FILE* file, int& error);
     std::FILE* adoptReport(int& fd, const std::string& path, std::string* error);
 
     ReportOptions options_;
@@ -94,6 +95,7 @@ private:
     int jsonFd_ = -1, csvFd_ = -1;         // reserved, not yet emptied
     std::vector<std::string> created_;      // the files reserve() created
     bool reserved_ = false;
+    int jsonError_ = 0, csvError_ = 0;     // the first failed write's reason
     std::FILE* jsonFile_ = nullptr;
     std::FILE* csvFile_ = nullptr;
     std::unique_ptr<JsonWriter> json_;

@@ -1,12 +1,33 @@
 #include "report/writers.hpp"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "lumaqc/version.h"
 #include "report/numbers.hpp"
 #include "report/pooling.hpp"
 
 namespace lumaqc::report {
+
+bool writableKind(unsigned mode) { return S_ISREG(mode) || S_ISCHR(mode); }
+
+std::string notAFileError(const std::string& subject) { return subject + ": it is not a regular file"; }
+
+std::string fileIdentity(int folder, const std::string& path) {
+    struct stat st {};
+    if (::fstatat(folder, path.c_str(), &st, 0) == 0)
+        return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    const size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    if (path[0] != '/' && folder != AT_FDCWD) dir = "/proc/self/fd/" + std::to_string(folder) + "/" + dir;
+    char resolved[PATH_MAX];
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return std::string("path:") + (::realpath(dir.c_str(), resolved) != nullptr ? resolved : dir) + "/" + name;
+}
 
 static void put(std::FILE* out, const std::string& text) { std::fwrite(text.data(), 1, text.size(), out); }
 

@@ -13,6 +13,18 @@
 
 namespace lumaqc::report {
 
+// Reports and the log go to regular files or character devices (a terminal,
+// /dev/null); a FIFO would block the run in open() and is refused, as are
+// sockets and block devices.
+bool writableKind(unsigned mode);
+// subject + ": it is not a regular file"
+std::string notAFileError(const std::string& subject);
+// What a path names: "device:inode" when it exists, else its folder resolved
+// plus its name; two paths name one file when these are equal. folder is the
+// descriptor of the folder a relative path is taken from (AT_FDCWD: the
+// working directory).
+std::string fileIdentity(int folder, const std::string& path);
+
 // What the reports tell about the stream and the run.
 struct StreamSettings {
     std::string input;           // path of the input

@@ -2,7 +2,11 @@
 // earlier run is emptied: those stay byte for byte, the files this run made
 // are gone again, and so is nothing else (the log of an earlier run included).
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -85,5 +89,107 @@ TEST(ReportFiles, OneThatCannotBeCreatedLeavesTheFilesOfAnEarlierRunAsTheyWere) 
         EXPECT_NE(r.err.find(" report " + c.path + reason), std::string::npos) << what << r.err;
         // Every file as it was, no file more or less, the log included.
         EXPECT_TRUE(contentsOf(dir) == before) << what;
+    }
+}
+
+namespace {
+
+// Every entry of a folder: the bytes of a regular file, the target of a link,
+// the kind of anything else (a FIFO is not read).
+std::map<std::string, std::string> entriesOf(const WorkDir& dir) {
+    std::map<std::string, std::string> entries;
+    DIR* d = ::opendir(dir.path.c_str());
+    while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr) {
+        const std::string name = e->d_name;
+        if (name == "." || name == ".." || name == ".stdout" || name == ".stderr") continue;
+        struct stat st {};
+        ::lstat(dir.file(name).c_str(), &st);
+        char target[4096];
+        if (S_ISLNK(st.st_mode)) {
+            const ssize_t n = ::readlink(dir.file(name).c_str(), target, sizeof target);
+            entries[name] = "link " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+        } else if (S_ISREG(st.st_mode)) entries[name] = readFile(dir.file(name));
+        else entries[name] = "kind " + std::to_string(st.st_mode & S_IFMT);
+    }
+    if (d != nullptr) ::closedir(d);
+    return entries;
+}
+
+}  // namespace
+
+TEST(ReportFiles, ReportsThatClashAreRefusedBeforeAnyFileIsTouched) {
+    WorkDir dir;
+    ASSERT_EQ(runShell("'" LUMAQC_SAMPLE_BINARY "' '" + dir.file("clip.yuv") + "' >/dev/null"), 0);
+    const bool html = htmlBuiltIn(dir);
+    const std::string refused = "it is not a regular file";
+    struct Row {
+        std::string setup;     // shell words run in the folder first
+        std::string options;   // before "clip.yuv 352 288 25 3" (or the input named here)
+        int status;
+        std::string message;   // the one line on the error stream
+        bool needsHtml = false;
+        bool logWritten = false;  // the run goes on: only the log changes
+    };
+    const std::string lockedLog = "Cannot write the log file " + kLog + ": another lumaqc run is writing it";
+    const std::vector<Row> rows = {
+        {"LOCK", "--json old.json --csv old.csv", 255, lockedLog},
+        {"LOCK", "--json old.json --html old.html", 255, lockedLog, true},
+        {"cp clip.yuv " + kLog, "--json old.json --csv old.csv INPUT=" + kLog, 255,
+         "Cannot write the log file " + kLog + ": it is the input"},
+        {"", "--csv " + kLog, 255, "Cannot create the report " + kLog + ": it is the log file " + kLog},
+        {"", "--json ./" + kLog, 255, "Cannot create the report ./" + kLog + ": it is the log file " + kLog},
+        {"ln -s " + kLog + " log.json", "--json log.json", 255,
+         "Cannot create the report log.json: it is the log file " + kLog},
+        {"", "--html " + kLog, 255, "Cannot create the report " + kLog + ": it is the log file " + kLog, true},
+        {"", "--json old.json --csv ./old.json", 255, "--json old.json and --csv ./old.json name the same file"},
+        {"", "--json new.json --csv ./new.json", 255, "--json new.json and --csv ./new.json name the same file"},
+        {"ln -s old.json link.json", "--json old.json --csv link.json", 255,
+         "--json old.json and --csv link.json name the same file"},
+        {"ln old.csv hard.csv", "--csv old.csv --json hard.csv", 255,
+         "--json hard.csv and --csv old.csv name the same file"},
+        {"", "--json old.json --html ./old.json", 255, "--json old.json and --html ./old.json name the same file",
+         true},
+        {"", "--csv new.csv --html ./new.csv", 255, "--csv new.csv and --html ./new.csv name the same file", true},
+        {"mkfifo fifo", "--json fifo", 255, "Cannot create the report fifo: " + refused},
+        {"mkfifo fifo", "--json old.json --csv fifo", 255, "Cannot create the report fifo: " + refused},
+        {"mkfifo fifo", "--json old.json --html fifo", 255, "Cannot create the report fifo: " + refused, true},
+        {"rm " + kLog + " && mkfifo " + kLog, "--json old.json", 255,
+         "Cannot write the log file " + kLog + ": " + refused},
+        {"", "--json /dev/full", 255, "Cannot write the report /dev/full: No space left on device", false, true},
+        {"", "--csv /dev/full", 255, "Cannot write the report /dev/full: No space left on device", false, true},
+    };
+    for (const Row& row : rows) {
+        if (row.needsHtml && !html) continue;
+        runShell("cd '" + dir.path + "' && rm -rf fifo log.json link.json hard.csv new.json new.csv " + kLog);
+        for (const char* name : {"old.json", "old.csv", "old.html"})
+            std::ofstream(dir.file(name)) << "earlier " << name << "\n";
+        std::ofstream(dir.file(kLog)) << "earlier log\n";
+        std::string input = "clip.yuv 352 288 25 3", options = row.options;
+        if (const size_t at = options.find(" INPUT="); at != std::string::npos) {
+            input = options.substr(at + 7) + " 352 288 25 3";
+            options.resize(at);
+        }
+        int held = -1;
+        if (row.setup == "LOCK") {
+            held = ::open(dir.file(kLog).c_str(), O_WRONLY | O_CLOEXEC);
+            ASSERT_EQ(::flock(held, LOCK_EX), 0);
+        } else if (!row.setup.empty()) {
+            ASSERT_EQ(runShell("cd '" + dir.path + "' && " + row.setup), 0) << row.setup;
+        }
+        const auto before = entriesOf(dir);
+        const std::string what = row.setup + " | " + options;
+        // A run that blocked would be killed: the row fails, the test goes on.
+        const int status = runShell("cd '" + dir.path + "' && timeout -s KILL 30 '" LUMAQC_BINARY "' " + options +
+                                    " " + input + " >/dev/null 2>.stderr");
+        if (held >= 0) ::close(held);
+        const std::string err = readFile(dir.file(".stderr"));
+        EXPECT_EQ(status, row.status) << what << "\n" << err;
+        EXPECT_EQ(linesOf(err), std::vector<std::string>{row.message}) << what;
+        auto after = entriesOf(dir);
+        if (row.logWritten) {
+            EXPECT_NE(after[kLog], before.at(kLog)) << what;
+            after[kLog] = before.at(kLog);
+        }
+        EXPECT_TRUE(after == before) << what;
     }
 }
