@@ -13,8 +13,8 @@
 // time (see report-assets/) and fetches nothing; a content security policy
 // forbids any load. It is written to a temporary file beside the target and
 // renamed over it only once complete, so a failed write leaves an existing
-// file as it was (a target that exists and is no regular file, such as
-// /dev/stdout, is written in place).
+// file as it was (a symbolic link is followed; a character device, such as a
+// terminal, is written in place; a read-only file or a FIFO is refused).
 #pragma once
 
 #include <cstdint>
