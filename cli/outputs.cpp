@@ -91,7 +91,7 @@ LogFile::Open LogFile::open(int folder, const char* path, const char* inputPath)
     // are not emptied, nor is the input.
     struct stat st {}, input {};
     regular_ = fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular_ && !report::writableKind(st.st_mode)) {
+    if (!regular_ && !report::writableKind(st)) {
         ::close(fd_);
         fd_ = -1;
         error_ = report::notAFileError("Cannot write the log file " + path_);

@@ -368,7 +368,7 @@ static int openTarget(const std::string& path, bool* inPlace, std::string* targe
     const bool exists = ::stat(path.c_str(), &existing) == 0;
     *target = path;
     // A folder is left to open(), which names the reason.
-    if (exists && !S_ISDIR(existing.st_mode) && !writableKind(existing.st_mode)) {
+    if (exists && !S_ISDIR(existing.st_mode) && !writableKind(existing)) {
         *refusal = notAFileError("Cannot create the report " + path);
         return -1;
     }

@@ -74,7 +74,7 @@ std::string Session::reserve() {
         *fd = openKept(*path, &created);
         struct stat st {};
         const bool fifo = *fd < 0 && errno == ENXIO;  // a FIFO that no one reads
-        if (*fd < 0 || ::fstat(*fd, &st) != 0 || !writableKind(st.st_mode)) {
+        if (*fd < 0 || ::fstat(*fd, &st) != 0 || !writableKind(st)) {
             const std::string error = *fd >= 0 || fifo ? notAFileError("Cannot create the report " + *path)
                                                        : "Cannot create the report " + *path + ": " + std::strerror(errno);
             if (!created.empty()) created_.push_back(created);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cmath>
@@ -13,7 +14,12 @@
 
 namespace lumaqc::report {
 
-bool writableKind(unsigned mode) { return S_ISREG(mode) || S_ISCHR(mode); }
+bool writableKind(const struct stat& file) {
+    if (S_ISREG(file.st_mode) || S_ISCHR(file.st_mode)) return true;
+    struct stat out {};
+    return (S_ISFIFO(file.st_mode) || S_ISSOCK(file.st_mode)) && ::fstat(STDOUT_FILENO, &out) == 0 &&
+           out.st_dev == file.st_dev && out.st_ino == file.st_ino;
+}
 
 std::string notAFileError(const std::string& subject) { return subject + ": it is not a regular file"; }
 

@@ -2,6 +2,8 @@
 // comes, the rest when the run ends.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,10 +15,11 @@
 
 namespace lumaqc::report {
 
-// Reports and the log go to regular files or character devices (a terminal,
-// /dev/null); a FIFO would block the run in open() and is refused, as are
-// sockets and block devices.
-bool writableKind(unsigned mode);
+// Reports and the log go to regular files, character devices (a terminal,
+// /dev/null) or the pipe or socket that is this process's standard output
+// (/dev/stdout); any other FIFO would block the run in open() and is refused,
+// as are other sockets and block devices.
+bool writableKind(const struct stat& file);
 // subject + ": it is not a regular file"
 std::string notAFileError(const std::string& subject);
 // What a path names: "device:inode" when it exists, else its folder resolved

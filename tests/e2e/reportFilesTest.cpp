@@ -193,3 +193,32 @@ TEST(ReportFiles, ReportsThatClashAreRefusedBeforeAnyFileIsTouched) {
         EXPECT_TRUE(after == before) << what;
     }
 }
+
+// /dev/stdout is the pipe standard output already is: written through, like
+// "-", where any other FIFO is refused. (With a path the console shares the
+// pipe, so the report is all there but not alone.)
+TEST(ReportFiles, StandardOutputByItsPathIsWrittenThroughThePipe) {
+    WorkDir dir;
+    ASSERT_EQ(runShell("'" LUMAQC_SAMPLE_BINARY "' '" + dir.file("clip.yuv") + "' >/dev/null"), 0);
+    const bool html = htmlBuiltIn(dir);
+    for (const std::string option : {"--json", "--csv", "--html"}) {
+        if (option == "--html" && !html) continue;
+        const auto run = [&](const std::string& target, const std::string& out) {
+            // Standard output is a pipe; the program's status goes to a file.
+            runShell("cd '" + dir.path + "' && { timeout -s KILL 30 '" LUMAQC_BINARY "' --quiet " + option + " " +
+                     target + " clip.yuv 352 288 25 3 2>.stderr; echo $? >.status; } | cat > " + out);
+            return std::stoi("0" + readFile(dir.file(".status")));
+        };
+        EXPECT_EQ(run("/dev/stdout", "path.txt"), 0) << option << readFile(dir.file(".stderr"));
+        EXPECT_EQ(readFile(dir.file(".stderr")), "") << option;
+        const std::string throughPath = readFile(dir.file("path.txt"));
+        if (option == "--html") {
+            EXPECT_NE(throughPath.find("</html>"), std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(run("-", "dash.txt"), 0) << option;
+        const std::string report = readFile(dir.file("dash.txt"));
+        ASSERT_FALSE(report.empty()) << option;
+        EXPECT_GT(throughPath.size(), report.size()) << option;
+    }
+}
