@@ -19,6 +19,7 @@ package, else `lumaqc` on PATH.
 import argparse
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -37,6 +38,10 @@ VIDEO_EXTENSIONS = frozenset((
 LIST_EXTENSIONS = frozenset((".txt", ".list", ".lst"))
 # Inputs read as raw frames when a size is given with --size.
 RAW_EXTENSIONS = frozenset((".yuv", ".raw"))
+# The job's own file in the output folder; no input's report may take its name.
+SUMMARY_NAME = "summary.json"
+# Prefixes of the private folders of tasks; each folder's name carries its process id after the prefix.
+WORK_PREFIXES = ("lumaqc-task-", "lumaqc-merge-", "lumaqc-check-")
 
 
 
@@ -47,7 +52,8 @@ class Input:
         self.path, self.name, self.size = path, name, size
 
     def args(self):
-        return [self.path] + ([str(self.size[0]), str(self.size[1])] if self.size else [])
+        # The path as bytes: a name that is not UTF-8 crosses the cluster and reaches lumaqc unchanged.
+        return [os.fsencode(self.path)] + ([str(self.size[0]), str(self.size[1])] if self.size else [])
 
     def __repr__(self):
         return f"Input({self.path!r}, {self.name!r}, {self.size!r})"
@@ -92,6 +98,12 @@ def _parse_size(text):
     return (w, h)
 
 
+def _shown(name):
+    """A name as printed: bytes that are not UTF-8 and control characters escaped (\\xff, \\n)."""
+    text = os.fsencode(name).decode("utf-8", "backslashreplace")
+    return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii") for c in text)
+
+
 def _raw_size(path, size):
     return size if size and os.path.splitext(path)[1].lower() in RAW_EXTENSIONS else None
 
@@ -119,7 +131,7 @@ def find_inputs(inputs, size=None, lists=()):
                         full = os.path.join(root, f)
                         add(full, os.path.relpath(full, item))
         elif listed or os.path.splitext(item)[1].lower() in LIST_EXTENSIONS:
-            with open(item, encoding="utf-8") as listing:
+            with open(item, encoding="utf-8", errors="surrogateescape") as listing:
                 for number, line in enumerate(listing, 1):
                     line = line.strip()
                     if not line or line.startswith("#"):
@@ -140,6 +152,9 @@ def find_inputs(inputs, size=None, lists=()):
             raise ValueError(f"lumaqc.cluster: {names[entry.name]} and {entry.path} would both write "
                              f"{entry.name}.json: give them in separate jobs or folders")
         names[entry.name] = entry.path
+        if SUMMARY_NAME in (entry.name + ".json", entry.name + ".csv"):
+            raise ValueError(f"lumaqc.cluster: {_shown(entry.path)} would write {SUMMARY_NAME}, the job's summary: "
+                             f"give it under another name or in a sub-folder")
     unique, seen = [], set()
     for entry in found:
         if entry.path not in seen:
@@ -155,7 +170,7 @@ def count_frames(entry):
     input that only a container reader reads (or a Y4M file that is damaged: it runs whole and its
     error is lumaqc's)."""
     try:
-        stream = _probe(entry.path, *(entry.size or (0, 0)))
+        stream = _probe(os.fsencode(entry.path), *(entry.size or (0, 0)))
     except ValueError:
         return None
     if stream["reader"] not in ("raw", "y4m") or stream["damaged"]:
@@ -195,11 +210,50 @@ def plan(entries, chunk_frames):
 
 # ---------------------------------------------------------------- tasks (run on the workers)
 
+def _alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+def remove_stale_folders(folder=None):
+    """Remove the private folders of tasks (WORK_PREFIXES + PID + "-") in the temporary folder that
+    belong to this user and to a process that is gone: a worker that was killed left them."""
+    folder = folder or tempfile.gettempdir()
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return
+    for name in names:
+        prefix = next((p for p in WORK_PREFIXES if name.startswith(p)), None)
+        owner, dash, _ = name[len(prefix):].partition("-") if prefix else ("", "", "")
+        if not (owner.isdigit() and dash):
+            continue
+        path = os.path.join(folder, name)
+        try:
+            if os.lstat(path).st_uid != os.getuid() or not os.path.isdir(path) or os.path.islink(path):
+                continue
+        except OSError:
+            continue
+        if not _alive(int(owner)):
+            shutil.rmtree(path, ignore_errors=True)
+
+
+def _work_folder(kind):
+    """A private temporary folder named with this process's id, so that a later start can tell it stale."""
+    remove_stale_folders()
+    return tempfile.TemporaryDirectory(prefix=f"lumaqc-{kind}-{os.getpid()}-")
+
+
 def run_lumaqc(args, outputs=("json",), binary=None, threads=1):
     """Run lumaqc with args plus --json (and --csv) into a private temporary directory (where its log
-    goes too). Returns {"rc", "stderr", "json", "csv"} with the reports' texts (None when missing)."""
+    goes too). Returns {"rc", "stderr", "json", "csv"} with the reports' bytes (None when missing)."""
     binary = binary or lumaqc_binary()
-    with tempfile.TemporaryDirectory(prefix="lumaqc-task-") as work:
+    with _work_folder("task") as work:
         command = [binary, "--quiet", "--no-progress", "--threads", str(threads)]
         for kind in outputs:
             command += [f"--{kind}", os.path.join(work, "out." + kind)]
@@ -213,7 +267,7 @@ def _run_in(work, command):
     result = {"rc": done.returncode, "stderr": done.stderr.decode("utf-8", "replace").strip()}
     for kind in ("json", "csv"):
         try:
-            with open(os.path.join(work, "out." + kind), encoding="utf-8", newline="") as f:
+            with open(os.path.join(work, "out." + kind), "rb") as f:
                 result[kind] = f.read()
         except OSError:
             result[kind] = None
@@ -224,7 +278,7 @@ def check_report_options(report_args, binary=None):
     """Raise ValueError with lumaqc's own message when the report options (--fail-if EXPR, --min-*, ...)
     are malformed: `lumaqc --merge OPTIONS` without pieces checks them, then asks for pieces."""
     binary = binary or lumaqc_binary()
-    with tempfile.TemporaryDirectory(prefix="lumaqc-check-") as work:
+    with _work_folder("check") as work:
         done = subprocess.run([binary, "--merge", *report_args], cwd=work, stdout=subprocess.DEVNULL,
                               stderr=subprocess.PIPE)
     message = done.stderr.decode("utf-8", "replace").strip()
@@ -234,11 +288,11 @@ def check_report_options(report_args, binary=None):
 
 def _merge(pieces, outputs, report_args, binary):
     """lumaqc merge over the pieces' JSON texts: {"rc", "stderr", "json", "csv"}."""
-    with tempfile.TemporaryDirectory(prefix="lumaqc-merge-") as work:
+    with _work_folder("merge") as work:
         names = []
         for i, text in enumerate(pieces):
             names.append(os.path.join(work, f"piece{i:06d}.json"))
-            with open(names[-1], "w", encoding="utf-8", newline="") as f:
+            with open(names[-1], "wb") as f:
                 f.write(text)
         command = [binary, "merge"]
         for kind in outputs:
@@ -258,7 +312,7 @@ def _write_atomically(path, text):
     handle, temporary = tempfile.mkstemp(prefix="." + os.path.basename(path) + ".", suffix=".part",
                                          dir=os.path.dirname(path) or ".")
     try:
-        with os.fdopen(handle, "w", encoding="utf-8", newline="") as f:
+        with os.fdopen(handle, "wb") as f:
             f.write(text)
             f.flush()
             os.fsync(f.fileno())
@@ -282,12 +336,25 @@ def _made_with(paths, report_args, binary):
     try:
         existing = {}
         for kind, path in paths.items():
-            with open(path, encoding="utf-8", newline="") as f:
+            with open(path, "rb") as f:
                 existing[kind] = f.read()
-    except (OSError, UnicodeDecodeError):
+    except OSError:
         return False
     again = _merge([existing["json"]], tuple(paths), report_args, binary)
-    return again["rc"] in (0, 1) and all(again[kind] == existing[kind] for kind in paths)
+    if again["rc"] not in (0, 1) or again["json"] is None:
+        return False
+    try:
+        unknown = json.loads(existing["json"])["settings"]["frames"] is None
+    except (ValueError, TypeError, KeyError):
+        return False
+    if unknown:  # a container's run counts no frames ahead; merge writes the count of its rows there
+        again["json"] = _SETTINGS_FRAMES.sub(rb"\g<1>null", again["json"], count=1)
+    return all(again[kind] == existing[kind] for kind in paths)
+
+
+# settings.frames in a JSON report: the settings object is one line, and no string in it holds an
+# unescaped quote, so the first `, "frames": ` after its start is the member.
+_SETTINGS_FRAMES = re.compile(rb'(\n"settings": \{[^\n]*?, "frames": )[0-9]+')
 
 
 def _facts(json_text):
@@ -337,16 +404,16 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
         finished = not force and all(os.path.exists(p) for p in paths.values())
         if finished and not _made_with(paths, report, binary):
             finished = False
-            progress(f"analysing {entry.name} again: its outputs were made with other report options")
+            progress(f"analysing {_shown(entry.name)} again: its outputs were made with other report options")
         if finished:
             json_path = _output_paths(out, entry, ("json",))["json"]
             record["status"] = "skipped"
             try:
-                with open(json_path, encoding="utf-8") as f:
+                with open(json_path, "rb") as f:
                     record["frames"], record["gates_tripped"] = _facts(f.read())
             except (OSError, ValueError):
                 record["frames"], record["gates_tripped"] = None, []
-            progress(f"skipped {entry.name}: its outputs exist")
+            progress(f"skipped {_shown(entry.name)}: its outputs exist")
         else:
             todo.append(entry)
 
@@ -367,10 +434,11 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
     try:
         futures = {}
         pending = {}
-        for entry, pieces in plan(todo, chunk_frames):
+        # Keys by the input's place, not its name: a name need not be UTF-8, which keys must be.
+        for number, (entry, pieces) in enumerate(plan(todo, chunk_frames)):
             if pieces is None:
                 future = client.submit(run_lumaqc, report + entry.args(), produce, None, task_threads,
-                                       key=f"lumaqc-whole-{entry.name}-{time.time_ns()}", retries=retries, pure=False)
+                                       key=f"lumaqc-whole-{number}-{time.time_ns()}", retries=retries, pure=False)
                 futures[future] = (entry, None)
                 pending[entry.name] = 1
             else:
@@ -378,7 +446,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
                     args = ["--run-start", "0", "--start", str(start), "--frames", str(frames)] + \
                         list(report_options) + entry.args()
                     future = client.submit(run_lumaqc, args, ("json",), None, task_threads,
-                                           key=f"lumaqc-piece-{entry.name}-{index}-{time.time_ns()}",
+                                           key=f"lumaqc-piece-{number}-{index}-{time.time_ns()}",
                                            retries=retries, pure=False)
                     futures[future] = (entry, index)
                 pending[entry.name] = len(pieces)
@@ -397,7 +465,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
             record = files[entry.name]
             _finish(entry, results.pop(entry.name), record, out, outputs, produce, report, binary)
             done_files += 1
-            line = f"[{done_files}/{len(todo)}] {entry.name}: "
+            line = f"[{done_files}/{len(todo)}] {_shown(entry.name)}: "
             if record["status"] == "failed":
                 line += f"error: {record['error']}"
             else:
@@ -422,7 +490,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
         "gates_tripped": sum(1 for r in files.values() if r.get("gates_tripped")),
         "failed": sum(1 for r in files.values() if r["status"] == "failed"),
     }
-    _write_atomically(os.path.join(out, "summary.json"), json.dumps(summary, indent=1) + "\n")
+    _write_atomically(os.path.join(out, SUMMARY_NAME), (json.dumps(summary, indent=1) + "\n").encode("ascii"))
     progress(_table(summary))
     progress(f"{len(todo)} files analysed ({summary['failed']} failed, {summary['count']['skipped']} skipped), "
              f"{analysed} frames in {seconds:.2f} s: {summary['frames_per_second']} frames/s")
@@ -442,13 +510,19 @@ def _finish(entry, results, record, out, outputs, produce, report, binary):
             result = broken
         else:
             result = _merge([p["json"] for p in pieces], produce, report, binary)
-    if result["rc"] not in (0, 1) or any(result[k] is None for k in produce):
+    facts = None
+    if result["rc"] in (0, 1) and all(result[k] is not None for k in produce):
+        try:
+            facts = _facts(result["json"])
+        except ValueError as error:
+            result = dict(result, stderr=f"lumaqc.cluster: unreadable report: {error}")
+    if facts is None:
         record["status"] = "failed"
         message = result["stderr"].splitlines()
         record["error"] = message[-1] if message else f"lumaqc exited with status {result['rc']}"
         record["frames"], record["gates_tripped"] = None, []
         return
-    record["frames"], record["gates_tripped"] = _facts(result["json"])
+    record["frames"], record["gates_tripped"] = facts
     paths = _output_paths(out, entry, outputs)
     # The JSON last: its presence (with the others) marks the file finished.
     for kind in sorted(paths, key=lambda k: k == "json"):
@@ -460,7 +534,7 @@ def _table(summary):
     rows = [("file", "status", "frames", "gates tripped / error")]
     for r in summary["files"]:
         detail = r.get("error") or ", ".join(r.get("gates_tripped") or []) or "-"
-        rows.append((r["name"], r["status"], "-" if r.get("frames") is None else str(r["frames"]), detail))
+        rows.append((_shown(r["name"]), r["status"], "-" if r.get("frames") is None else str(r["frames"]), detail))
     widths = [max(len(row[i]) for row in rows) for i in range(3)]
     return "\n".join(f"{a:<{widths[0]}}  {b:<{widths[1]}}  {c:>{widths[2]}}  {d}" for a, b, c, d in rows)
 

@@ -6,6 +6,7 @@ import signal
 import socket
 import subprocess
 import sys
+import tempfile
 import time
 
 import pytest
@@ -270,3 +271,80 @@ def test_usage_errors_analyse_nothing(library, tmp_path, args, message):
     done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--out", str(tmp_path / "out"), *args],
                           capture_output=True, text=True, cwd=library)
     assert done.returncode == 255 and message in done.stderr and not (tmp_path / "out").exists()
+
+
+@pytest.mark.parametrize("name, refused", [("summary", True), ("summary.json", False), ("summary.yuv", False)])
+def test_no_input_takes_the_name_of_the_jobs_summary(library, tmp_path, name, refused):
+    (tmp_path / name).write_bytes((library / "short.yuv").read_bytes())
+    out = tmp_path / "out"
+    done = subprocess.run([sys.executable, "-m", "lumaqc.cluster", "--size", f"{W}x{H}", "--out", str(out),
+                           "--fail-if", "blur.mean>>1", str(tmp_path / name)], capture_output=True, text=True)
+    # A bad gate stops every job that gets past the input check, before anything is written.
+    assert done.returncode == 255 and not out.exists()
+    assert ("would write summary.json" in done.stderr) == refused, done.stderr
+    if not refused:
+        assert [e.name for e in cluster.find_inputs([str(tmp_path / name)], size=(W, H))] == [name]
+
+
+# Inputs of the resume job: a name that is not UTF-8, and containers made by ffmpeg (whole-file tasks).
+ODD = [(os.fsdecode(b"\xff\xfe.yuv"), ["-f", "rawvideo"]), ("clip.mp4", ["-c:v", "mpeg4"]),
+       ("clip.mkv", ["-c:v", "ffv1"]), ("plain.yuv", ["-f", "rawvideo"])]
+
+
+@pytest.fixture(scope="module")
+def odd_job(scheduler, library, tmp_path_factory):
+    """The job twice over ODD: the second run finds every output finished."""
+    folder = tmp_path_factory.mktemp("odd")
+    for name, codec in ODD:
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", f"{W}x{H}",
+                        "-r", "30", "-i", str(library / "medium.yuv"), *codec, os.path.join(folder, name)], check=True)
+    out = tmp_path_factory.mktemp("odd-out")
+    runs = []
+    for _ in range(2):
+        runs.append(run_job(scheduler, folder, out))
+        runs[-1] += (json.loads((out / "summary.json").read_text()),)
+    return folder, out, runs
+
+
+@pytest.mark.parametrize("name", [n for n, _ in ODD])
+def test_odd_names_and_containers_run_then_resume(odd_job, tmp_path, name):
+    folder, out, runs = odd_job
+    (status, printed, errors, first), (status2, printed2, _, second) = runs
+    assert status in (0, 1) and status2 == status, errors
+    assert {f["name"]: f["status"] for f in first["files"]}[name] in ("ok", "gate")
+    assert {f["name"]: f["status"] for f in second["files"]}[name] == "skipped", printed2
+    _, local_json, local_csv = local_run(os.path.join(folder, name), tmp_path, GATES)
+    assert (out / f"{name}.json").read_bytes() == local_json
+    assert (out / f"{name}.csv").read_bytes() == local_csv
+    assert "again" not in printed2 and f"skipped {cluster._shown(name)}: its outputs exist" in printed2
+
+
+@pytest.mark.parametrize("kill, removed", [(True, True), (False, False)])
+def test_folders_of_killed_workers_go_at_the_next_start(tmp_path, monkeypatch, kill, removed):
+    hang = tmp_path / "hang"
+    hang.write_text("#!/bin/sh\nexec sleep 60\n")
+    hang.chmod(0o755)
+    temp = tmp_path / "tmp"
+    temp.mkdir()
+    script = f"import lumaqc.cluster as c; c.run_lumaqc([], binary={str(hang)!r})"
+    worker = subprocess.Popen([sys.executable, "-c", script], env=dict(os.environ, TMPDIR=str(temp)),
+                              start_new_session=True)
+    try:
+        for _ in range(600):
+            if os.listdir(temp):
+                break
+            time.sleep(0.05)
+        left = os.listdir(temp)
+        assert len(left) == 1 and left[0].startswith(f"lumaqc-task-{worker.pid}-")
+        if kill:
+            worker.kill()  # the worker only: its lumaqc (here the hanging script) may outlive it
+            worker.wait()
+        monkeypatch.setattr(tempfile, "tempdir", str(temp))
+        assert cluster.run_lumaqc(["missing.yuv"], binary=BINARY)["rc"] != 0
+        assert os.listdir(temp) == ([] if removed else left)
+    finally:
+        try:
+            os.killpg(worker.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        worker.wait()
