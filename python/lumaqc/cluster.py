@@ -104,6 +104,14 @@ def _shown(name):
     return "".join(c if c.isprintable() else c.encode("unicode_escape").decode("ascii") for c in text)
 
 
+def _is_utf8(path):
+    try:
+        os.fsencode(path).decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
 def _raw_size(path, size):
     return size if size and os.path.splitext(path)[1].lower() in RAW_EXTENSIONS else None
 
@@ -198,7 +206,9 @@ def plan(entries, chunk_frames):
     """Tasks of the job: for each input, [(start, frames)] pieces, or None for a whole-file run."""
     tasks = []
     for entry in entries:
-        frames = count_frames(entry) if chunk_frames else None
+        # A path that is not UTF-8 runs whole: its report's settings.input writes the bytes as \ufffd
+        # escapes, which merge, reading them back as characters, would write otherwise.
+        frames = count_frames(entry) if chunk_frames and _is_utf8(entry.path) else None
         if frames is None or frames <= chunk_frames:
             tasks.append((entry, None))
             continue
@@ -328,7 +338,7 @@ def _write_atomically(path, text):
         raise
 
 
-def _made_with(paths, report_args, binary):
+def _made_with(paths, report_args, binary, input_path):
     """Whether finished outputs are what these report options make of their rows: lumaqc merge over
     the JSON with the options gives the same bytes (also true without a JSON output to check)."""
     if "json" not in paths:
@@ -349,6 +359,8 @@ def _made_with(paths, report_args, binary):
         return False
     if unknown:  # a container's run counts no frames ahead; merge writes the count of its rows there
         again["json"] = _SETTINGS_FRAMES.sub(rb"\g<1>null", again["json"], count=1)
+    if not _is_utf8(input_path):  # lumaqc escapes the bytes of such a name as \ufffd, merge writes the character
+        again["json"] = again["json"].replace("\ufffd".encode("utf-8"), b"\\ufffd")
     return all(again[kind] == existing[kind] for kind in paths)
 
 
@@ -402,7 +414,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
         record = {"input": entry.path, "name": entry.name, "outputs": sorted(os.path.basename(p) for p in paths.values())}
         files[entry.name] = record
         finished = not force and all(os.path.exists(p) for p in paths.values())
-        if finished and not _made_with(paths, report, binary):
+        if finished and not _made_with(paths, report, binary, entry.path):
             finished = False
             progress(f"analysing {_shown(entry.name)} again: its outputs were made with other report options")
         if finished:

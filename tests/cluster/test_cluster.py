@@ -316,7 +316,7 @@ def test_odd_names_and_containers_run_then_resume(odd_job, tmp_path, name):
     _, local_json, local_csv = local_run(os.path.join(folder, name), tmp_path, GATES)
     assert (out / f"{name}.json").read_bytes() == local_json
     assert (out / f"{name}.csv").read_bytes() == local_csv
-    assert "again" not in printed2 and f"skipped {cluster._shown(name)}: its outputs exist" in printed2
+    assert f"{cluster._shown(name)} again" not in printed2 and f"skipped {cluster._shown(name)}: its outputs" in printed2
 
 
 @pytest.mark.parametrize("kill, removed", [(True, True), (False, False)])
