@@ -19,17 +19,25 @@ namespace {
 
 const std::string kLog = "metricsResultsCSV.csv";
 
-// Every entry of a folder with its bytes.
-std::map<std::string, std::string> contentsOf(const WorkDir& dir) {
-    std::map<std::string, std::string> files;
+// Every entry of a folder: the bytes of a regular file, the target of a link,
+// the kind of anything else (a FIFO is not read).
+std::map<std::string, std::string> entriesOf(const WorkDir& dir) {
+    std::map<std::string, std::string> entries;
     DIR* d = ::opendir(dir.path.c_str());
     while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr) {
         const std::string name = e->d_name;
         if (name == "." || name == ".." || name == ".stdout" || name == ".stderr") continue;
-        files[name] = readFile(dir.file(name));
+        struct stat st {};
+        ::lstat(dir.file(name).c_str(), &st);
+        char target[4096];
+        if (S_ISLNK(st.st_mode)) {
+            const ssize_t n = ::readlink(dir.file(name).c_str(), target, sizeof target);
+            entries[name] = "link " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
+        } else if (S_ISREG(st.st_mode)) entries[name] = readFile(dir.file(name));
+        else entries[name] = "kind " + std::to_string(st.st_mode & S_IFMT);
     }
     if (d != nullptr) ::closedir(d);
-    return files;
+    return entries;
 }
 
 bool htmlBuiltIn(const WorkDir& dir) {
@@ -69,7 +77,7 @@ TEST(ReportFiles, OneThatCannotBeCreatedLeavesTheFilesOfAnEarlierRunAsTheyWere) 
             if (!fails && c.othersExisted) std::ofstream(dir.file(names.at(report))) << "earlier " << report << "\n";
         }
         std::ofstream(dir.file(kLog)) << "earlier log\n";
-        const auto before = contentsOf(dir);
+        const auto before = entriesOf(dir);
         const std::string what = args + (c.othersExisted ? "(others existed)" : "(others new)");
         const RunResult r = runIn(dir, args + "clip.yuv 352 288 25 3");
         if (c.failing.empty()) {
@@ -88,34 +96,10 @@ TEST(ReportFiles, OneThatCannotBeCreatedLeavesTheFilesOfAnEarlierRunAsTheyWere) 
         EXPECT_EQ(linesOf(r.err).size(), 1u) << what << r.err;
         EXPECT_NE(r.err.find(" report " + c.path + reason), std::string::npos) << what << r.err;
         // Every file as it was, no file more or less, the log included.
-        EXPECT_TRUE(contentsOf(dir) == before) << what;
+        EXPECT_TRUE(entriesOf(dir) == before) << what;
     }
 }
 
-namespace {
-
-// Every entry of a folder: the bytes of a regular file, the target of a link,
-// the kind of anything else (a FIFO is not read).
-std::map<std::string, std::string> entriesOf(const WorkDir& dir) {
-    std::map<std::string, std::string> entries;
-    DIR* d = ::opendir(dir.path.c_str());
-    while (const dirent* e = d != nullptr ? ::readdir(d) : nullptr) {
-        const std::string name = e->d_name;
-        if (name == "." || name == ".." || name == ".stdout" || name == ".stderr") continue;
-        struct stat st {};
-        ::lstat(dir.file(name).c_str(), &st);
-        char target[4096];
-        if (S_ISLNK(st.st_mode)) {
-            const ssize_t n = ::readlink(dir.file(name).c_str(), target, sizeof target);
-            entries[name] = "link " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
-        } else if (S_ISREG(st.st_mode)) entries[name] = readFile(dir.file(name));
-        else entries[name] = "kind " + std::to_string(st.st_mode & S_IFMT);
-    }
-    if (d != nullptr) ::closedir(d);
-    return entries;
-}
-
-}  // namespace
 
 TEST(ReportFiles, ReportsThatClashAreRefusedBeforeAnyFileIsTouched) {
     WorkDir dir;
