@@ -302,10 +302,13 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
                      "Warning: %s holds %" PRId64 " frames from frame %d on; frame numbers end at 2147483647, "
                      "so %d of them are analysed\n",
                      args.videoPath, available, start, frames);
-    // The frames asked for end here; the run stops at the last number.
-    const int64_t requestedEnd = countKnown ? int64_t{start} + frames : INT64_MAX;
+    // The frames asked for end here; the run stops at the last number. A
+    // damaged Y4M frame after the whole ones is read, so that the run fails
+    // there as it does on a stream.
+    const bool readsToDamage = args.framesFromFile && info.damaged;
+    const int64_t requestedEnd = countKnown && !readsToDamage ? int64_t{start} + frames : INT64_MAX;
     const int64_t end = std::min(requestedEnd, kFrameLimit);
-    if (countKnown && requestedEnd > kFrameLimit)
+    if (countKnown && !readsToDamage && requestedEnd > kFrameLimit)
         std::fprintf(err,
                      "Warning: frame numbers end at 2147483647: the %" PRId64
                      " requested frames after it are not analysed\n",

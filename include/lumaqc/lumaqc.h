@@ -96,7 +96,15 @@ typedef struct lumaqc_settings {
                                         every frame on the caller's thread (default 0) */
     /* Since 1.1. */
     int analysis_path;               /* LUMAQC_PATH_* (default LUMAQC_PATH_ONE_PASS) */
+    int64_t memory_budget;           /* bytes the pictures in flight may take: every frame in flight and
+                                        the one before it hold a width x height picture, so at most
+                                        max(2, memory_budget / (width x height)) pictures; fewer threads
+                                        analyse frames at once when threads + 2 do not fit (same values).
+                                        0: the default, LUMAQC_DEFAULT_MEMORY_BUDGET; below 0: INVALID */
 } lumaqc_settings;
+
+/* The default memory_budget: 1 GiB of pictures in flight. */
+#define LUMAQC_DEFAULT_MEMORY_BUDGET ((int64_t)1 << 30)
 
 /* The indicators, numbered in the order they are called on every frame;
  * indexes of lumaqc_times.seconds (from the table of values.h). */
@@ -157,7 +165,9 @@ LUMAQC_API int lumaqc_default_settings_sized(lumaqc_settings* settings, size_t s
  * success and left null otherwise. settings may be null (the defaults).
  * Errors: BAD_POINTER (context null), SIZE, INVALID (isa_mask without any
  * known bit, an unknown indicators or analysis_path value, threads below 0
- * or above 1024), NO_MEMORY, THREADS. */
+ * or above 1024, a negative memory_budget), NO_MEMORY, THREADS. Nothing of the
+ * size of a picture is allocated here: each picture when the first frame needs
+ * it, the indicators' scratch with the first frame sent. */
 LUMAQC_API int lumaqc_open_sized(lumaqc_context** context, int32_t width, int32_t height,
                                  const lumaqc_settings* settings, size_t size);
 
@@ -166,14 +176,16 @@ LUMAQC_API int lumaqc_open_sized(lumaqc_context** context, int32_t width, int32_
  * The plane is copied in; it may be reused as soon as the call returns.
  * Errors: CLOSED (context null), BAD_POINTER (luma or result null), INVALID
  * (stride below the width), AGAIN (frames sent with lumaqc_send_frame are
- * still to be received). Nothing changes in the context on an error. */
+ * still to be received), NO_MEMORY (the picture or the scratch of the frame
+ * cannot be allocated). Nothing changes in the context on an error. */
 LUMAQC_API int lumaqc_analyse_sized(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride,
                                     lumaqc_result* result, size_t size);
 
 /* The buffer of width x height bytes (stride = width) that the next frame may
  * be written into before lumaqc_analyse or lumaqc_send_frame is called with
  * it, which then copies nothing. Errors: CLOSED, BAD_POINTER, AGAIN (the
- * buffer is still in use by frames in flight: receive first). */
+ * buffer is still in use by frames in flight: receive first), NO_MEMORY (the
+ * picture, allocated on its first use, cannot be). */
 LUMAQC_API int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer);
 
 /* The pipelined form of lumaqc_analyse, for contexts with threads: send
@@ -182,7 +194,8 @@ LUMAQC_API int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer);
  * not yet received, waiting for it. Results come in frame order and equal
  * those of lumaqc_analyse bit for bit, whatever the number of threads.
  * send: CLOSED, BAD_POINTER, INVALID (stride), AGAIN (threads + 1 frames in
- * flight; receive first). receive: CLOSED, BAD_POINTER, AGAIN (nothing sent). */
+ * flight, fewer when the memory budget holds fewer pictures; receive first),
+ * NO_MEMORY (the picture or the scratch of the frame cannot be allocated). receive: CLOSED, BAD_POINTER, AGAIN (nothing sent). */
 LUMAQC_API int lumaqc_send_frame(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride);
 LUMAQC_API int lumaqc_receive_result_sized(lumaqc_context* context, lumaqc_result* result, size_t size);
 

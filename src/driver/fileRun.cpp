@@ -23,11 +23,21 @@ int FileRun::openContext(lumaqc_settings settings) {
 }
 
 const io::ReadResult& FileRun::readFirst() {
-    uint8_t* buffer = nullptr;
-    lumaqc_frame_buffer(context_.get(), &buffer);
-    reader_->setTarget(buffer);
+    // Into the reader's own buffer, which grows as the bytes arrive: nothing
+    // of the context's frame size is allocated before a whole frame exists.
+    reader_->setTarget(nullptr);
     first_ = reader_->next();
     return *first_;
+}
+
+// A picture of the context that cannot be allocated ends the run as a read error does.
+static io::ReadResult noMemory(const io::StreamInfo& stream, int64_t frame) {
+    io::ReadResult r;
+    r.status = io::ReadStatus::Error;
+    r.index = frame;
+    r.message = "Cannot allocate a picture of " + std::to_string(stream.width) + " x " +
+                std::to_string(stream.height) + " pixels for frame " + std::to_string(frame);
+    return r;
 }
 
 // Rows come out in frame order; warm-up frames have none, and none is
@@ -71,14 +81,21 @@ Outcome FileRun::run(const Span& span, Sink& sink) {
             lumaqc_restart_flickering_period(context_.get());
         }
         io::ReadResult r;
-        if (i == span.warmUpFrom && first_) {
+        if (i == span.warmUpFrom) {
+            if (!first_) readFirst();
             r = std::move(*first_);
             first_.reset();
         } else {
             uint8_t* buffer = nullptr;
-            while (lumaqc_frame_buffer(context_.get(), &buffer) == LUMAQC_ERROR_AGAIN) receiveOne(span, sink, outcome);
-            reader_->setTarget(buffer);
-            r = reader_->next();
+            int status = LUMAQC_OK;
+            while ((status = lumaqc_frame_buffer(context_.get(), &buffer)) == LUMAQC_ERROR_AGAIN)
+                receiveOne(span, sink, outcome);
+            if (status == LUMAQC_OK) {
+                reader_->setTarget(buffer);
+                r = reader_->next();
+            } else {
+                r = noMemory(stream, i);
+            }
         }
         if (r.status != io::ReadStatus::Frame) receiveAll(span, sink, outcome);
         if (!r.warnings.empty()) sink.warnings(r.warnings);
@@ -89,8 +106,13 @@ Outcome FileRun::run(const Span& span, Sink& sink) {
             outcome.read = std::move(r);
             break;
         }
+        if (lumaqc_send_frame(context_.get(), r.luma.data, r.luma.stride) != LUMAQC_OK) {
+            receiveAll(span, sink, outcome);
+            outcome.ending = Ending::ReadError;
+            outcome.read = noMemory(stream, i);
+            break;
+        }
         presentationTimes_.push_back(ownTimes ? r.ptsTime : FrameRow{}.ptsTime);
-        lumaqc_send_frame(context_.get(), r.luma.data, r.luma.stride);
     }
     outcome.frame = i;
     receiveAll(span, sink, outcome);

@@ -88,8 +88,10 @@ public:
     int openContext(lumaqc_settings settings);
     lumaqc_context* context() const { return context_.get(); }
 
-    // Reads the span's first frame now, into the context's buffer; run()
-    // starts with it. The caller looks at what came back.
+    // Reads the span's first frame now (run() does otherwise), into the
+    // reader's own buffer, so that no picture of the context is allocated
+    // before a whole frame exists; run() starts with it. The caller looks at
+    // what came back.
     const io::ReadResult& readFirst();
 
     // The frame loop over span: reads, analyses, delivers the rows; the

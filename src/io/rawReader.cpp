@@ -1,6 +1,7 @@
 // Raw 8-bit YUV 4:2:0: frame i starts at byte i * (w * h * 3 / 2), its luma
 // plane is the first w * h bytes. Seekable files are read as the driver has
 // always read them (seek, then read the luma plane); streams in order.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -16,6 +17,7 @@ public:
         : source_(std::move(source)),
           lumaBytes_(static_cast<int64_t>(request.width) * request.height),
           frameBytes_(static_cast<int64_t>(request.width) * request.height * 3 / 2),
+          firstFrame_(request.start),
           next_(request.start),
           allFrames_(request.frames < 0) {
         info_.reader = "raw";
@@ -27,6 +29,12 @@ public:
         // Every whole frame of the file; a trailing partial frame is dropped.
         const int64_t whole = info_.seekable ? source_->size() / frameBytes_ : -1;
         if (info_.seekable) info_.frameCount = whole > request.start ? whole - request.start : 0;
+        // Frames whose bytes the file held when opened: whole ones, or with a
+        // count their luma planes, as the count is read.
+        if (info_.seekable)
+            presentAtOpen_ = allFrames_ ? whole
+                             : source_->size() >= lumaBytes_ ? (source_->size() - lumaBytes_) / frameBytes_ + 1
+                                                             : 0;
         if (!allFrames_) {
             end_ = request.frames > INT64_MAX - request.start ? INT64_MAX : request.start + request.frames;
         } else if (info_.seekable) {
@@ -37,6 +45,7 @@ public:
     const StreamInfo& info() const override { return info_; }
     bool setTarget(uint8_t* buffer) override {
         target_ = buffer;
+        if (buffer != nullptr) std::vector<uint8_t>().swap(own_);
         return true;
     }
 
@@ -45,9 +54,7 @@ public:
         r.index = next_;
         takeWarnings(r);
         if (end_ >= 0 && next_ >= end_) return r;  // End
-        uint8_t* to = buffer();
-        if (to == nullptr) return error(r, "Cannot allocate a picture of " + std::to_string(info_.width) + " x " +
-                                               std::to_string(info_.height) + " pixels");
+        uint8_t* to = target_;
         const size_t luma = static_cast<size_t>(lumaBytes_);
         if (info_.seekable) {
             FILE* file = source_->file();
@@ -55,7 +62,12 @@ public:
             size_t got = 0;
             if (!__builtin_mul_overflow(next_, frameBytes_, &offset)) {
                 if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) return readError(r, errno, 0);
-                got = std::fread(to, 1, luma, file);
+                if (to != nullptr) {
+                    got = std::fread(to, 1, luma, file);
+                } else {
+                    if (!readGrowing(*source_, own_, luma, &got)) return noMemory(r);
+                    to = own_.data();
+                }
                 if (std::ferror(file)) return readError(r, errno, got);
             }
             if (got < luma) return missing(r, got, false);
@@ -68,7 +80,14 @@ public:
                     return missing(r, 0, false);
                 }
             }
-            const size_t got = source_->read(to, luma);
+            size_t got = 0;
+            if (to != nullptr) {
+                got = source_->read(to, luma);
+            } else {
+                // Without a target the plane grows as its bytes arrive.
+                if (!readGrowing(*source_, own_, luma, &got)) return noMemory(r);
+                to = own_.data();
+            }
             if (source_->failed()) return readError(r, source_->errorNumber(), got);
             if (got < luma) return missing(r, got, got > 0);
             // With every frame wanted, a frame counts only when it is whole, as
@@ -87,16 +106,16 @@ public:
     }
 
 private:
-    uint8_t* buffer() {
-        if (target_ != nullptr) return target_;
-        if (!own_) own_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(lumaBytes_)]);
-        return own_.get();
-    }
 
     ReadResult error(ReadResult& r, const std::string& message) {
         r.status = ReadStatus::Error;
         r.message = message;
         return r;
+    }
+
+    ReadResult noMemory(ReadResult& r) {
+        return error(r, "Cannot allocate a picture of " + std::to_string(info_.width) + " x " +
+                            std::to_string(info_.height) + " pixels");
     }
 
     ReadResult readError(ReadResult& r, int systemError, size_t got) {
@@ -109,6 +128,12 @@ private:
 
     // The input ended inside frame next_ (got of its luma bytes present).
     ReadResult missing(ReadResult& r, size_t got, bool partial) {
+        // A file that held this frame when it was opened has shrunk since.
+        if (next_ < presentAtOpen_) {
+            const int64_t promised = end_ >= 0 ? std::min(end_, presentAtOpen_) : presentAtOpen_;
+            end_ = next_;
+            return error(r, cutShortMessage(source_->path(), promised - firstFrame_, next_ - firstFrame_, firstFrame_));
+        }
         end_ = next_;
         if (allFrames_ && !info_.seekable) {
             if (partial) r.warnings.push_back("Frame " + std::to_string(next_) + " is incomplete: ignored");
@@ -123,12 +148,14 @@ private:
     StreamInfo info_;
     const int64_t lumaBytes_;
     const int64_t frameBytes_;
+    const int64_t firstFrame_;
     int64_t next_;
     int64_t end_ = -1;  // -1: until the stream ends
     const bool allFrames_;
     bool startReached_ = false;
+    int64_t presentAtOpen_ = -1;  // seekable: the frames the file held when opened
     uint8_t* target_ = nullptr;
-    std::unique_ptr<uint8_t[]> own_;
+    std::vector<uint8_t> own_;
 };
 
 // Seekable files: whether the frames asked for begin inside the file (every

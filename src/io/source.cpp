@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 namespace lumaqc::io {
 
@@ -137,5 +139,40 @@ bool Source::readLine(std::string* line, size_t limit) {
 bool Source::seekTo(int64_t offset) { return seekable_ && fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0; }
 
 int64_t Source::tell() const { return seekable_ ? static_cast<int64_t>(ftello(file_)) : -1; }
+
+bool growTo(std::vector<uint8_t>& buffer, size_t n) {
+    if (buffer.size() >= n) return true;
+    try {
+        buffer.resize(n);
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
+}
+
+bool readGrowing(Source& source, std::vector<uint8_t>& buffer, size_t n, size_t* got) {
+    constexpr size_t kFirstChunk = size_t{1} << 20;
+    size_t done = 0;
+    while (done < n) {
+        // Each step at most doubles what has arrived, so memory follows the bytes.
+        const size_t want = std::min(n - done, std::max(kFirstChunk, done));
+        if (!growTo(buffer, done + want)) {
+            *got = done;
+            return false;
+        }
+        const size_t read = source.read(buffer.data() + done, want);
+        done += read;
+        if (read < want) break;
+    }
+    *got = done;
+    return true;
+}
+
+std::string cutShortMessage(const std::string& path, int64_t expected, int64_t read, int64_t from) {
+    return path + " was cut short while it was read: " + std::to_string(expected) + " frames expected from frame " +
+           std::to_string(from) + " (its size when opened), " + std::to_string(read) + " read";
+}
 
 }  // namespace lumaqc::io

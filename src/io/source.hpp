@@ -63,6 +63,14 @@ std::unique_ptr<Reader> openY4mReader(std::unique_ptr<Source> source, const Inpu
 std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source> source, const InputRequest& request,
                                         std::string* error);
 
+// Grows buffer to at least n bytes; false when that memory is not there.
+bool growTo(std::vector<uint8_t>& buffer, size_t n);
+// Reads up to n bytes into buffer, which grows as they arrive (a short input
+// never costs a whole plane); *got receives the count. False when memory runs out.
+bool readGrowing(Source& source, std::vector<uint8_t>& buffer, size_t n, size_t* got);
+// The line of an input that ended before frames its size promised when it was opened.
+std::string cutShortMessage(const std::string& path, int64_t expected, int64_t read, int64_t from);
+
 // A number as the user typed it, and what it was read as when that differs
 // (typed empty: the number alone).
 inline std::string shownNumber(const std::string& typed, int64_t value) {

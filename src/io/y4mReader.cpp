@@ -1,6 +1,7 @@
 // Y4M: a "YUV4MPEG2 " header line with the picture's parameters, then frames,
 // each a "FRAME" line followed by its planes (luma first). Samples of more than
 // 8 bits take two bytes, little-endian, and are reduced to 8 bits.
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +18,9 @@ constexpr size_t kLineLimit = 1 << 16;
 bool isFrameLine(const std::string& line) {
     return line.compare(0, 5, "FRAME") == 0 && (line.size() == 5 || line[5] == ' ');
 }
+
+// A line that readLine stopped at its limit, not at the input's end.
+bool tooLong(const std::string& line) { return line.size() >= kLineLimit; }
 
 // Whole decimal number in [low, high].
 bool parseNumber(const std::string& text, int64_t low, int64_t high, int64_t* value) {
@@ -74,6 +78,7 @@ public:
           depth_(depth),
           lumaBytes_(static_cast<int64_t>(info.width) * info.height * (depth > 8 ? 2 : 1)),
           frameBytes_(frameBytes),
+          firstFrame_(request.start),
           next_(request.start),
           allFrames_(request.frames < 0) {
         if (!allFrames_) end_ = request.frames > INT64_MAX - request.start ? INT64_MAX : request.start + request.frames;
@@ -88,7 +93,11 @@ public:
         bool damaged = false;
         for (;;) {
             if (whole == next_) startOffset_ = pos;
-            if (!source_->seekTo(pos) || !source_->readLine(&line, kLineLimit)) break;
+            if (!source_->seekTo(pos)) break;
+            if (!source_->readLine(&line, kLineLimit)) {
+                damaged = damagedTooLong_ = tooLong(line);
+                break;
+            }
             damaged = !isFrameLine(line);
             const int64_t after = source_->tell() + frameBytes_;
             if (damaged || after > source_->size()) break;
@@ -97,6 +106,8 @@ public:
         }
         info_.frameCount = whole > next_ ? whole - next_ : 0;
         info_.damaged = damaged;
+        wholeAtOpen_ = whole;
+        damagedFrame_ = damaged ? whole : -1;
         // A damaged frame is left for next() to report.
         if (allFrames_ && !damaged) end_ = whole > next_ ? whole : next_;
         // Beyond the whole frames: start reading where the partial one begins.
@@ -109,6 +120,7 @@ public:
     const StreamInfo& info() const override { return info_; }
     bool setTarget(uint8_t* buffer) override {
         target_ = buffer;
+        if (buffer != nullptr) std::vector<uint8_t>().swap(own_);
         return true;
     }
 
@@ -119,12 +131,17 @@ public:
         if (!started_) {
             started_ = true;
             if (info_.seekable) {
+                // A start past a damaged frame meets the damage, as a stream skipping to it does.
+                if (startBeyond_ && damagedFrame_ >= 0) return badFrameLine(r, damagedFrame_, damagedTooLong_);
                 if (startBeyond_ || !source_->seekTo(startOffset_)) return missing(r, 0, false);
             } else {
                 std::string line;
                 for (int64_t i = 0; i < next_; ++i) {
-                    if (!source_->readLine(&line, kLineLimit)) return missing(r, 0, false);
-                    if (!isFrameLine(line)) return badFrameLine(r, i);
+                    if (!source_->readLine(&line, kLineLimit)) {
+                        if (tooLong(line)) return badFrameLine(r, i, true);
+                        return missing(r, 0, false);
+                    }
+                    if (!isFrameLine(line)) return badFrameLine(r, i, false);
                     if (!source_->skip(frameBytes_)) return missing(r, 0, false);
                 }
             }
@@ -132,15 +149,20 @@ public:
         std::string line;
         if (!source_->readLine(&line, kLineLimit)) {
             if (source_->failed()) return readError(r, 0);
+            if (tooLong(line)) return badFrameLine(r, next_, true);
             return missing(r, 0, !line.empty());
         }
-        if (!isFrameLine(line)) return badFrameLine(r, next_);
-        uint8_t* to = buffer();
-        if (to == nullptr) return fail(r, "Cannot allocate a picture of " + std::to_string(info_.width) + " x " +
-                                              std::to_string(info_.height) + " pixels");
+        if (!isFrameLine(line)) return badFrameLine(r, next_, false);
+        uint8_t* to = target_;
         size_t got = 0;
         if (depth_ == 8) {
-            got = source_->read(to, static_cast<size_t>(lumaBytes_));
+            if (to != nullptr) {
+                got = source_->read(to, static_cast<size_t>(lumaBytes_));
+            } else {
+                // Without a target the plane grows as its bytes arrive.
+                if (!readGrowing(*source_, own_, static_cast<size_t>(lumaBytes_), &got)) return noMemory(r);
+                to = own_.data();
+            }
         } else {
             const size_t w = static_cast<size_t>(info_.width);
             row_.resize(2 * w);
@@ -148,6 +170,10 @@ public:
                 const size_t rowGot = source_->read(row_.data(), row_.size());
                 got += rowGot;
                 if (rowGot < row_.size()) break;
+                if (target_ == nullptr) {
+                    if (!growTo(own_, (static_cast<size_t>(y) + 1) * w)) return noMemory(r);
+                    to = own_.data();
+                }
                 uint8_t* out = to + y * w;
                 for (size_t x = 0; x < w; ++x)
                     out[x] = reduceSample(static_cast<uint32_t>(row_[2 * x]) | (static_cast<uint32_t>(row_[2 * x + 1]) << 8),
@@ -168,12 +194,6 @@ public:
     }
 
 private:
-    uint8_t* buffer() {
-        if (target_ != nullptr) return target_;
-        if (!own_) own_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(info_.width) * info_.height]);
-        return own_.get();
-    }
-
     ReadResult fail(ReadResult& r, const std::string& message) {
         end_ = next_;
         r.status = ReadStatus::Error;
@@ -181,9 +201,16 @@ private:
         return r;
     }
 
-    ReadResult badFrameLine(ReadResult& r, int64_t frame) {
+    ReadResult badFrameLine(ReadResult& r, int64_t frame, bool lineTooLong) {
         return fail(r, "Frame " + std::to_string(frame) + " of " + source_->path() +
-                           " does not begin with a FRAME line: the Y4M stream is damaged");
+                           (lineTooLong ? " has a FRAME line longer than " + std::to_string(kLineLimit) + " bytes"
+                                        : std::string(" does not begin with a FRAME line")) +
+                           ": the Y4M stream is damaged");
+    }
+
+    ReadResult noMemory(ReadResult& r) {
+        return fail(r, "Cannot allocate a picture of " + std::to_string(info_.width) + " x " +
+                            std::to_string(info_.height) + " pixels");
     }
 
     ReadResult readError(ReadResult& r, size_t got) {
@@ -195,6 +222,11 @@ private:
 
     // The input ended inside frame next_ (got of its luma bytes present).
     ReadResult missing(ReadResult& r, size_t got, bool partial) {
+        // A file that held this frame whole when it was opened has shrunk since.
+        if (info_.seekable && next_ < wholeAtOpen_) {
+            const int64_t promised = end_ >= 0 ? std::min(end_, wholeAtOpen_) : wholeAtOpen_;
+            return fail(r, cutShortMessage(source_->path(), promised - firstFrame_, next_ - firstFrame_, firstFrame_));
+        }
         end_ = next_;
         if (allFrames_) {
             if (partial) r.warnings.push_back("Frame " + std::to_string(next_) + " is incomplete: ignored");
@@ -210,14 +242,18 @@ private:
     const int depth_;
     const int64_t lumaBytes_;  // in the file
     const int64_t frameBytes_;
+    const int64_t firstFrame_;
     int64_t next_;
     int64_t end_ = -1;
     const bool allFrames_;
     bool started_ = false;
     int64_t startOffset_ = -1;
     bool startBeyond_ = false;
+    int64_t wholeAtOpen_ = -1;   // seekable: whole frames when opened
+    int64_t damagedFrame_ = -1;  // seekable: the frame whose FRAME line is damaged
+    bool damagedTooLong_ = false;  // and whether that line is too long
     uint8_t* target_ = nullptr;
-    std::unique_ptr<uint8_t[]> own_;
+    std::vector<uint8_t> own_;
     std::vector<uint8_t> row_;
 };
 
@@ -239,8 +275,16 @@ std::unique_ptr<Reader> openY4mReader(std::unique_ptr<Source> source, const Inpu
     info.reader = "y4m";
     std::istringstream tokens(header.substr(10));
     std::string token;
+    std::string seen;  // the parameters that shape the picture, each allowed once
     while (tokens >> token) {
         const std::string value = token.substr(1);
+        if (std::string("WHCF").find(token[0]) != std::string::npos) {
+            if (seen.find(token[0]) != std::string::npos) {
+                *error = path + ": the Y4M header gives the parameter " + token[0] + " twice";
+                return nullptr;
+            }
+            seen.push_back(token[0]);
+        }
         bool ok = true;
         switch (token[0]) {
             case 'W': ok = parseNumber(value, 1, INT32_MAX, &w); break;

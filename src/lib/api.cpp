@@ -41,6 +41,7 @@ lumaqc_settings defaultSettings() {
     settings.message_user = nullptr;
     settings.threads = 0;
     settings.analysis_path = LUMAQC_PATH_ONE_PASS;
+    settings.memory_budget = LUMAQC_DEFAULT_MEMORY_BUDGET;
     return settings;
 }
 
@@ -83,7 +84,7 @@ int lumaqc_open_sized(lumaqc_context** context, int32_t width, int32_t height, c
         return LUMAQC_ERROR_INVALID;
     if (chosen.indicators != LUMAQC_INDICATORS_FAST && chosen.indicators != LUMAQC_INDICATORS_REFERENCE)
         return LUMAQC_ERROR_INVALID;
-    if (chosen.threads < 0 || chosen.threads > kMaxThreads) return LUMAQC_ERROR_INVALID;
+    if (chosen.threads < 0 || chosen.threads > kMaxThreads || chosen.memory_budget < 0) return LUMAQC_ERROR_INVALID;
     if (chosen.analysis_path != LUMAQC_PATH_ONE_PASS && chosen.analysis_path != LUMAQC_PATH_PER_INDICATOR)
         return LUMAQC_ERROR_INVALID;
     int status = LUMAQC_ERROR_NO_MEMORY;
@@ -100,10 +101,7 @@ int lumaqc_open_sized(lumaqc_context** context, int32_t width, int32_t height, c
 int lumaqc_frame_buffer(lumaqc_context* context, uint8_t** buffer) {
     if (context == nullptr) return LUMAQC_ERROR_CLOSED;
     if (buffer == nullptr) return LUMAQC_ERROR_BAD_POINTER;
-    uint8_t* next = context->stream.frameBuffer();
-    if (next == nullptr) return LUMAQC_ERROR_AGAIN;
-    *buffer = next;
-    return LUMAQC_OK;
+    return context->stream.frameBuffer(buffer);
 }
 
 int lumaqc_analyse_sized(lumaqc_context* context, const uint8_t* luma, ptrdiff_t stride, lumaqc_result* result,

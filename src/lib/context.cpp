@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <system_error>
@@ -109,33 +110,28 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
     *status = LUMAQC_ERROR_NO_MEMORY;
     const uint64_t w = static_cast<uint64_t>(width);
     const uint64_t h = static_cast<uint64_t>(height);
-    const int threads = settings.threads > 1 ? settings.threads : 0;
     // Frames in flight: one more than the threads, so that reading the next
-    // frame overlaps the analysis; one more slot for the picture before.
+    // frame overlaps the analysis; one more slot for the picture before. The
+    // pictures of all the slots stay within the memory budget: fewer threads
+    // run when they would not (the values do not depend on the threads).
+    const int64_t budget = settings.memory_budget > 0 ? settings.memory_budget : LUMAQC_DEFAULT_MEMORY_BUDGET;
+    const uint64_t pictures = std::max<uint64_t>(2, static_cast<uint64_t>(budget) / (w * h));
+    const uint64_t asked = settings.threads > 1 ? static_cast<uint64_t>(settings.threads) : 0;
+    const int threads = static_cast<int>(std::min(asked, pictures - 2));
     const size_t inFlight = threads > 0 ? static_cast<size_t>(threads) + 1 : 1;
     serial_.isa = isa;
     serial_.messages = userMessages_;
     try {
+        // The pictures and the scratch are allocated when frames arrive.
         slots_.resize(inFlight + 1);
-        for (Slot& slot : slots_) {
-            slot.picture = allocatePlane(w, h);
-            if (slot.picture.data == nullptr) return;
-        }
-        if (threads == 0) reserveScratch(serial_, w, h);
-        // Flickering runs on the caller's thread in every case.
-        reserveFlickering(serial_.flickering, w, h);
         workers_ = std::vector<Worker>(static_cast<size_t>(threads));
         for (Worker& worker : workers_) {
             worker.state.isa = isa;
             worker.state.messages = MessageSink{serialisedMessage, this};
-            reserveScratch(worker.state, w, h);
         }
     } catch (const std::bad_alloc&) {
         return;
     }
-    flickerCounts_ = callocImage(w >> 3, h >> 3);
-    flickerStates_ = callocImage(w >> 3, h >> 3);
-    if ((w >> 3) * (h >> 3) != 0 && (flickerCounts_.data == nullptr || flickerStates_.data == nullptr)) return;
     try {
         for (Worker& worker : workers_) worker.thread = std::thread([this, &worker] { workerLoop(worker); });
     } catch (const std::system_error&) {
@@ -164,13 +160,39 @@ void Stream::serialisedMessage(void* user, const char* text) {
     stream->userMessages_.send(text);
 }
 
-uint8_t* Stream::frameBuffer() {
-    if (sent_ - received_ >= static_cast<int64_t>(slots_.size()) - 1) return nullptr;
-    return slotOf(sent_).picture.data;
+bool Stream::reserveForFrames() {
+    if (reserved_) return true;
+    const uint64_t w = static_cast<uint64_t>(width_);
+    const uint64_t h = static_cast<uint64_t>(height_);
+    try {
+        if (workers_.empty()) reserveScratch(serial_, w, h);
+        // Flickering runs on the caller's thread in every case.
+        reserveFlickering(serial_.flickering, w, h);
+        for (Worker& worker : workers_) reserveScratch(worker.state, w, h);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    if (flickerCounts_.data == nullptr) flickerCounts_ = callocImage(w >> 3, h >> 3);
+    if (flickerStates_.data == nullptr) flickerStates_ = callocImage(w >> 3, h >> 3);
+    if ((w >> 3) * (h >> 3) != 0 && (flickerCounts_.data == nullptr || flickerStates_.data == nullptr)) return false;
+    reserved_ = true;
+    return true;
+}
+
+int Stream::frameBuffer(uint8_t** buffer) {
+    if (sent_ - received_ >= static_cast<int64_t>(slots_.size()) - 1) return LUMAQC_ERROR_AGAIN;
+    Slot& slot = slotOf(sent_);
+    if (slot.picture.data == nullptr) slot.picture = allocatePlane(static_cast<uint64_t>(width_), static_cast<uint64_t>(height_));
+    if (slot.picture.data == nullptr) return LUMAQC_ERROR_NO_MEMORY;
+    *buffer = slot.picture.data;
+    return LUMAQC_OK;
 }
 
 int Stream::send(const uint8_t* luma, ptrdiff_t stride) {
     if (sent_ - received_ >= static_cast<int64_t>(slots_.size()) - 1) return LUMAQC_ERROR_AGAIN;
+    uint8_t* buffer = nullptr;
+    if (const int status = frameBuffer(&buffer); status != LUMAQC_OK) return status;
+    if (!reserveForFrames()) return LUMAQC_ERROR_NO_MEMORY;
     Slot& slot = slotOf(sent_);
     const size_t w = static_cast<size_t>(width_);
     if (luma != slot.picture.data || stride != static_cast<ptrdiff_t>(w)) {

@@ -34,8 +34,9 @@ public:
     Isa isa() const { return serial_.isa; }
     int64_t inFlight() const { return sent_ - received_; }
 
-    // The buffer of the next frame to send, or null while it is still in use.
-    uint8_t* frameBuffer();
+    // The buffer of the next frame to send, allocated on its first use:
+    // LUMAQC_OK, AGAIN while it is still in use, NO_MEMORY.
+    int frameBuffer(uint8_t** buffer);
     // stride >= width is checked by the caller.
     int send(const uint8_t* luma, ptrdiff_t stride);
     int receive(lumaqc_result* result);
@@ -60,6 +61,9 @@ private:
     // Freezing and flickering of the oldest frame, in frame order.
     void applyFrameToFrame(int64_t frame, lumaqc_result& r);
     void workerLoop(Worker& worker);
+    // The scratch of the indicators and flickering's accumulators, reserved
+    // with the first frame sent: opening a stream allocates nothing frame-sized.
+    bool reserveForFrames();
     static void serialisedMessage(void* user, const char* text);
 
     int32_t width_;
@@ -95,6 +99,7 @@ private:
     std::mutex messageMutex_;
     MessageSink userMessages_;
     bool stopping_ = false;
+    bool reserved_ = false;
 };
 
 }  // namespace lumaqc

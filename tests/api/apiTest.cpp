@@ -2,6 +2,7 @@
 // and strides change no value, every documented error code is reachable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -131,11 +132,14 @@ TEST(Api, EveryVariantAndTheReferenceGiveTheDefaultLog) {
 }
 
 // Frames sent ahead and received in order, some through the context's own
-// buffer and some copied in.
-std::string pipelinedRun(const Clip& c, int threads, int indicators) {
+// buffer and some copied in. *mostInFlight receives the most frames the
+// context took at once.
+std::string pipelinedRun(const Clip& c, int threads, int indicators, int64_t memoryBudget = 0,
+                         int* mostInFlight = nullptr) {
     lumaqc_settings s;
     lumaqc_default_settings(&s);
     s.threads = threads;
+    s.memory_budget = memoryBudget;
     s.indicators = indicators;
     s.measure_time = 1;
     lumaqc_context* ctx = nullptr;
@@ -151,6 +155,9 @@ std::string pipelinedRun(const Clip& c, int threads, int indicators) {
     for (int32_t i = 0; i < c.frames; ++i) {
         uint8_t* buffer = nullptr;
         while (lumaqc_frame_buffer(ctx, &buffer) == LUMAQC_ERROR_AGAIN) receiveOne();
+        int inFlight = 0;
+        lumaqc_frames_in_flight(ctx, &inFlight);
+        if (mostInFlight != nullptr) *mostInFlight = std::max(*mostInFlight, inFlight + 1);
         if (i % 3 == 0) {
             std::memcpy(buffer, c.luma(i), static_cast<size_t>(c.w) * c.h);
             EXPECT_EQ(lumaqc_send_frame(ctx, buffer, c.w), LUMAQC_OK);
@@ -171,6 +178,27 @@ TEST(Api, AnyNumberOfThreadsGivesTheLogOfOne) {
     for (const ClipAndLog* c : {&firstClip(), &secondClip()}) {
         for (int threads : {0, 1, 2, 3, 8}) EXPECT_EQ(pipelinedRun(c->clip, threads, LUMAQC_INDICATORS_FAST), c->log) << threads;
         EXPECT_EQ(pipelinedRun(c->clip, 2, LUMAQC_INDICATORS_REFERENCE), c->log);
+    }
+}
+
+// The pictures in flight, and the one before them, stay within the memory
+// budget (two pictures at least), the values those of one thread; a budget
+// that holds them all takes threads + 1 frames at once.
+TEST(Api, TheMemoryBudgetCapsTheFramesInFlightAndKeepsTheValues) {
+    const ClipAndLog& c = firstClip();
+    const int64_t picture = int64_t{c.clip.w} * c.clip.h;
+    for (int threads : {0, 2, 8}) {
+        for (int64_t budget : {int64_t{1}, 2 * picture, 3 * picture + 1, 5 * picture, int64_t{0}}) {
+            SCOPED_TRACE(std::to_string(threads) + " threads, budget " + std::to_string(budget));
+            int most = 0;
+            EXPECT_EQ(pipelinedRun(c.clip, threads, LUMAQC_INDICATORS_FAST, budget, &most), c.log);
+            const int64_t allowed = std::max(budget > 0 ? budget : LUMAQC_DEFAULT_MEMORY_BUDGET, 2 * picture);
+            EXPECT_GE(most, 1);
+            EXPECT_LE((most + 1) * picture, allowed);
+            if ((threads + 2) * picture <= allowed) {
+                EXPECT_EQ(most, threads > 1 ? threads + 1 : 1);
+            }
+        }
     }
 }
 
@@ -260,8 +288,9 @@ TEST(Api, EveryErrorCodeIsReachedWithoutHarm) {
     noIsa.isa_mask = 0;
     unknownIsa.isa_mask = LUMAQC_ISA_ALL | 8u;
     badSet.indicators = 7;
-    lumaqc_settings badThreads = good;
+    lumaqc_settings badThreads = good, badBudget = good;
     badThreads.threads = -1;
+    badBudget.memory_budget = -1;
     lumaqc_context* ctx = nullptr;
     const struct {
         const char* what;
@@ -276,6 +305,7 @@ TEST(Api, EveryErrorCodeIsReachedWithoutHarm) {
         {"unknown variant", lumaqc_open(&ctx, 8, 8, &unknownIsa), LUMAQC_ERROR_INVALID},
         {"unknown indicator set", lumaqc_open(&ctx, 8, 8, &badSet), LUMAQC_ERROR_INVALID},
         {"negative threads", lumaqc_open(&ctx, 8, 8, &badThreads), LUMAQC_ERROR_INVALID},
+        {"negative memory budget", lumaqc_open(&ctx, 8, 8, &badBudget), LUMAQC_ERROR_INVALID},
         {"null settings", lumaqc_default_settings(nullptr), LUMAQC_ERROR_BAD_POINTER},
     };
     for (const auto& c : opens) {

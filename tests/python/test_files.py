@@ -153,6 +153,20 @@ def test_bad_files_and_arguments_raise(tmp_path, header, args, error, message):
         lumaqc.analyze_file(path, **args)
 
 
+@pytest.mark.parametrize("header, frame_line, message", [
+    (b"W16 H16", b"FRAMX\n", "Frame 1 of .* does not begin with a FRAME line"),
+    (b"W16 H16", b"FRAME " + b"x" * 70000 + b"\n", "Frame 1 of .* longer than 65536 bytes"),
+    (b"W16 H16 W32", b"FRAME\n", "gives the parameter W twice"),
+])
+@pytest.mark.parametrize("args", [{}, {"frames": 3}, {"start": 2}])
+def test_a_damaged_y4m_file_raises_whatever_is_asked(tmp_path, header, frame_line, message, args):
+    frame = bytes(range(256)) + bytes(128)
+    path = tmp_path / "damaged.y4m"
+    path.write_bytes(b"YUV4MPEG2 " + header + b"\n" + b"FRAME\n" + frame + frame_line + frame + b"FRAME\n" + frame)
+    with pytest.raises(ValueError, match=message):
+        lumaqc.analyze_file(path, **args)
+
+
 @pytest.mark.parametrize("call, name, value", [
     ("analyze_file", "decoder_threads", 10**6),
     ("analyze_file", "decoder_threads", -5),
