@@ -88,7 +88,7 @@ static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::Po
     for (const report::PooledColumn& p : pooled) {
         const report::PooledStats& s = p.stats;
         shown.push_back({columns()[p.column].name, s.min, s.max, s.mean, s.harmonicMean, s.p1, s.p5, s.p50, s.p95,
-                         s.p99, s.count});
+                         s.p99, s.count, s.excluded});
     }
     return shown;
 }
@@ -281,6 +281,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     settings.threads = threads > 1 ? threads : 0;
     settings.measure_time = 1;
     settings.analysis_path = analysisPathFromEnvironment();
+    settings.skip_added_values = skipAddedValuesFromEnvironment() ? 1 : 0;
     settings.message = printMessage;
     settings.message_user = &messages;
     if (run.openContext(settings) != LUMAQC_OK) {

@@ -60,6 +60,11 @@ int analysisPathFromEnvironment() {
                                                                        : LUMAQC_PATH_ONE_PASS;
 }
 
+bool skipAddedValuesFromEnvironment() {
+    const char* skip = std::getenv("LUMAQC_SKIP_ADDED_VALUES");
+    return skip != nullptr && std::strcmp(skip, "1") == 0;
+}
+
 const char* instructionSetName(unsigned isa) {
     switch (isa) {
         case LUMAQC_ISA_AVX512: return "avx512";

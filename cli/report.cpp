@@ -50,7 +50,8 @@ std::string timingReport(clock_t start, clock_t end, int32_t frames, const lumaq
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
     for (const lumaqc_value_info* v : parts)
-        text += format(v->timing_format, static_cast<double>(times.seconds[v->indicator] / n * 1000.0f));
+        if ((v->outputs & LUMAQC_OUTPUT_TIMING) != 0 && v->indicator < LUMAQC_INDICATOR_COUNT)
+            text += format(v->timing_format, static_cast<double>(times.seconds[v->indicator] / n * 1000.0f));
 #pragma GCC diagnostic pop
     text += '\n';
     return text;

@@ -157,7 +157,8 @@ py::dict pooledOf(const FileRun& run) {
         for (size_t s = 0; s < report::kStatCount; ++s) {
             const double value = report::statValue(column.stats, s);
             stats[report::kStatNames[s]] =
-                s + 1 == report::kStatCount ? py::object(py::int_(column.stats.count)) : py::object(py::float_(value));
+                s >= report::kFirstFrameCountStat ? py::object(py::int_(static_cast<long long>(value)))
+                                                  : py::object(py::float_(value));
         }
         pooled[columns()[column.column].name] = stats;
     }

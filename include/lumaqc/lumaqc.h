@@ -101,6 +101,10 @@ typedef struct lumaqc_settings {
                                         max(2, memory_budget / (width x height)) pictures; fewer threads
                                         analyse frames at once when threads + 2 do not fit (same values).
                                         0: the default, LUMAQC_DEFAULT_MEMORY_BUDGET; below 0: INVALID */
+    /* Since 1.2. */
+    int skip_added_values;           /* nonzero: the values added since 1.0 (brightest_block, ...) are not
+                                        computed and their fields hold not-a-number, e.g. to measure
+                                        their cost (default 0) */
 } lumaqc_settings;
 
 /* The default memory_budget: 1 GiB of pictures in flight. */
@@ -136,7 +140,8 @@ typedef struct lumaqc_result {
      * uint8_t blackout, freezing (flags, 0 or 1); double blockiness,
      * spatial_activity, letterbox, pillarbox, block_loss, blur,
      * temporal_activity, exposure, contrast, interlace, noise, slice,
-     * flickering; then the values added since 1.0. */
+     * flickering; then the values added since 1.0 (double brightest_block,
+     * block_difference, ...). */
     LUMAQC_VALUES_1_0(LUMAQC_FLAG_FIELD)
     LUMAQC_VALUES_1_0(LUMAQC_DOUBLE_FIELD)
     LUMAQC_VALUES_ADDED(LUMAQC_ADDED_FIELD)
@@ -236,6 +241,14 @@ LUMAQC_API const char* lumaqc_column_name(int index);
 #define LUMAQC_NOT_COMPUTED_FIRST_FRAME 1              /* has_previous is 0 */
 #define LUMAQC_NOT_COMPUTED_FIRST_FRAME_OR_MINUS_ONE 2 /* has_previous is 0, or the value is -1 */
 #define LUMAQC_NOT_COMPUTED_BELOW_SIZE 3               /* width below min_width or height below min_height */
+#define LUMAQC_OUTPUT_ROWS 1u    /* the console rows and the log */
+#define LUMAQC_OUTPUT_TIMING 2u  /* the command line's timing report */
+#define LUMAQC_OUTPUT_REPORTS 4u /* JSON, CSV, HTML, Python and the column API */
+#define LUMAQC_OUTPUTS_ALL 7u
+#define LUMAQC_OUTPUTS_REPORTS 4u
+#define LUMAQC_NOTHING_MEASURED_NEVER 0
+#define LUMAQC_NOTHING_MEASURED_ZERO 1 /* a value of exactly 0: the indicator found nothing to measure (blur
+                                          without an edge width, noise where the typical block is flat) */
 #define LUMAQC_POOLING_NONE 0
 #define LUMAQC_POOLING_STATISTICS 1 /* statistics over the frames with a value; flags count as 0 and 1 */
 
@@ -258,6 +271,11 @@ typedef struct lumaqc_value_info {
     int32_t min_width;          /* sizes of LUMAQC_NOT_COMPUTED_BELOW_SIZE */
     int32_t min_height;
     int pooling;                /* LUMAQC_POOLING_* */
+    /* Since 1.2. */
+    unsigned outputs;           /* LUMAQC_OUTPUT_* bits: where the value is shown. The values added since 1.0
+                                   show in the reports only; their console, log and timing texts are empty */
+    int nothing_measured;       /* LUMAQC_NOTHING_MEASURED_*: such frames are left out of the pooled
+                                   statistics (and counted as left out), their values stay as they are */
 } lumaqc_value_info;
 
 /* Number of values this library computes (LUMAQC_INDICATOR_COUNT of its

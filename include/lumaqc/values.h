@@ -9,7 +9,7 @@
  *   X(NAME, field, KIND, indicator, timing_position, STAGE, PASS,
  *     NOT_COMPUTED, min_width, min_height, POOLING,
  *     console_header, log_header, console_format, log_format, timing_format,
- *     fast, literal)
+ *     fast, literal, OUTPUTS, NOTHING_MEASURED)
  *
  *   NAME, field       LUMAQC_NAME of enum lumaqc_indicator, field of lumaqc_result
  *                     (also the machine name of the column)
@@ -34,57 +34,71 @@
  *                     and the separator before it
  *   fast, literal     the library's entry points (lumaqc::fast, lumaqc::reference::
  *                     literal); nothing else reads them
+ *   OUTPUTS           where the value is shown: ALL (console and log rows, timing
+ *                     report and reports) or REPORTS (JSON, CSV, HTML, Python and
+ *                     the column API only)
+ *   NOTHING_MEASURED  NEVER, or ZERO: a value of exactly 0 says the indicator found
+ *                     nothing to measure (blur: no edge width; noise: the typical
+ *                     block is flat), so the pooled statistics leave it out
  *
  * Adding a value: one row at the end of LUMAQC_VALUES_ADDED (the next
- * indicator number, its field and column after the others, so programs built
- * earlier keep working; its texts start with the separator after the column
- * before, which has none of its own), its fast kernel and its literal
- * composition (PICTURE and PAIR rows are called through the row; a SEQUENCE
- * row also needs its state in the library's context), and their tests. An
- * ALONE value runs after the one-pass analysis; making it IN_PASS means
- * computing it inside that pass (indicators/fused.cpp). */
+ * indicator number and timing position, its field and column after the
+ * others, so programs built earlier keep working), shown in the REPORTS only
+ * with empty console, log and timing texts (so that the console rows, the log
+ * and the timing report of any program, built before it or after, stay as
+ * they are), its fast kernel and its literal composition (PICTURE and PAIR
+ * rows are called through the row; a SEQUENCE row also needs its state in the
+ * library's context), and their tests. An ALONE value runs after the one-pass
+ * analysis; making it IN_PASS means computing it inside that pass
+ * (indicators/fused.cpp). The values added since 1.0 are skipped, and their
+ * fields left not-a-number, when the settings' skip_added_values is set. */
 #ifndef LUMAQC_VALUES_H
 #define LUMAQC_VALUES_H
 
 /* The values of version 1.0. Their fields lie in lumaqc_result as then: the
  * flags first, then the doubles. */
-#define LUMAQC_VALUES_1_0(X)                                                                                        \
-    X(BLOCKINESS, blockiness, REAL, 0, 0, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blockiness: \t",             \
-      "Blockiness: \t", "%-5.5f \t", "%-5.5f \t", "\tBlockiness: %02.6f ms ", blockiness, blockiness)                 \
+#define LUMAQC_VALUES_1_0(X)                                                                                         \
+    X(BLOCKINESS, blockiness, REAL, 0, 0, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blockiness: \t",               \
+      "Blockiness: \t", "%-5.5f \t", "%-5.5f \t", "\tBlockiness: %02.6f ms ", blockiness, blockiness, ALL, NEVER)    \
     X(SPATIAL_ACTIVITY, spatial_activity, REAL, 1, 1, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS,                     \
-      "Spatial Activity: \t", "SA: \t", "%-5.5f \t\t", "%-5.5f \t", "\tSpatialAct: %02.6f ms ", spatialActivity,      \
-      spatialActivity)                                                                                              \
+      "Spatial Activity: \t", "SA: \t", "%-5.5f \t\t", "%-5.5f \t", "\tSpatialAct: %02.6f ms ", spatialActivity,     \
+      spatialActivity, ALL, NEVER)                                                                                   \
     X(LETTERBOX, letterbox, REAL, 2, 2, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Letterbox: \t", "Letterbox: \t", \
-      "%-5.5f \t", "%-5.5f \t", "\tLetterbox: %02.6f ms \n", letterbox, letterbox)                                   \
+      "%-5.5f \t", "%-5.5f \t", "\tLetterbox: %02.6f ms \n", letterbox, letterbox, ALL, NEVER)                       \
     X(PILLARBOX, pillarbox, REAL, 3, 3, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Pillarbox: \t", "Pillarbox: \t", \
-      "%-5.5f \t", "%-5.5f \t", "\tPillarbox: %02.6f ms ", pillarbox, pillarbox)                                     \
-    X(BLOCK_LOSS, block_loss, REAL, 4, 4, PICTURE, IN_PASS, BELOW_SIZE, 256, 256, STATISTICS, "Blockloss: \t",      \
-      "Blockloss: \t", "%-5.5f \t", "%-5.5f \t", "\t\tBlockLoss: %02.6f ms ", blockLoss, blockLoss)                  \
+      "%-5.5f \t", "%-5.5f \t", "\tPillarbox: %02.6f ms ", pillarbox, pillarbox, ALL, NEVER)                         \
+    X(BLOCK_LOSS, block_loss, REAL, 4, 4, PICTURE, IN_PASS, BELOW_SIZE, 256, 256, STATISTICS, "Blockloss: \t",       \
+      "Blockloss: \t", "%-5.5f \t", "%-5.5f \t", "\t\tBlockLoss: %02.6f ms ", blockLoss, blockLoss, ALL, NEVER)      \
     X(BLUR, blur, REAL, 5, 5, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blur: \t\t", "Blur: \t", "%-7.3f \t",      \
-      "%-5.3f \t", "\t\tBlur: %02.6f ms \n ", blur, blur)                                                           \
+      "%-5.3f \t", "\t\tBlur: %02.6f ms \n ", blur, blur, ALL, ZERO)                                                 \
     X(TEMPORAL_ACTIVITY, temporal_activity, REAL, 12, 11, PAIR, IN_PASS, FIRST_FRAME, 0, 0, STATISTICS,              \
       "TemporalAct: \t", "TA: \t", "%-5.5f \t", "%-5.5f \t", "\t\tTemporal: %02.6f ms \n ", temporalActivity,        \
-      temporalActivity)                                                                                             \
+      temporalActivity, ALL, NEVER)                                                                                  \
     X(BLACKOUT, blackout, FLAG, 10, 10, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Blackout: \t", "Blackout: \t",   \
-      "%-d \t\t", "%-d \t", "\t\tBlackout: %02.6f ms ", blackout, blackout)                                         \
-    X(FREEZING, freezing, FLAG, 13, 12, SEQUENCE, ALONE, FIRST_FRAME, 0, 0, STATISTICS, "Freezing: \t",             \
-      "Freezing: \t", "%-d \t\t", "%-d \t", "\tFreezing : %02.6f ms", freezing, freezing)                           \
+      "%-d \t\t", "%-d \t", "\t\tBlackout: %02.6f ms ", blackout, blackout, ALL, NEVER)                              \
+    X(FREEZING, freezing, FLAG, 13, 12, SEQUENCE, ALONE, FIRST_FRAME, 0, 0, STATISTICS, "Freezing: \t",              \
+      "Freezing: \t", "%-d \t\t", "%-d \t", "\tFreezing : %02.6f ms", freezing, freezing, ALL, NEVER)                \
     X(EXPOSURE, exposure, TRUNCATED, 6, 6, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Exposure(bri): \t",           \
-      "Exposure(bri): \t", "%-6i \t\t", "%-6i \t", "\tExposure: %02.6f ms ", exposure, exposure)                     \
+      "Exposure(bri): \t", "%-6i \t\t", "%-6i \t", "\tExposure: %02.6f ms ", exposure, exposure, ALL, NEVER)         \
     X(CONTRAST, contrast, REAL, 11, 14, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Contrast: \t", "Contrast: \t",   \
-      "%-5.5f \t", "%-5.5f \t", "\tContrast: %02.6f ms", contrastRMS, contrastRMS)                                \
+      "%-5.5f \t", "%-5.5f \t", "\tContrast: %02.6f ms", contrastRMS, contrastRMS, ALL, NEVER)                       \
     X(INTERLACE, interlace, REAL, 7, 7, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Interlace: \t", "Interlace: \t", \
-      "%-5.5f \t", "%-5.5f \t", "\t\tInterlace: %02.6f ms ", interlace, interlace)                                   \
-    X(NOISE, noise, REAL, 8, 8, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Noise: \t\t", "Noise: \t", "%-8.4f \t", \
-      "%-8.4f \t", "\t\tNoise: %02.6f ms \n ", noise, noise)                                                        \
+      "%-5.5f \t", "%-5.5f \t", "\t\tInterlace: %02.6f ms ", interlace, interlace, ALL, NEVER)                       \
+    X(NOISE, noise, REAL, 8, 8, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "Noise: \t\t", "Noise: \t", "%-8.4f \t",  \
+      "%-8.4f \t", "\t\tNoise: %02.6f ms \n ", noise, noise, ALL, ZERO)                                              \
     X(SLICE, slice, REAL, 9, 9, PICTURE, IN_PASS, BELOW_SIZE, 0, 48, STATISTICS, "Slice: \t\t", "Slice: \t",         \
-      "%-7.3f \t", "%-7.3f \t", "\tSlice: %02.6f ms", slice, slice)                                                 \
+      "%-7.3f \t", "%-7.3f \t", "\tSlice: %02.6f ms", slice, slice, ALL, NEVER)                                      \
     X(FLICKERING, flickering, REAL, 14, 13, SEQUENCE, ALONE, FIRST_FRAME_OR_MINUS_ONE, 0, 0, STATISTICS,             \
-      "Flickering:", "Flickering:", "%-5.5f", "%-5.5f", "\t\tFlickering: %02.6f ms ", flickering, flickering)
+      "Flickering:", "Flickering:", "%-5.5f", "%-5.5f", "\t\tFlickering: %02.6f ms ", flickering, flickering, ALL,   \
+      NEVER)
 
 /* Values added since: their fields follow those of 1.0 in lumaqc_result, in
  * this order, and their columns come last. */
-#define LUMAQC_VALUES_ADDED(X)
+#define LUMAQC_VALUES_ADDED(X)                                                                                       \
+    X(BRIGHTEST_BLOCK, brightest_block, REAL, 15, 15, PICTURE, IN_PASS, BELOW_SIZE, 8, 8, STATISTICS, "", "", "",    \
+      "", "", brightestBlock, brightestBlock, REPORTS, NEVER)                                                        \
+    X(BLOCK_DIFFERENCE, block_difference, REAL, 16, 16, PAIR, IN_PASS, FIRST_FRAME_OR_MINUS_ONE, 0, 0, STATISTICS,   \
+      "", "", "", "", "", blockDifference, blockDifference, REPORTS, NEVER)
 
 #define LUMAQC_VALUES(X) LUMAQC_VALUES_1_0(X) LUMAQC_VALUES_ADDED(X)
 

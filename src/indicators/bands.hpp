@@ -20,6 +20,12 @@ double contrastFromSums(uint64_t w, uint64_t h, uint64_t sum, uint64_t squareSum
 uint64_t squaredDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t n);
 double temporalFromSum(uint64_t w, uint64_t h, uint64_t squares);
 
+// Block difference: largest sum of absolute differences of the whole 8 x 8
+// blocks of the block rows [first, end) (w / 8 blocks a row).
+uint32_t largestBlockDifferenceRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t first,
+                                    uint64_t end);
+double blockDifferenceFromSad(uint64_t blocks, uint32_t largestSad);
+
 // Interlace: combed 4 x 4 blocks of the block rows [first, end).
 uint64_t combedBlockRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);
 double interlaceFromCount(uint64_t w, uint64_t h, uint64_t combed);
@@ -46,6 +52,9 @@ struct ExposureLists {
 void exposureStart(ExposureLists& lists);
 void exposureOffer(ExposureLists& lists, const int32_t* sums, uint64_t n);
 double exposureFromLists(const ExposureLists& lists);
+
+// Brightest block from the largest of all whole 8 x 8 block sums (blocks: their number).
+double brightestFromSum(uint64_t blocks, int32_t largestSum);
 
 // Blackout from the spread of all whole 8 x 8 block sums (blocks: their number).
 uint8_t blackoutFromSpread(uint64_t blocks, int32_t spread);

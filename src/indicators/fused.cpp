@@ -80,6 +80,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     const bool contrastInBands = contrastCount > 0 && static_cast<uint64_t>(contrastCount) == w * h;
     uint64_t pixelSum = 0, pixelSquares = 0;
     uint64_t differences = 0;
+    uint32_t largestSad = 0;
     uint64_t combed = 0;
     // Whole 8 x 8 blocks: noise and blackout take all of them, exposure
     // those with a pixel right of and below them.
@@ -113,6 +114,12 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         if (prev != nullptr) {
             differences += squaredDifferences(isa, rows, prev->data + y0 * w, n);
             mark(LUMAQC_TEMPORAL_ACTIVITY);
+            if (!state.skipAdded) {
+                const uint32_t sad =
+                    largestBlockDifferenceRows(isa, data, prev->data, w, y0 / BLOCKSIZE, y1 / BLOCKSIZE);
+                largestSad = sad > largestSad ? sad : largestSad;
+                mark(LUMAQC_BLOCK_DIFFERENCE);
+            }
         }
         combed += combedBlockRows(isa, data, w, y0 / INTERLACE_BLOCKSIZE, y1 / INTERLACE_BLOCKSIZE);
         mark(LUMAQC_INTERLACE);
@@ -160,6 +167,10 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     if (prev != nullptr) {
         r.temporal_activity = temporalFromSum(w, h, differences);
         mark(LUMAQC_TEMPORAL_ACTIVITY);
+        if (!state.skipAdded) {
+            r.block_difference = blockDifferenceFromSad(blockCols * blockRows, largestSad);
+            mark(LUMAQC_BLOCK_DIFFERENCE);
+        }
     }
     r.interlace = interlaceFromCount(w, h, combed);
     mark(LUMAQC_INTERLACE);
@@ -167,6 +178,10 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     mark(LUMAQC_EXPOSURE);
     r.blackout = blackoutFromSpread(blockCols * blockRows, blockHi - blockLo);
     mark(LUMAQC_BLACKOUT);
+    if (!state.skipAdded) {
+        r.brightest_block = brightestFromSum(blockCols * blockRows, blockHi);
+        mark(LUMAQC_BRIGHTEST_BLOCK);
+    }
     r.noise = noiseFinish(cur, state, histogram);
     mark(LUMAQC_NOISE);
     r.blockiness = blockinessFinish(w, state.blockinessSums);

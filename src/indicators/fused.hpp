@@ -1,5 +1,5 @@
-// The one-pass analysis of a picture: the twelve picture indicators and
-// temporal activity in one walk over bands of rows, each band read from
+// The one-pass analysis of a picture: the picture indicators and temporal
+// activity, and the values added since 1.0 that are IN_PASS, in one walk over bands of rows, each band read from
 // memory once and every indicator's work on it done while it is in the cache.
 #pragma once
 

@@ -85,6 +85,8 @@ struct IndicatorState {
     // Rows per band of the one-pass analysis (a multiple of 16); 0: chosen
     // from the width, so that a band stays in the processor's cache.
     uint32_t bandRows = 0;
+    // The values added since 1.0 are not computed (their cost measured apart).
+    bool skipAdded = false;
 };
 
 // Sizes every scratch of state for pictures of w x h, so that no call on
@@ -131,8 +133,15 @@ double slice(const Image* img, IndicatorState& state);
 // 1 when the 8 x 8 block means spread by less than 4 grey levels.
 uint8_t blackout(const Image* img, IndicatorState& state);
 
+// Mean of the brightest whole 8 x 8 block; -1.0 without a whole block.
+double brightestBlock(const Image* img, IndicatorState& state);
+
 // Sample standard deviation of all pixel values.
 double contrastRMS(const Image* img, IndicatorState& state);
+
+// Largest mean absolute difference of a whole 8 x 8 block from the previous
+// picture; -1.0 without a whole block.
+double blockDifference(const Image* cur, const Image* prev, IndicatorState& state);
 
 // RMS of the pixel-wise difference from the previous picture.
 double temporalActivity(const Image* cur, const Image* prev, IndicatorState& state);

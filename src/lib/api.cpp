@@ -42,6 +42,7 @@ lumaqc_settings defaultSettings() {
     settings.threads = 0;
     settings.analysis_path = LUMAQC_PATH_ONE_PASS;
     settings.memory_budget = LUMAQC_DEFAULT_MEMORY_BUDGET;
+    settings.skip_added_values = 0;
     return settings;
 }
 

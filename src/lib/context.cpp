@@ -59,7 +59,8 @@ template <bool kReference>
 void pictureIndicators(const Image* cur, const Image* prev, IndicatorState& s, lumaqc_result& r, bool measure,
                        bool threadClock, lumaqc_times& t, bool onlyAlone = false) {
     for (const ValueEntry& e : kValueEntries) {
-        if (e.stage == Stage::Sequence || (e.stage == Stage::Pair && prev == nullptr) || (onlyAlone && e.inPass))
+        if (e.stage == Stage::Sequence || (e.stage == Stage::Pair && prev == nullptr) || (onlyAlone && e.inPass) ||
+            (e.added && s.skipAdded))
             continue;
         const ValueCall call = kReference ? e.literal : e.fast;
         timed(measure, threadClock, t, e.indicator, [&] {
@@ -121,12 +122,14 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
     const size_t inFlight = threads > 0 ? static_cast<size_t>(threads) + 1 : 1;
     serial_.isa = isa;
     serial_.messages = userMessages_;
+    serial_.skipAdded = settings.skip_added_values != 0;
     try {
         // The pictures and the scratch are allocated when frames arrive.
         slots_.resize(inFlight + 1);
         workers_ = std::vector<Worker>(static_cast<size_t>(threads));
         for (Worker& worker : workers_) {
             worker.state.isa = isa;
+            worker.state.skipAdded = serial_.skipAdded;
             worker.state.messages = MessageSink{serialisedMessage, this};
         }
     } catch (const std::bad_alloc&) {
@@ -201,6 +204,7 @@ int Stream::send(const uint8_t* luma, ptrdiff_t stride) {
     }
     slot.done = false;
     slot.values = lumaqc_result{};
+    if (serial_.skipAdded) markAddedValuesSkipped(slot.values);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++sent_;

@@ -2,7 +2,7 @@
 // scratch buffer one stream of frames needs, allocated when it opens.
 //
 // Frames pass through a ring of slots. The work that needs no history (the
-// twelve picture indicators and temporal activity, which reads the slot of
+// picture indicators and temporal activity, which reads the slot of
 // the frame before) runs on any thread; freezing and flickering, which carry
 // state from frame to frame, run when results are received, in frame order.
 // Without threads both happen on the caller's thread, frame by frame.

@@ -1,5 +1,6 @@
 #include "lib/values.hpp"
 
+#include <cstring>
 #include <type_traits>
 
 #include "reference/reference.hpp"
@@ -32,10 +33,11 @@ void callLiteral(const Image* cur, const Image* prev, IndicatorState& state, lum
 
 template <Stage kStage, class Fast, class Literal, class Store>
 constexpr ValueEntry entry(lumaqc_indicator indicator, bool inPass, Fast, Literal, Store) {
+    const bool added = static_cast<int>(indicator) >= kValueCount1_0;
     if constexpr (kStage == Stage::Sequence)
-        return {indicator, kStage, inPass, nullptr, nullptr};
+        return {indicator, kStage, inPass, added, nullptr, nullptr};
     else
-        return {indicator, kStage, inPass, &callFast<Fast, Store>, &callLiteral<Literal, Store>};
+        return {indicator, kStage, inPass, added, &callFast<Fast, Store>, &callLiteral<Literal, Store>};
 }
 
 #define LUMAQC_STAGE_PICTURE Stage::Picture
@@ -44,11 +46,12 @@ constexpr ValueEntry entry(lumaqc_indicator indicator, bool inPass, Fast, Litera
 #define LUMAQC_PASS_IN_PASS true
 #define LUMAQC_PASS_ALONE false
 
-#define LUMAQC_ENTRY(NAME, field, KIND, indicator, timingPosition, STAGE, PASS, NOT_COMPUTED, minWidth, minHeight,  \
-                     POOLING, consoleHeader, logHeader, consoleFormat, logFormat, timingFormat, fast, literal)       \
-    entry<LUMAQC_STAGE_##STAGE>(                                                                                    \
-        LUMAQC_##NAME, LUMAQC_PASS_##PASS, [](auto&&... a) -> decltype(fast(a...)) { return fast(a...); },           \
-        [](auto&&... a) -> decltype(reference::literal(a...)) { return reference::literal(a...); },                 \
+#define LUMAQC_ENTRY(NAME, field, KIND, indicator, timingPosition, STAGE, PASS, NOT_COMPUTED, minWidth, minHeight,    \
+                     POOLING, consoleHeader, logHeader, consoleFormat, logFormat, timingFormat, fast, literal,        \
+                     OUTPUTS, NOTHING_MEASURED)                                                                       \
+    entry<LUMAQC_STAGE_##STAGE>(                                                                                      \
+        LUMAQC_##NAME, LUMAQC_PASS_##PASS, [](auto&&... a) -> decltype(fast(a...)) { return fast(a...); },            \
+        [](auto&&... a) -> decltype(reference::literal(a...)) { return reference::literal(a...); },                   \
         [](lumaqc_result& r, auto v) { r.field = v; }),
 
 constexpr std::array<ValueEntry, kValueCount> inCallOrder(const std::array<ValueEntry, kValueCount>& columns) {
@@ -59,13 +62,15 @@ constexpr std::array<ValueEntry, kValueCount> inCallOrder(const std::array<Value
 
 constexpr std::array<ValueEntry, kValueCount> kEntriesInColumnOrder = {{LUMAQC_VALUES(LUMAQC_ENTRY)}};
 
-#define LUMAQC_INFO(NAME, field, KIND, indicator, timingPosition, STAGE, PASS, NOT_COMPUTED, minWidth, minHeight,   \
-                    POOLING, consoleHeader, logHeader, consoleFormat, logFormat, timingFormat, fast, literal)        \
-    lumaqc_value_info{#field,         LUMAQC_KIND_##KIND, offsetof(lumaqc_result, field),                            \
-                      indicator,      consoleHeader,      logHeader,                                                 \
-                      consoleFormat,  logFormat,          timingFormat,                                              \
-                      timingPosition, LUMAQC_NOT_COMPUTED_##NOT_COMPUTED, minWidth,                                  \
-                      minHeight,      LUMAQC_POOLING_##POOLING},
+#define LUMAQC_INFO(NAME, field, KIND, indicator, timingPosition, STAGE, PASS, NOT_COMPUTED, minWidth, minHeight,     \
+                    POOLING, consoleHeader, logHeader, consoleFormat, logFormat, timingFormat, fast, literal,         \
+                    OUTPUTS, NOTHING_MEASURED)                                                                        \
+    lumaqc_value_info{#field,         LUMAQC_KIND_##KIND, offsetof(lumaqc_result, field),                             \
+                      indicator,      consoleHeader,      logHeader,                                                  \
+                      consoleFormat,  logFormat,          timingFormat,                                               \
+                      timingPosition, LUMAQC_NOT_COMPUTED_##NOT_COMPUTED, minWidth,                                   \
+                      minHeight,      LUMAQC_POOLING_##POOLING, LUMAQC_OUTPUTS_##OUTPUTS,                             \
+                      LUMAQC_NOTHING_MEASURED_##NOTHING_MEASURED},
 
 constexpr std::array<lumaqc_value_info, kValueCount> kInfos = {{LUMAQC_VALUES(LUMAQC_INFO)}};
 
@@ -84,9 +89,34 @@ static_assert(isPermutation([](const lumaqc_value_info& v) { return v.indicator;
 static_assert(isPermutation([](const lumaqc_value_info& v) { return v.timing_position; }),
               "every place of the timing report once");
 
+// The values of 1.0 show everywhere; the added ones in the reports only, with
+// empty texts, so that a program that prints every value's texts prints the
+// same rows and timing report.
+constexpr bool addedValuesShowInReportsOnly() {
+    for (const lumaqc_value_info& v : kInfos) {
+        const bool added = v.indicator >= kValueCount1_0;
+        if (v.outputs != (added ? LUMAQC_OUTPUTS_REPORTS : LUMAQC_OUTPUTS_ALL)) return false;
+        if (added && (v.console_header[0] != '\0' || v.log_header[0] != '\0' || v.console_format[0] != '\0' ||
+                      v.log_format[0] != '\0' || v.timing_format[0] != '\0'))
+            return false;
+    }
+    return true;
+}
+static_assert(addedValuesShowInReportsOnly(), "the added values show in the reports only, with empty texts");
+
 }  // namespace
 
 const std::array<lumaqc_value_info, kValueCount> kValueInfos = kInfos;
 const std::array<ValueEntry, kValueCount> kValueEntries = inCallOrder(kEntriesInColumnOrder);
+
+void markAddedValuesSkipped(lumaqc_result& r) {
+    const double nan = __builtin_nan("");
+    char* bytes = reinterpret_cast<char*>(&r);
+    for (const lumaqc_value_info& v : kInfos) {
+        if (v.indicator < kValueCount1_0) continue;
+        if (v.kind == LUMAQC_KIND_FLAG) bytes[v.offset] = 0;
+        else std::memcpy(bytes + v.offset, &nan, sizeof nan);
+    }
+}
 
 }  // namespace lumaqc

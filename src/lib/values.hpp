@@ -11,6 +11,8 @@
 namespace lumaqc {
 
 inline constexpr size_t kValueCount = LUMAQC_INDICATOR_COUNT;
+// The values of version 1.0 come first, as indicators 0 .. kValueCount1_0 - 1.
+inline constexpr int kValueCount1_0 = 0 LUMAQC_VALUES_1_0(LUMAQC_PLUS_ONE);
 
 // In column order: index i describes column i + 1.
 extern const std::array<lumaqc_value_info, kValueCount> kValueInfos;
@@ -27,11 +29,16 @@ struct ValueEntry {
     lumaqc_indicator indicator;
     Stage stage;
     bool inPass;        // computed by the one-pass analysis
+    bool added;         // added since 1.0: skipped with the settings' skip_added_values
     ValueCall fast;     // null for Sequence: the context calls those itself
     ValueCall literal;
 };
 
 // In the order the indicators are called (their lumaqc_indicator numbers).
 extern const std::array<ValueEntry, kValueCount> kValueEntries;
+
+// The fields of the values added since 1.0 as when they are skipped:
+// not-a-number (flags 0).
+void markAddedValuesSkipped(lumaqc_result& r);
 
 }  // namespace lumaqc

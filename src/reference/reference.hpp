@@ -25,8 +25,10 @@ double interlace(const Image* img);
 double noise(const Image* img, const MessageSink& messages);
 double slice(const Image* img);
 uint8_t blackout(const Image* img);
+double brightestBlock(const Image* img);
 double contrastRMS(const Image* img);
 double temporalActivity(const Image* cur, const Image* prev);
+double blockDifference(const Image* cur, const Image* prev);
 // freezingTemp: the stream's count of consecutive frozen frames.
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp);
 // frameCount: the stream's position in the reporting period.

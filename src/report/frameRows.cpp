@@ -21,13 +21,14 @@ std::vector<Column> tableColumns() {
     // The frame index is the application's: absolute in the input.
     std::vector<Column> table = {{lumaqc_column_name(0), "Frame: \t", "Frame: \t", "%05" PRId64 " \t",
                                   "%05" PRId64 " \t", ColumnKind::FrameIndex, 0, LUMAQC_NOT_COMPUTED_NEVER, 0, 0,
-                                  LUMAQC_POOLING_NONE}};
+                                  LUMAQC_POOLING_NONE, LUMAQC_OUTPUTS_ALL, LUMAQC_NOTHING_MEASURED_NEVER}};
     for (int i = 0; i < lumaqc_value_count(); ++i) {
         const lumaqc_value_info* v = lumaqc_value_info_at(i);
         // Only the values whose fields this program's lumaqc_result holds.
         if (v->offset + (v->kind == LUMAQC_KIND_FLAG ? 1 : sizeof(double)) > sizeof(lumaqc_result)) break;
         table.push_back({v->name, v->console_header, v->log_header, v->console_format, v->log_format, kindOf(v->kind),
-                         v->offset, v->not_computed, v->min_width, v->min_height, v->pooling});
+                         v->offset, v->not_computed, v->min_width, v->min_height, v->pooling, v->outputs,
+                         v->nothing_measured});
     }
     return table;
 }
@@ -44,7 +45,8 @@ uint8_t flagAt(const lumaqc_result& r, size_t offset) {
 
 std::string joinedHeader(RowStyle style) {
     std::string text;
-    for (const Column& c : columns()) text += style == RowStyle::Console ? c.consoleHeader : c.logHeader;
+    for (const Column& c : columns())
+        if ((c.outputs & LUMAQC_OUTPUT_ROWS) != 0) text += style == RowStyle::Console ? c.consoleHeader : c.logHeader;
     return style == RowStyle::Log ? text + "\n" : text;
 }
 
@@ -93,6 +95,7 @@ size_t formatRow(RowStyle style, const FrameRow& row, char* buffer, size_t capac
     size_t used = 0;
     buffer[0] = '\0';
     for (const Column& c : columns()) {
+        if ((c.outputs & LUMAQC_OUTPUT_ROWS) == 0) continue;
         const char* fmt = style == RowStyle::Console ? c.consoleFormat : c.logFormat;
         const size_t room = capacity - used;
         int n = 0;

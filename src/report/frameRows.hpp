@@ -39,9 +39,11 @@ struct Column {
     int32_t minWidth;           // of LUMAQC_NOT_COMPUTED_BELOW_SIZE
     int32_t minHeight;
     int pooling;                // LUMAQC_POOLING_*
+    unsigned outputs;           // LUMAQC_OUTPUT_* bits: the console and log rows show only LUMAQC_OUTPUT_ROWS
+    int nothingMeasured;        // LUMAQC_NOTHING_MEASURED_*
 };
 
-// Every column, "frame" first.
+// Every column, "frame" first: the reports show them all.
 const std::vector<Column>& columns();
 
 // The value of a column as a double (frame index, flags and truncated values

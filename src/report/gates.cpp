@@ -64,7 +64,7 @@ std::optional<Gate> parseGate(const std::string& expression, std::string* error)
         for (size_t s = 0; s < kStatCount; ++s)
             if (stat == kStatNames[s]) gate.stat = s, found = true;
         if (!found)
-            return fail("unknown statistic '" + stat + "' (min, max, mean, harmonic_mean, p1, p5, p50, p95, p99, count)");
+            return fail("unknown statistic '" + stat + "' (min, max, mean, harmonic_mean, p1, p5, p50, p95, p99, count, excluded)");
     }
 
     const std::string number = trimmed(expression.substr(opAt + opLength));

@@ -242,12 +242,13 @@ void putPooled(Output& out, const std::vector<html::Pooled>& pooled) {
         return;
     }
     out.put("<table id=\"pooled\"><tr><th class=\"text\">indicator</th><th>min</th><th>max</th><th>mean</th>"
-            "<th>harmonic mean</th><th>p1</th><th>p5</th><th>p50</th><th>p95</th><th>p99</th><th>count</th></tr>\n");
+            "<th>harmonic mean</th><th>p1</th><th>p5</th><th>p50</th><th>p95</th><th>p99</th><th>count</th><th>excluded</th></tr>\n");
     for (const html::Pooled& p : pooled) {
         out.put("<tr>");
         putCell(out, p.metric, "text");
         for (double v : {p.min, p.max, p.mean, p.harmonicMean, p.p1, p.p5, p.p50, p.p95, p.p99}) putRealCell(out, v);
         putCell(out, std::to_string(p.count));
+        putCell(out, std::to_string(p.excluded));
         out.put("</tr>\n");
     }
     out.put("</table>\n");

@@ -20,6 +20,7 @@ double statValue(const PooledStats& s, size_t statIndex) {
         case 7: return s.p95;
         case 8: return s.p99;
         case 9: return static_cast<double>(s.count);
+        case 10: return static_cast<double>(s.excluded);
     }
     return __builtin_nan("");
 }
@@ -66,13 +67,20 @@ bool isNullValue(const Column& column, const FrameRow& row, int32_t width, int32
     return isNotComputed(column, row, width, height) || !std::isfinite(columnValue(column, row));
 }
 
-Pool::Pool(int32_t width, int32_t height) : width_(width), height_(height), values_(columns().size()) {}
+bool isLeftOutOfPooling(const Column& column, const FrameRow& row, int32_t width, int32_t height) {
+    if (isNullValue(column, row, width, height)) return true;
+    return column.nothingMeasured == LUMAQC_NOTHING_MEASURED_ZERO && columnValue(column, row) == 0.0;
+}
+
+Pool::Pool(int32_t width, int32_t height)
+    : width_(width), height_(height), values_(columns().size()), excluded_(columns().size(), 0) {}
 
 void Pool::add(const FrameRow& row) {
     for (size_t i = 0; i < columns().size(); ++i) {
         const Column& c = columns()[i];
-        if (c.pooling != LUMAQC_POOLING_STATISTICS || isNullValue(c, row, width_, height_)) continue;
-        values_[i].push_back(columnValue(c, row));
+        if (c.pooling != LUMAQC_POOLING_STATISTICS) continue;
+        if (isLeftOutOfPooling(c, row, width_, height_)) ++excluded_[i];
+        else values_[i].push_back(columnValue(c, row));
     }
 }
 
@@ -81,6 +89,7 @@ std::vector<PooledColumn> Pool::pooled() const {
     for (size_t i = 0; i < columns().size(); ++i) {
         if (columns()[i].pooling != LUMAQC_POOLING_STATISTICS) continue;
         result.push_back({i, poolValues(values_[i])});
+        result.back().stats.excluded = excluded_[i];
     }
     return result;
 }
@@ -115,13 +124,14 @@ std::string pooledText(const std::vector<PooledColumn>& pooled) {
     for (const PooledColumn& p : pooled) {
         std::snprintf(line, sizeof line, "%-18s", columns()[p.column].name);
         out += line;
-        for (size_t s = 0; s + 1 < kStatCount; ++s) {
+        for (size_t s = 0; s < kFirstFrameCountStat; ++s) {
             const double v = statValue(p.stats, s);
             if (std::isnan(v)) std::snprintf(line, sizeof line, " %13s", "-");
             else std::snprintf(line, sizeof line, " %13.6g", v);
             out += line;
         }
-        std::snprintf(line, sizeof line, " %13lld\n", static_cast<long long>(p.stats.count));
+        std::snprintf(line, sizeof line, " %13lld %13lld\n", static_cast<long long>(p.stats.count),
+                      static_cast<long long>(p.stats.excluded));
         out += line;
     }
     return out;

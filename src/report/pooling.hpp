@@ -23,11 +23,14 @@ struct PooledStats {
     double p95 = __builtin_nan("");
     double p99 = __builtin_nan("");
     int64_t count = 0;
+    int64_t excluded = 0;  // frames left out: null, or nothing measured (see LUMAQC_NOTHING_MEASURED_ZERO)
 };
 
 // The names of the statistics, as JSON keys and gate names, in this order.
-inline constexpr const char* kStatNames[] = {"min", "max", "mean", "harmonic_mean", "p1",
-                                             "p5",  "p50", "p95",  "p99",           "count"};
+inline constexpr const char* kStatNames[] = {"min", "max", "mean", "harmonic_mean", "p1",   "p5",
+                                             "p50", "p95", "p99",  "count",         "excluded"};
+// The statistics that are whole numbers of frames: count and excluded, the last two.
+inline constexpr size_t kFirstFrameCountStat = 9;
 inline constexpr size_t kStatCount = sizeof kStatNames / sizeof kStatNames[0];
 
 // The statistic of that index (as in kStatNames), count as a double.
@@ -50,7 +53,8 @@ struct PooledColumn {
 };
 
 // Collects the values of every column that pools (all but "frame"),
-// skipping the nulls of the report formats: not computed, NaN and +-inf.
+// leaving out and counting the nulls of the report formats (not computed,
+// NaN and +-inf) and the frames where the indicator found nothing to measure.
 // Stores each value (8 bytes per column and frame) until pooled.
 class Pool {
 public:
@@ -63,10 +67,15 @@ private:
     int32_t width_;
     int32_t height_;
     std::vector<std::vector<double>> values_;  // per columns() index (frame's stays empty)
+    std::vector<int64_t> excluded_;            // per columns() index
 };
 
 // Whether the report formats write this column value of the row as null.
 bool isNullValue(const Column& column, const FrameRow& row, int32_t width, int32_t height);
+
+// Whether the row's value of the column stays out of the pooled statistics:
+// null, or a value that says nothing was there to measure.
+bool isLeftOutOfPooling(const Column& column, const FrameRow& row, int32_t width, int32_t height);
 
 // {"blockiness": {"min": ..., ..., "count": N}, ...}
 std::string pooledJson(const std::vector<PooledColumn>& pooled);

@@ -30,6 +30,7 @@ struct Pooled {
     double p95 = 0.0;
     double p99 = 0.0;
     int64_t count = 0;       // values that went into the statistics
+    int64_t excluded = 0;    // frames left out of them
 };
 
 }  // namespace lumaqc::report::html

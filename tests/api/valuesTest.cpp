@@ -2,6 +2,7 @@
 // analysis path setting and the version.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -162,4 +163,36 @@ TEST(Values, VersionOfTheLibraryIsTheHeaders) {
     const std::string parts = std::to_string(LUMAQC_VERSION / 10000) + "." + std::to_string(LUMAQC_VERSION / 100 % 100) +
                               "." + std::to_string(LUMAQC_VERSION % 100);
     EXPECT_EQ(parts, LUMAQC_VERSION_STRING);
+}
+
+TEST(Values, SkippingTheAddedValuesLeavesThemNotANumberAndTheOthersAsTheyAre) {
+    lumaqc_settings s;
+    lumaqc_default_settings(&s);
+    lumaqc_context* all = nullptr;
+    lumaqc_context* skipping = nullptr;
+    ASSERT_EQ(lumaqc_open(&all, kW, kH, &s), LUMAQC_OK);
+    s.skip_added_values = 1;
+    ASSERT_EQ(lumaqc_open(&skipping, kW, kH, &s), LUMAQC_OK);
+    for (int frame = 0; frame < 4; ++frame) {
+        const std::vector<uint8_t> luma = picture(frame);
+        lumaqc_result a, b;
+        ASSERT_EQ(lumaqc_analyse(all, luma.data(), kW, &a), LUMAQC_OK);
+        ASSERT_EQ(lumaqc_analyse(skipping, luma.data(), kW, &b), LUMAQC_OK);
+        for (int i = 0; i < lumaqc_value_count(); ++i) {
+            const lumaqc_value_info* v = lumaqc_value_info_at(i);
+            const bool added = v->outputs == LUMAQC_OUTPUTS_REPORTS;
+            EXPECT_EQ(added, i >= 15) << v->name;
+            double x = 0.0, y = 0.0;
+            lumaqc_get_value(&a, i, &x);
+            lumaqc_get_value(&b, i, &y);
+            if (added && v->kind != LUMAQC_KIND_FLAG) {
+                EXPECT_FALSE(std::isnan(x)) << v->name << " frame " << frame;
+                EXPECT_TRUE(std::isnan(y)) << v->name << " frame " << frame;
+            } else if (!added) {
+                EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0) << v->name << " frame " << frame;
+            }
+        }
+    }
+    lumaqc_close(&all);
+    lumaqc_close(&skipping);
 }

@@ -101,6 +101,9 @@ TEST(Reports, JsonAndCsvCarryTheLibraryDoublesAndAgreeWithTheLog) {
             ASSERT_TRUE(written.is_number()) << column.name << " frame " << i;
             EXPECT_EQ(bitsOf(written.get<double>()), bitsOf(value)) << column.name << " frame " << i;
             EXPECT_EQ(bitsOf(std::strtod(csvField.c_str(), nullptr)), bitsOf(value)) << column.name;
+            // The log shows the values of the rows, which come first.
+            if ((column.outputs & LUMAQC_OUTPUT_ROWS) == 0) continue;
+            ASSERT_LT(c, logFields.size()) << column.name;
             EXPECT_EQ(logDigits(column, written.get<double>()), trimmed(logFields[c])) << column.name << " " << i;
         }
     }

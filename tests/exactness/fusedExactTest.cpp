@@ -8,6 +8,7 @@
 #include <random>
 
 #include "indicators/fused.hpp"
+#include "lib/values.hpp"
 #include "reference/reference.hpp"
 #include "support/blockLossSlicePictures.hpp"
 #include "support/blurNoisePictures.hpp"
@@ -20,7 +21,30 @@ namespace {
 struct Values {
     double v[13];
     uint8_t blackout;
+    std::vector<double> added;  // the values added since 1.0, in column order
 };
+
+// The values added since 1.0 in r, in column order (flags as doubles).
+std::vector<double> addedValues(const lumaqc_result& r) {
+    std::vector<double> out;
+    for (int i = 0; i < lumaqc_value_count(); ++i) {
+        if (lumaqc_value_info_at(i)->indicator < kValueCount1_0) continue;
+        double v = 0.0;
+        lumaqc_get_value(&r, i, &v);
+        out.push_back(v);
+    }
+    return out;
+}
+
+// The literal compositions of the added values, called through the table.
+std::vector<double> addedReferenceValues(const Image* cur, const Image* prev) {
+    IndicatorState state;
+    lumaqc_result r{};
+    for (const ValueEntry& e : kValueEntries)
+        if (e.added && e.inPass && (e.stage == Stage::Picture || prev != nullptr))
+            e.literal(cur, prev, state, r);
+    return addedValues(r);
+}
 
 constexpr const char* kNames[13] = {"blockiness", "spatial activity", "letterbox", "pillarbox", "block loss",
                                     "blur",       "exposure",         "interlace", "noise",     "slice",
@@ -31,13 +55,13 @@ Values referenceValues(const Image* cur, const Image* prev) {
              reference::pillarbox(cur), reference::blockLoss(cur), reference::blur(cur), reference::exposure(cur),
              reference::interlace(cur), reference::noise(cur, MessageSink{}), reference::slice(cur),
              reference::contrastRMS(cur), reference::temporalActivity(cur, prev), 0.0},
-            reference::blackout(cur)};
+            reference::blackout(cur), addedReferenceValues(cur, prev)};
 }
 
 Values valuesOf(const lumaqc_result& r) {
     return {{r.blockiness, r.spatial_activity, r.letterbox, r.pillarbox, r.block_loss, r.blur, r.exposure, r.interlace,
              r.noise, r.slice, r.contrast, r.temporal_activity, 0.0},
-            r.blackout};
+            r.blackout, addedValues(r)};
 }
 
 // The values of cur on a state that analysed prev just before (blur then
@@ -88,6 +112,11 @@ void expectSame(const std::vector<NamedPicture>& pictures, const std::vector<uin
                             << where << " " << kNames[i] << ": fused " << describe(got.v[i]) << ", reference "
                             << describe(want.v[i]);
                     EXPECT_EQ(got.blackout, want.blackout) << where << " blackout";
+                    ASSERT_EQ(got.added.size(), want.added.size());
+                    for (size_t i = 0; i < want.added.size(); ++i)
+                        EXPECT_TRUE(sameResult(got.added[i], want.added[i]))
+                            << where << " added value " << i << ": fused " << describe(got.added[i])
+                            << ", reference " << describe(want.added[i]);
                 }
             }
         }

@@ -1,4 +1,5 @@
-// Pooled statistics against a brute-force sort of the values that are not null.
+// Pooled statistics against a brute-force sort of the values that are not null
+// and that measured something.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,7 +22,7 @@ double bruteForcePercentile(std::vector<double> v, double p) {
 }
 }  // namespace
 
-TEST(Pooling, StatisticsMatchBruteForceOverNonNullValues) {
+TEST(Pooling, StatisticsMatchBruteForceOverNonNullValuesThatMeasuredSomething) {
     struct Case {
         uint64_t seed;
         size_t rows;
@@ -39,10 +40,11 @@ TEST(Pooling, StatisticsMatchBruteForceOverNonNullValues) {
             for (const NamedField& f : namedFields()) {
                 if (!f.real) continue;
                 const uint64_t pick = rng() % 16;
-                // Mostly ordinary values with ties, some nulls of every kind.
+                // Mostly ordinary values with ties, some nulls of every kind, some zeros.
                 rows[i].values.*(f.real) = pick == 0   ? NAN
                                            : pick == 1 ? INFINITY
                                            : pick == 2 ? -1.0
+                                           : pick == 3 ? 0.0
                                                        : static_cast<double>(rng() % 1000) / 8.0 - 20.0;
             }
             pool.add(rows[i]);
@@ -55,12 +57,17 @@ TEST(Pooling, StatisticsMatchBruteForceOverNonNullValues) {
             for (const NamedField& f : namedFields())
                 if (std::string(f.name) == column.name) field = &f;
             ASSERT_NE(field, nullptr);
+            // A blur or noise of exactly 0 measured nothing.
+            const bool zeroMeasuresNothing = std::string(column.name) == "blur" || std::string(column.name) == "noise";
             std::vector<double> kept;
             for (const auto& row : rows) {
                 const double v = fieldValue(*field, row.values);
-                if (!lumaqc::isNotComputed(column, row, k.width, k.height) && std::isfinite(v)) kept.push_back(v);
+                if (!lumaqc::isNotComputed(column, row, k.width, k.height) && std::isfinite(v) &&
+                    !(zeroMeasuresNothing && v == 0.0))
+                    kept.push_back(v);
             }
             ASSERT_EQ(p.stats.count, static_cast<int64_t>(kept.size())) << column.name;
+            EXPECT_EQ(p.stats.excluded, static_cast<int64_t>(rows.size() - kept.size())) << column.name;
             if (kept.empty()) {
                 EXPECT_TRUE(std::isnan(p.stats.mean) && std::isnan(p.stats.p50) && std::isnan(p.stats.min));
                 continue;

@@ -38,6 +38,8 @@ inline const std::vector<NamedField>& namedFields() {
         {"noise", &lumaqc_result::noise, nullptr},
         {"slice", &lumaqc_result::slice, nullptr},
         {"flickering", &lumaqc_result::flickering, nullptr},
+        {"brightest_block", &lumaqc_result::brightest_block, nullptr},
+        {"block_difference", &lumaqc_result::block_difference, nullptr},
     };
     return fields;
 }
