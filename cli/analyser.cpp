@@ -159,7 +159,7 @@ public:
     void warnings(std::vector<std::string>& texts) override {
         session_.beforeConsoleText();
         console_.flush();
-        for (const std::string& warning : texts) std::fprintf(error_, "Warning: %s\n", warning.c_str());
+        for (const std::string& warning : texts) errorLine(error_, "Warning: %s", warning.c_str());
     }
     bool failed() override { return logFailed_; }
     // A stop signal, or a failed write to standard output.
@@ -189,7 +189,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     CommandLine line;
     const std::string badOption = splitCommandLine(argc, argv, &line);
     if (!badOption.empty()) {
-        std::fprintf(err, "%s\n", badOption.c_str());
+        errorLine(err, "%s", badOption.c_str());
         return outcome;
     }
 #ifndef LUMAQC_HAVE_HTML
@@ -209,22 +209,22 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
             std::fputs(helpText(argv[0]).c_str(), out);
             std::fputs(report::reportOptionsUsage(), out);
             if (std::fflush(out) != 0 || std::ferror(out)) {
-                std::fprintf(err, "Cannot write to standard output: %s\n", std::strerror(errno));
+                errorLine(err, "Cannot write to standard output: %s", std::strerror(errno));
                 return outcome;
             }
             outcome.status = 0;
             return outcome;
-        case ParseStatus::BadOption: std::fprintf(err, "%s\n", args.error.c_str()); return outcome;
+        case ParseStatus::BadOption: errorLine(err, "%s", args.error.c_str()); return outcome;
         case ParseStatus::Ok: break;
     }
-    for (const std::string& warning : args.warnings) std::fprintf(err, "Warning: %s\n", warning.c_str());
+    for (const std::string& warning : args.warnings) errorLine(err, "Warning: %s", warning.c_str());
     if (streams.ownProcess) catchStopSignals();
 
     // A piece of a longer run starts on one of that run's flickering period
     // boundaries, and first analyses without rows the frames its state needs.
     const int32_t start = args.startFrame;
     if (args.runStart >= 0 && !isPieceStart(args.runStart, start)) {
-        std::fprintf(err, "%s\n", pieceStartError(args.runStart, start).c_str());
+        errorLine(err, "%s", pieceStartError(args.runStart, start).c_str());
         return outcome;
     }
     int32_t warmUpFrom = args.runStart >= 0 ? warmUpStart(args.runStart, start, args.fps) : start;
@@ -257,7 +257,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         error = openFrom(warmUpFrom);
     }
     if (!error.empty()) {
-        std::fprintf(err, "%s\n", error.c_str());
+        errorLine(err, "%s", error.c_str());
         return outcome;
     }
     const int32_t warmUp = start - warmUpFrom;
@@ -284,8 +284,16 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     settings.skip_added_values = skipAddedValuesFromEnvironment() ? 1 : 0;
     settings.message = printMessage;
     settings.message_user = &messages;
-    if (run.openContext(settings) != LUMAQC_OK) {
-        std::fprintf(err, "Cannot allocate pictures of %d x %d pixels\n", info.width, info.height);
+    const int opened = run.openContext(settings);
+    if (opened == LUMAQC_ERROR_THREADS) {
+        errorLine(err,
+                  "Cannot start %d analysis threads: the system refused a new thread (use --threads 1, or raise "
+                  "the limit on processes, ulimit -u)",
+                  threads);
+        return outcome;
+    }
+    if (opened != LUMAQC_OK) {
+        errorLine(err, "Cannot allocate pictures of %d x %d pixels", info.width, info.height);
         return outcome;
     }
 
@@ -299,10 +307,10 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
                            : countKnown         ? static_cast<int32_t>(std::min(available, numbered))
                                                 : 0;
     if (args.framesFromFile && countKnown && available > numbered)
-        std::fprintf(err,
-                     "Warning: %s holds %" PRId64 " frames from frame %d on; frame numbers end at 2147483647, "
-                     "so %d of them are analysed\n",
-                     args.videoPath, available, start, frames);
+        errorLine(err,
+                  "Warning: %s holds %" PRId64 " frames from frame %d on; frame numbers end at 2147483647, "
+                  "so %d of them are analysed",
+                  args.videoPath, available, start, frames);
     // The frames asked for end here; the run stops at the last number. A
     // damaged Y4M frame after the whole ones is read, so that the run fails
     // there as it does on a stream.
@@ -319,9 +327,9 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     const char* inputName = std::strcmp(args.videoPath, "-") == 0 ? "standard input" : args.videoPath;
     if (args.framesFromFile && countKnown && available == 0 && !readsFrames) {
         if (start == 0)
-            std::fprintf(err, "Nothing to analyse: %s holds no whole frame\n", inputName);
+            errorLine(err, "Nothing to analyse: %s holds no whole frame", inputName);
         else
-            std::fprintf(err, "Nothing to analyse: %s holds no whole frame from frame %d on\n", inputName, start);
+            errorLine(err, "Nothing to analyse: %s holds no whole frame from frame %d on", inputName, start);
         return outcome;
     }
     // The first frame is read now: an input that holds no frame to analyse, or
@@ -329,15 +337,15 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     if (readsFrames) {
         const io::ReadResult& firstRead = run.readFirst();
         if (firstRead.status != io::ReadStatus::Frame) {
-            for (const std::string& warning : firstRead.warnings) std::fprintf(err, "Warning: %s\n", warning.c_str());
+            for (const std::string& warning : firstRead.warnings) errorLine(err, "Warning: %s", warning.c_str());
             if (firstRead.status == io::ReadStatus::Error && raw && firstRead.systemError != 0) {
                 reportReadError(out, warmUpFrom, firstRead.bytesRead, luma, firstRead.systemError);
             } else if (firstRead.status == io::ReadStatus::Error) {
-                std::fprintf(err, "%s\n", firstRead.message.c_str());
+                errorLine(err, "%s", firstRead.message.c_str());
             } else if (warmUpFrom == 0) {
-                std::fprintf(err, "Nothing to analyse: %s holds no whole frame\n", inputName);
+                errorLine(err, "Nothing to analyse: %s holds no whole frame", inputName);
             } else {
-                std::fprintf(err, "Nothing to analyse: %s ends before frame %d\n", inputName, warmUpFrom);
+                errorLine(err, "Nothing to analyse: %s ends before frame %d", inputName, warmUpFrom);
             }
             return outcome;
         }
@@ -355,7 +363,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         const int kept = dup(STDOUT_FILENO);
         if (kept >= 0) reportOutput.reset(fdopen(kept, "w"));
         if (!reportOutput || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
-            std::fprintf(err, "Cannot write the report to standard output: %s\n", std::strerror(errno));
+            errorLine(err, "Cannot write the report to standard output: %s", std::strerror(errno));
             return outcome;
         }
     }
@@ -385,7 +393,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     // emptied.
     report::Session session(line.reports, stream, reportStreams);
     if (const std::string reportError = session.reserve(); !reportError.empty()) {
-        std::fprintf(err, "%s\n", reportError.c_str());
+        errorLine(err, "%s", reportError.c_str());
         return outcome;
     }
 #ifdef LUMAQC_HAVE_HTML
@@ -401,7 +409,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
             pageError = "Cannot create the report " + line.reports.htmlPath + ": it is the input";
         if (!pageError.empty() || !htmlReport->canWrite(&pageError)) {
             session.abandon();
-            std::fprintf(err, "%s\n", pageError.c_str());
+            errorLine(err, "%s", pageError.c_str());
             return outcome;
         }
     }
@@ -411,7 +419,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     // the log being the input.
     if (const std::string clash = reportClash(line.reports, streams.logFolder); !clash.empty()) {
         session.abandon();
-        std::fprintf(err, "%s\n", clash.c_str());
+        errorLine(err, "%s", clash.c_str());
         return outcome;
     }
     LogFile log;
@@ -419,18 +427,18 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     if (logOpen == LogFile::Open::Locked || logOpen == LogFile::Open::IsInput ||
         logOpen == LogFile::Open::NotAFile) {
         session.abandon();
-        std::fprintf(err, "%s\n", log.error().c_str());
+        errorLine(err, "%s", log.error().c_str());
         return outcome;
     }
     if (const std::string reportError = session.open(); !reportError.empty()) {
-        std::fprintf(err, "%s\n", reportError.c_str());
+        errorLine(err, "%s", reportError.c_str());
         return outcome;
     }
     messages.session = &session;
 
     // Interrupted before the analysis: the log stays as it was.
     if (const int signal = stopSignal(); signal != 0) {
-        std::fprintf(err, "Interrupted by %s after 0 frames\n", signalName(signal).c_str());
+        errorLine(err, "Interrupted by %s after 0 frames", signalName(signal).c_str());
         outcome.status = 128 + signal;
         return outcome;
     }
@@ -449,7 +457,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         outputs.writeLog(header, std::strlen(header));
     } else {
         console.flush();
-        std::fprintf(err, "Cannot create the log file: %s\n", log.error().c_str());
+        errorLine(err, "Cannot create the log file: %s", log.error().c_str());
     }
 
     const clock_t startClock = clock();
@@ -469,7 +477,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
             reportReadError(out, ran.frame, ran.read.bytesRead, luma, ran.read.systemError);
         } else {
             console.flush();
-            std::fprintf(err, "%s\n", ran.read.message.c_str());
+            errorLine(err, "%s", ran.read.message.c_str());
         }
         return outcome;
     }
@@ -513,23 +521,23 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     const bool logCloseFailed = !logFailed && !log.close();
     console.line("\nFile stream closed\n");
     console.flush();
-    if (!reports.writeError.empty()) std::fprintf(err, "%s\n", reports.writeError.c_str());
+    if (!reports.writeError.empty()) errorLine(err, "%s", reports.writeError.c_str());
     bool htmlFailed = false;
 #ifdef LUMAQC_HAVE_HTML
     // The page shows the frames analysed, also of a run that stopped early.
     std::string htmlError;
     if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed), htmlSegments(session.segments()),
                                           htmlPooled(session.pooled()), &htmlError)) {
-        std::fprintf(err, "%s\n", htmlError.c_str());
+        errorLine(err, "%s", htmlError.c_str());
         htmlFailed = true;
     }
 #endif
     if (logFailed || logCloseFailed || console.failed()) {
-        std::fprintf(err, "%s\n", logFailed || logCloseFailed ? log.error().c_str() : console.error().c_str());
+        errorLine(err, "%s", logFailed || logCloseFailed ? log.error().c_str() : console.error().c_str());
         return outcome;
     }
     if (const int signal = stopSignal(); stopped && signal != 0) {
-        std::fprintf(err, "Interrupted by %s after %d frames\n", signalName(signal).c_str(), analysed);
+        errorLine(err, "Interrupted by %s after %d frames", signalName(signal).c_str(), analysed);
         outcome.status = 128 + signal;
         return outcome;
     }

@@ -29,6 +29,8 @@
 #include "lumaqc/lumaqc.h"
 #include "outputs.hpp"
 #include "pieces.hpp"
+#include "report.hpp"
+#include "report/numbers.hpp"
 
 namespace lumaqc {
 
@@ -271,7 +273,7 @@ bool isBatchCommand(int argc, char** argv) {
 int runBatch(int argc, char** argv) {
     Batch b;
     if (const std::string error = parse(argc, argv, &b); !error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        errorLine(stderr, "%s", error.c_str());
         return -1;
     }
     // As for one run: a stop signal ends the batch after the runs going on
@@ -286,7 +288,7 @@ int runBatch(int argc, char** argv) {
 
     char tmpl[] = "/tmp/lumaqc-batch-XXXXXX";
     if (mkdtemp(tmpl) == nullptr) {
-        std::fprintf(stderr, "Cannot create a working folder: %s\n", std::strerror(errno));
+        errorLine(stderr, "Cannot create a working folder: %s", std::strerror(errno));
         return -1;
     }
     const std::string work = tmpl;
@@ -358,19 +360,21 @@ int runBatch(int argc, char** argv) {
         notRun += skipped ? 1 : 0;
         failed = failed || (job.status != 0 && job.status != 1 && !skipped && !stop);
         tripped = tripped || job.status == 1;
-        console.write(format("%-40s %s%-8s %8lld  %s\n", job.input.c_str(), reportColumn(job.name).c_str(), state,
-                             static_cast<long long>(job.frames), detail.c_str()));
+        // Names are escaped: a file name may hold line breaks or terminal controls.
+        console.write(format("%-40s %s%-8s %8lld  %s\n", report::terminalText(job.input).c_str(),
+                             reportColumn(report::terminalText(job.name)).c_str(), state,
+                             static_cast<long long>(job.frames), report::terminalText(detail).c_str()));
     }
     console.flush();
     std::error_code removal;
     std::filesystem::remove_all(work, removal);
-    if (removal) std::fprintf(stderr, "Cannot remove %s\n", work.c_str());
+    if (removal) errorLine(stderr, "Cannot remove %s", work.c_str());
     if (console.failed()) {
-        std::fprintf(stderr, "%s\n", console.error().c_str());
+        errorLine(stderr, "%s", console.error().c_str());
         return -1;
     }
     if (stopped + notRun > 0) {
-        std::fprintf(stderr, "Interrupted by %s: %zu of %zu inputs analysed, %zu stopped, %zu not run\n",
+        errorLine(stderr, "Interrupted by %s: %zu of %zu inputs analysed, %zu stopped, %zu not run",
                      signalName(stopper).c_str(), jobs.size() - stopped - notRun, jobs.size(), stopped, notRun);
         return 128 + stopper;
     }

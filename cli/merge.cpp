@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "report/session.hpp"
+#include "report.hpp"
 
 namespace lumaqc {
 
@@ -254,22 +255,22 @@ int runMerge(int argc, char** argv) {
         std::string error;
         switch (report::parseReportOption(args, i, options, &error)) {
             case report::OptionStatus::Consumed: break;
-            case report::OptionStatus::Error: std::fprintf(stderr, "%s\n", error.c_str()); return -1;
+            case report::OptionStatus::Error: errorLine(stderr, "%s", error.c_str()); return -1;
             case report::OptionStatus::Unknown:
-                std::fprintf(stderr, "Unknown option %s for merge (see --help)\n", args[i].c_str());
+                errorLine(stderr, "Unknown option %s for merge (see --help)", args[i].c_str());
                 return -1;
         }
     }
     if (std::string error = report::checkReportOptions(options); !error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        errorLine(stderr, "%s", error.c_str());
         return -1;
     }
     if (paths.empty()) {
-        std::fprintf(stderr, "Usage: %s merge [report options] PIECE.json...\n", argv[0]);
+        errorLine(stderr, "Usage: %s merge [report options] PIECE.json...", argv[0]);
         return -1;
     }
     if (!options.htmlPath.empty()) {
-        std::fprintf(stderr, "--html is not available for merge: give it to a whole run\n");
+        errorLine(stderr, "--html is not available for merge: give it to a whole run");
         return -1;
     }
 
@@ -279,17 +280,17 @@ int runMerge(int argc, char** argv) {
     for (size_t k = 0; k < paths.size(); ++k) {
         std::string text, error;
         if (error = readAll(paths[k], &text); !error.empty()) {
-            std::fprintf(stderr, "%s\n", error.c_str());
+            errorLine(stderr, "%s", error.c_str());
             return -1;
         }
         if (!parsePiece(text, &pieces[k], &error)) {
-            std::fprintf(stderr, "Cannot merge the piece %s: %s\n", paths[k].c_str(), error.c_str());
+            errorLine(stderr, "Cannot merge the piece %s: %s", paths[k].c_str(), error.c_str());
             return -1;
         }
     }
     size_t faulty = 0;
     if (std::string error; !checkPieces(pieces, &faulty, &error)) {
-        std::fprintf(stderr, "Cannot merge the piece %s: %s\n", paths[faulty].c_str(), error.c_str());
+        errorLine(stderr, "Cannot merge the piece %s: %s", paths[faulty].c_str(), error.c_str());
         return -1;
     }
 
@@ -301,7 +302,7 @@ int runMerge(int argc, char** argv) {
     report::Streams streams;
     report::Session session(options, stream, streams);
     if (const std::string error = session.open(); !error.empty()) {
-        std::fprintf(stderr, "%s\n", error.c_str());
+        errorLine(stderr, "%s", error.c_str());
         return -1;
     }
     for (MergePiece& p : pieces)
@@ -310,7 +311,7 @@ int runMerge(int argc, char** argv) {
             session.addRow(row);
         }
     const report::FinishResult& result = session.finish(report::RunStatus::Completed);
-    if (!result.writeError.empty()) std::fprintf(stderr, "%s\n", result.writeError.c_str());
+    if (!result.writeError.empty()) errorLine(stderr, "%s", result.writeError.c_str());
     const int status = report::exitStatus(report::RunStatus::Completed, result);
     return status == 255 ? -1 : status;
 }

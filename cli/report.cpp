@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "report/numbers.hpp"
+
 namespace lumaqc {
 
 const char* const kLogFileName = "metricsResultsCSV.csv";
@@ -25,10 +27,25 @@ static std::string format(const char* fmt, ...) {
     return text;
 }
 
+void errorLine(std::FILE* stream, const char* pattern, ...) {
+    va_list args;
+    va_start(args, pattern);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, pattern, copy);
+    va_end(copy);
+    std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), pattern, args);
+    va_end(args);
+    text.resize(text.size() - 1);
+    const std::string line = report::terminalText(text) + "\n";
+    std::fputs(line.c_str(), stream);
+}
+
 std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,
                       int32_t startFrame, bool countKnown) {
     const std::string count = countKnown ? format("%d", frames) : "unknown";
-    return format("Video file %s opened successfully!\n\n", videoPath) +
+    return format("Video file %s opened successfully!\n\n", report::terminalText(videoPath).c_str()) +
            format("Width = %d, Height = %d, FPS = %2.2f, Number of Frames = %s, Start Frame = %d\n\n", width,
                   height, fps, count.c_str(), startFrame);
 }

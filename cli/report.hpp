@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -13,6 +14,11 @@
 namespace lumaqc {
 
 extern const char* const kLogFileName;  // "metricsResultsCSV.csv"
+
+// One message line on an error stream, printf-like without the line's end:
+// control characters and bytes that are not UTF-8 (from file names, mostly)
+// are escaped so the line stays one line and cannot steer the terminal.
+__attribute__((format(printf, 2, 3))) void errorLine(std::FILE* stream, const char* pattern, ...);
 
 // The count shows as "unknown" when not countKnown (a stream read to its end).
 std::string infoLines(const char* videoPath, int32_t width, int32_t height, double fps, int32_t frames,

@@ -96,6 +96,43 @@ void appendJsonString(std::string& out, std::string_view text) {
     out += '"';
 }
 
+std::string terminalText(std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escapeByte = [&](unsigned char c) {
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    };
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) {
+            switch (c) {
+                case '\n': out += "\\n"; break;
+                case '\r': out += "\\r"; break;
+                case '\t': out += "\\t"; break;
+                default: escapeByte(c);
+            }
+            ++i;
+            continue;
+        }
+        const size_t length = utf8SequenceLength(text.substr(i));
+        // U+0080 .. U+009F, the C1 controls, are the two bytes C2 80 .. C2 9F.
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length == 0 || c1) {
+            const size_t bytes = length == 0 ? 1 : length;
+            for (size_t k = 0; k < bytes; ++k) escapeByte(static_cast<unsigned char>(text[i + k]));
+            i += bytes;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+    }
+    return out;
+}
+
 void appendCsvField(std::string& out, std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
         out.append(text);

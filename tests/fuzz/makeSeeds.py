@@ -8,9 +8,13 @@ FuzzedDataProvider: single-byte choices are taken from the end of the input
 how indicatorsFuzzer reads its input.
 mergeFuzzer: pieces' JSON reports written by the lumaqc program; give its path
 as the first argument to write them again (without it they are left alone).
+libavFuzzer: tiny containers written by ffmpeg, when it is on the PATH (else
+they are left alone); the first byte chooses the name, seeking, start and
+count (0: a seekable .mkv name from frame 0, all frames).
 """
 import os
 import random
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -178,3 +182,21 @@ if len(sys.argv) > 1:
                             "16"], cwd=work, check=True, stdout=subprocess.DEVNULL)
             with open(os.path.join(work, "p.json"), "rb") as f:
                 write("mergeFuzzer", name, f.read())
+
+
+# --- libavFuzzer -------------------------------------------------------------
+# Three frames of 16x16 in a few containers and codecs, each under a few KiB.
+CONTAINERS = {
+    "ffv1-mkv": (0, ["-c:v", "ffv1", "-f", "matroska"]),
+    "h264-mp4-from-frame-1": (1 | 16, ["-c:v", "libx264", "-bf", "2", "-f", "mp4"]),
+    "mpeg2-ts-unseekable": (2 | 8, ["-c:v", "mpeg2video", "-f", "mpegts"]),
+    "mjpeg-avi-two-frames": (3 | 64, ["-c:v", "mjpeg", "-pix_fmt", "yuvj420p", "-f", "avi"]),
+}
+if shutil.which("ffmpeg"):
+    with tempfile.TemporaryDirectory() as work:
+        for name, (choice, options) in CONTAINERS.items():
+            out = os.path.join(work, name)
+            subprocess.run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc2=size=16x16:rate=25:duration=0.12",
+                            "-bitexact", "-map_metadata", "-1", *options, out], check=True)
+            with open(out, "rb") as f:
+                write("libavFuzzer", name, bytes([choice]) + f.read())
