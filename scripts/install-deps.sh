@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs on a Debian machine, only where it is missing.
 # Usage: scripts/install-deps.sh [--bench] [--fuzz]
-#   --bench also installs python3 for bench/compare.sh and time (/usr/bin/time) for bench/startup.sh
+#   --bench also installs python3 for bench/compare.sh and bench/accuracy/ (which also needs the ffmpeg
+#           command, installed always), and time (/usr/bin/time) for bench/startup.sh
 #   --fuzz  also installs clang and its runtimes (libFuzzer, the sanitizers) for scripts/fuzz.sh
 # It also installs the pinned browser library of the HTML report (report-assets/, npm ci) and
 # Chromium, which the report's browser tests load pages in.
