@@ -169,6 +169,11 @@ def merge_ranges(ranges):
     return out
 
 
+# The frames of a fade's ramp have no one right answer for these types: how dark is black (or a bar),
+# and the ramp's darkest picture may repeat the black beside it.
+RAMP_IGNORED = ("black", "flat", "freeze", "letterbox", "pillarbox")
+
+
 def truth(clip):
     """The truth file's document: per event type the inclusive frame ranges, and ignore ranges."""
     events = {kind: [] for kind in EVENT_TYPES}
@@ -189,12 +194,12 @@ def truth(clip):
             ignore["pillarbox"].append([first, last])
         if seg.fade_in:
             ramp = [first, first + seg.fade_in - 1]
-            for kind in ("black", "flat", "letterbox", "pillarbox"):
+            for kind in RAMP_IGNORED:
                 ignore[kind].append(ramp)
         if seg.fade_out:
             own_last = last - (seg.hold[1] if seg.hold else 0)
             ramp = [own_last - seg.fade_out + 1, own_last]
-            for kind in ("black", "flat", "letterbox", "pillarbox"):
+            for kind in RAMP_IGNORED:
                 ignore[kind].append(ramp)
         if seg.hold:
             frame, copies = seg.hold

@@ -18,7 +18,7 @@ S = catalogue.Segment
 SMALL = [
     catalogue.Clip("cuts", [S("testsrc2", 6), S("black", 4), S("life", 6, fade_out=3), S("black0", 3),
                             S("mandelbrot", 6, fade_in=2), S("gray", 3), S("white", 2), S("slate", 2),
-                            S("noise", 3)], size=(128, 96)),
+                            S("black", 2), S("noise", 3, fade_in=2)], size=(128, 96)),
     catalogue.Clip("freezes", [S("testsrc2", 12, hold=(-1, 4)), S("life", 10, hold=(3, 5)),
                                S("bars", 9, hold=(0, 2)), S("noise", 4)], size=(128, 96)),
     catalogue.Clip("bars", [S("testsrc2", 5, bars=(8, 8, 0, 0)), S("life", 5, bars=(0, 0, 16, 16)),
