@@ -91,16 +91,17 @@ def master_command(clip, folder, out):
 
 
 def recipe(clip, folder):
-    text = json.dumps([master_command(clip, folder, "OUT"),
-                       [encoder_options(e, clip) for e in ENCODINGS], catalogue.truth(clip)])
+    text = json.dumps([master_command(clip, folder, "OUT"), [encoder_options(e, clip) for e in ENCODINGS]])
     return hashlib.sha256(text.encode()).hexdigest()
 
 
 def make_clip(clip, folder):
-    """Renders one clip in every encoding unless its recorded recipe is current. Returns True if made."""
+    """Renders one clip in every encoding unless its recorded recipe is current. Returns True if made.
+    The truth file is written every time: it costs nothing and follows the catalogue."""
     stamp = os.path.join(folder, "clips", f"{clip.name}.recipe")
     want = recipe(clip, folder)
-    paths = [clip_path(folder, clip.name, e) for e in ENCODINGS] + [truth_path(folder, clip.name)]
+    catalogue.write_truth(clip, truth_path(folder, clip.name))
+    paths = [clip_path(folder, clip.name, e) for e in ENCODINGS]
     if os.path.exists(stamp) and open(stamp).read() == want and all(map(os.path.exists, paths)):
         return False
     if os.path.exists(stamp):
@@ -115,7 +116,6 @@ def make_clip(clip, folder):
         run(["ffmpeg", "-v", "error", "-y", "-nostdin", "-i", master] + encoder_options(encoding, clip) +
             ["-an", tmp])
         os.replace(tmp, out)
-    catalogue.write_truth(clip, truth_path(folder, clip.name))
     with open(stamp, "w") as f:
         f.write(want)
     return True

@@ -339,6 +339,18 @@ def print_tables(summary, speeds, encodings, tools_by_type, out=sys.stdout):
         print(f"{kind:<11} {cells[0]:>16} {cells[1]:>16}  {peers[0] if peers else '-'}", file=out)
 
 
+def print_per_clip(details, truths, out=sys.stdout):
+    """One line per clip, encoding, tool and type with a missed or false frame: the labels and the events."""
+    for clip_name, encodings in details.items():
+        for encoding, tools in encodings.items():
+            for tool, kinds in tools.items():
+                for kind, d in kinds.items():
+                    if d["fp"] or d["fn"]:
+                        labelled = truth_ranges(truths[clip_name], kind)
+                        print(f"{clip_name} {encoding} {tool} {kind}: {d['fn']} missed, {d['fp']} false; "
+                              f"labelled {labelled}, reported {d['detected']}", file=out)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--lumaqc", default=os.path.join(generate.ROOT, "build", "lumaqc"),
@@ -350,6 +362,8 @@ def main():
     parser.add_argument("--clips", nargs="+", help="clip names (default all)")
     parser.add_argument("--jobs", type=int, default=2, help="programs run at once (default 2)")
     parser.add_argument("--no-generate", action="store_true", help="use the clips as they are")
+    parser.add_argument("--per-clip", action="store_true",
+                        help="also print, per clip, encoding, tool and type, every miss and false frame")
     parser.add_argument("--rerun-ffmpeg", action="store_true", help="run FFmpeg's detectors again")
     parser.add_argument("lumaqc_options", nargs="*", help="options for lumaqc, after --")
     args = parser.parse_args()
@@ -417,6 +431,8 @@ def main():
             cpu = sum(r["cpu"] for r in picked)
             speeds[tool][encoding] = sum(r["frames"] for r in picked) / cpu if cpu else None
 
+    if args.per_clip:
+        print_per_clip(details, truths)
     print_tables(summary, speeds, args.encodings, tools_by_type)
     print(f"\n{len(chosen)} clips x {len(args.encodings)} encodings; clips ready in {generated - started:.0f} s, "
           f"tools run in {scored - generated:.0f} s (lumaqc options: {' '.join(args.lumaqc_options) or 'none'})")
