@@ -367,6 +367,8 @@ def main():
     parser.add_argument("--rerun-ffmpeg", action="store_true", help="run FFmpeg's detectors again")
     parser.add_argument("lumaqc_options", nargs="*", help="options for lumaqc, after --")
     args = parser.parse_args()
+    # lumaqc runs in a folder of its own (its log goes there), so a relative path is taken from here
+    args.lumaqc = os.path.abspath(args.lumaqc)
 
     started = time.monotonic()
     if not args.no_generate:
