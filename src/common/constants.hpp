@@ -32,6 +32,21 @@ inline constexpr int TABSIZE = 10000;
 // Interlace: side of the blocks tested for combing.
 inline constexpr int INTERLACE_BLOCKSIZE = 4;
 
+// Bars: a line (row or column) at the picture's edge belongs to a bar when
+// its mean is at most BAR_LIMIT (the dark level of limited and full range
+// both) and the root mean square deviation of its pixels from that mean is
+// at most BAR_DEVIATION, so that coding noise leaves a bar a bar.
+inline constexpr uint32_t BAR_LIMIT = 24;
+inline constexpr uint32_t BAR_DEVIATION = 3;
+
+// Combing: a pixel is combed when both its neighbours in the other field lie
+// more than COMB_DIFFERENCE on the same side of it while its neighbours in
+// its own field lie less than half as far; a COMB_BLOCKSIZE square block is
+// combed when it holds at least COMB_PIXELS combed pixels.
+inline constexpr int COMB_DIFFERENCE = 10;
+inline constexpr int COMB_BLOCKSIZE = 8;
+inline constexpr int COMB_PIXELS = 16;
+
 // Noise: deviation histogram, smoothing kernel side, blocks gathered at most.
 inline constexpr int HISTOGRAM_ENTRIES = 128;
 inline constexpr int GAUSSIAN_MASK_SIZE = 3;

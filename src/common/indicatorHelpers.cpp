@@ -1,5 +1,9 @@
 #include "common/indicatorHelpers.hpp"
 
+#include <cstdlib>
+
+#include "common/constants.hpp"
+
 namespace lumaqc {
 
 // Rows `top` and `bottom` each hold a single value (not necessarily the same
@@ -40,6 +44,26 @@ int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i) {
     if ((h >> 1) == 0) return 1;
     if (static_cast<uint64_t>(i) + 1 >= w) return 0;  // no column to the right to compare with
     return columnMatchesNext(data, w, h, i);
+}
+
+bool isBarLine(uint64_t n, uint64_t sum, uint64_t squareSum) {
+    if (n == 0) return false;
+    // mean <= limit and n * squareSum - sum^2 <= (deviation * n)^2, in exact
+    // integers: n is below 2^32 and sums below 2^48, so the products fit 128 bits.
+    using Wide = unsigned __int128;
+    if (sum > static_cast<uint64_t>(BAR_LIMIT) * n) return false;
+    const Wide spread = static_cast<Wide>(n) * squareSum - static_cast<Wide>(sum) * sum;
+    const Wide allowed = static_cast<Wide>(BAR_DEVIATION * n) * (BAR_DEVIATION * n);
+    return spread <= allowed;
+}
+
+bool isCombedPixel(int u, int a, int b, int c, int d) {
+    const int above = a - b;
+    const int below = c - b;
+    const int apart = std::abs(above) < std::abs(below) ? std::abs(above) : std::abs(below);
+    const int own = std::abs(u - b) > std::abs(d - b) ? std::abs(u - b) : std::abs(d - b);
+    const bool sameSide = (above > 0 && below > 0) || (above < 0 && below < 0);
+    return sameSide && apart > COMB_DIFFERENCE && 2 * own < apart;
 }
 
 int compare(const void* a, const void* b) {

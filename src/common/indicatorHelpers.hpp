@@ -10,6 +10,12 @@ namespace lumaqc {
 int checkLetterBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
 // Whether column i from the left matches its partner for a pillarbox bar.
 int checkPillarBar(const uint8_t* data, uint32_t w, uint32_t h, uint32_t i);
+// Whether a line of n pixels whose values add up to sum and whose squares
+// add up to squareSum is dark and flat enough to belong to a bar.
+bool isBarLine(uint64_t n, uint64_t sum, uint64_t squareSum);
+// Whether the pixel b, between a (above) and c (below) of the other field
+// and u (two rows up) and d (two rows down) of its own, is combed.
+bool isCombedPixel(int u, int a, int b, int c, int d);
 // Orderings for qsort: doubles ascending (noise, slice), bytes descending (flickering).
 int compare(const void* a, const void* b);
 int compare_Double_asc(const void* a, const void* b);

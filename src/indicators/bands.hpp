@@ -30,6 +30,18 @@ double blockDifferenceFromSad(uint64_t blocks, uint32_t largestSad);
 uint64_t combedBlockRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);
 double interlaceFromCount(uint64_t w, uint64_t h, uint64_t combed);
 
+// Combing: combed 8 x 8 blocks of the block rows [first, end) (each reads
+// two rows above and below its own).
+uint64_t combedBlockRowsOf(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end);
+double combingFromCount(uint64_t w, uint64_t h, uint64_t combed);
+
+// Field order: the distances of the rows [first, end) from the other field of
+// the picture before, even rows to sums[0], odd rows to sums[1] (rows 0 and
+// h - 1 are left out).
+void fieldDistanceRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t h, uint64_t first,
+                       uint64_t end, uint64_t* sums);
+double fieldOrderFromSums(const uint64_t* sums);
+
 // Slice: match counts of the strips [first, end); strip k reads rows 16k ... 16k + 31.
 void sliceStrips(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end, uint64_t* vCounts,
                  uint64_t* hCounts);

@@ -107,6 +107,29 @@ double letterbox(const Image* img, IndicatorState& state);
 // Depth of identical columns from the left edge, as a share of half the width.
 double pillarbox(const Image* img, IndicatorState& state);
 
+// Bars along the edges: rows from the top and the bottom, columns (over the
+// rows between those bars) from the left and the right that are dark and
+// flat (isBarLine), in pixels; all 0 for a picture that is all bar.
+struct BarSizes {
+    double top = 0.0;
+    double bottom = 0.0;
+    double left = 0.0;
+    double right = 0.0;
+};
+BarSizes barSizes(const Image* img, IndicatorState& state);
+double barTop(const Image* img, IndicatorState& state);
+double barBottom(const Image* img, IndicatorState& state);
+double barLeft(const Image* img, IndicatorState& state);
+double barRight(const Image* img, IndicatorState& state);
+
+// Share of whole 8 x 8 blocks holding at least 16 combed pixels
+// (isCombedPixel), rows 2 to h - 3 tested.
+double combing(const Image* img, IndicatorState& state);
+// Which field of the picture came first: the difference of each field from
+// the opposite field of the picture before, (bottom - top) / (bottom + top),
+// from -1 (bottom field first) to 1 (top field first); 0 when both are 0.
+double fieldOrder(const Image* cur, const Image* prev, IndicatorState& state);
+
 // RMS of the Sobel gradient magnitude, normalised by all pixels.
 double spatialActivity(const Image* img, IndicatorState& state);
 

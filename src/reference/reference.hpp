@@ -17,6 +17,12 @@ namespace reference {
 double blockiness(const Image* img);
 double letterbox(const Image* img);
 double pillarbox(const Image* img);
+double barTop(const Image* img);
+double barBottom(const Image* img);
+double barLeft(const Image* img);
+double barRight(const Image* img);
+double combing(const Image* img);
+double fieldOrder(const Image* cur, const Image* prev);
 double spatialActivity(const Image* img);
 double blockLoss(const Image* img);
 double blur(const Image* img);

@@ -1,0 +1,135 @@
+#include "indicators/bands.hpp"
+#include "indicators/indicators.hpp"
+#include "simd/isa.hpp"
+
+namespace lumaqc {
+
+// Columns counted per pass through the scratch row of combed-pixel counts
+// (a multiple of the block side).
+constexpr uint64_t COMB_SPAN = 1024;
+// Pixels whose field differences are added in 32 bits before they are
+// carried: 65536 differences of at most 510 stay below 2^32.
+constexpr uint64_t FIELD_SPAN = 65536;
+
+// isCombedPixel without branches, so that a whole row of columns is tested at
+// once: the other field's neighbours on the same side (or one of them equal,
+// which the distance test then refuses), farther than the limit, and the
+// own field's neighbours less than half as far.
+static LUMAQC_ALWAYS_INLINE uint8_t combedPixel(int16_t u, int16_t a, int16_t b, int16_t c, int16_t d) {
+    const int16_t above = static_cast<int16_t>(a - b);
+    const int16_t below = static_cast<int16_t>(c - b);
+    const int16_t farAbove = above < 0 ? static_cast<int16_t>(-above) : above;
+    const int16_t farBelow = below < 0 ? static_cast<int16_t>(-below) : below;
+    const int16_t apart = farAbove < farBelow ? farAbove : farBelow;
+    const int16_t up = static_cast<int16_t>(u - b), down = static_cast<int16_t>(d - b);
+    const int16_t farUp = up < 0 ? static_cast<int16_t>(-up) : up;
+    const int16_t farDown = down < 0 ? static_cast<int16_t>(-down) : down;
+    const int16_t own = farUp > farDown ? farUp : farDown;
+    return static_cast<uint8_t>(((above ^ below) >= 0) & (apart > COMB_DIFFERENCE) & (2 * own < apart));
+}
+
+// Combed blocks of the block rows [first, end): per block row and span of
+// columns, each column counts its combed pixels over the block's tested rows
+// (2 to h - 3), then every block adds up its columns' counts.
+static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint64_t w, uint64_t h, uint64_t first,
+                                                     uint64_t end) {
+    alignas(64) uint8_t counts[COMB_SPAN];
+    const uint64_t columns = w / COMB_BLOCKSIZE * COMB_BLOCKSIZE;
+    uint64_t combed = 0;
+    for (uint64_t by = first; by < end; ++by) {
+        const uint64_t y0 = by * COMB_BLOCKSIZE < 2 ? 2 : by * COMB_BLOCKSIZE;
+        const uint64_t y1 = (by + 1) * COMB_BLOCKSIZE < h - 2 ? (by + 1) * COMB_BLOCKSIZE : h - 2;
+        for (uint64_t x0 = 0; x0 < columns; x0 += COMB_SPAN) {
+            const uint64_t n = columns - x0 < COMB_SPAN ? columns - x0 : COMB_SPAN;
+            for (uint64_t i = 0; i < n; ++i) counts[i] = 0;
+            for (uint64_t y = y0; y < y1; ++y) {
+                const uint8_t* b = data + y * w + x0;
+                const uint8_t* a = b - w;
+                const uint8_t* u = a - w;
+                const uint8_t* c = b + w;
+                const uint8_t* d = c + w;
+                for (uint64_t i = 0; i < n; ++i) counts[i] += combedPixel(u[i], a[i], b[i], c[i], d[i]);
+            }
+            uint32_t blocks = 0;
+            for (uint64_t k = 0; k < n / COMB_BLOCKSIZE; ++k) {
+                uint32_t sum = 0;
+                for (uint64_t i = 0; i < COMB_BLOCKSIZE; ++i) sum += counts[k * COMB_BLOCKSIZE + i];
+                blocks += sum >= COMB_PIXELS ? 1u : 0u;
+            }
+            combed += blocks;
+        }
+    }
+    return combed;
+}
+
+LUMAQC_VARIANTS(uint64_t, combedBlocks, combedBlocksBody,
+                (const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end), (data, w, h, first, end))
+
+uint64_t combedBlockRowsOf(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end) {
+    // Rows 2 to h - 3 are tested: pictures of fewer than 5 rows have none.
+    if (end <= first || h < 5) return 0;
+    return combedBlocks(isa, data, w, h, first, end);
+}
+
+double combingFromCount(uint64_t w, uint64_t h, uint64_t combed) {
+    // A whole number far below 2^53; no whole block at all gives 0 / 0, not-a-number.
+    const uint64_t blocks = (w / COMB_BLOCKSIZE) * (h / COMB_BLOCKSIZE);
+    return static_cast<double>(combed) / static_cast<double>(blocks);
+}
+
+double combing(const Image* img, IndicatorState& state) {
+    const uint64_t combed = combedBlockRowsOf(state.isa, img->data, img->w, img->h, 0, img->h / COMB_BLOCKSIZE);
+    return combingFromCount(img->w, img->h, combed);
+}
+
+// Adds, over the rows [first, end) (1 <= first, end <= h - 1), the distance
+// |2 cur(y) - prev(y - 1) - prev(y + 1)| of each row from the rows of the
+// other field of the picture before around it: even rows to sums[0], odd rows
+// to sums[1].
+static LUMAQC_ALWAYS_INLINE void fieldDistancesBody(const uint8_t* cur, const uint8_t* prev, uint64_t w,
+                                                    uint64_t first, uint64_t end, uint64_t* sums) {
+    for (uint64_t y = first; y < end; ++y) {
+        const uint8_t* p = cur + y * w;
+        const uint8_t* above = prev + (y - 1) * w;
+        const uint8_t* below = prev + (y + 1) * w;
+        uint64_t row = 0;
+        for (uint64_t x0 = 0; x0 < w; x0 += FIELD_SPAN) {
+            const uint64_t x1 = w - x0 < FIELD_SPAN ? w : x0 + FIELD_SPAN;
+            uint32_t s = 0;
+            for (uint64_t x = x0; x < x1; ++x) {
+                const int32_t v = 2 * static_cast<int32_t>(p[x]) - above[x] - below[x];
+                s += static_cast<uint32_t>(v < 0 ? -v : v);
+            }
+            row += s;
+        }
+        sums[y & 1] += row;
+    }
+}
+
+LUMAQC_VARIANTS(void, fieldDistances, fieldDistancesBody,
+                (const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t first, uint64_t end, uint64_t* sums),
+                (cur, prev, w, first, end, sums))
+
+void fieldDistanceRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t h, uint64_t first,
+                       uint64_t end, uint64_t* sums) {
+    if (h < 3) return;
+    const uint64_t from = first < 1 ? 1 : first;
+    const uint64_t to = end < h - 1 ? end : h - 1;
+    if (to <= from) return;
+    fieldDistances(isa, cur, prev, w, from, to, sums);
+}
+
+double fieldOrderFromSums(const uint64_t* sums) {
+    // Whole numbers below 2^53: each converts exactly.
+    const double top = static_cast<double>(sums[0]);
+    const double bottom = static_cast<double>(sums[1]);
+    return top + bottom == 0.0 ? 0.0 : (bottom - top) / (bottom + top);
+}
+
+double fieldOrder(const Image* cur, const Image* prev, IndicatorState& state) {
+    uint64_t sums[2] = {0, 0};
+    fieldDistanceRows(state.isa, cur->data, prev->data, cur->w, cur->h, 0, cur->h, sums);
+    return fieldOrderFromSums(sums);
+}
+
+}  // namespace lumaqc
