@@ -35,9 +35,9 @@ double interlaceFromCount(uint64_t w, uint64_t h, uint64_t combed);
 uint64_t combedBlockRowsOf(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end);
 double combingFromCount(uint64_t w, uint64_t h, uint64_t combed);
 
-// Field order: the distances of the rows [first, end) from the other field of
-// the picture before, even rows to sums[0], odd rows to sums[1] (rows 0 and
-// h - 1 are left out).
+// Field order: the distances of the rows [first, end) with y % 4 of 1 or 2
+// from the other field of the picture before, even rows to sums[0], odd rows
+// to sums[1] (rows 0 and h - 1 are left out).
 void fieldDistanceRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t h, uint64_t first,
                        uint64_t end, uint64_t* sums);
 double fieldOrderFromSums(const uint64_t* sums);

@@ -8,29 +8,39 @@ namespace lumaqc {
 // (a multiple of the block side).
 constexpr uint64_t COMB_SPAN = 1024;
 // Pixels whose field differences are added in 32 bits before they are
-// carried: 65536 differences of at most 510 stay below 2^32.
+// carried: 65536 differences of at most 255 stay below 2^32.
 constexpr uint64_t FIELD_SPAN = 65536;
 
-// isCombedPixel without branches, so that a whole row of columns is tested at
-// once: the other field's neighbours on the same side (or one of them equal,
-// which the distance test then refuses), farther than the limit, and the
-// own field's neighbours less than half as far.
-static LUMAQC_ALWAYS_INLINE uint8_t combedPixel(int16_t u, int16_t a, int16_t b, int16_t c, int16_t d) {
-    const int16_t above = static_cast<int16_t>(a - b);
-    const int16_t below = static_cast<int16_t>(c - b);
-    const int16_t farAbove = above < 0 ? static_cast<int16_t>(-above) : above;
-    const int16_t farBelow = below < 0 ? static_cast<int16_t>(-below) : below;
-    const int16_t apart = farAbove < farBelow ? farAbove : farBelow;
-    const int16_t up = static_cast<int16_t>(u - b), down = static_cast<int16_t>(d - b);
-    const int16_t farUp = up < 0 ? static_cast<int16_t>(-up) : up;
-    const int16_t farDown = down < 0 ? static_cast<int16_t>(-down) : down;
-    const int16_t own = farUp > farDown ? farUp : farDown;
-    return static_cast<uint8_t>(((above ^ below) >= 0) & (apart > COMB_DIFFERENCE) & (2 * own < apart));
+static LUMAQC_ALWAYS_INLINE uint8_t smaller(uint8_t x, uint8_t y) { return x < y ? x : y; }
+static LUMAQC_ALWAYS_INLINE uint8_t larger(uint8_t x, uint8_t y) { return x > y ? x : y; }
+// x - y, or 0 when y is larger (written so that it vectorises).
+static LUMAQC_ALWAYS_INLINE uint8_t above(uint8_t x, uint8_t y) { return static_cast<uint8_t>(x - smaller(x, y)); }
+
+// isCombedPixel in bytes, without branches, so that a whole row of columns
+// is tested at once: how far both other-field neighbours lie above b, or
+// both below it (0 when they lie on different sides), against the larger
+// distance of the own field's neighbours.
+static LUMAQC_ALWAYS_INLINE uint8_t combedPixel(uint8_t u, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+    const uint8_t apart = larger(smaller(above(a, b), above(c, b)), smaller(above(b, a), above(b, c)));
+    const uint8_t own = larger(larger(above(u, b), above(b, u)), larger(above(d, b), above(b, d)));
+    // apart > limit and 2 own < apart, that is apart - own > own, each as a
+    // difference that stops at 0 (the comparisons bytes have).
+    const uint8_t beyondLimit = above(apart, static_cast<uint8_t>(COMB_DIFFERENCE));
+    const uint8_t beyondOwn = above(above(apart, own), own);
+    return static_cast<uint8_t>((beyondLimit != 0) & (beyondOwn != 0));
+}
+
+// Adds the combed pixels of row b (n of them) to counts.
+static LUMAQC_ALWAYS_INLINE void countCombedRow(const uint8_t* __restrict u, const uint8_t* __restrict a,
+                                                const uint8_t* __restrict b, const uint8_t* __restrict c,
+                                                const uint8_t* __restrict d, uint8_t* __restrict counts,
+                                                uint64_t n) {
+    for (uint64_t i = 0; i < n; ++i) counts[i] = static_cast<uint8_t>(counts[i] + combedPixel(u[i], a[i], b[i], c[i], d[i]));
 }
 
 // Combed blocks of the block rows [first, end): per block row and span of
 // columns, each column counts its combed pixels over the block's tested rows
-// (2 to h - 3), then every block adds up its columns' counts.
+// (the even rows from 2 to h - 3), then every block adds up its columns' counts.
 static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint64_t w, uint64_t h, uint64_t first,
                                                      uint64_t end) {
     alignas(64) uint8_t counts[COMB_SPAN];
@@ -42,13 +52,9 @@ static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint6
         for (uint64_t x0 = 0; x0 < columns; x0 += COMB_SPAN) {
             const uint64_t n = columns - x0 < COMB_SPAN ? columns - x0 : COMB_SPAN;
             for (uint64_t i = 0; i < n; ++i) counts[i] = 0;
-            for (uint64_t y = y0; y < y1; ++y) {
+            for (uint64_t y = y0; y < y1; y += 2) {
                 const uint8_t* b = data + y * w + x0;
-                const uint8_t* a = b - w;
-                const uint8_t* u = a - w;
-                const uint8_t* c = b + w;
-                const uint8_t* d = c + w;
-                for (uint64_t i = 0; i < n; ++i) counts[i] += combedPixel(u[i], a[i], b[i], c[i], d[i]);
+                countCombedRow(b - 2 * w, b - w, b, b + w, b + 2 * w, counts, n);
             }
             uint32_t blocks = 0;
             for (uint64_t k = 0; k < n / COMB_BLOCKSIZE; ++k) {
@@ -82,13 +88,15 @@ double combing(const Image* img, IndicatorState& state) {
     return combingFromCount(img->w, img->h, combed);
 }
 
-// Adds, over the rows [first, end) (1 <= first, end <= h - 1), the distance
-// |2 cur(y) - prev(y - 1) - prev(y + 1)| of each row from the rows of the
-// other field of the picture before around it: even rows to sums[0], odd rows
-// to sums[1].
+// Adds, over the rows y of [first, end) (1 <= first, end <= h - 1) with y % 4
+// of 1 or 2 (an odd and an even row of every four: enough for a sum over the
+// picture, at half the cost), the distance of the row from the rows of the
+// other field of the picture before around it, |cur(y) - (prev(y - 1) +
+// prev(y + 1) + 1) / 2|: even rows to sums[0], odd rows to sums[1].
 static LUMAQC_ALWAYS_INLINE void fieldDistancesBody(const uint8_t* cur, const uint8_t* prev, uint64_t w,
                                                     uint64_t first, uint64_t end, uint64_t* sums) {
     for (uint64_t y = first; y < end; ++y) {
+        if (y % 4 == 0 || y % 4 == 3) continue;
         const uint8_t* p = cur + y * w;
         const uint8_t* above = prev + (y - 1) * w;
         const uint8_t* below = prev + (y + 1) * w;
@@ -97,7 +105,8 @@ static LUMAQC_ALWAYS_INLINE void fieldDistancesBody(const uint8_t* cur, const ui
             const uint64_t x1 = w - x0 < FIELD_SPAN ? w : x0 + FIELD_SPAN;
             uint32_t s = 0;
             for (uint64_t x = x0; x < x1; ++x) {
-                const int32_t v = 2 * static_cast<int32_t>(p[x]) - above[x] - below[x];
+                const uint8_t mean = static_cast<uint8_t>((above[x] + below[x] + 1) >> 1);
+                const int32_t v = static_cast<int32_t>(p[x]) - mean;
                 s += static_cast<uint32_t>(v < 0 ? -v : v);
             }
             row += s;

@@ -122,8 +122,8 @@ double barBottom(const Image* img, IndicatorState& state);
 double barLeft(const Image* img, IndicatorState& state);
 double barRight(const Image* img, IndicatorState& state);
 
-// Share of whole 8 x 8 blocks holding at least 16 combed pixels
-// (isCombedPixel), rows 2 to h - 3 tested.
+// Share of whole 8 x 8 blocks holding at least 8 combed pixels
+// (isCombedPixel) on their even rows, rows 2 to h - 3 tested.
 double combing(const Image* img, IndicatorState& state);
 // Which field of the picture came first: the difference of each field from
 // the opposite field of the picture before, (bottom - top) / (bottom + top),
