@@ -166,7 +166,7 @@ py::dict pooledOf(const FileRun& run) {
 }
 
 py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) {
-    report::SegmentDetector detector(options, run.info.fps);
+    report::SegmentDetector detector(options, run.info.fps, run.info.width, run.info.height);
     std::vector<report::Segment> segments;
     for (const FrameRow& row : run.rows) detector.add(row, segments);
     detector.finish(segments);
@@ -180,6 +180,14 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
         segment[py::str(kind + "_start")] = s.start;
         segment[py::str(kind + "_end")] = s.end;
         segment[py::str(kind + "_duration")] = s.duration;
+        if (s.kind == report::SegmentKind::Letterbox || s.kind == report::SegmentKind::Pillarbox) {
+            segment["top"] = s.bars[0];
+            segment["bottom"] = s.bars[1];
+            segment["left"] = s.bars[2];
+            segment["right"] = s.bars[3];
+            segment["crop"] = report::cropText(s);
+        }
+        if (s.kind == report::SegmentKind::Interlaced) segment["field_order"] = report::fieldOrderName(s.fieldOrder);
         list.append(segment);
     }
     const auto summary = report::summarise(segments);
@@ -203,8 +211,8 @@ py::list textsOf(const std::vector<std::string>& texts) {
 
 py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, const py::object& fps, int64_t frames,
                      int64_t start, int threads, const py::object& isa, bool reference, const std::string& format,
-                     const std::array<double, report::kSegmentKindCount>& minimumSeconds, double interlaceThreshold,
-                     int decoderThreads) {
+                     const std::array<double, report::kSegmentKindCount>& minimumSeconds,
+                     const std::array<double, 4>& thresholds, int decoderThreads) {
     FileRequest request;
     request.input.path = path;
     request.input.format = format;
@@ -220,7 +228,11 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     request.reference = reference;
     request.threads = threads;
     request.segments.minimumSeconds = minimumSeconds;
-    request.segments.interlaceThreshold = interlaceThreshold;
+    // interlace_threshold, field_order_threshold, min_bar, bar_change
+    request.segments.interlaceThreshold = thresholds[0];
+    request.segments.fieldOrderThreshold = thresholds[1];
+    request.segments.minimumBar = thresholds[2];
+    request.segments.barChange = thresholds[3];
 
     FileRun run;
     std::string openError;
@@ -298,7 +310,7 @@ py::dict probe(const std::string& path, int32_t width, int32_t height, const std
 void defineFileAnalysis(py::module_& m) {
     m.def("_analyze_file", &analyzeFile, py::arg("path"), py::arg("width"), py::arg("height"), py::arg("fps"),
           py::arg("frames"), py::arg("start"), py::arg("threads"), py::arg("isa"), py::arg("reference"),
-          py::arg("input_format"), py::arg("minimum_seconds"), py::arg("interlace_threshold"),
+          py::arg("input_format"), py::arg("minimum_seconds"), py::arg("thresholds"),
           py::arg("decoder_threads"),
           "Reads and analyses a whole input; lumaqc.analyze_file checks the arguments and wraps the result.");
     m.def("_probe", &probe, py::arg("path"), py::arg("width") = 0, py::arg("height") = 0,

@@ -98,7 +98,19 @@
     X(BRIGHTEST_BLOCK, brightest_block, REAL, 15, 15, PICTURE, IN_PASS, BELOW_SIZE, 8, 8, STATISTICS, "", "", "",    \
       "", "", brightestBlock, brightestBlock, REPORTS, NEVER)                                                        \
     X(BLOCK_DIFFERENCE, block_difference, REAL, 16, 16, PAIR, IN_PASS, FIRST_FRAME_OR_MINUS_ONE, 0, 0, STATISTICS,   \
-      "", "", "", "", "", blockDifference, blockDifference, REPORTS, NEVER)
+      "", "", "", "", "", blockDifference, blockDifference, REPORTS, NEVER)                                         \
+    X(BAR_TOP, bar_top, REAL, 17, 17, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", barTop, barTop, \
+      REPORTS, NEVER)                                                                                                \
+    X(BAR_BOTTOM, bar_bottom, REAL, 18, 18, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", barBottom, \
+      barBottom, REPORTS, NEVER)                                                                                     \
+    X(BAR_LEFT, bar_left, REAL, 19, 19, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", barLeft,      \
+      barLeft, REPORTS, NEVER)                                                                                       \
+    X(BAR_RIGHT, bar_right, REAL, 20, 20, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", barRight,   \
+      barRight, REPORTS, NEVER)                                                                                      \
+    X(COMBING, combing, REAL, 21, 21, PICTURE, IN_PASS, BELOW_SIZE, 8, 8, STATISTICS, "", "", "", "", "", combing,   \
+      combing, REPORTS, NEVER)                                                                                       \
+    X(FIELD_ORDER, field_order, REAL, 22, 22, PAIR, IN_PASS, FIRST_FRAME, 0, 0, STATISTICS, "", "", "", "", "",      \
+      fieldOrder, fieldOrder, REPORTS, NEVER)
 
 #define LUMAQC_VALUES(X) LUMAQC_VALUES_1_0(X) LUMAQC_VALUES_ADDED(X)
 

@@ -125,7 +125,8 @@ def _processors():
 
 def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None,
                  reference=False, input_format=None, min_black=0.0, min_freeze=0.1, min_letterbox=0.0,
-                 min_pillarbox=0.0, min_interlaced=0.0, interlace_threshold=0.1, decoder_threads=0):
+                 min_pillarbox=0.0, min_interlaced=0.0, interlace_threshold=0.002, field_order_threshold=0.03,
+                 min_bar=4.0, bar_change=8.0, decoder_threads=0):
     """Analyses the frames of a file and returns an AnalysisResult.
 
     Reads what the lumaqc program reads, with the same readers: Y4M (recognised by
@@ -145,8 +146,9 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
 
     The result also holds the pooled statistics of each indicator and the segments
     (black, freeze, letterbox, pillarbox, interlaced) exactly as lumaqc's JSON report
-    gives them; min_* (seconds) and interlace_threshold are the report's --min-* and
-    --interlace-threshold options.
+    gives them; min_* (seconds, min_bar in pixels), interlace_threshold,
+    field_order_threshold and bar_change are the report's --min-*,
+    --interlace-threshold, --field-order-threshold and --bar-change options.
 
     path is a str, bytes (any bytes the system allows, UTF-8 or not) or an
     os.PathLike; the result's path is os.fspath(path).
@@ -154,7 +156,7 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     Raises OSError for a missing or unreadable file; ValueError naming the
     argument for a value out of its range (width and height 1 to 2^31 - 1, start
     and frames 0 to 2^63 - 1, threads 1 to 1024, decoder_threads 0 to 1024, fps
-    positive and finite, min_* and interlace_threshold finite and not negative),
+    positive and finite, min_*, the thresholds and bar_change finite and not negative),
     and ValueError for an input that cannot be decoded; TypeError for a size,
     count or thread count that is not an integer; KeyboardInterrupt when
     interrupted (checked between frames).
@@ -172,9 +174,13 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     minimums = [_seconds(name, value) for name, value in (
         ("min_black", min_black), ("min_freeze", min_freeze), ("min_letterbox", min_letterbox),
         ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced))]
-    interlace_threshold = _number("interlace_threshold", interlace_threshold)
-    if not (interlace_threshold >= 0 and math.isfinite(interlace_threshold)):
-        raise ValueError(f"lumaqc: interlace_threshold must be a finite number of 0 or more, not {interlace_threshold!r}")
+    thresholds = []
+    for name, value in (("interlace_threshold", interlace_threshold), ("field_order_threshold", field_order_threshold),
+                        ("min_bar", min_bar), ("bar_change", bar_change)):
+        value = _number(name, value)
+        if not (value >= 0 and math.isfinite(value)):
+            raise ValueError(f"lumaqc: {name} must be a finite number of 0 or more, not {value!r}")
+        thresholds.append(value)
     path = os.fspath(path)
     # OSError for a missing, unreadable or directory path, as Python words it
     # (without opening it: a FIFO would wait for its writer here).
@@ -184,6 +190,6 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
         raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), path)
     # The file's own bytes reach the readers, whatever their encoding.
     run = _analyze_file(os.fsencode(path), _size("width", width), _size("height", height), fps, frames, start,
-                        threads, isa, bool(reference), input_format or "", minimums, interlace_threshold,
+                        threads, isa, bool(reference), input_format or "", minimums, thresholds,
                         decoder_threads)
     return AnalysisResult(path, run)

@@ -85,6 +85,9 @@ def analyze_file(
     min_letterbox: float = 0.0,
     min_pillarbox: float = 0.0,
     min_interlaced: float = 0.0,
-    interlace_threshold: float = 0.1,
+    interlace_threshold: float = 0.002,
+    field_order_threshold: float = 0.03,
+    min_bar: float = 4.0,
+    bar_change: float = 8.0,
     decoder_threads: int = 0,
 ) -> AnalysisResult: ...

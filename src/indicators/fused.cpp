@@ -20,9 +20,11 @@
 // picture scanned a second time. Then block loss's runs along the
 // region grid rows and down its small table of boundary magnitudes, the
 // noise blocks gathered by the mode of the deviations, the slice minimum, the
-// exposure lists. Letterbox and pillarbox stop at the first detail, before
-// the walk. Every integer sum is exact, so its order does not matter; each
-// value is then formed by the same final step as on the per-indicator path.
+// exposure lists. Letterbox, pillarbox and the bar sizes stop at the first
+// detail, before the walk; the combed 8 x 8 blocks and the field distances
+// from the picture before go band by band. Every integer sum is exact, so its
+// order does not matter; each value is then formed by the same final step as
+// on the per-indicator path.
 #include "indicators/fused.hpp"
 
 #include <chrono>
@@ -74,6 +76,14 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     mark(LUMAQC_LETTERBOX);
     r.pillarbox = pillarbox(cur, state);
     mark(LUMAQC_PILLARBOX);
+    if (!state.skipAdded) {
+        const BarSizes bars = barSizes(cur, state);
+        r.bar_top = bars.top;
+        r.bar_bottom = bars.bottom;
+        r.bar_left = bars.left;
+        r.bar_right = bars.right;
+        mark(LUMAQC_BAR_TOP);
+    }
 
     // Contrast sums every pixel when their count fits its signed 32-bit count.
     const int32_t contrastCount = static_cast<int32_t>(static_cast<uint32_t>(w) * static_cast<uint32_t>(h));
@@ -82,6 +92,8 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     uint64_t differences = 0;
     uint32_t largestSad = 0;
     uint64_t combed = 0;
+    uint64_t combedBlocks = 0;
+    uint64_t fieldDistances[2] = {0, 0};
     // Whole 8 x 8 blocks: noise and blackout take all of them, exposure
     // those with a pixel right of and below them.
     const uint64_t blockCols = w / BLOCKSIZE;
@@ -123,6 +135,15 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         }
         combed += combedBlockRows(isa, data, w, y0 / INTERLACE_BLOCKSIZE, y1 / INTERLACE_BLOCKSIZE);
         mark(LUMAQC_INTERLACE);
+        if (!state.skipAdded) {
+            // Blocks of 8 rows never straddle a band; each reads two rows beyond it on either side.
+            combedBlocks += combedBlockRowsOf(isa, data, w, h, y0 / COMB_BLOCKSIZE, y1 / COMB_BLOCKSIZE);
+            mark(LUMAQC_COMBING);
+            if (prev != nullptr) {
+                fieldDistanceRows(isa, data, prev->data, w, h, y0, y1, fieldDistances);
+                mark(LUMAQC_FIELD_ORDER);
+            }
+        }
         for (uint64_t by = y0 / BLOCKSIZE; blockCols != 0 && by < y1 / BLOCKSIZE; ++by) {
             const int32_t* sums = noiseBlockRow(isa, cur, by, state.noise, histogram);
             mark(LUMAQC_NOISE);
@@ -174,6 +195,14 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     }
     r.interlace = interlaceFromCount(w, h, combed);
     mark(LUMAQC_INTERLACE);
+    if (!state.skipAdded) {
+        r.combing = combingFromCount(w, h, combedBlocks);
+        mark(LUMAQC_COMBING);
+        if (prev != nullptr) {
+            r.field_order = fieldOrderFromSums(fieldDistances);
+            mark(LUMAQC_FIELD_ORDER);
+        }
+    }
     r.exposure = exposureFromLists(lists);
     mark(LUMAQC_EXPOSURE);
     r.blackout = blackoutFromSpread(blockCols * blockRows, blockHi - blockLo);

@@ -77,6 +77,12 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
         }
         if (name == "--interlace-threshold") {
             options.segments.interlaceThreshold = number;
+        } else if (name == "--field-order-threshold") {
+            options.segments.fieldOrderThreshold = number;
+        } else if (name == "--min-bar") {
+            options.segments.minimumBar = number;
+        } else if (name == "--bar-change") {
+            options.segments.barChange = number;
         } else {
             static const char* const kMinimum[kSegmentKindCount] = {"--min-black", "--min-freeze", "--min-letterbox",
                                                                     "--min-pillarbox", "--min-interlaced"};
@@ -110,7 +116,11 @@ const char* reportOptionsUsage() {
            "  --progress, --no-progress   progress line on stderr (default: when stderr is a terminal)\n"
            "  --min-black, --min-freeze, --min-letterbox, --min-pillarbox, --min-interlaced SECONDS\n"
            "                           shortest segment reported (defaults 0, 0.1, 0, 0, 0)\n"
-           "  --interlace-threshold VALUE   interlace value above which a frame is interlaced (default 0.1)\n";
+           "  --interlace-threshold VALUE   combing share above which a frame is interlaced (default 0.002)\n"
+           "  --field-order-threshold VALUE   mean field_order beyond which an interlaced segment is tff or bff\n"
+           "                           (default 0.03)\n"
+           "  --min-bar PIXELS         thinnest bar of a letterbox or pillarbox (default 4)\n"
+           "  --bar-change PIXELS      a bar changing by more starts a new segment (default 8)\n";
 }
 
 }  // namespace lumaqc::report

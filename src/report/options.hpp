@@ -45,6 +45,9 @@ inline constexpr OptionSpec kReportOptions[] = {
     {"--min-pillarbox", true, OptionScope::EachInput},
     {"--min-interlaced", true, OptionScope::EachInput},
     {"--interlace-threshold", true, OptionScope::EachInput},
+    {"--field-order-threshold", true, OptionScope::EachInput},
+    {"--min-bar", true, OptionScope::EachInput},
+    {"--bar-change", true, OptionScope::EachInput},
 };
 
 // The option called name in options, or null.
@@ -65,7 +68,8 @@ struct ReportOptions {
     ProgressMode progress = ProgressMode::Auto;  // --progress / --no-progress
     std::vector<Gate> gates;                     // --fail-if EXPR, parsed
     SegmentOptions segments;  // --min-black/-freeze/-letterbox/-pillarbox/-interlaced SECONDS,
-                              // --interlace-threshold VALUE
+                              // --interlace-threshold, --field-order-threshold VALUE,
+                              // --min-bar, --bar-change PIXELS
 
     // Whether a report goes to standard output (the console text then goes to
     // the error stream, so that standard output carries the report alone).

@@ -17,6 +17,25 @@ std::optional<SegmentKind> segmentKindFromName(const std::string& name) {
     return std::nullopt;
 }
 
+const char* fieldOrderName(FieldOrder order) {
+    switch (order) {
+        case FieldOrder::TopFirst: return "tff";
+        case FieldOrder::BottomFirst: return "bff";
+        default: return "unknown";
+    }
+}
+
+static bool isBarKind(SegmentKind kind) { return kind == SegmentKind::Letterbox || kind == SegmentKind::Pillarbox; }
+
+std::string cropText(const Segment& s) {
+    // Bars are whole numbers of pixels no larger than the picture.
+    const auto whole = [](double v) { return static_cast<int64_t>(v); };
+    const int64_t w = s.width - whole(s.bars[2]) - whole(s.bars[3]);
+    const int64_t h = s.height - whole(s.bars[0]) - whole(s.bars[1]);
+    return std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(whole(s.bars[2])) + ":" +
+           std::to_string(whole(s.bars[0]));
+}
+
 double segmentStatValue(const SegmentSummary& s, size_t statIndex) {
     switch (statIndex) {
         case 0: return static_cast<double>(s.count);
@@ -31,7 +50,8 @@ double rowTime(const FrameRow& row, double fps) {
     return std::isfinite(row.ptsTime) ? row.ptsTime : static_cast<double>(row.frame) / fps;
 }
 
-SegmentDetector::SegmentDetector(const SegmentOptions& options, double fps) : options_(options), fps_(fps) {}
+SegmentDetector::SegmentDetector(const SegmentOptions& options, double fps, int64_t width, int64_t height)
+    : options_(options), fps_(fps), width_(width), height_(height) {}
 
 void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<Segment>& closed) {
     Open& o = open_[static_cast<size_t>(kind)];
@@ -58,6 +78,17 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
     // Without presentation times the duration is frames / fps, so that 6
     // frames at 10 fps last 0.6 s and not 1.3 - 0.7 = 0.6000000000000001 s.
     s.duration = fromPts ? s.end - s.start : static_cast<double>(o.frames) / fps_;
+    if (isBarKind(kind)) {
+        for (size_t side = 0; side < 4; ++side) s.bars[side] = o.bars[side] >= options_.minimumBar ? o.bars[side] : 0.0;
+        s.width = width_;
+        s.height = height_;
+    }
+    if (kind == SegmentKind::Interlaced && o.fieldOrderFrames > 0) {
+        const double mean = o.fieldOrderSum / static_cast<double>(o.fieldOrderFrames);
+        s.fieldOrder = mean > options_.fieldOrderThreshold    ? FieldOrder::TopFirst
+                       : mean < -options_.fieldOrderThreshold ? FieldOrder::BottomFirst
+                                                              : FieldOrder::Unknown;
+    }
     closed.push_back(s);
 }
 
@@ -65,12 +96,15 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
     const lumaqc_result& v = row.values;
     const bool black = v.blackout != 0;
     const bool repeat = havePrevious_ && v.has_previous != 0 && v.temporal_activity == 0.0 && !black;
+    // Not-a-number bars (values not computed) reach no minimum.
+    const std::array<double, 4> bars{v.bar_top, v.bar_bottom, v.bar_left, v.bar_right};
+    const double least = options_.minimumBar;
     const bool state[kSegmentKindCount] = {
         black,
         repeat,
-        !black && v.letterbox > 0.0,
-        !black && v.pillarbox > 0.0,
-        v.interlace > options_.interlaceThreshold,
+        bars[0] >= least || bars[1] >= least,
+        bars[2] >= least || bars[3] >= least,
+        v.combing > options_.interlaceThreshold,
     };
     for (size_t k = 0; k < kSegmentKindCount; ++k) {
         Open& o = open_[k];
@@ -78,6 +112,12 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
             close(static_cast<SegmentKind>(k), &row, closed);
             continue;
         }
+        // A bar of another size ends the segment and starts the next.
+        const size_t firstSide = static_cast<SegmentKind>(k) == SegmentKind::Letterbox ? 0 : 2;
+        if (o.active && isBarKind(static_cast<SegmentKind>(k)) &&
+            (std::fabs(bars[firstSide] - o.firstBars[firstSide]) > options_.barChange ||
+             std::fabs(bars[firstSide + 1] - o.firstBars[firstSide + 1]) > options_.barChange))
+            close(static_cast<SegmentKind>(k), &row, closed);
         if (!o.active) {
             o.active = true;
             o.frames = 0;
@@ -89,9 +129,17 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
             o.start = rowTime(first, fps_);
             o.startFromPts = std::isfinite(first.ptsTime);
             if (freeze) o.frames = 1;
+            o.firstBars = o.bars = bars;
+            o.fieldOrderSum = 0.0;
+            o.fieldOrderFrames = 0;
         }
         ++o.frames;
         ++o.counted;
+        for (size_t side = 0; side < 4; ++side) o.bars[side] = bars[side] < o.bars[side] ? bars[side] : o.bars[side];
+        if (v.has_previous != 0 && std::isfinite(v.field_order)) {
+            o.fieldOrderSum += v.field_order;
+            ++o.fieldOrderFrames;
+        }
     }
     previous_ = row;
     havePrevious_ = true;
@@ -122,6 +170,15 @@ std::string segmentLine(const Segment& s) {
     out += " " + kind + "_duration: ";
     appendShortest(out, s.duration);
     out += " first_frame: " + std::to_string(s.firstFrame) + " last_frame: " + std::to_string(s.lastFrame);
+    if (isBarKind(s.kind)) {
+        static const char* const kSides[4] = {" top: ", " bottom: ", " left: ", " right: "};
+        for (size_t side = 0; side < 4; ++side) {
+            out += kSides[side];
+            appendShortest(out, s.bars[side]);
+        }
+        out += " crop: " + cropText(s);
+    }
+    if (s.kind == SegmentKind::Interlaced) out += std::string(" field_order: ") + fieldOrderName(s.fieldOrder);
     return out;
 }
 
@@ -138,6 +195,19 @@ std::string segmentsJson(const std::vector<Segment>& segments) {
         appendJsonNumber(out, s.end);
         out += ", \"" + kind + "_duration\": ";
         appendJsonNumber(out, s.duration);
+        if (isBarKind(s.kind)) {
+            static const char* const kSides[4] = {", \"top\": ", ", \"bottom\": ", ", \"left\": ", ", \"right\": "};
+            for (size_t side = 0; side < 4; ++side) {
+                out += kSides[side];
+                appendJsonNumber(out, s.bars[side]);
+            }
+            out += ", \"crop\": ";
+            appendJsonString(out, cropText(s));
+        }
+        if (s.kind == SegmentKind::Interlaced) {
+            out += ", \"field_order\": ";
+            appendJsonString(out, fieldOrderName(s.fieldOrder));
+        }
         out += '}';
     }
     out += ']';

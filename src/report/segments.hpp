@@ -27,9 +27,23 @@ struct SegmentOptions {
     // repeated frames, as the freezing indicator does, so the default tenth of
     // a second reports a freeze exactly when the freezing flag rises in it.
     std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.0};
-    // A frame counts as interlaced when its interlace value exceeds this.
-    double interlaceThreshold = 0.1;
+    // A frame counts as interlaced when its combing value exceeds this.
+    double interlaceThreshold = 0.002;
+    // Bars thinner than this many pixels are none: a frame is letterboxed
+    // when its top or bottom bar, pillarboxed when its left or right bar
+    // reaches it.
+    double minimumBar = 4.0;
+    // A bar that differs by more than this many pixels from the first frame
+    // of its segment starts a segment of its own.
+    double barChange = 8.0;
+    // An interlaced segment's field order: "tff" when the mean field_order of
+    // its frames exceeds this, "bff" below its negative, else "unknown".
+    double fieldOrderThreshold = 0.03;
 };
+
+enum class FieldOrder { Unknown, TopFirst, BottomFirst };
+// "unknown", "tff", "bff".
+const char* fieldOrderName(FieldOrder order);
 
 // One segment: its first and last frame (absolute indexes) and its times in
 // seconds; end is the time of the frame after the last one. The duration is
@@ -41,7 +55,19 @@ struct Segment {
     double start = 0.0;
     double end = 0.0;
     double duration = 0.0;
+    // Letterbox and pillarbox: the thinnest bar per side over the segment's
+    // frames (0 for a side thinner than the minimum bar), in pixels, and the
+    // picture's size, for the crop.
+    std::array<double, 4> bars{};  // top, bottom, left, right
+    int64_t width = 0;
+    int64_t height = 0;
+    // Interlaced: which field comes first.
+    FieldOrder fieldOrder = FieldOrder::Unknown;
 };
+
+// A letterbox or pillarbox segment's picture inside its bars, as FFmpeg's
+// cropdetect writes it: "w:h:x:y".
+std::string cropText(const Segment& segment);
 
 // Per kind: how many segments, their frames, total and longest duration.
 struct SegmentSummary {
@@ -60,7 +86,8 @@ double rowTime(const FrameRow& row, double fps);
 // Finds the segments of a run of rows, fed one at a time in frame order.
 class SegmentDetector {
 public:
-    SegmentDetector(const SegmentOptions& options, double fps);
+    // width and height: the pictures' size, for the crop of bar segments.
+    SegmentDetector(const SegmentOptions& options, double fps, int64_t width = 0, int64_t height = 0);
 
     // Segments closed by this row are appended to closed (in kind order).
     void add(const FrameRow& row, std::vector<Segment>& closed);
@@ -76,11 +103,17 @@ private:
         bool startFromPts = false;
         int64_t frames = 0;   // frames in the segment
         int64_t counted = 0;  // frames counted against the minimum
+        std::array<double, 4> firstBars{};  // bars of the first frame (letterbox, pillarbox)
+        std::array<double, 4> bars{};       // thinnest per side so far
+        double fieldOrderSum = 0.0;         // interlaced: field_order added up ...
+        int64_t fieldOrderFrames = 0;       // ... over the frames that have one
     };
     void close(SegmentKind kind, const FrameRow* next, std::vector<Segment>& closed);
 
     SegmentOptions options_;
     double fps_;
+    int64_t width_;
+    int64_t height_;
     std::array<Open, kSegmentKindCount> open_{};
     bool havePrevious_ = false;
     FrameRow previous_{};
@@ -89,7 +122,9 @@ private:
 std::array<SegmentSummary, kSegmentKindCount> summarise(const std::vector<Segment>& segments);
 
 // The line of one segment (without newline), e.g.
-// "black_start: 0.8 black_end: 0.92 black_duration: 0.12 first_frame: 20 last_frame: 22"
+// "black_start: 0.8 black_end: 0.92 black_duration: 0.12 first_frame: 20 last_frame: 22"; bar
+// segments add " top: 36 bottom: 36 left: 0 right: 0 crop: 352:216:0:36", interlaced ones
+// " field_order: tff".
 std::string segmentLine(const Segment& segment);
 
 // [{"type": "black", "first_frame": 20, "last_frame": 22, "black_start": 0.8, ...}, ...]

@@ -23,7 +23,7 @@ static double steadySeconds() {
 }
 
 Session::Session(const ReportOptions& options, const StreamSettings& settings, const Streams& streams)
-    : options_(options), settings_(settings), streams_(streams), detector_(options.segments, settings.fps) {
+    : options_(options), settings_(settings), streams_(streams), detector_(options.segments, settings.fps, settings.width, settings.height) {
     if (!streams_.clock) streams_.clock = steadySeconds;
 }
 

@@ -60,6 +60,12 @@ std::string JsonWriter::settingsJson(const StreamSettings& s, const SegmentOptio
     }
     out += "\"interlace_threshold\": ";
     appendJsonNumber(out, segments.interlaceThreshold);
+    out += ", \"field_order_threshold\": ";
+    appendJsonNumber(out, segments.fieldOrderThreshold);
+    out += ", \"min_bar\": ";
+    appendJsonNumber(out, segments.minimumBar);
+    out += ", \"bar_change\": ";
+    appendJsonNumber(out, segments.barChange);
     out += "}}";
     return out;
 }

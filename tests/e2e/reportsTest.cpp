@@ -121,8 +121,10 @@ TEST(Reports, SegmentsOfTheSampleClipAndGatesSetTheExitStatus) {
         {"--events --quiet", 0,
          {"black_start: 0.8 black_end: 0.92 black_duration: 0.12 first_frame: 20 last_frame: 22\n",
           "freeze_start: 1.2 freeze_end: 1.6 freeze_duration: 0.4 first_frame: 30 last_frame: 39\n",
-          "letterbox_start: 1.8 letterbox_end: 2.4 letterbox_duration: 0.6 first_frame: 45 last_frame: 59\n",
-          "interlaced_start: 1.6 interlaced_end: 1.8 interlaced_duration: 0.2 first_frame: 40 last_frame: 44\n"}},
+          "letterbox_start: 1.8 letterbox_end: 2.4 letterbox_duration: 0.6 first_frame: 45 last_frame: 59 top: 36 "
+          "bottom: 36 left: 0 right: 0 crop: 352:216:0:36\n",
+          "interlaced_start: 1.6 interlaced_end: 1.8 interlaced_duration: 0.2 first_frame: 40 last_frame: 44 "
+          "field_order: tff\n"}},
         {"--fail-if 'black.count>0'", 1, {"gate black.count>0: value 1, tripped\n"}},
         {"--fail-if 'freeze.longest>=0.4' --fail-if 'blur.p95>4'", 1,
          {"gate freeze.longest>=0.4: value 0.4, tripped\n", ", passed\n"}},

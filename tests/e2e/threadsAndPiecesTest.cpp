@@ -180,7 +180,8 @@ TEST(Batch, OptionsOfEachInputReachEveryRunAndOneRunsOwnAreRefused) {
     const std::map<std::string, std::string> values = {
         {"--fail-if", "black.count>0"}, {"--min-black", "0.2"},       {"--min-freeze", "0.3"},
         {"--min-letterbox", "0.2"},     {"--min-pillarbox", "0.2"},   {"--min-interlaced", "0.2"},
-        {"--interlace-threshold", "0.2"}, {"--input-format", "raw"}, {"--fps", "30"},
+        {"--interlace-threshold", "0.2"}, {"--field-order-threshold", "0.1"}, {"--min-bar", "6"},
+        {"--bar-change", "3"},          {"--input-format", "raw"},   {"--fps", "30"},
         {"--frames", "5"},              {"--start", "3"},             {"--json", "x.json"},
         {"--csv", "x.csv"},             {"--html", "x.html"},         {"--threads", "1"},
         {"--run-start", "0"}};

@@ -70,7 +70,8 @@ TEST(ReportOptions, ParsesTheReportFlagsAndLeavesOthers) {
     const std::vector<std::string> args = {"--json", "out.json", "--csv=-", "--fail-if", "black.count>0",
                                            "--fail-if=blur.p95>4", "--quiet", "--summary", "--events",
                                            "--no-progress", "--min-freeze", "0.5", "--interlace-threshold=0.3",
-                                           "--min-black", "2", "--threads", "4"};
+                                           "--min-black", "2", "--min-bar", "6", "--bar-change=2.5",
+                                           "--field-order-threshold", "0.125", "--threads", "4"};
     ReportOptions o;
     size_t i = 0;
     std::string error;
@@ -90,13 +91,17 @@ TEST(ReportOptions, ParsesTheReportFlagsAndLeavesOthers) {
     EXPECT_EQ(o.segments.minimumSeconds[1], 0.5);
     EXPECT_EQ(o.segments.minimumSeconds[0], 2.0);
     EXPECT_EQ(o.segments.interlaceThreshold, 0.3);
+    EXPECT_EQ(o.segments.minimumBar, 6.0);
+    EXPECT_EQ(o.segments.barChange, 2.5);
+    EXPECT_EQ(o.segments.fieldOrderThreshold, 0.125);
     EXPECT_EQ(checkReportOptions(o), "");
 }
 
 TEST(ReportOptions, BadValuesAreErrors) {
     const std::vector<std::vector<std::string>> bad = {
         {"--json"}, {"--json", "--csv"}, {"--csv="}, {"--fail-if", "blur>4"}, {"--min-freeze", "-1"},
-        {"--min-black", "x"}, {"--interlace-threshold", "nan"}, {"--quiet=1"}};
+        {"--min-black", "x"}, {"--interlace-threshold", "nan"}, {"--quiet=1"}, {"--min-bar", "-4"},
+        {"--bar-change"}, {"--field-order-threshold", "inf"}};
     for (const auto& args : bad) {
         ReportOptions o;
         size_t i = 0;

@@ -40,6 +40,12 @@ inline const std::vector<NamedField>& namedFields() {
         {"flickering", &lumaqc_result::flickering, nullptr},
         {"brightest_block", &lumaqc_result::brightest_block, nullptr},
         {"block_difference", &lumaqc_result::block_difference, nullptr},
+        {"bar_top", &lumaqc_result::bar_top, nullptr},
+        {"bar_bottom", &lumaqc_result::bar_bottom, nullptr},
+        {"bar_left", &lumaqc_result::bar_left, nullptr},
+        {"bar_right", &lumaqc_result::bar_right, nullptr},
+        {"combing", &lumaqc_result::combing, nullptr},
+        {"field_order", &lumaqc_result::field_order, nullptr},
     };
     return fields;
 }

@@ -18,6 +18,10 @@ std::vector<FrameRow> runRows(uint64_t seed, size_t count, bool withPts) {
     std::mt19937_64 rng(seed);
     std::vector<FrameRow> rows(count);
     bool black = false, still = false, letter = false, pillar = false, combed = false;
+    // Bar sizes that jitter by a pixel or two, jump now and then and sit on
+    // either side of the thinnest bar; field orders of either sign.
+    double top = 36, bottom = 36, left = 0, right = 120;
+    double order = 0.1;
     for (size_t i = 0; i < count; ++i) {
         if (rng() % 4 == 0) black = !black;
         if (rng() % 4 == 0) still = !still;
@@ -34,11 +38,32 @@ std::vector<FrameRow> runRows(uint64_t seed, size_t count, bool withPts) {
         r.values.letterbox = letter ? 0.25 : 0.0;
         r.values.pillarbox = pillar ? 0.125 : 0.0;
         r.values.interlace = combed ? 0.6 : (rng() % 2 ? 0.1 : 0.01);
+        if (rng() % 7 == 0) top = static_cast<double>(rng() % 60);
+        if (rng() % 9 == 0) right = static_cast<double>(rng() % 12);
+        const auto jitter = [&](double v) { return v + static_cast<double>(rng() % 3); };
+        r.values.bar_top = letter ? jitter(top) : 0.0;
+        r.values.bar_bottom = letter && rng() % 4 != 0 ? jitter(bottom) : 0.0;
+        r.values.bar_left = pillar ? left : 0.0;
+        r.values.bar_right = pillar ? jitter(right) : 0.0;
+        r.values.combing = combed ? 0.02 : (rng() % 2 ? 0.002 : 0.0001);
+        if (rng() % 11 == 0) order = -order;
+        r.values.field_order = order * static_cast<double>(rng() % 3) + (rng() % 5 == 0 ? __builtin_nan("") : 0.0);
     }
     return rows;
 }
 
-using Key = std::tuple<int, int64_t, int64_t, double, double>;  // kind, first, last, start, end
+// kind, first, last, start, end, bars and crop (bar segments), field order (interlaced)
+using Key = std::tuple<int, int64_t, int64_t, double, double, std::string>;
+
+std::string barsText(const std::array<double, 4>& b, int64_t w, int64_t h) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%g %g %g %g %lld:%lld:%g:%g", b[0], b[1], b[2], b[3],
+                  static_cast<long long>(w - static_cast<int64_t>(b[2] + b[3])),
+                  static_cast<long long>(h - static_cast<int64_t>(b[0] + b[1])), b[2], b[0]);
+    return text;
+}
+
+constexpr int64_t kWidth = 720, kHeight = 576;
 
 // Maximal runs of frames in each state, searched afresh for every kind.
 std::vector<Key> bruteForce(const std::vector<FrameRow>& rows, const SegmentOptions& o, double fps) {
@@ -51,26 +76,67 @@ std::vector<Key> bruteForce(const std::vector<FrameRow>& rows, const SegmentOpti
                                                  : static_cast<double>(rows[last].frame + 1) / fps;
     };
     std::vector<Key> keys;
+    const auto sides = [](const FrameRow& r) {
+        return std::array<double, 4>{r.values.bar_top, r.values.bar_bottom, r.values.bar_left, r.values.bar_right};
+    };
     for (int kind = 0; kind < 5; ++kind) {
         const auto in = [&](size_t i) {
             const auto& v = rows[i].values;
             switch (kind) {
                 case 0: return v.blackout == 1;
                 case 1: return i > 0 && v.temporal_activity == 0.0 && !v.blackout;
-                case 2: return v.letterbox > 0 && !v.blackout;
-                case 3: return v.pillarbox > 0 && !v.blackout;
-                default: return v.interlace > o.interlaceThreshold;
+                case 2: return v.bar_top >= o.minimumBar || v.bar_bottom >= o.minimumBar;
+                case 3: return v.bar_left >= o.minimumBar || v.bar_right >= o.minimumBar;
+                default: return v.combing > o.interlaceThreshold;
             }
         };
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (!in(i) || (i > 0 && in(i - 1))) continue;
-            size_t last = i;
-            while (last + 1 < rows.size() && in(last + 1)) ++last;
+        // Maximal runs of frames in the state, cut before every frame whose
+        // bars moved away from those of its piece's first frame.
+        const auto moved = [&](size_t first, size_t next) {
+            if (kind != 2 && kind != 3) return false;
+            const size_t a = kind == 2 ? 0 : 2;
+            for (size_t side = a; side < a + 2; ++side)
+                if (std::fabs(sides(rows[next])[side] - sides(rows[first])[side]) > o.barChange) return true;
+            return false;
+        };
+        std::vector<std::pair<size_t, size_t>> pieces;
+        for (size_t r = 0; r < rows.size(); ++r) {
+            if (!in(r) || (r > 0 && in(r - 1))) continue;
+            size_t end = r;
+            while (end + 1 < rows.size() && in(end + 1)) ++end;
+            size_t first = r;
+            for (size_t j = r + 1; j <= end; ++j)
+                if (moved(first, j)) {
+                    pieces.emplace_back(first, j - 1);
+                    first = j;
+                }
+            pieces.emplace_back(first, end);
+        }
+        for (auto [i, last] : pieces) {
             const double counted = static_cast<double>(last - i + 1);  // repeats only, for a freeze
             const size_t first = kind == 1 ? i - 1 : i;
             const double minimum = o.minimumSeconds[static_cast<size_t>(kind)];
             if (minimum > 0 && !(counted >= fps * minimum)) continue;
-            keys.emplace_back(kind, rows[first].frame, rows[last].frame, time(first), endAfter(last));
+            std::string extra;
+            if (kind == 2 || kind == 3) {
+                std::array<double, 4> least = sides(rows[i]);
+                for (size_t j = i; j <= last; ++j)
+                    for (size_t side = 0; side < 4; ++side) least[side] = std::min(least[side], sides(rows[j])[side]);
+                for (double& side : least) side = side >= o.minimumBar ? side : 0.0;
+                extra = barsText(least, kWidth, kHeight);
+            }
+            if (kind == 4) {
+                double sum = 0.0;
+                int count = 0;
+                for (size_t j = i; j <= last; ++j)
+                    if (rows[j].values.has_previous && std::isfinite(rows[j].values.field_order)) {
+                        sum += rows[j].values.field_order;
+                        ++count;
+                    }
+                const double mean = count > 0 ? sum / count : 0.0;
+                extra = count == 0 || std::fabs(mean) <= o.fieldOrderThreshold ? "unknown" : (mean > 0 ? "tff" : "bff");
+            }
+            keys.emplace_back(kind, rows[first].frame, rows[last].frame, time(first), endAfter(last), extra);
         }
     }
     std::sort(keys.begin(), keys.end());
@@ -86,22 +152,30 @@ TEST(Segments, MatchBruteForceRunsIncludingOnesOpenAtTheEnd) {
         bool withPts;
         double fps;
         std::array<double, 5> minimum;
+        double minimumBar = 4.0;
+        double barChange = 8.0;
     };
     const Case cases[] = {
-        {1, 200, false, 25.0, {0.0, 0.1, 0.0, 0.0, 0.0}}, {2, 300, true, 30.0, {0.1, 0.2, 0.15, 0.0, 0.05}},
-        {3, 1, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0}},   {4, 2, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0}},
-        {5, 500, false, 59.94, {0.0, 0.1, 0.0, 0.0, 0.0}}, {6, 97, true, 8.0, {0.4, 0.5, 0.5, 0.5, 0.5}}};
+        {1, 200, false, 25.0, {0.0, 0.1, 0.0, 0.0, 0.0}},       {2, 300, true, 30.0, {0.1, 0.2, 0.15, 0.0, 0.05}, 10.0, 1.0},
+        {3, 1, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0}},         {4, 2, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0}},
+        {5, 500, false, 59.94, {0.0, 0.1, 0.0, 0.0, 0.0}, 0.0, 0.0}, {6, 97, true, 8.0, {0.4, 0.5, 0.5, 0.5, 0.5}, 1.0, 100.0}};
     for (const Case& k : cases) {
         SegmentOptions o;
         o.minimumSeconds = k.minimum;
         const auto rows = runRows(k.seed, k.rows, k.withPts);
-        SegmentDetector detector(o, k.fps);
+        o.minimumBar = k.minimumBar;
+        o.barChange = k.barChange;
+        SegmentDetector detector(o, k.fps, kWidth, kHeight);
         std::vector<Segment> found;
         for (const auto& r : rows) detector.add(r, found);
         detector.finish(found);
         std::vector<Key> keys;
         for (const Segment& s : found) {
-            keys.emplace_back(static_cast<int>(s.kind), s.firstFrame, s.lastFrame, s.start, s.end);
+            const bool bars = s.kind == SegmentKind::Letterbox || s.kind == SegmentKind::Pillarbox;
+            std::string extra = bars ? barsText(s.bars, kWidth, kHeight)
+                                     : s.kind == SegmentKind::Interlaced ? fieldOrderName(s.fieldOrder) : "";
+            if (bars) EXPECT_EQ(extra.substr(extra.rfind(' ') + 1), cropText(s));
+            keys.emplace_back(static_cast<int>(s.kind), s.firstFrame, s.lastFrame, s.start, s.end, extra);
             EXPECT_EQ(s.duration, k.withPts ? s.end - s.start
                                             : static_cast<double>(s.lastFrame + 1 - s.firstFrame) / k.fps);
         }
