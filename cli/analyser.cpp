@@ -60,7 +60,8 @@ struct FileCloser {
 // What the HTML page shows of the run: the settings, and the session's
 // segments and pooled statistics in its own terms.
 static std::vector<std::pair<std::string, std::string>> htmlSettings(const report::StreamSettings& stream,
-                                                                     int indicators, int32_t analysed) {
+                                                                     int indicators, int32_t analysed,
+                                                                     const report::SegmentOptions& segments) {
     char fps[64];
     std::snprintf(fps, sizeof fps, "%g", stream.fps);
     return {{"input", stream.input},
@@ -73,6 +74,9 @@ static std::vector<std::pair<std::string, std::string>> htmlSettings(const repor
             {"frames analysed", std::to_string(analysed)},
             {"indicators", indicators == LUMAQC_INDICATORS_REFERENCE ? "reference" : "fast"},
             {"instruction set", stream.instructionSet},
+            {"legal range", segments.rangeName + " (codes " + std::to_string(segments.rangeLow) + " to " +
+                                std::to_string(segments.rangeHigh) + "), out of range above " +
+                                std::to_string(segments.rangeArea) + " of a frame"},
             {"lumaqc", LUMAQC_VERSION_STRING}};
 }
 
@@ -282,6 +286,8 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     settings.measure_time = 1;
     settings.analysis_path = analysisPathFromEnvironment();
     settings.skip_added_values = skipAddedValuesFromEnvironment() ? 1 : 0;
+    settings.range_low = line.reports.segments.rangeLow;
+    settings.range_high = line.reports.segments.rangeHigh;
     settings.message = printMessage;
     settings.message_user = &messages;
     const int opened = run.openContext(settings);
@@ -526,7 +532,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
 #ifdef LUMAQC_HAVE_HTML
     // The page shows the frames analysed, also of a run that stopped early.
     std::string htmlError;
-    if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed), htmlSegments(session.segments()),
+    if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed, line.reports.segments), htmlSegments(session.segments()),
                                           htmlPooled(session.pooled()), &htmlError)) {
         errorLine(err, "%s", htmlError.c_str());
         htmlFailed = true;

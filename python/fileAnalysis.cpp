@@ -18,6 +18,7 @@
 #include "binding.hpp"
 #include "driver/fileRun.hpp"
 #include "report/frameRows.hpp"
+#include "report/options.hpp"
 #include "report/pooling.hpp"
 #include "report/segments.hpp"
 
@@ -78,6 +79,8 @@ void analyse(FileRequest& request, driver::FileRun& file, FileRun& run) {
     settings.isa_mask = request.isaMask;
     settings.indicators = request.reference ? LUMAQC_INDICATORS_REFERENCE : LUMAQC_INDICATORS_FAST;
     settings.threads = request.threads > 1 ? request.threads : 0;
+    settings.range_low = request.segments.rangeLow;
+    settings.range_high = request.segments.rangeHigh;
     settings.message = collectMessage;
     settings.message_user = &run.messages;
     run.openStatus = file.openContext(settings);
@@ -170,6 +173,9 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
     std::vector<report::Segment> segments;
     for (const FrameRow& row : run.rows) detector.add(row, segments);
     detector.finish(segments);
+    // In the order they start, as the reports list them.
+    std::stable_sort(segments.begin(), segments.end(),
+                     [](const report::Segment& a, const report::Segment& b) { return a.firstFrame < b.firstFrame; });
     py::list list;
     for (const report::Segment& s : segments) {
         const std::string kind = report::segmentKindName(s.kind);
@@ -188,6 +194,11 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
             segment["crop"] = report::cropText(s);
         }
         if (s.kind == report::SegmentKind::Interlaced) segment["field_order"] = report::fieldOrderName(s.fieldOrder);
+        if (s.kind == report::SegmentKind::OutOfRange) {
+            segment["worst_frame"] = s.worstFrame;
+            segment["worst_below_range"] = s.worstBelow;
+            segment["worst_above_range"] = s.worstAbove;
+        }
         list.append(segment);
     }
     const auto summary = report::summarise(segments);
@@ -212,7 +223,8 @@ py::list textsOf(const std::vector<std::string>& texts) {
 py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, const py::object& fps, int64_t frames,
                      int64_t start, int threads, const py::object& isa, bool reference, const std::string& format,
                      const std::array<double, report::kSegmentKindCount>& minimumSeconds,
-                     const std::array<double, 4>& thresholds, int decoderThreads) {
+                     const std::array<double, 4>& thresholds, int decoderThreads, const std::string& range,
+                     double rangeArea) {
     FileRequest request;
     request.input.path = path;
     request.input.format = format;
@@ -233,6 +245,11 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     request.segments.fieldOrderThreshold = thresholds[1];
     request.segments.minimumBar = thresholds[2];
     request.segments.barChange = thresholds[3];
+    if (!report::parseRange(range, &request.segments.rangeLow, &request.segments.rangeHigh))
+        raiseValueError("range must be 'r103', 'nominal', 'full' or 'LOW-HIGH' (codes 0 to 255, LOW <= HIGH), not '" +
+                        range + "'");
+    request.segments.rangeName = range;
+    request.segments.rangeArea = rangeArea;
 
     FileRun run;
     std::string openError;
@@ -311,7 +328,7 @@ void defineFileAnalysis(py::module_& m) {
     m.def("_analyze_file", &analyzeFile, py::arg("path"), py::arg("width"), py::arg("height"), py::arg("fps"),
           py::arg("frames"), py::arg("start"), py::arg("threads"), py::arg("isa"), py::arg("reference"),
           py::arg("input_format"), py::arg("minimum_seconds"), py::arg("thresholds"),
-          py::arg("decoder_threads"),
+          py::arg("decoder_threads"), py::arg("range"), py::arg("range_area"),
           "Reads and analyses a whole input; lumaqc.analyze_file checks the arguments and wraps the result.");
     m.def("_probe", &probe, py::arg("path"), py::arg("width") = 0, py::arg("height") = 0,
           py::arg("input_format") = "",

@@ -105,7 +105,17 @@ typedef struct lumaqc_settings {
     int skip_added_values;           /* nonzero: the values added since 1.0 (brightest_block, ...) are not
                                         computed and their fields hold not-a-number, e.g. to measure
                                         their cost (default 0) */
+    /* Since 1.3. */
+    int range_low;                   /* the legal range of luma codes, range_low to range_high inclusive, */
+    int range_high;                  /* of below_range and above_range; range_high 0: the default,
+                                        LUMAQC_RANGE_LOW to LUMAQC_RANGE_HIGH. Else 0 <= range_low <=
+                                        range_high <= 255, or INVALID */
 } lumaqc_settings;
+
+/* The default legal range of luma codes: EBU R 103's -5 % to 105 % of the
+ * nominal 16 to 235, in 8-bit codes. */
+#define LUMAQC_RANGE_LOW 5
+#define LUMAQC_RANGE_HIGH 246
 
 /* The default memory_budget: 1 GiB of pictures in flight. */
 #define LUMAQC_DEFAULT_MEMORY_BUDGET ((int64_t)1 << 30)

@@ -110,7 +110,26 @@
     X(COMBING, combing, REAL, 21, 21, PICTURE, IN_PASS, BELOW_SIZE, 8, 8, STATISTICS, "", "", "", "", "", combing,   \
       combing, REPORTS, NEVER)                                                                                       \
     X(FIELD_ORDER, field_order, REAL, 22, 22, PAIR, IN_PASS, FIRST_FRAME, 0, 0, STATISTICS, "", "", "", "", "",      \
-      fieldOrder, fieldOrder, REPORTS, NEVER)
+      fieldOrder, fieldOrder, REPORTS, NEVER)                                                                        \
+    LUMAQC_LEVEL_VALUES(X)
+
+/* Signal levels: the lowest, typical dark, mean, typical bright and highest
+ * luma code, and the fractions of samples below and above the legal range. */
+#define LUMAQC_LEVEL_VALUES(X)                                                                                       \
+    X(LUMA_MIN, luma_min, REAL, 23, 23, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", lumaMin,      \
+      lumaMin, REPORTS, NEVER)                                                                                       \
+    X(LUMA_LOW, luma_low, REAL, 24, 24, PICTURE, IN_PASS, BELOW_SIZE, 8, 8, STATISTICS, "", "", "", "", "", lumaLow, \
+      lumaLow, REPORTS, NEVER)                                                                                       \
+    X(LUMA_AVG, luma_avg, REAL, 25, 25, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", lumaAvg,      \
+      lumaAvg, REPORTS, NEVER)                                                                                       \
+    X(LUMA_HIGH, luma_high, REAL, 26, 26, PICTURE, IN_PASS, BELOW_SIZE, 8, 8, STATISTICS, "", "", "", "", "",        \
+      lumaHigh, lumaHigh, REPORTS, NEVER)                                                                            \
+    X(LUMA_MAX, luma_max, REAL, 27, 27, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "", lumaMax,      \
+      lumaMax, REPORTS, NEVER)                                                                                       \
+    X(BELOW_RANGE, below_range, REAL, 28, 28, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "",         \
+      belowRange, belowRange, REPORTS, NEVER)                                                                        \
+    X(ABOVE_RANGE, above_range, REAL, 29, 29, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "",         \
+      aboveRange, aboveRange, REPORTS, NEVER)
 
 #define LUMAQC_VALUES(X) LUMAQC_VALUES_1_0(X) LUMAQC_VALUES_ADDED(X)
 

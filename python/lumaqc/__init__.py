@@ -126,7 +126,8 @@ def _processors():
 def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None,
                  reference=False, input_format=None, min_black=0.0, min_freeze=0.1, min_letterbox=0.0,
                  min_pillarbox=0.0, min_interlaced=0.1, interlace_threshold=0.0006, field_order_threshold=0.03,
-                 min_bar=4.0, bar_change=8.0, decoder_threads=0):
+                 min_bar=4.0, bar_change=8.0, decoder_threads=0,
+                 range="r103", range_area=0.01, min_out_of_range=0.0):
     """Analyses the frames of a file and returns an AnalysisResult.
 
     Reads what the lumaqc program reads, with the same readers: Y4M (recognised by
@@ -145,10 +146,12 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     FFmpeg's decoder (0: its own choice).
 
     The result also holds the pooled statistics of each indicator and the segments
-    (black, freeze, letterbox, pillarbox, interlaced) exactly as lumaqc's JSON report
+    (black, freeze, letterbox, pillarbox, interlaced, out_of_range) exactly as lumaqc's JSON report
     gives them; min_* (seconds, min_bar in pixels), interlace_threshold,
     field_order_threshold and bar_change are the report's --min-*,
-    --interlace-threshold, --field-order-threshold and --bar-change options.
+    --interlace-threshold, --field-order-threshold and --bar-change options, range and range_area its --range and
+    --range-area (the legal range of below_range, above_range and the
+    out_of_range segments: 'r103', 'nominal', 'full' or 'LOW-HIGH').
 
     path is a str, bytes (any bytes the system allows, UTF-8 or not) or an
     os.PathLike; the result's path is os.fspath(path).
@@ -173,7 +176,7 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
         raise ValueError(f"lumaqc: input_format must be None, 'raw', 'y4m' or 'libav', not {input_format!r}")
     minimums = [_seconds(name, value) for name, value in (
         ("min_black", min_black), ("min_freeze", min_freeze), ("min_letterbox", min_letterbox),
-        ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced))]
+        ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced), ("min_out_of_range", min_out_of_range))]
     thresholds = []
     for name, value in (("interlace_threshold", interlace_threshold), ("field_order_threshold", field_order_threshold),
                         ("min_bar", min_bar), ("bar_change", bar_change)):
@@ -181,6 +184,11 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
         if not (value >= 0 and math.isfinite(value)):
             raise ValueError(f"lumaqc: {name} must be a finite number of 0 or more, not {value!r}")
         thresholds.append(value)
+    if not isinstance(range, str):
+        raise TypeError(f"lumaqc: range must be a str, not {type(range).__name__}")
+    range_area = _number("range_area", range_area)
+    if not 0 <= range_area <= 1:
+        raise ValueError(f"lumaqc: range_area must be a fraction of 0 to 1, not {range_area!r}")
     path = os.fspath(path)
     # OSError for a missing, unreadable or directory path, as Python words it
     # (without opening it: a FIFO would wait for its writer here).
@@ -191,5 +199,5 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     # The file's own bytes reach the readers, whatever their encoding.
     run = _analyze_file(os.fsencode(path), _size("width", width), _size("height", height), fps, frames, start,
                         threads, isa, bool(reference), input_format or "", minimums, thresholds,
-                        decoder_threads)
+                        decoder_threads, range, range_area)
     return AnalysisResult(path, run)

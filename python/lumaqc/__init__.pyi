@@ -90,4 +90,7 @@ def analyze_file(
     min_bar: float = 4.0,
     bar_change: float = 8.0,
     decoder_threads: int = 0,
+    range: str = "r103",
+    range_area: float = 0.01,
+    min_out_of_range: float = 0.0,
 ) -> AnalysisResult: ...

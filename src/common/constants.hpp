@@ -62,4 +62,13 @@ inline constexpr int framePeriod = LUMAQC_FLICKERING_PERIOD;
 inline constexpr double FLICKER_THRESHOLD = 0.0111;
 inline constexpr double FLICKER_SELECTED_SHARE = 0.03;
 
+// Signal levels: the legal range of luma codes (inclusive), and the
+// percentiles of the 8 x 8 block means that give the typical dark and bright.
+struct LumaRange {
+    uint8_t low = LUMAQC_RANGE_LOW;
+    uint8_t high = LUMAQC_RANGE_HIGH;
+};
+inline constexpr uint32_t LEVEL_LOW_PERCENT = 10;
+inline constexpr uint32_t LEVEL_HIGH_PERCENT = 90;
+
 }  // namespace lumaqc

@@ -68,6 +68,23 @@ double exposureFromLists(const ExposureLists& lists);
 // Brightest block from the largest of all whole 8 x 8 block sums (blocks: their number).
 double brightestFromSum(uint64_t blocks, int32_t largestSum);
 
+// Signal levels: the lowest and highest code and the samples below and above
+// the range of n samples, added to counts; the rounded means of n whole
+// 8 x 8 block sums added to a 256-code histogram; the code that percent % of
+// blocks reach (-1.0 without blocks); a count or sum of all w x h samples
+// as a fraction or mean.
+struct LevelCounts {
+    uint8_t min = 255;
+    uint8_t max = 0;
+    uint64_t below = 0;
+    uint64_t above = 0;
+};
+void levelCountRows(Isa isa, const uint8_t* p, uint64_t n, LumaRange range, LevelCounts& counts);
+void levelOfferBlocks(const int32_t* sums, uint64_t n, uint32_t* histogram);
+double levelPercentile(const uint32_t* histogram, uint64_t blocks, uint32_t percent);
+double levelFraction(uint64_t w, uint64_t h, uint64_t count);
+double levelMean(uint64_t w, uint64_t h, uint64_t sum);
+
 // Blackout from the spread of all whole 8 x 8 block sums (blocks: their number).
 uint8_t blackoutFromSpread(uint64_t blocks, int32_t spread);
 

@@ -2,7 +2,8 @@
 // band is read from memory once and every indicator does its part of the
 // work on it while it is in the cache: the pixel sums of contrast, the
 // differences from the previous picture, the combed 4 x 4 blocks, the 8 x 8
-// block sums and deviations (shared by noise, exposure and blackout), the
+// block sums and deviations (shared by noise, exposure, blackout and the
+// signal levels), the samples outside the legal range, the
 // blockiness grid lines, the slice strips, the Sobel energy, the Roberts
 // windows of block loss and the squared steps that set the blur threshold.
 //
@@ -91,6 +92,8 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     uint64_t pixelSum = 0, pixelSquares = 0;
     uint64_t differences = 0;
     uint32_t largestSad = 0;
+    LevelCounts levels;
+    uint32_t blockMeans[256] = {};
     uint64_t combed = 0;
     uint64_t combedBlocks = 0;
     uint64_t fieldDistances[2] = {0, 0};
@@ -123,6 +126,10 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         const uint64_t n = (y1 - y0) * w;
         if (contrastInBands) contrastSums(isa, rows, n, &pixelSum, &pixelSquares);
         mark(LUMAQC_CONTRAST);
+        if (!state.skipAdded) {
+            levelCountRows(isa, rows, n, state.range, levels);
+            mark(LUMAQC_BELOW_RANGE);
+        }
         if (prev != nullptr) {
             differences += squaredDifferences(isa, rows, prev->data + y0 * w, n);
             mark(LUMAQC_TEMPORAL_ACTIVITY);
@@ -154,6 +161,10 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
                 blockHi = sums[j] > blockHi ? sums[j] : blockHi;
             }
             mark(LUMAQC_BLACKOUT);
+            if (!state.skipAdded) {
+                levelOfferBlocks(sums, blockCols, blockMeans);
+                mark(LUMAQC_LUMA_LOW);
+            }
         }
         blockinessRows(isa, data, w, h, y0, y1, state.blockinessSums);
         mark(LUMAQC_BLOCKINESS);
@@ -210,6 +221,16 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     if (!state.skipAdded) {
         r.brightest_block = brightestFromSum(blockCols * blockRows, blockHi);
         mark(LUMAQC_BRIGHTEST_BLOCK);
+        r.luma_min = levels.min;
+        r.luma_max = levels.max;
+        r.below_range = levelFraction(w, h, levels.below);
+        r.above_range = levelFraction(w, h, levels.above);
+        mark(LUMAQC_BELOW_RANGE);
+        r.luma_low = levelPercentile(blockMeans, blockCols * blockRows, LEVEL_LOW_PERCENT);
+        r.luma_high = levelPercentile(blockMeans, blockCols * blockRows, LEVEL_HIGH_PERCENT);
+        mark(LUMAQC_LUMA_LOW);
+        r.luma_avg = contrastInBands ? levelMean(w, h, pixelSum) : lumaAvg(cur, state);
+        mark(LUMAQC_LUMA_AVG);
     }
     r.noise = noiseFinish(cur, state, histogram);
     mark(LUMAQC_NOISE);

@@ -87,6 +87,8 @@ struct IndicatorState {
     uint32_t bandRows = 0;
     // The values added since 1.0 are not computed (their cost measured apart).
     bool skipAdded = false;
+    // The legal range of below_range and above_range.
+    LumaRange range;
 };
 
 // Sizes every scratch of state for pictures of w x h, so that no call on
@@ -158,6 +160,17 @@ uint8_t blackout(const Image* img, IndicatorState& state);
 
 // Mean of the brightest whole 8 x 8 block; -1.0 without a whole block.
 double brightestBlock(const Image* img, IndicatorState& state);
+
+// Signal levels: the lowest, highest and mean luma code; the 10th and 90th
+// percentile of the 8 x 8 block means, rounded to codes (-1.0 without a whole
+// block); the fractions of samples below and above the state's range.
+double lumaMin(const Image* img, IndicatorState& state);
+double lumaLow(const Image* img, IndicatorState& state);
+double lumaAvg(const Image* img, IndicatorState& state);
+double lumaHigh(const Image* img, IndicatorState& state);
+double lumaMax(const Image* img, IndicatorState& state);
+double belowRange(const Image* img, IndicatorState& state);
+double aboveRange(const Image* img, IndicatorState& state);
 
 // Sample standard deviation of all pixel values.
 double contrastRMS(const Image* img, IndicatorState& state);

@@ -43,6 +43,8 @@ lumaqc_settings defaultSettings() {
     settings.analysis_path = LUMAQC_PATH_ONE_PASS;
     settings.memory_budget = LUMAQC_DEFAULT_MEMORY_BUDGET;
     settings.skip_added_values = 0;
+    settings.range_low = LUMAQC_RANGE_LOW;
+    settings.range_high = LUMAQC_RANGE_HIGH;
     return settings;
 }
 
@@ -87,6 +89,12 @@ int lumaqc_open_sized(lumaqc_context** context, int32_t width, int32_t height, c
         return LUMAQC_ERROR_INVALID;
     if (chosen.threads < 0 || chosen.threads > kMaxThreads || chosen.memory_budget < 0) return LUMAQC_ERROR_INVALID;
     if (chosen.analysis_path != LUMAQC_PATH_ONE_PASS && chosen.analysis_path != LUMAQC_PATH_PER_INDICATOR)
+        return LUMAQC_ERROR_INVALID;
+    if (chosen.range_high == 0) {
+        chosen.range_low = LUMAQC_RANGE_LOW;
+        chosen.range_high = LUMAQC_RANGE_HIGH;
+    }
+    if (chosen.range_low < 0 || chosen.range_low > chosen.range_high || chosen.range_high > 255)
         return LUMAQC_ERROR_INVALID;
     int status = LUMAQC_ERROR_NO_MEMORY;
     lumaqc_context* opened = new (std::nothrow) lumaqc_context(width, height, chosen, chooseIsa(chosen.isa_mask), &status);

@@ -123,6 +123,7 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
     serial_.isa = isa;
     serial_.messages = userMessages_;
     serial_.skipAdded = settings.skip_added_values != 0;
+    serial_.range = LumaRange{static_cast<uint8_t>(settings.range_low), static_cast<uint8_t>(settings.range_high)};
     try {
         // The pictures and the scratch are allocated when frames arrive.
         slots_.resize(inFlight + 1);
@@ -130,6 +131,7 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
         for (Worker& worker : workers_) {
             worker.state.isa = isa;
             worker.state.skipAdded = serial_.skipAdded;
+            worker.state.range = serial_.range;
             worker.state.messages = MessageSink{serialisedMessage, this};
         }
     } catch (const std::bad_alloc&) {

@@ -20,13 +20,15 @@ void callFast(const Image* cur, const Image* prev, IndicatorState& state, lumaqc
 }
 
 // The literal ones take the picture (and the one before), noise also where
-// its messages go.
+// its messages go, the range fractions the legal range.
 template <class Call, class Store>
 void callLiteral(const Image* cur, const Image* prev, IndicatorState& state, lumaqc_result& r) {
     if constexpr (std::is_invocable_v<Call, const Image*, const Image*>)
         Store{}(r, Call{}(cur, prev));
     else if constexpr (std::is_invocable_v<Call, const Image*, const MessageSink&>)
         Store{}(r, Call{}(cur, state.messages));
+    else if constexpr (std::is_invocable_v<Call, const Image*, const LumaRange&>)
+        Store{}(r, Call{}(cur, state.range));
     else
         Store{}(r, Call{}(cur));
 }

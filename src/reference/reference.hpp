@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "common/constants.hpp"
 #include "tools/pictures.hpp"
 #include "tools/messages.hpp"
 
@@ -35,6 +36,13 @@ double brightestBlock(const Image* img);
 double contrastRMS(const Image* img);
 double temporalActivity(const Image* cur, const Image* prev);
 double blockDifference(const Image* cur, const Image* prev);
+double lumaMin(const Image* img);
+double lumaLow(const Image* img);
+double lumaAvg(const Image* img);
+double lumaHigh(const Image* img);
+double lumaMax(const Image* img);
+double belowRange(const Image* img, const LumaRange& range);
+double aboveRange(const Image* img, const LumaRange& range);
 // freezingTemp: the stream's count of consecutive frozen frames.
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp);
 // frameCount: the stream's position in the reporting period.

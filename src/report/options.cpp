@@ -65,6 +65,19 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
             return OptionStatus::Error;
         }
         options.htmlPath = value;
+    } else if (name == "--range") {
+        if (!parseRange(value, &options.segments.rangeLow, &options.segments.rangeHigh)) {
+            *error = "--range needs r103, nominal, full or LOW-HIGH (codes 0 to 255, LOW <= HIGH), not '" + value + "'";
+            return OptionStatus::Error;
+        }
+        options.segments.rangeName = value;
+    } else if (name == "--range-area") {
+        double number = 0.0;
+        if (!readNumber(value, &number) || number < 0.0 || number > 1.0) {
+            *error = "--range-area needs a fraction of 0 to 1, not '" + value + "'";
+            return OptionStatus::Error;
+        }
+        options.segments.rangeArea = number;
     } else if (name == "--fail-if") {
         const auto gate = parseGate(value, error);
         if (!gate) return OptionStatus::Error;
@@ -84,14 +97,45 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
         } else if (name == "--bar-change") {
             options.segments.barChange = number;
         } else {
-            static const char* const kMinimum[kSegmentKindCount] = {"--min-black", "--min-freeze", "--min-letterbox",
-                                                                    "--min-pillarbox", "--min-interlaced"};
+            static const char* const kMinimum[kSegmentKindCount] = {
+                "--min-black",     "--min-freeze",     "--min-letterbox",
+                "--min-pillarbox", "--min-interlaced", "--min-out-of-range"};
             for (size_t k = 0; k < kSegmentKindCount; ++k)
                 if (name == kMinimum[k]) options.segments.minimumSeconds[k] = number;
         }
     }
     index += used;
     return OptionStatus::Consumed;
+}
+
+bool parseRange(const std::string& text, int* low, int* high) {
+    static const struct {
+        const char* name;
+        int low, high;
+    } kNamed[] = {{"r103", LUMAQC_RANGE_LOW, LUMAQC_RANGE_HIGH}, {"nominal", 16, 235}, {"full", 0, 255}};
+    for (const auto& named : kNamed)
+        if (text == named.name) {
+            *low = named.low;
+            *high = named.high;
+            return true;
+        }
+    // LOW-HIGH: one to three digits each.
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) return false;
+    int bounds[2] = {0, 0};
+    const std::string parts[2] = {text.substr(0, dash), text.substr(dash + 1)};
+    for (int i = 0; i < 2; ++i) {
+        if (parts[i].empty() || parts[i].size() > 3) return false;
+        for (char c : parts[i]) {
+            if (c < '0' || c > '9') return false;
+            bounds[i] = bounds[i] * 10 + (c - '0');
+        }
+    }
+    // A high bound of 0 would leave every picture but a black one out of range.
+    if (bounds[0] > bounds[1] || bounds[1] > 255 || bounds[1] == 0) return false;
+    *low = bounds[0];
+    *high = bounds[1];
+    return true;
 }
 
 std::string checkReportOptions(const ReportOptions& options) {
@@ -109,7 +153,8 @@ const char* reportOptionsUsage() {
            "  --json FILE              all values, pooled statistics, segments and gates as JSON (- for stdout)\n"
            "  --csv FILE               all values as CSV (- for stdout)\n"
            "  --html FILE              one offline page: a plot per indicator, segments, pooled statistics\n"
-           "  --events                 one line per black, freeze, letterbox, pillarbox or interlaced segment\n"
+           "  --events                 one line per black, freeze, letterbox, pillarbox, interlaced or\n"
+           "                           out_of_range segment\n"
            "  --summary                pooled statistics and segments after the run\n"
            "  --fail-if NAME.STAT OP NUMBER   exit status 1 when it holds (repeatable), e.g. freeze.longest>=2\n"
            "  --quiet                  no per-frame rows on the console\n"
@@ -120,7 +165,12 @@ const char* reportOptionsUsage() {
            "  --field-order-threshold VALUE   mean field_order beyond which an interlaced segment is tff or bff\n"
            "                           (default 0.03)\n"
            "  --min-bar PIXELS         thinnest bar of a letterbox or pillarbox (default 4)\n"
-           "  --bar-change PIXELS      a bar changing by more starts a new segment (default 8)\n";
+           "  --bar-change PIXELS      a bar changing by more starts a new segment (default 8)\n"
+           "  --range r103|nominal|full|LOW-HIGH   legal luma range of below_range, above_range and the\n"
+           "                           out_of_range segments (default r103: codes 5 to 246)\n"
+           "  --range-area FRACTION    share of a frame's samples outside the range above which the frame\n"
+           "                           is out of range (default 0.01)\n"
+           "  --min-out-of-range SECONDS   shortest out_of_range segment reported (default 0)\n";
 }
 
 }  // namespace lumaqc::report

@@ -48,6 +48,9 @@ inline constexpr OptionSpec kReportOptions[] = {
     {"--field-order-threshold", true, OptionScope::EachInput},
     {"--min-bar", true, OptionScope::EachInput},
     {"--bar-change", true, OptionScope::EachInput},
+    {"--min-out-of-range", true, OptionScope::EachInput},
+    {"--range", true, OptionScope::EachInput},
+    {"--range-area", true, OptionScope::EachInput},
 };
 
 // The option called name in options, or null.
@@ -69,7 +72,8 @@ struct ReportOptions {
     std::vector<Gate> gates;                     // --fail-if EXPR, parsed
     SegmentOptions segments;  // --min-black/-freeze/-letterbox/-pillarbox/-interlaced SECONDS,
                               // --interlace-threshold, --field-order-threshold VALUE,
-                              // --min-bar, --bar-change PIXELS
+                              // --min-bar, --bar-change PIXELS, --range NAME|LOW-HIGH,
+                              // --range-area FRACTION, --min-out-of-range SECONDS
 
     // Whether a report goes to standard output (the console text then goes to
     // the error stream, so that standard output carries the report alone).
@@ -86,6 +90,11 @@ enum class OptionStatus {
 // "--json=FILE").
 OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& index, ReportOptions& options,
                                std::string* error);
+
+// The range named by --range: r103 (5-246), nominal (16-235), full (0-255)
+// or LOW-HIGH (decimal codes, 0 <= LOW <= HIGH <= 255, HIGH >= 1); false
+// for anything else.
+bool parseRange(const std::string& text, int* low, int* high);
 
 // Checks the options together once all are read (e.g. two reports on
 // standard output); empty when they are fine.

@@ -6,8 +6,8 @@
 
 namespace lumaqc::report {
 
-static const char* const kKindNames[kSegmentKindCount] = {"black", "freeze", "letterbox", "pillarbox",
-                                                          "interlaced"};
+static const char* const kKindNames[kSegmentKindCount] = {"black",     "freeze",     "letterbox",
+                                                          "pillarbox", "interlaced", "out_of_range"};
 
 const char* segmentKindName(SegmentKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -89,6 +89,9 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
                        : mean < -options_.fieldOrderThreshold ? FieldOrder::BottomFirst
                                                               : FieldOrder::Unknown;
     }
+    s.worstFrame = o.worstFrame;
+    s.worstBelow = o.worstBelow;
+    s.worstAbove = o.worstAbove;
     closed.push_back(s);
 }
 
@@ -105,6 +108,8 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
         bars[0] >= least || bars[1] >= least,
         bars[2] >= least || bars[3] >= least,
         v.combing > options_.interlaceThreshold,
+        // Not-a-number (the levels skipped) is never out of range.
+        v.below_range + v.above_range > options_.rangeArea,
     };
     for (size_t k = 0; k < kSegmentKindCount; ++k) {
         Open& o = open_[k];
@@ -122,6 +127,7 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
             o.active = true;
             o.frames = 0;
             o.counted = 0;
+            o.worstFrame = -1;
             // A freeze starts at the picture that is repeated.
             const bool freeze = static_cast<SegmentKind>(k) == SegmentKind::Freeze;
             const FrameRow& first = freeze ? previous_ : row;
@@ -139,6 +145,12 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
         if (v.has_previous != 0 && std::isfinite(v.field_order)) {
             o.fieldOrderSum += v.field_order;
             ++o.fieldOrderFrames;
+        }
+        if (static_cast<SegmentKind>(k) == SegmentKind::OutOfRange &&
+            (o.worstFrame < 0 || v.below_range + v.above_range > o.worstBelow + o.worstAbove)) {
+            o.worstFrame = row.frame;
+            o.worstBelow = v.below_range;
+            o.worstAbove = v.above_range;
         }
     }
     previous_ = row;
@@ -179,6 +191,12 @@ std::string segmentLine(const Segment& s) {
         out += " crop: " + cropText(s);
     }
     if (s.kind == SegmentKind::Interlaced) out += std::string(" field_order: ") + fieldOrderName(s.fieldOrder);
+    if (s.kind == SegmentKind::OutOfRange) {
+        out += " worst_frame: " + std::to_string(s.worstFrame) + " below_range: ";
+        appendShortest(out, s.worstBelow);
+        out += " above_range: ";
+        appendShortest(out, s.worstAbove);
+    }
     return out;
 }
 
@@ -207,6 +225,12 @@ std::string segmentsJson(const std::vector<Segment>& segments) {
         if (s.kind == SegmentKind::Interlaced) {
             out += ", \"field_order\": ";
             appendJsonString(out, fieldOrderName(s.fieldOrder));
+        }
+        if (s.kind == SegmentKind::OutOfRange) {
+            out += ", \"worst_frame\": " + std::to_string(s.worstFrame) + ", \"worst_below_range\": ";
+            appendJsonNumber(out, s.worstBelow);
+            out += ", \"worst_above_range\": ";
+            appendJsonNumber(out, s.worstAbove);
         }
         out += '}';
     }

@@ -1,5 +1,5 @@
 // Stretches of frames worth reporting: black, frozen, letterboxed,
-// pillarboxed and interlaced pictures.
+// pillarboxed and interlaced pictures, and pictures out of the legal range.
 #pragma once
 
 #include <array>
@@ -13,11 +13,11 @@
 
 namespace lumaqc::report {
 
-enum class SegmentKind { Black, Freeze, Letterbox, Pillarbox, Interlaced };
-inline constexpr size_t kSegmentKindCount = 5;
+enum class SegmentKind { Black, Freeze, Letterbox, Pillarbox, Interlaced, OutOfRange };
+inline constexpr size_t kSegmentKindCount = 6;
 
-// "black", "freeze", "letterbox", "pillarbox", "interlaced": the prefix of the
-// time keys and the name in gates.
+// "black", "freeze", "letterbox", "pillarbox", "interlaced", "out_of_range":
+// the prefix of the time keys and the name in gates.
 const char* segmentKindName(SegmentKind kind);
 std::optional<SegmentKind> segmentKindFromName(const std::string& name);
 
@@ -39,6 +39,13 @@ struct SegmentOptions {
     // An interlaced segment's field order: "tff" when the mean field_order of
     // its frames exceeds this, "bff" below its negative, else "unknown".
     double fieldOrderThreshold = 0.03;
+    // The legal range of luma codes, as named to --range, and the share of a
+    // picture's samples outside it above which the picture is out of range
+    // (EBU R 103's area tolerance).
+    std::string rangeName = "r103";
+    int rangeLow = LUMAQC_RANGE_LOW;
+    int rangeHigh = LUMAQC_RANGE_HIGH;
+    double rangeArea = 0.01;
 };
 
 enum class FieldOrder { Unknown, TopFirst, BottomFirst };
@@ -63,6 +70,11 @@ struct Segment {
     int64_t height = 0;
     // Interlaced: which field comes first.
     FieldOrder fieldOrder = FieldOrder::Unknown;
+    // Out of range: the frame with the most samples outside the range (the
+    // first of equals) and its fractions below and above it.
+    int64_t worstFrame = -1;
+    double worstBelow = 0.0;
+    double worstAbove = 0.0;
 };
 
 // A letterbox or pillarbox segment's picture inside its bars, as FFmpeg's
@@ -107,6 +119,9 @@ private:
         std::array<double, 4> bars{};       // thinnest per side so far
         double fieldOrderSum = 0.0;         // interlaced: field_order added up ...
         int64_t fieldOrderFrames = 0;       // ... over the frames that have one
+        int64_t worstFrame = -1;
+        double worstBelow = 0.0;
+        double worstAbove = 0.0;
     };
     void close(SegmentKind kind, const FrameRow* next, std::vector<Segment>& closed);
 

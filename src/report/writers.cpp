@@ -66,6 +66,11 @@ std::string JsonWriter::settingsJson(const StreamSettings& s, const SegmentOptio
     appendJsonNumber(out, segments.minimumBar);
     out += ", \"bar_change\": ";
     appendJsonNumber(out, segments.barChange);
+    out += ", \"range\": ";
+    appendJsonString(out, segments.rangeName);
+    out += ", \"range_low\": " + std::to_string(segments.rangeLow) + ", \"range_high\": " +
+           std::to_string(segments.rangeHigh) + ", \"range_area\": ";
+    appendJsonNumber(out, segments.rangeArea);
     out += "}}";
     return out;
 }

@@ -184,7 +184,8 @@ TEST(Batch, OptionsOfEachInputReachEveryRunAndOneRunsOwnAreRefused) {
         {"--bar-change", "3"},          {"--input-format", "raw"},   {"--fps", "30"},
         {"--frames", "5"},              {"--start", "3"},             {"--json", "x.json"},
         {"--csv", "x.csv"},             {"--html", "x.html"},         {"--threads", "1"},
-        {"--run-start", "0"}};
+        {"--run-start", "0"},           {"--range", "nominal"},       {"--range-area", "0.02"},
+        {"--min-out-of-range", "0.2"}};
     std::vector<lumaqc::report::OptionSpec> options(std::begin(lumaqc::report::kReportOptions),
                                                     std::end(lumaqc::report::kReportOptions));
     options.insert(options.end(), std::begin(lumaqc::kInputOptions), std::end(lumaqc::kInputOptions));

@@ -95,7 +95,10 @@ def same(ours, theirs):
     (["--start", "7", "--frames", "40", "--threads", "3"], {"start": 7, "frames": 40, "threads": 3}),
     (["--fps", "50", "--min-freeze", "0", "--min-black", "0.1", "--interlace-threshold", "0.05"],
      {"fps": 50, "min_freeze": 0, "min_black": 0.1, "interlace_threshold": 0.05}),
-], ids=["defaults", "start_frames_threads", "fps_segments"])
+    (["--range", "nominal", "--range-area", "0.001", "--min-out-of-range", "0.1"],
+     {"range": "nominal", "range_area": 0.001, "min_out_of_range": 0.1}),
+    (["--range", "40-200"], {"range": "40-200"}),
+], ids=["defaults", "start_frames_threads", "fps_segments", "nominal_range", "narrow_range"])
 def test_file_results_equal_the_command_line_json(clip, kind, cli_options, options):
     if kind == "h264_mp4" and ("start" in options or clip.width % 2):
         pytest.skip("H.264 needs even sizes; a start frame in a container is reached by decoding (the other kinds)")
@@ -183,6 +186,10 @@ def test_a_damaged_y4m_file_raises_whatever_is_asked(tmp_path, header, frame_lin
     ("analyze_file", "min_pillarbox", float("inf")),
     ("analyze_file", "interlace_threshold", -0.5),
     ("analyze_file", "interlace_threshold", float("nan")),
+    ("analyze_file", "range_area", 1.5),
+    ("analyze_file", "range_area", float("nan")),
+    ("analyze_file", "range", "0-300"),
+    ("analyze_file", "range", "ebu"),
     ("Analyzer", "threads", 10**6),
     ("Analyzer", "threads", 2**64),
     ("Analyzer", "width", 2**64),

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "report/gates.hpp"
 #include "report/options.hpp"
@@ -114,4 +115,51 @@ TEST(ReportOptions, BadValuesAreErrors) {
     EXPECT_NE(checkReportOptions(both), "");
     both.jsonPath = both.csvPath = "same.txt";
     EXPECT_NE(checkReportOptions(both), "");
+}
+
+TEST(ReportOptions, RangesByNameOrBoundsAndTheirArea) {
+    struct Case {
+        std::vector<std::string> args;
+        bool accepted;
+        int low, high;
+        double area;
+    };
+    const Case cases[] = {
+        {{}, true, 5, 246, 0.01},
+        {{"--range", "r103"}, true, 5, 246, 0.01},
+        {{"--range=nominal"}, true, 16, 235, 0.01},
+        {{"--range", "full", "--range-area", "0"}, true, 0, 255, 0.0},
+        {{"--range", "0-1"}, true, 0, 1, 0.01},
+        {{"--range", "255-255", "--range-area=1"}, true, 255, 255, 1.0},
+        {{"--range", "016-235", "--range-area", "0.05"}, true, 16, 235, 0.05},
+        {{"--range", "0-0"}, false, 0, 0, 0},
+        {{"--range", "200-100"}, false, 0, 0, 0},
+        {{"--range", "0-256"}, false, 0, 0, 0},
+        {{"--range", "-5-20"}, false, 0, 0, 0},
+        {{"--range", "5-"}, false, 0, 0, 0},
+        {{"--range", "5-20-30"}, false, 0, 0, 0},
+        {{"--range", "0016-235"}, false, 0, 0, 0},
+        {{"--range", "R103"}, false, 0, 0, 0},
+        {{"--range", " 5-246"}, false, 0, 0, 0},
+        {{"--range"}, false, 0, 0, 0},
+        {{"--range-area", "1.5"}, false, 0, 0, 0},
+        {{"--range-area", "-0.1"}, false, 0, 0, 0},
+        {{"--range-area", "nan"}, false, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        ReportOptions o;
+        size_t i = 0;
+        std::string error;
+        bool failed = false;
+        while (i < c.args.size() && !failed) failed = parseReportOption(c.args, i, o, &error) == OptionStatus::Error;
+        const std::string what = c.args.empty() ? "(defaults)" : c.args[0] + " " + c.args.back();
+        EXPECT_EQ(!failed, c.accepted) << what << ": " << error;
+        if (!c.accepted) {
+            EXPECT_NE(error.find(c.args[0].substr(0, c.args[0].find('='))), std::string::npos) << error;
+            continue;
+        }
+        EXPECT_EQ(std::make_tuple(o.segments.rangeLow, o.segments.rangeHigh, o.segments.rangeArea),
+                  std::make_tuple(c.low, c.high, c.area))
+            << what;
+    }
 }

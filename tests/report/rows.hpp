@@ -46,6 +46,13 @@ inline const std::vector<NamedField>& namedFields() {
         {"bar_right", &lumaqc_result::bar_right, nullptr},
         {"combing", &lumaqc_result::combing, nullptr},
         {"field_order", &lumaqc_result::field_order, nullptr},
+        {"luma_min", &lumaqc_result::luma_min, nullptr},
+        {"luma_low", &lumaqc_result::luma_low, nullptr},
+        {"luma_avg", &lumaqc_result::luma_avg, nullptr},
+        {"luma_high", &lumaqc_result::luma_high, nullptr},
+        {"luma_max", &lumaqc_result::luma_max, nullptr},
+        {"below_range", &lumaqc_result::below_range, nullptr},
+        {"above_range", &lumaqc_result::above_range, nullptr},
     };
     return fields;
 }

@@ -48,6 +48,9 @@ std::vector<FrameRow> runRows(uint64_t seed, size_t count, bool withPts) {
         r.values.combing = combed ? 0.02 : (rng() % 2 ? 0.002 : 0.0001);
         if (rng() % 11 == 0) order = -order;
         r.values.field_order = order * static_cast<double>(rng() % 3) + (rng() % 5 == 0 ? __builtin_nan("") : 0.0);
+        // Fractions outside the range on both sides of the default 1 % area.
+        r.values.below_range = 0.001 * static_cast<double>(rng() % 12);
+        r.values.above_range = rng() % 3 == 0 ? 0.001 * static_cast<double>(rng() % 6) : 0.0;
     }
     return rows;
 }
@@ -79,7 +82,7 @@ std::vector<Key> bruteForce(const std::vector<FrameRow>& rows, const SegmentOpti
     const auto sides = [](const FrameRow& r) {
         return std::array<double, 4>{r.values.bar_top, r.values.bar_bottom, r.values.bar_left, r.values.bar_right};
     };
-    for (int kind = 0; kind < 5; ++kind) {
+    for (int kind = 0; kind < 6; ++kind) {
         const auto in = [&](size_t i) {
             const auto& v = rows[i].values;
             switch (kind) {
@@ -87,7 +90,8 @@ std::vector<Key> bruteForce(const std::vector<FrameRow>& rows, const SegmentOpti
                 case 1: return i > 0 && v.temporal_activity == 0.0 && !v.blackout;
                 case 2: return v.bar_top >= o.minimumBar || v.bar_bottom >= o.minimumBar;
                 case 3: return v.bar_left >= o.minimumBar || v.bar_right >= o.minimumBar;
-                default: return v.combing > o.interlaceThreshold;
+                case 4: return v.combing > o.interlaceThreshold;
+                default: return v.below_range + v.above_range > o.rangeArea;
             }
         };
         // Maximal runs of frames in the state, cut before every frame whose
@@ -151,9 +155,10 @@ TEST(Segments, MatchBruteForceRunsIncludingOnesOpenAtTheEnd) {
         size_t rows;
         bool withPts;
         double fps;
-        std::array<double, 5> minimum;
+        std::array<double, kSegmentKindCount> minimum;
         double minimumBar = 4.0;
         double barChange = 8.0;
+        double rangeArea = 0.01;
     };
     const Case cases[] = {
         {1, 200, false, 25.0, {0.0, 0.1, 0.0, 0.0, 0.0}},       {2, 300, true, 30.0, {0.1, 0.2, 0.15, 0.0, 0.05}, 10.0, 1.0},
@@ -162,6 +167,7 @@ TEST(Segments, MatchBruteForceRunsIncludingOnesOpenAtTheEnd) {
     for (const Case& k : cases) {
         SegmentOptions o;
         o.minimumSeconds = k.minimum;
+        o.rangeArea = k.rangeArea;
         const auto rows = runRows(k.seed, k.rows, k.withPts);
         o.minimumBar = k.minimumBar;
         o.barChange = k.barChange;
@@ -176,6 +182,18 @@ TEST(Segments, MatchBruteForceRunsIncludingOnesOpenAtTheEnd) {
                                      : s.kind == SegmentKind::Interlaced ? fieldOrderName(s.fieldOrder) : "";
             if (bars) EXPECT_EQ(extra.substr(extra.rfind(' ') + 1), cropText(s));
             keys.emplace_back(static_cast<int>(s.kind), s.firstFrame, s.lastFrame, s.start, s.end, extra);
+            if (s.kind == SegmentKind::OutOfRange) {
+                // The worst frame: the first with the largest fraction outside, searched afresh.
+                auto outside = [&](int64_t f) {
+                    const auto& v = rows[static_cast<size_t>(f - rows.front().frame)].values;
+                    return v.below_range + v.above_range;
+                };
+                int64_t worst = s.firstFrame;
+                for (int64_t f = s.firstFrame; f <= s.lastFrame; ++f) worst = outside(f) > outside(worst) ? f : worst;
+                const auto& v = rows[static_cast<size_t>(worst - rows.front().frame)].values;
+                EXPECT_EQ(std::make_tuple(s.worstFrame, s.worstBelow, s.worstAbove),
+                          std::make_tuple(worst, v.below_range, v.above_range));
+            }
             EXPECT_EQ(s.duration, k.withPts ? s.end - s.start
                                             : static_cast<double>(s.lastFrame + 1 - s.firstFrame) / k.fps);
         }
