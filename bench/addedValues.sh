@@ -5,21 +5,25 @@
 # them (LUMAQC_SKIP_ADDED_VALUES=1), in alternating rounds (ROUNDS, default 7)
 # so that a shared machine's load falls on both alike. The last line is
 # added_values_ratio=X (processor time with them / without them, best rounds).
+# BUILD=folder of an optimised build to use as it is (default: build-bench, built here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLUMAQC_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target lumaqc makeSampleClip >/dev/null
+build=${BUILD:-build-bench}
+if [ -z "${BUILD:-}" ]; then
+    cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DLUMAQC_TESTS=OFF >/dev/null
+    cmake --build build-bench -j2 --target lumaqc makeSampleClip >/dev/null
+fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-build-bench/makeSampleClip "$work/clip.yuv" 1920 1080 100
+"$build/makeSampleClip" "$work/clip.yuv" 1920 1080 100
 
-/usr/bin/python3 - "$work" "${ROUNDS:-7}" <<'PY'
+/usr/bin/python3 - "$work" "${ROUNDS:-7}" "$build" <<'PY'
 import os, statistics, subprocess, sys
 
-work, rounds = sys.argv[1], int(sys.argv[2])
+work, rounds, build = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 frames = 100
-lumaqc = os.path.join(os.getcwd(), "build-bench/lumaqc")
+lumaqc = os.path.join(os.path.abspath(build), "lumaqc")
 cmd = [lumaqc, "--threads", "1", "--quiet", "clip.yuv", "1920", "1080"]
 without = dict(os.environ, LUMAQC_SKIP_ADDED_VALUES="1")
 with_ = {k: v for k, v in os.environ.items() if k != "LUMAQC_SKIP_ADDED_VALUES"}

@@ -11,6 +11,7 @@
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -222,9 +223,8 @@ py::list textsOf(const std::vector<std::string>& texts) {
 
 py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, const py::object& fps, int64_t frames,
                      int64_t start, int threads, const py::object& isa, bool reference, const std::string& format,
-                     const std::array<double, report::kSegmentKindCount>& minimumSeconds,
-                     const std::array<double, 4>& thresholds, int decoderThreads, const std::string& range,
-                     double rangeArea) {
+                     const std::map<std::string, double>& segmentSettings, int decoderThreads,
+                     const std::string& range, double rangeArea) {
     FileRequest request;
     request.input.path = path;
     request.input.format = format;
@@ -239,12 +239,11 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     request.isaMask = isaMask(isa);
     request.reference = reference;
     request.threads = threads;
-    request.segments.minimumSeconds = minimumSeconds;
-    // interlace_threshold, field_order_threshold, min_bar, bar_change
-    request.segments.interlaceThreshold = thresholds[0];
-    request.segments.fieldOrderThreshold = thresholds[1];
-    request.segments.minimumBar = thresholds[2];
-    request.segments.barChange = thresholds[3];
+    for (const auto& [key, value] : segmentSettings) {
+        const report::SegmentSetting* setting = report::segmentSettingOfKey(key);
+        if (setting == nullptr) throw py::value_error("lumaqc: unknown segment setting '" + key + "'");
+        setting->field(request.segments) = value;
+    }
     if (!report::parseRange(range, &request.segments.rangeLow, &request.segments.rangeHigh))
         raiseValueError("range must be 'r103', 'nominal', 'full' or 'LOW-HIGH' (codes 0 to 255, LOW <= HIGH), not '" +
                         range + "'");
@@ -327,8 +326,8 @@ py::dict probe(const std::string& path, int32_t width, int32_t height, const std
 void defineFileAnalysis(py::module_& m) {
     m.def("_analyze_file", &analyzeFile, py::arg("path"), py::arg("width"), py::arg("height"), py::arg("fps"),
           py::arg("frames"), py::arg("start"), py::arg("threads"), py::arg("isa"), py::arg("reference"),
-          py::arg("input_format"), py::arg("minimum_seconds"), py::arg("thresholds"),
-          py::arg("decoder_threads"), py::arg("range"), py::arg("range_area"),
+          py::arg("input_format"), py::arg("segment_settings"), py::arg("decoder_threads"), py::arg("range"),
+          py::arg("range_area"),
           "Reads and analyses a whole input; lumaqc.analyze_file checks the arguments and wraps the result.");
     m.def("_probe", &probe, py::arg("path"), py::arg("width") = 0, py::arg("height") = 0,
           py::arg("input_format") = "",

@@ -125,9 +125,9 @@ def _processors():
 
 def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None,
                  reference=False, input_format=None, min_black=0.0, min_freeze=0.1, min_letterbox=0.0,
-                 min_pillarbox=0.0, min_interlaced=0.1, interlace_threshold=0.0006, field_order_threshold=0.03,
-                 min_bar=4.0, bar_change=8.0, decoder_threads=0,
-                 range="r103", range_area=0.01, min_out_of_range=0.0):
+                 min_pillarbox=0.0, min_interlaced=0.1, min_flat=0.0, interlace_threshold=0.0006,
+                 field_order_threshold=0.03, min_bar=4.0, bar_change=8.0, black_level=32.0, freeze_noise=3.5,
+                 decoder_threads=0, range="r103", range_area=0.01, min_out_of_range=0.0):
     """Analyses the frames of a file and returns an AnalysisResult.
 
     Reads what the lumaqc program reads, with the same readers: Y4M (recognised by
@@ -146,12 +146,14 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     FFmpeg's decoder (0: its own choice).
 
     The result also holds the pooled statistics of each indicator and the segments
-    (black, freeze, letterbox, pillarbox, interlaced, out_of_range) exactly as lumaqc's JSON report
-    gives them; min_* (seconds, min_bar in pixels), interlace_threshold,
-    field_order_threshold and bar_change are the report's --min-*,
-    --interlace-threshold, --field-order-threshold and --bar-change options, range and range_area its --range and
-    --range-area (the legal range of below_range, above_range and the
-    out_of_range segments: 'r103', 'nominal', 'full' or 'LOW-HIGH').
+    (black, freeze, letterbox, pillarbox, interlaced, out_of_range, flat) exactly as
+    lumaqc's JSON report gives them; min_* (seconds, min_bar in pixels),
+    interlace_threshold, field_order_threshold, bar_change, black_level and
+    freeze_noise are the report's --min-*, --interlace-threshold,
+    --field-order-threshold, --bar-change, --black-level and --freeze-noise options,
+    range and range_area its --range and --range-area (the legal range of
+    below_range, above_range and the out_of_range segments: 'r103', 'nominal',
+    'full' or 'LOW-HIGH').
 
     path is a str, bytes (any bytes the system allows, UTF-8 or not) or an
     os.PathLike; the result's path is os.fspath(path).
@@ -159,7 +161,8 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     Raises OSError for a missing or unreadable file; ValueError naming the
     argument for a value out of its range (width and height 1 to 2^31 - 1, start
     and frames 0 to 2^63 - 1, threads 1 to 1024, decoder_threads 0 to 1024, fps
-    positive and finite, min_*, the thresholds and bar_change finite and not negative),
+    positive and finite, min_*, the thresholds, bar_change, black_level and
+    freeze_noise finite and not negative),
     and ValueError for an input that cannot be decoded; TypeError for a size,
     count or thread count that is not an integer; KeyboardInterrupt when
     interrupted (checked between frames).
@@ -174,16 +177,17 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
             raise ValueError(f"lumaqc: fps must be positive and finite, not {fps}")
     if input_format not in (None, "raw", "y4m", "libav"):
         raise ValueError(f"lumaqc: input_format must be None, 'raw', 'y4m' or 'libav', not {input_format!r}")
-    minimums = [_seconds(name, value) for name, value in (
+    segments = {name: _seconds(name, value) for name, value in (
         ("min_black", min_black), ("min_freeze", min_freeze), ("min_letterbox", min_letterbox),
-        ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced), ("min_out_of_range", min_out_of_range))]
-    thresholds = []
+        ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced), ("min_out_of_range", min_out_of_range),
+        ("min_flat", min_flat))}
     for name, value in (("interlace_threshold", interlace_threshold), ("field_order_threshold", field_order_threshold),
-                        ("min_bar", min_bar), ("bar_change", bar_change)):
+                        ("min_bar", min_bar), ("bar_change", bar_change), ("black_level", black_level),
+                        ("freeze_noise", freeze_noise)):
         value = _number(name, value)
         if not (value >= 0 and math.isfinite(value)):
             raise ValueError(f"lumaqc: {name} must be a finite number of 0 or more, not {value!r}")
-        thresholds.append(value)
+        segments[name] = value
     if not isinstance(range, str):
         raise TypeError(f"lumaqc: range must be a str, not {type(range).__name__}")
     range_area = _number("range_area", range_area)
@@ -198,6 +202,6 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
         raise PermissionError(errno.EACCES, os.strerror(errno.EACCES), path)
     # The file's own bytes reach the readers, whatever their encoding.
     run = _analyze_file(os.fsencode(path), _size("width", width), _size("height", height), fps, frames, start,
-                        threads, isa, bool(reference), input_format or "", minimums, thresholds,
-                        decoder_threads, range, range_area)
+                        threads, isa, bool(reference), input_format or "", segments, decoder_threads, range,
+                        range_area)
     return AnalysisResult(path, run)

@@ -20,11 +20,12 @@ double contrastFromSums(uint64_t w, uint64_t h, uint64_t sum, uint64_t squareSum
 uint64_t squaredDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t n);
 double temporalFromSum(uint64_t w, uint64_t h, uint64_t squares);
 
-// Block difference: largest sum of absolute differences of the whole 8 x 8
-// blocks of the block rows [first, end) (w / 8 blocks a row).
-uint32_t largestBlockDifferenceRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t first,
-                                    uint64_t end);
-double blockDifferenceFromSad(uint64_t blocks, uint32_t largestSad);
+// Block difference: the largest |sums[j] - the sum of block j of block row by
+// of prev| over the blockCols whole 8 x 8 blocks of that row (sums: the
+// picture's own block sums of the row), and the value from the largest one.
+int32_t largestBlockSumChange(Isa isa, const uint8_t* prev, uint64_t w, uint64_t by, const int32_t* sums,
+                              uint64_t blockCols);
+double blockDifferenceFromSums(uint64_t blocks, int32_t largestChange);
 
 // Interlace: combed 4 x 4 blocks of the block rows [first, end).
 uint64_t combedBlockRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end);

@@ -91,7 +91,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     const bool contrastInBands = contrastCount > 0 && static_cast<uint64_t>(contrastCount) == w * h;
     uint64_t pixelSum = 0, pixelSquares = 0;
     uint64_t differences = 0;
-    uint32_t largestSad = 0;
+    int32_t largestChange = 0;
     LevelCounts levels;
     uint32_t blockMeans[256] = {};
     uint64_t combed = 0;
@@ -133,12 +133,6 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         if (prev != nullptr) {
             differences += squaredDifferences(isa, rows, prev->data + y0 * w, n);
             mark(LUMAQC_TEMPORAL_ACTIVITY);
-            if (!state.skipAdded) {
-                const uint32_t sad =
-                    largestBlockDifferenceRows(isa, data, prev->data, w, y0 / BLOCKSIZE, y1 / BLOCKSIZE);
-                largestSad = sad > largestSad ? sad : largestSad;
-                mark(LUMAQC_BLOCK_DIFFERENCE);
-            }
         }
         combed += combedBlockRows(isa, data, w, y0 / INTERLACE_BLOCKSIZE, y1 / INTERLACE_BLOCKSIZE);
         mark(LUMAQC_INTERLACE);
@@ -164,6 +158,11 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
             if (!state.skipAdded) {
                 levelOfferBlocks(sums, blockCols, blockMeans);
                 mark(LUMAQC_LUMA_LOW);
+            }
+            if (prev != nullptr && !state.skipAdded) {
+                const int32_t change = largestBlockSumChange(isa, prev->data, w, by, sums, blockCols);
+                largestChange = change > largestChange ? change : largestChange;
+                mark(LUMAQC_BLOCK_DIFFERENCE);
             }
         }
         blockinessRows(isa, data, w, h, y0, y1, state.blockinessSums);
@@ -200,7 +199,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         r.temporal_activity = temporalFromSum(w, h, differences);
         mark(LUMAQC_TEMPORAL_ACTIVITY);
         if (!state.skipAdded) {
-            r.block_difference = blockDifferenceFromSad(blockCols * blockRows, largestSad);
+            r.block_difference = blockDifferenceFromSums(blockCols * blockRows, largestChange);
             mark(LUMAQC_BLOCK_DIFFERENCE);
         }
     }

@@ -89,6 +89,8 @@ struct IndicatorState {
     bool skipAdded = false;
     // The legal range of below_range and above_range.
     LumaRange range;
+    // One block row's sums (block difference outside the one pass).
+    std::vector<int32_t> blockSums;
 };
 
 // Sizes every scratch of state for pictures of w x h, so that no call on
@@ -175,7 +177,7 @@ double aboveRange(const Image* img, IndicatorState& state);
 // Sample standard deviation of all pixel values.
 double contrastRMS(const Image* img, IndicatorState& state);
 
-// Largest mean absolute difference of a whole 8 x 8 block from the previous
+// Largest change of the mean of a whole 8 x 8 block from the previous
 // picture; -1.0 without a whole block.
 double blockDifference(const Image* cur, const Image* prev, IndicatorState& state);
 

@@ -8,6 +8,7 @@ void reserveScratch(IndicatorState& state, uint64_t w, uint64_t h) {
     reserveNoise(state.noise, w, h);
     reserveSlice(state.slice, w, h);
     reserveFlickering(state.flickering, w, h);
+    state.blockSums.resize(static_cast<size_t>(w / BLOCKSIZE));
 }
 
 

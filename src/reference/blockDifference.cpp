@@ -13,19 +13,19 @@ double blockDifference(const Image* cur, const Image* prev) {
     // Without a whole block there is nothing to measure.
     if (n == 0) return -1.0;
 
-    // The picture of absolute differences, then its 8 x 8 block sums.
-    Image difference = callocImage(cur->w, cur->h);
-    for (uint64_t i = 0; i < cur->w * cur->h; ++i) {
-        const uint8_t a = cur->data[i], b = prev->data[i];
-        difference.data[i] = static_cast<uint8_t>(a > b ? a - b : b - a);
+    // The 8 x 8 block sums of both pictures, then the largest change of one.
+    Image32 now = callocImage32(blockCols, blockRows);
+    Image32 before = callocImage32(blockCols, blockRows);
+    blockSums(cur, &now, BLOCKSIZE, BLOCKSIZE);
+    blockSums(prev, &before, BLOCKSIZE, BLOCKSIZE);
+    int32_t largest = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const int32_t change = now.data[i] > before.data[i] ? now.data[i] - before.data[i] : before.data[i] - now.data[i];
+        if (change > largest) largest = change;
     }
-    Image32 sums = callocImage32(blockCols, blockRows);
-    blockSums(&difference, &sums, BLOCKSIZE, BLOCKSIZE);
-    int32_t hi = sums.data[0];
-    for (uint64_t i = 1; i < n; ++i) hi = sums.data[i] > hi ? sums.data[i] : hi;
-    freeImage32(&sums);
-    freeImage(&difference);
-    return static_cast<double>(hi) / 64.0;
+    freeImage32(&now);
+    freeImage32(&before);
+    return static_cast<double>(largest) / 64.0;
 }
 
 }  // namespace reference

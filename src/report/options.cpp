@@ -88,21 +88,7 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
             *error = name + " needs a number of 0 or more, not '" + value + "'";
             return OptionStatus::Error;
         }
-        if (name == "--interlace-threshold") {
-            options.segments.interlaceThreshold = number;
-        } else if (name == "--field-order-threshold") {
-            options.segments.fieldOrderThreshold = number;
-        } else if (name == "--min-bar") {
-            options.segments.minimumBar = number;
-        } else if (name == "--bar-change") {
-            options.segments.barChange = number;
-        } else {
-            static const char* const kMinimum[kSegmentKindCount] = {
-                "--min-black",     "--min-freeze",     "--min-letterbox",
-                "--min-pillarbox", "--min-interlaced", "--min-out-of-range"};
-            for (size_t k = 0; k < kSegmentKindCount; ++k)
-                if (name == kMinimum[k]) options.segments.minimumSeconds[k] = number;
-        }
+        if (const SegmentSetting* setting = segmentSettingOfOption(name)) setting->field(options.segments) = number;
     }
     index += used;
     return OptionStatus::Consumed;
@@ -153,14 +139,14 @@ const char* reportOptionsUsage() {
            "  --json FILE              all values, pooled statistics, segments and gates as JSON (- for stdout)\n"
            "  --csv FILE               all values as CSV (- for stdout)\n"
            "  --html FILE              one offline page: a plot per indicator, segments, pooled statistics\n"
-           "  --events                 one line per black, freeze, letterbox, pillarbox, interlaced or\n"
-           "                           out_of_range segment\n"
+           "  --events                 one line per black, freeze, letterbox, pillarbox, interlaced,\n"
+           "                           out_of_range or flat segment\n"
            "  --summary                pooled statistics and segments after the run\n"
            "  --fail-if NAME.STAT OP NUMBER   exit status 1 when it holds (repeatable), e.g. freeze.longest>=2\n"
            "  --quiet                  no per-frame rows on the console\n"
            "  --progress, --no-progress   progress line on stderr (default: when stderr is a terminal)\n"
-           "  --min-black, --min-freeze, --min-letterbox, --min-pillarbox, --min-interlaced SECONDS\n"
-           "                           shortest segment reported (defaults 0, 0.1, 0, 0, 0.1)\n"
+           "  --min-black, --min-freeze, --min-letterbox, --min-pillarbox, --min-interlaced, --min-flat SECONDS\n"
+           "                           shortest segment reported (defaults 0, 0.1, 0, 0, 0.1, 0)\n"
            "  --interlace-threshold VALUE   combing share above which a frame is interlaced (default 0.0006)\n"
            "  --field-order-threshold VALUE   mean field_order beyond which an interlaced segment is tff or bff\n"
            "                           (default 0.03)\n"
@@ -170,7 +156,10 @@ const char* reportOptionsUsage() {
            "                           out_of_range segments (default r103: codes 5 to 246)\n"
            "  --range-area FRACTION    share of a frame's samples outside the range above which the frame\n"
            "                           is out of range (default 0.01)\n"
-           "  --min-out-of-range SECONDS   shortest out_of_range segment reported (default 0)\n";
+           "  --min-out-of-range SECONDS   shortest out_of_range segment reported (default 0)\n"
+           "  --black-level LEVEL      a picture is black when its brightest 8x8 block mean is at most LEVEL (default 32)\n"
+           "  --freeze-noise LEVEL     a picture repeats the one before when no 8x8 block mean changed by more\n"
+           "                           than LEVEL grey levels (default 3.5)\n";
 }
 
 }  // namespace lumaqc::report

@@ -44,6 +44,7 @@ inline constexpr OptionSpec kReportOptions[] = {
     {"--min-letterbox", true, OptionScope::EachInput},
     {"--min-pillarbox", true, OptionScope::EachInput},
     {"--min-interlaced", true, OptionScope::EachInput},
+    {"--min-flat", true, OptionScope::EachInput},
     {"--interlace-threshold", true, OptionScope::EachInput},
     {"--field-order-threshold", true, OptionScope::EachInput},
     {"--min-bar", true, OptionScope::EachInput},
@@ -51,6 +52,8 @@ inline constexpr OptionSpec kReportOptions[] = {
     {"--min-out-of-range", true, OptionScope::EachInput},
     {"--range", true, OptionScope::EachInput},
     {"--range-area", true, OptionScope::EachInput},
+    {"--black-level", true, OptionScope::EachInput},
+    {"--freeze-noise", true, OptionScope::EachInput},
 };
 
 // The option called name in options, or null.
@@ -70,10 +73,10 @@ struct ReportOptions {
     bool quiet = false;    // --quiet: no per-frame console rows
     ProgressMode progress = ProgressMode::Auto;  // --progress / --no-progress
     std::vector<Gate> gates;                     // --fail-if EXPR, parsed
-    SegmentOptions segments;  // --min-black/-freeze/-letterbox/-pillarbox/-interlaced SECONDS,
-                              // --interlace-threshold, --field-order-threshold VALUE,
-                              // --min-bar, --bar-change PIXELS, --range NAME|LOW-HIGH,
-                              // --range-area FRACTION, --min-out-of-range SECONDS
+    SegmentOptions segments;  // the options of segmentSettings(): --min-black/-freeze/-letterbox/-pillarbox/
+                              // -interlaced/-out-of-range/-flat SECONDS, --interlace-threshold,
+                              // --field-order-threshold, --black-level, --freeze-noise VALUE, --min-bar,
+                              // --bar-change PIXELS; --range NAME|LOW-HIGH, --range-area FRACTION
 
     // Whether a report goes to standard output (the console text then goes to
     // the error stream, so that standard output carries the report alone).

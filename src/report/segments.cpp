@@ -7,7 +7,8 @@
 namespace lumaqc::report {
 
 static const char* const kKindNames[kSegmentKindCount] = {"black",     "freeze",     "letterbox",
-                                                          "pillarbox", "interlaced", "out_of_range"};
+                                                          "pillarbox", "interlaced", "out_of_range",
+                                                          "flat"};
 
 const char* segmentKindName(SegmentKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -34,6 +35,38 @@ std::string cropText(const Segment& s) {
     const int64_t h = s.height - whole(s.bars[0]) - whole(s.bars[1]);
     return std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(whole(s.bars[2])) + ":" +
            std::to_string(whole(s.bars[0]));
+}
+
+const std::vector<SegmentSetting>& segmentSettings() {
+    using O = SegmentOptions;
+    static const std::vector<SegmentSetting> settings = {
+        {"--min-black", "min_black", [](O& o) -> double& { return o.minimumSeconds[0]; }},
+        {"--min-freeze", "min_freeze", [](O& o) -> double& { return o.minimumSeconds[1]; }},
+        {"--min-letterbox", "min_letterbox", [](O& o) -> double& { return o.minimumSeconds[2]; }},
+        {"--min-pillarbox", "min_pillarbox", [](O& o) -> double& { return o.minimumSeconds[3]; }},
+        {"--min-interlaced", "min_interlaced", [](O& o) -> double& { return o.minimumSeconds[4]; }},
+        {"--min-out-of-range", "min_out_of_range", [](O& o) -> double& { return o.minimumSeconds[5]; }},
+        {"--min-flat", "min_flat", [](O& o) -> double& { return o.minimumSeconds[6]; }},
+        {"--interlace-threshold", "interlace_threshold", [](O& o) -> double& { return o.interlaceThreshold; }},
+        {"--field-order-threshold", "field_order_threshold", [](O& o) -> double& { return o.fieldOrderThreshold; }},
+        {"--min-bar", "min_bar", [](O& o) -> double& { return o.minimumBar; }},
+        {"--bar-change", "bar_change", [](O& o) -> double& { return o.barChange; }},
+        {"--black-level", "black_level", [](O& o) -> double& { return o.blackLevel; }},
+        {"--freeze-noise", "freeze_noise", [](O& o) -> double& { return o.freezeNoise; }},
+    };
+    return settings;
+}
+
+const SegmentSetting* segmentSettingOfOption(const std::string& option) {
+    for (const SegmentSetting& s : segmentSettings())
+        if (option == s.option) return &s;
+    return nullptr;
+}
+
+const SegmentSetting* segmentSettingOfKey(const std::string& key) {
+    for (const SegmentSetting& s : segmentSettings())
+        if (key == s.key) return &s;
+    return nullptr;
 }
 
 double segmentStatValue(const SegmentSummary& s, size_t statIndex) {
@@ -97,8 +130,16 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
 
 void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
     const lumaqc_result& v = row.values;
-    const bool black = v.blackout != 0;
-    const bool repeat = havePrevious_ && v.has_previous != 0 && v.temporal_activity == 0.0 && !black;
+    // Dark: the brightest block is at or below the black level (a picture
+    // without a whole block, or whose value was skipped, is not black).
+    const bool black = v.brightest_block >= 0.0 && v.brightest_block <= options_.blackLevel;
+    // Flat pictures of any other level: slates, test fills.
+    const bool flat = v.blackout != 0 && !black;
+    // No block mean changed by more than an encoder's noise leaves in it; a
+    // picture without a whole block repeats only when it is identical.
+    const bool still = v.block_difference >= 0.0 ? v.block_difference <= options_.freezeNoise
+                                                 : v.temporal_activity == 0.0;
+    const bool repeat = havePrevious_ && v.has_previous != 0 && still && !black && !flat;
     // Not-a-number bars (values not computed) reach no minimum.
     const std::array<double, 4> bars{v.bar_top, v.bar_bottom, v.bar_left, v.bar_right};
     const double least = options_.minimumBar;
@@ -110,6 +151,7 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
         v.combing > options_.interlaceThreshold,
         // Not-a-number (the levels skipped) is never out of range.
         v.below_range + v.above_range > options_.rangeArea,
+        flat,
     };
     for (size_t k = 0; k < kSegmentKindCount; ++k) {
         Open& o = open_[k];

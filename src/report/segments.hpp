@@ -1,5 +1,6 @@
 // Stretches of frames worth reporting: black, frozen, letterboxed,
-// pillarboxed and interlaced pictures, and pictures out of the legal range.
+// pillarboxed, interlaced and flat pictures, and pictures out of the legal
+// range.
 #pragma once
 
 #include <array>
@@ -13,11 +14,11 @@
 
 namespace lumaqc::report {
 
-enum class SegmentKind { Black, Freeze, Letterbox, Pillarbox, Interlaced, OutOfRange };
-inline constexpr size_t kSegmentKindCount = 6;
+enum class SegmentKind { Black, Freeze, Letterbox, Pillarbox, Interlaced, OutOfRange, Flat };
+inline constexpr size_t kSegmentKindCount = 7;
 
-// "black", "freeze", "letterbox", "pillarbox", "interlaced", "out_of_range":
-// the prefix of the time keys and the name in gates.
+// "black", "freeze", "letterbox", "pillarbox", "interlaced", "out_of_range",
+// "flat": the prefix of the time keys and the name in gates.
 const char* segmentKindName(SegmentKind kind);
 std::optional<SegmentKind> segmentKindFromName(const std::string& name);
 
@@ -26,7 +27,7 @@ struct SegmentOptions {
     // segment is kept when its frames reach fps x minimum; a freeze counts its
     // repeated frames, as the freezing indicator does, so the default tenth of
     // a second reports a freeze exactly when the freezing flag rises in it.
-    std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.1};
+    std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.1, 0.0, 0.0};
     // A frame counts as interlaced when its combing value exceeds this.
     double interlaceThreshold = 0.0006;
     // Bars thinner than this many pixels are none: a frame is letterboxed
@@ -46,11 +47,32 @@ struct SegmentOptions {
     int rangeLow = LUMAQC_RANGE_LOW;
     int rangeHigh = LUMAQC_RANGE_HIGH;
     double rangeArea = 0.01;
+    // A picture is black when its brightest 8 x 8 block mean (brightest_block)
+    // is at or below this grey level.
+    double blackLevel = 32.0;
+    // A picture repeats the one before when no 8 x 8 block's mean changed by
+    // more than this many grey levels (block_difference).
+    double freezeNoise = 3.5;
 };
 
 enum class FieldOrder { Unknown, TopFirst, BottomFirst };
 // "unknown", "tff", "bff".
 const char* fieldOrderName(FieldOrder order);
+
+// One setting of the segments, a number of 0 or more: its command-line
+// option, its key in the JSON settings (and the Python keyword), and its
+// place in SegmentOptions.
+struct SegmentSetting {
+    const char* option;
+    const char* key;
+    double& (*field)(SegmentOptions&);
+};
+
+// Every setting, in the order of the JSON settings.
+const std::vector<SegmentSetting>& segmentSettings();
+// The setting of that option ("--min-black") or key ("min_black"), or null.
+const SegmentSetting* segmentSettingOfOption(const std::string& option);
+const SegmentSetting* segmentSettingOfKey(const std::string& key);
 
 // One segment: its first and last frame (absolute indexes) and its times in
 // seconds; end is the time of the frame after the last one. The duration is

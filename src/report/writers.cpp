@@ -53,19 +53,14 @@ std::string JsonWriter::settingsJson(const StreamSettings& s, const SegmentOptio
         out += ": " + value;
     }
     out += ", \"segments\": {";
-    for (size_t k = 0; k < kSegmentKindCount; ++k) {
-        out += "\"min_" + std::string(segmentKindName(static_cast<SegmentKind>(k))) + "\": ";
-        appendJsonNumber(out, segments.minimumSeconds[k]);
-        out += ", ";
+    SegmentOptions values = segments;
+    const std::vector<SegmentSetting>& settings = segmentSettings();
+    for (size_t i = 0; i < settings.size(); ++i) {
+        if (i > 0) out += ", ";
+        appendJsonString(out, settings[i].key);
+        out += ": ";
+        appendJsonNumber(out, settings[i].field(values));
     }
-    out += "\"interlace_threshold\": ";
-    appendJsonNumber(out, segments.interlaceThreshold);
-    out += ", \"field_order_threshold\": ";
-    appendJsonNumber(out, segments.fieldOrderThreshold);
-    out += ", \"min_bar\": ";
-    appendJsonNumber(out, segments.minimumBar);
-    out += ", \"bar_change\": ";
-    appendJsonNumber(out, segments.barChange);
     out += ", \"range\": ";
     appendJsonString(out, segments.rangeName);
     out += ", \"range_low\": " + std::to_string(segments.rangeLow) + ", \"range_high\": " +

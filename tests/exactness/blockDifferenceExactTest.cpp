@@ -1,6 +1,7 @@
-// The largest block difference against its literal composition, in every
-// instruction-set variant: random pairs of every small size, long lines, and
-// one block that differs anywhere on the grid by as little or as much as can be.
+// The largest change of a block mean against its literal composition, in
+// every instruction-set variant: random pairs of every small size, long
+// lines, one block that changes anywhere on the grid by as little or as much
+// as can be, either way, and changes that cancel within a block.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -81,8 +82,19 @@ TEST(BlockDifferenceExact, OneBlockDiffersAnywhereOnTheGrid) {
                     return uint8_t(!inBlock(x, y) && x % 3 == 0 ? 0 : (inBlock(x, y) ? 0 : 7));
                 });
                 pairs.push_back({std::move(cur), std::move(prev)});
+                // The same change the other way: the pictures swapped.
+                StressPicture after = stressPicture("swapped", w, h, [&](uint64_t x, uint64_t y) {
+                    return pairs.back().prev.get()->data[y * w + x];
+                });
+                StressPicture before = stressPicture("swapped before", w, h, [&](uint64_t x, uint64_t y) {
+                    return pairs.back().cur.get()->data[y * w + x];
+                });
+                pairs.push_back({std::move(after), std::move(before)});
             }
         }
+        // Every pixel changes by 255 and every block mean stays.
+        pairs.push_back({stressPicture("checkerboard", w, h, [](uint64_t x, uint64_t y) { return uint8_t((x + y) % 2 ? 255 : 0); }),
+                         stressPicture("inverted", w, h, [](uint64_t x, uint64_t y) { return uint8_t((x + y) % 2 ? 0 : 255); })});
     }
     expectSame(pairs);
 }

@@ -10,6 +10,7 @@
 #include "html/browser.hpp"
 #include "html/rows.hpp"
 #include "report/htmlReport.hpp"
+#include "report/segments.hpp"
 
 namespace lumaqc::test {
 namespace {
@@ -105,7 +106,8 @@ TEST_F(Browser, SmallReportRendersEveryPlotAndTheTablesAsGiven) {
         EXPECT_EQ(count(run.output, shown), 1u) << shown;
     }
     EXPECT_EQ(count(run.output, "<td class=\"text\">"), kSegments.size() + kPooled.size());
-    EXPECT_EQ(count(run.output, "<span class=\"swatch\""), 5u);
+    // One swatch per kind of segment.
+    EXPECT_EQ(count(run.output, "<span class=\"swatch\""), lumaqc::report::kSegmentKindCount);
 
     // A picture of the page, kept beside the report.
     const std::string png = artifactDir() + "/small.png";

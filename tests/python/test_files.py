@@ -1,6 +1,7 @@
 # lumaqc.analyze_file on raw, Y4M and container files against the command line's log and JSON report,
 # its errors, and its installed package.
 import _thread
+import inspect
 import json
 import math
 import os
@@ -98,7 +99,9 @@ def same(ours, theirs):
     (["--range", "nominal", "--range-area", "0.001", "--min-out-of-range", "0.1"],
      {"range": "nominal", "range_area": 0.001, "min_out_of_range": 0.1}),
     (["--range", "40-200"], {"range": "40-200"}),
-], ids=["defaults", "start_frames_threads", "fps_segments", "nominal_range", "narrow_range"])
+    (["--black-level", "15.5", "--freeze-noise", "0", "--min-flat", "0.2"],
+     {"black_level": 15.5, "freeze_noise": 0, "min_flat": 0.2}),
+], ids=["defaults", "start_frames_threads", "fps_segments", "nominal_range", "narrow_range", "black_freeze_flat"])
 def test_file_results_equal_the_command_line_json(clip, kind, cli_options, options):
     if kind == "h264_mp4" and ("start" in options or clip.width % 2):
         pytest.skip("H.264 needs even sizes; a start frame in a container is reached by decoding (the other kinds)")
@@ -122,6 +125,19 @@ def test_file_results_equal_the_command_line_json(clip, kind, cli_options, optio
     assert same(result.pooled, expected["pooled_metrics"])
     assert same(result.segments, expected["events"])
     assert same(result.segment_summary, expected["segment_summary"])
+
+
+def test_the_segment_keywords_default_to_the_command_lines_settings(clip):
+    report = os.path.join(clip.dir, "defaults.json")
+    subprocess.run([os.environ["LUMAQC_BINARY"], "--quiet", "--frames", "1", "--json", report, clip.path,
+                    str(clip.width), str(clip.height)], cwd=clip.dir, check=True, stdout=subprocess.DEVNULL)
+    with open(report) as file:
+        settings = json.load(file)["settings"]["segments"]
+    keywords = inspect.signature(lumaqc.analyze_file).parameters
+    # Every setting the command line records is a keyword but the range's codes, which range names.
+    assert set(settings) - set(keywords) == {"range_low", "range_high"}
+    assert {name: keywords[name].default for name in settings if name in keywords} == \
+        {name: value for name, value in settings.items() if name in keywords}
 
 
 def test_the_result_is_a_dict_of_columns_and_a_data_frame(clip):
@@ -185,6 +201,9 @@ def test_a_damaged_y4m_file_raises_whatever_is_asked(tmp_path, header, frame_lin
     ("analyze_file", "min_black", 10**400),
     ("analyze_file", "min_pillarbox", float("inf")),
     ("analyze_file", "interlace_threshold", -0.5),
+    ("analyze_file", "black_level", -1),
+    ("analyze_file", "freeze_noise", float("inf")),
+    ("analyze_file", "min_flat", -0.1),
     ("analyze_file", "interlace_threshold", float("nan")),
     ("analyze_file", "range_area", 1.5),
     ("analyze_file", "range_area", float("nan")),

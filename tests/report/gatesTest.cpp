@@ -3,10 +3,12 @@
 
 #include <cmath>
 #include <tuple>
+#include <nlohmann/json.hpp>
 
 #include "report/gates.hpp"
 #include "report/options.hpp"
 #include "report/pooling.hpp"
+#include "report/writers.hpp"
 
 using namespace lumaqc::report;
 
@@ -96,6 +98,55 @@ TEST(ReportOptions, ParsesTheReportFlagsAndLeavesOthers) {
     EXPECT_EQ(o.segments.barChange, 2.5);
     EXPECT_EQ(o.segments.fieldOrderThreshold, 0.125);
     EXPECT_EQ(checkReportOptions(o), "");
+}
+
+TEST(ReportOptions, EverySegmentSettingIsAnOptionRecordedInTheJsonSettings) {
+    // Each option, its JSON key and the field it sets, written down apart from the table of settings.
+    struct Row {
+        const char* option;
+        const char* key;
+        double (*field)(const SegmentOptions&);
+    };
+    const Row rows[] = {
+        {"--min-black", "min_black", [](const SegmentOptions& o) { return o.minimumSeconds[0]; }},
+        {"--min-freeze", "min_freeze", [](const SegmentOptions& o) { return o.minimumSeconds[1]; }},
+        {"--min-letterbox", "min_letterbox", [](const SegmentOptions& o) { return o.minimumSeconds[2]; }},
+        {"--min-pillarbox", "min_pillarbox", [](const SegmentOptions& o) { return o.minimumSeconds[3]; }},
+        {"--min-interlaced", "min_interlaced", [](const SegmentOptions& o) { return o.minimumSeconds[4]; }},
+        {"--min-out-of-range", "min_out_of_range", [](const SegmentOptions& o) { return o.minimumSeconds[5]; }},
+        {"--min-flat", "min_flat", [](const SegmentOptions& o) { return o.minimumSeconds[6]; }},
+        {"--interlace-threshold", "interlace_threshold", [](const SegmentOptions& o) { return o.interlaceThreshold; }},
+        {"--field-order-threshold", "field_order_threshold",
+         [](const SegmentOptions& o) { return o.fieldOrderThreshold; }},
+        {"--min-bar", "min_bar", [](const SegmentOptions& o) { return o.minimumBar; }},
+        {"--bar-change", "bar_change", [](const SegmentOptions& o) { return o.barChange; }},
+        {"--black-level", "black_level", [](const SegmentOptions& o) { return o.blackLevel; }},
+        {"--freeze-noise", "freeze_noise", [](const SegmentOptions& o) { return o.freezeNoise; }},
+    };
+    const SegmentOptions defaults;
+    ASSERT_EQ(segmentSettings().size(), std::size(rows));
+    for (size_t r = 0; r < std::size(rows); ++r) {
+        const double value = 1.25 + static_cast<double>(r);
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{rows[r].option, std::to_string(value)},
+              std::vector<std::string>{std::string(rows[r].option) + "=" + std::to_string(value)}}) {
+            ReportOptions o;
+            size_t i = 0;
+            std::string error;
+            ASSERT_EQ(parseReportOption(args, i, o, &error), OptionStatus::Consumed) << rows[r].option << error;
+            EXPECT_EQ(i, args.size());
+            const auto json = nlohmann::json::parse(JsonWriter::settingsJson(StreamSettings{}, o.segments));
+            for (size_t other = 0; other < std::size(rows); ++other) {
+                const double want = other == r ? value : rows[other].field(defaults);
+                EXPECT_EQ(rows[other].field(o.segments), want) << rows[r].option << " " << rows[other].key;
+                EXPECT_EQ(json["segments"][rows[other].key].get<double>(), want) << rows[r].option;
+            }
+        }
+        ReportOptions o;
+        size_t i = 0;
+        std::string error;
+        EXPECT_EQ(parseReportOption({rows[r].option, "-0.5"}, i, o, &error), OptionStatus::Error) << rows[r].option;
+    }
 }
 
 TEST(ReportOptions, BadValuesAreErrors) {

@@ -17,13 +17,14 @@ namespace {
 std::vector<FrameRow> runRows(uint64_t seed, size_t count, bool withPts) {
     std::mt19937_64 rng(seed);
     std::vector<FrameRow> rows(count);
-    bool black = false, still = false, letter = false, pillar = false, combed = false;
+    bool dark = false, flat = false, still = false, letter = false, pillar = false, combed = false;
     // Bar sizes that jitter by a pixel or two, jump now and then and sit on
     // either side of the thinnest bar; field orders of either sign.
     double top = 36, bottom = 36, left = 0, right = 120;
     double order = 0.1;
     for (size_t i = 0; i < count; ++i) {
-        if (rng() % 4 == 0) black = !black;
+        if (rng() % 4 == 0) dark = !dark;
+        if (rng() % 5 == 0) flat = !flat;
         if (rng() % 4 == 0) still = !still;
         if (rng() % 5 == 0) letter = !letter;
         if (rng() % 5 == 0) pillar = !pillar;
@@ -33,8 +34,16 @@ std::vector<FrameRow> runRows(uint64_t seed, size_t count, bool withPts) {
         r.frame = 100 + static_cast<int64_t>(i);
         if (withPts) r.ptsTime = 0.5 + 0.033 * static_cast<double>(i * i % 7 + i * 3);
         r.values.has_previous = i > 0;
-        r.values.blackout = black;
+        // Levels and differences on both sides of the defaults, now and then
+        // without a whole block (-1) or skipped (NaN).
+        const uint64_t pick = rng() % 16;
+        r.values.blackout = flat;
+        r.values.brightest_block = pick == 0 ? -1.0 : pick == 1 ? NAN : dark ? static_cast<double>(rng() % 33) : 32.015625;
         r.values.temporal_activity = still ? 0.0 : 1.5;
+        r.values.block_difference = pick == 0   ? -1.0
+                                    : pick == 2 ? NAN
+                                    : still     ? static_cast<double>(rng() % 9) * 0.25
+                                                : 2.015625 + static_cast<double>(rng() % 3);
         r.values.letterbox = letter ? 0.25 : 0.0;
         r.values.pillarbox = pillar ? 0.125 : 0.0;
         r.values.interlace = combed ? 0.6 : (rng() % 2 ? 0.1 : 0.01);
@@ -82,16 +91,24 @@ std::vector<Key> bruteForce(const std::vector<FrameRow>& rows, const SegmentOpti
     const auto sides = [](const FrameRow& r) {
         return std::array<double, 4>{r.values.bar_top, r.values.bar_bottom, r.values.bar_left, r.values.bar_right};
     };
-    for (int kind = 0; kind < 6; ++kind) {
+    for (int kind = 0; kind < 7; ++kind) {
         const auto in = [&](size_t i) {
             const auto& v = rows[i].values;
+            // Dark at or below the black level; flat at any other level.
+            const bool black = !std::isnan(v.brightest_block) && v.brightest_block != -1.0 &&
+                               v.brightest_block <= o.blackLevel;
+            // A block difference within the noise; identical where there is none (-1) or it was skipped.
+            const bool repeats = v.block_difference == -1.0 || std::isnan(v.block_difference)
+                                     ? v.temporal_activity == 0.0
+                                     : v.block_difference <= o.freezeNoise;
             switch (kind) {
-                case 0: return v.blackout == 1;
-                case 1: return i > 0 && v.temporal_activity == 0.0 && !v.blackout;
+                case 0: return black;
+                case 1: return i > 0 && repeats && !black && !v.blackout;
                 case 2: return v.bar_top >= o.minimumBar || v.bar_bottom >= o.minimumBar;
                 case 3: return v.bar_left >= o.minimumBar || v.bar_right >= o.minimumBar;
                 case 4: return v.combing > o.interlaceThreshold;
-                default: return v.below_range + v.above_range > o.rangeArea;
+                case 5: return v.below_range + v.above_range > o.rangeArea;
+                default: return v.blackout == 1 && !black;
             }
         };
         // Maximal runs of frames in the state, cut before every frame whose
@@ -159,15 +176,22 @@ TEST(Segments, MatchBruteForceRunsIncludingOnesOpenAtTheEnd) {
         double minimumBar = 4.0;
         double barChange = 8.0;
         double rangeArea = 0.01;
+        double blackLevel = 32.0;
+        double freezeNoise = 3.5;
     };
     const Case cases[] = {
-        {1, 200, false, 25.0, {0.0, 0.1, 0.0, 0.0, 0.0}},       {2, 300, true, 30.0, {0.1, 0.2, 0.15, 0.0, 0.05}, 10.0, 1.0},
-        {3, 1, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0}},         {4, 2, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0}},
-        {5, 500, false, 59.94, {0.0, 0.1, 0.0, 0.0, 0.0}, 0.0, 0.0}, {6, 97, true, 8.0, {0.4, 0.5, 0.5, 0.5, 0.5}, 1.0, 100.0}};
+        {1, 200, false, 25.0, {0.0, 0.1, 0.0, 0.0, 0.0, 0.0, 0.0}},
+        {2, 300, true, 30.0, {0.1, 0.2, 0.15, 0.0, 0.05, 0.0, 0.1}, 10.0, 1.0, 0.01, 16.0, 0.5},
+        {3, 1, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}},
+        {4, 2, false, 25.0, {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}, 4.0, 8.0, 0.01, 32.0, 2.0},
+        {5, 500, false, 59.94, {0.0, 0.1, 0.0, 0.0, 0.0, 0.0, 0.0}, 0.0, 0.0, 0.01, 0.0, 0.0},
+        {6, 97, true, 8.0, {0.4, 0.5, 0.5, 0.5, 0.5, 0.5, 0.25}, 1.0, 100.0, 0.01, 40.0, 4.0}};
     for (const Case& k : cases) {
         SegmentOptions o;
         o.minimumSeconds = k.minimum;
         o.rangeArea = k.rangeArea;
+        o.blackLevel = k.blackLevel;
+        o.freezeNoise = k.freezeNoise;
         const auto rows = runRows(k.seed, k.rows, k.withPts);
         o.minimumBar = k.minimumBar;
         o.barChange = k.barChange;

@@ -22,7 +22,9 @@ std::vector<FrameRow> clipRows() {
         rows[i].frame = static_cast<int64_t>(i);
         rows[i].values.has_previous = i > 0;
         rows[i].values.blackout = i >= 3 && i < 7;
+        rows[i].values.brightest_block = i >= 3 && i < 7 ? 16.0 : 120.0;
         rows[i].values.temporal_activity = (i >= 8 && i < 13) ? 0.0 : 3.0;
+        rows[i].values.block_difference = (i >= 8 && i < 13) ? 0.0 : 20.0;
         rows[i].values.blur = 1.0 + static_cast<double>(i);
     }
     return rows;
