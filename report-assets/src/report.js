@@ -22,6 +22,7 @@
     letterbox: "rgba(255, 170, 0, 0.25)",
     pillarbox: "rgba(220, 60, 220, 0.2)",
     interlaced: "rgba(0, 180, 90, 0.22)",
+    out_of_range: "rgba(230, 40, 40, 0.2)",
     flat: "rgba(150, 110, 60, 0.22)",
   };
   const shadeOf = (kind) => shades[kind] || "rgba(128, 128, 128, 0.2)";
