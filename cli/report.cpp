@@ -11,33 +11,33 @@ namespace lumaqc {
 
 const char* const kLogFileName = "metricsResultsCSV.csv";
 
-static std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-static std::string format(const char* fmt, ...) {
-    va_list args;
-    va_start(args, fmt);
+// printf into a string, from a va_list.
+static std::string formatList(const char* fmt, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int length = std::vsnprintf(nullptr, 0, fmt, copy);
     va_end(copy);
     std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
     std::vsnprintf(text.data(), text.size(), fmt, args);
-    va_end(args);
     text.resize(text.size() - 1);
+    return text;
+}
+
+static std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+static std::string format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    std::string text = formatList(fmt, args);
+    va_end(args);
     return text;
 }
 
 void errorLine(std::FILE* stream, const char* pattern, ...) {
     va_list args;
     va_start(args, pattern);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, pattern, copy);
-    va_end(copy);
-    std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), pattern, args);
+    const std::string text = formatList(pattern, args);
     va_end(args);
-    text.resize(text.size() - 1);
     const std::string line = report::terminalText(text) + "\n";
     std::fputs(line.c_str(), stream);
 }

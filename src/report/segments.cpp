@@ -29,12 +29,18 @@ const char* fieldOrderName(FieldOrder order) {
 static bool isBarKind(SegmentKind kind) { return kind == SegmentKind::Letterbox || kind == SegmentKind::Pillarbox; }
 
 std::string cropText(const Segment& s) {
-    // Bars are whole numbers of pixels no larger than the picture.
-    const auto whole = [](double v) { return static_cast<int64_t>(v); };
-    const int64_t w = s.width - whole(s.bars[2]) - whole(s.bars[3]);
-    const int64_t h = s.height - whole(s.bars[0]) - whole(s.bars[1]);
-    return std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(whole(s.bars[2])) + ":" +
-           std::to_string(whole(s.bars[0]));
+    // Bars are whole numbers of pixels no larger than the picture; values read
+    // from elsewhere (a merged report) are held to that, and a picture whose
+    // bars overlap is 0 wide or high.
+    const auto whole = [](double v, int64_t limit) -> int64_t {
+        if (!(v > 0.0) || limit <= 0) return 0;  // NaN, negative or no picture
+        return v >= static_cast<double>(limit) ? limit : static_cast<int64_t>(v);
+    };
+    const int64_t top = whole(s.bars[0], s.height), bottom = whole(s.bars[1], s.height);
+    const int64_t left = whole(s.bars[2], s.width), right = whole(s.bars[3], s.width);
+    const int64_t w = s.width > left + right ? s.width - left - right : 0;
+    const int64_t h = s.height > top + bottom ? s.height - top - bottom : 0;
+    return std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(left) + ":" + std::to_string(top);
 }
 
 const std::vector<SegmentSetting>& segmentSettings() {

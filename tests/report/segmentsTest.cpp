@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <tuple>
 
 #include "report/segments.hpp"
@@ -252,5 +253,36 @@ TEST(Segments, SummaryAddsUpTheSegments) {
         EXPECT_EQ(summary[kind].count, count);
         EXPECT_EQ(summary[kind].frames, frames);
         EXPECT_EQ(summary[kind].longest, longest);
+    }
+}
+
+// The crop of bars that did not come from a picture (a merged report can hold
+// anything): each side held to 0..its dimension, a picture inside overlapping
+// bars 0 wide or high. Every case is checked against the bars as whole pixels.
+TEST(Segments, CropOfAnyBarsStaysInsideThePicture) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    struct Case {
+        std::array<double, 4> bars;  // top, bottom, left, right
+        int64_t width, height;
+        std::array<int64_t, 4> whole;  // the same sides as the crop must read them
+    };
+    const std::vector<Case> cases = {
+        {{10, 12, 4, 6}, 720, 576, {10, 12, 4, 6}},
+        {{10.9, 0, 3.5, 0}, 720, 576, {10, 0, 3, 0}},
+        {{nan, -5, -inf, nan}, 720, 576, {0, 0, 0, 0}},
+        {{inf, 1e300, 9e18, inf}, 720, 576, {576, 576, 720, 720}},
+        {{300, 300, 400, 400}, 720, 576, {300, 300, 400, 400}},
+        {{5, 5, 5, 5}, 0, 0, {0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        Segment s;
+        s.kind = SegmentKind::Letterbox;
+        s.bars = c.bars;
+        s.width = c.width;
+        s.height = c.height;
+        const int64_t w = std::max<int64_t>(0, c.width - c.whole[2] - c.whole[3]);
+        const int64_t h = std::max<int64_t>(0, c.height - c.whole[0] - c.whole[1]);
+        EXPECT_EQ(cropText(s), std::to_string(w) + ":" + std::to_string(h) + ":" + std::to_string(c.whole[2]) + ":" +
+                                   std::to_string(c.whole[0]));
     }
 }
