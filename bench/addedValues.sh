@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Processor time the values added since 1.0 (brightest_block, block_difference
-# and the others that show in the reports only) add per 1920x1080 frame, in
-# one invocation: the same single-threaded lumaqc run with them and without
-# them (LUMAQC_SKIP_ADDED_VALUES=1), in alternating rounds (ROUNDS, default 7)
-# so that a shared machine's load falls on both alike. The last line is
-# added_values_ratio=X (processor time with them / without them, best rounds).
+# Processor time the values added since 1.0 add per 1920x1080 frame, in one
+# invocation: the same single-threaded lumaqc run with all of them, without
+# the values of the events (brightest_block to field_order,
+# LUMAQC_SKIP_ADDED_VALUES=events), without the signal levels (luma_min to
+# above_range, =levels) and without any (=1), in alternating rounds (ROUNDS,
+# default 7) so that a shared machine's load falls on all alike. The last
+# lines are events_ratio, levels_ratio and added_values_ratio: processor time
+# with all of them over the time without that group (best rounds).
 # BUILD=folder of an optimised build to use as it is (default: build-bench, built here).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,25 +27,31 @@ work, rounds, build = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 frames = 100
 lumaqc = os.path.join(os.path.abspath(build), "lumaqc")
 cmd = [lumaqc, "--threads", "1", "--quiet", "clip.yuv", "1920", "1080"]
-without = dict(os.environ, LUMAQC_SKIP_ADDED_VALUES="1")
-with_ = {k: v for k, v in os.environ.items() if k != "LUMAQC_SKIP_ADDED_VALUES"}
+base = {k: v for k, v in os.environ.items() if k != "LUMAQC_SKIP_ADDED_VALUES"}
+# Each configuration: the skipped group (None: none).
+configs = {"all": None, "events": "events", "levels": "levels", "none": "1"}
 
-def run(env):
+def run(skip):
     """Processor time (user + system) of one run, in ms per frame."""
+    env = dict(base, LUMAQC_SKIP_ADDED_VALUES=skip) if skip else base
     child = subprocess.Popen(cmd, cwd=work, stdout=subprocess.DEVNULL, env=env)
     _, status, usage = os.wait4(child.pid, 0)
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"lumaqc failed with status {os.waitstatus_to_exitcode(status)}")
     return (usage.ru_utime + usage.ru_stime) / frames * 1000
 
-times = {"with": [], "without": []}
+times = {name: [] for name in configs}
 print("load before:", os.getloadavg())
 for _ in range(rounds):
-    times["without"].append(run(without))
-    times["with"].append(run(with_))
+    for name, skip in configs.items():
+        times[name].append(run(skip))
 print("load after: ", os.getloadavg())
+labels = {"all": "with every added value", "events": "without the events' values",
+          "levels": "without the signal levels", "none": "without any added value"}
 for name, t in times.items():
-    print(f"{name + ' the added values':30s} best {min(t):8.3f}  median {statistics.median(t):8.3f} ms per 1920x1080 frame")
-print(f"median ratio {statistics.median(times['with']) / statistics.median(times['without']):.3f}")
-print(f"added_values_ratio={min(times['with']) / min(times['without']):.3f}")
+    print(f"{labels[name]:30s} best {min(t):8.3f}  median {statistics.median(t):8.3f} ms per 1920x1080 frame")
+best = {name: min(t) for name, t in times.items()}
+print(f"events_ratio={best['all'] / best['events']:.3f}")
+print(f"levels_ratio={best['all'] / best['levels']:.3f}")
+print(f"added_values_ratio={best['all'] / best['none']:.3f}")
 PY

@@ -285,7 +285,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     settings.threads = threads > 1 ? threads : 0;
     settings.measure_time = 1;
     settings.analysis_path = analysisPathFromEnvironment();
-    settings.skip_added_values = skipAddedValuesFromEnvironment() ? 1 : 0;
+    settings.skip_added_values = skipAddedValuesFromEnvironment();
     settings.range_low = line.reports.segments.rangeLow;
     settings.range_high = line.reports.segments.rangeHigh;
     settings.message = printMessage;

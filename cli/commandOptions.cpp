@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "lumaqc/lumaqc.h"
 
@@ -60,9 +61,14 @@ int analysisPathFromEnvironment() {
                                                                        : LUMAQC_PATH_ONE_PASS;
 }
 
-bool skipAddedValuesFromEnvironment() {
+int skipAddedValuesFromEnvironment() {
     const char* skip = std::getenv("LUMAQC_SKIP_ADDED_VALUES");
-    return skip != nullptr && std::strcmp(skip, "1") == 0;
+    if (skip == nullptr) return 0;
+    for (const auto& [name, bits] : {std::pair<const char*, int>{"1", LUMAQC_SKIP_ADDED_ALL},
+                                     {"events", LUMAQC_SKIP_EVENT_VALUES},
+                                     {"levels", LUMAQC_SKIP_LEVEL_VALUES}})
+        if (std::strcmp(skip, name) == 0) return bits;
+    return 0;
 }
 
 const char* instructionSetName(unsigned isa) {

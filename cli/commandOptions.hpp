@@ -32,10 +32,11 @@ bool optionValue(const std::string& word, int argc, char** argv, int* i, std::st
 // (for benchmarks and comparisons), else the one-pass analysis.
 int analysisPathFromEnvironment();
 
-// Whether the values added since 1.0 are skipped: when the environment
-// variable LUMAQC_SKIP_ADDED_VALUES is "1" (to measure their cost; the events
-// built on them then find nothing).
-bool skipAddedValuesFromEnvironment();
+// The values added since 1.0 that are skipped (LUMAQC_SKIP_* bits), to
+// measure their cost, from the environment variable LUMAQC_SKIP_ADDED_VALUES:
+// "1" all of them, "events" those of the events, "levels" the signal levels;
+// the events built on skipped values then find nothing.
+int skipAddedValuesFromEnvironment();
 
 // The instruction-set name of a LUMAQC_ISA_* bit, as the reports show it.
 const char* instructionSetName(unsigned isa);

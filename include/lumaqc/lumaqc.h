@@ -84,6 +84,11 @@ extern "C" {
  * included), and the user pointer of the settings. */
 typedef void (*lumaqc_message_callback)(void* user, const char* text);
 
+/* Groups of the values added since 1.0, for the settings' skip_added_values. */
+#define LUMAQC_SKIP_ADDED_ALL 1    /* every value added since 1.0 */
+#define LUMAQC_SKIP_EVENT_VALUES 2 /* brightest_block to field_order (since 1.2) */
+#define LUMAQC_SKIP_LEVEL_VALUES 4 /* luma_min to above_range (since 1.3) */
+
 typedef struct lumaqc_settings {
     double fps;                      /* frame rate, used by the freezing indicator (default 25.0) */
     uint32_t isa_mask;               /* LUMAQC_ISA_* allowed (default LUMAQC_ISA_ALL) */
@@ -102,9 +107,9 @@ typedef struct lumaqc_settings {
                                         analyse frames at once when threads + 2 do not fit (same values).
                                         0: the default, LUMAQC_DEFAULT_MEMORY_BUDGET; below 0: INVALID */
     /* Since 1.2. */
-    int skip_added_values;           /* nonzero: the values added since 1.0 (brightest_block, ...) are not
-                                        computed and their fields hold not-a-number, e.g. to measure
-                                        their cost (default 0) */
+    int skip_added_values;           /* LUMAQC_SKIP_* bits: values added since 1.0 that are not computed,
+                                        their fields holding not-a-number, e.g. to measure their cost
+                                        (default 0: none). 1 or any bit not listed there: all of them */
     /* Since 1.3. */
     int range_low;                   /* the legal range of luma codes, range_low to range_high inclusive, */
     int range_high;                  /* of below_range and above_range; range_high 0: the default,

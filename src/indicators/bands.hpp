@@ -81,6 +81,8 @@ struct LevelCounts {
     uint64_t above = 0;
 };
 void levelCountRows(Isa isa, const uint8_t* p, uint64_t n, LumaRange range, LevelCounts& counts);
+// The tables of block means levelOfferBlocks fills: histogram holds LEVEL_TABLES * 256 counts.
+constexpr uint64_t LEVEL_TABLES = 4;
 void levelOfferBlocks(const int32_t* sums, uint64_t n, uint32_t* histogram);
 double levelPercentile(const uint32_t* histogram, uint64_t blocks, uint32_t percent);
 double levelFraction(uint64_t w, uint64_t h, uint64_t count);

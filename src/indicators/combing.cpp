@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
@@ -10,6 +12,7 @@ constexpr uint64_t COMB_SPAN = 1024;
 // Pixels whose field differences are added in 32 bits before they are
 // carried: 65536 differences of at most 255 stay below 2^32.
 constexpr uint64_t FIELD_SPAN = 65536;
+static_assert(COMB_BLOCKSIZE == 8, "a block's column counts are summed as the eight bytes of one word");
 
 static LUMAQC_ALWAYS_INLINE uint8_t smaller(uint8_t x, uint8_t y) { return x < y ? x : y; }
 static LUMAQC_ALWAYS_INLINE uint8_t larger(uint8_t x, uint8_t y) { return x > y ? x : y; }
@@ -17,17 +20,18 @@ static LUMAQC_ALWAYS_INLINE uint8_t larger(uint8_t x, uint8_t y) { return x > y 
 static LUMAQC_ALWAYS_INLINE uint8_t above(uint8_t x, uint8_t y) { return static_cast<uint8_t>(x - smaller(x, y)); }
 
 // isCombedPixel in bytes, without branches, so that a whole row of columns
-// is tested at once: how far both other-field neighbours lie above b, or
-// both below it (0 when they lie on different sides), against the larger
-// distance of the own field's neighbours.
+// is tested at once. Both other-field neighbours lie on one side of b by at
+// least min(a, c) - b above it or b - max(a, c) below it (both 0 when they
+// lie on different sides); the own field's neighbours lie at most
+// max(u, d) - b above or b - min(u, d) below it.
 static LUMAQC_ALWAYS_INLINE uint8_t combedPixel(uint8_t u, uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
-    const uint8_t apart = larger(smaller(above(a, b), above(c, b)), smaller(above(b, a), above(b, c)));
-    const uint8_t own = larger(larger(above(u, b), above(b, u)), larger(above(d, b), above(b, d)));
+    const uint8_t apart = larger(above(smaller(a, c), b), above(b, larger(a, c)));
+    const uint8_t own = larger(above(larger(u, d), b), above(b, smaller(u, d)));
     // apart > limit and 2 own < apart, that is apart - own > own, each as a
-    // difference that stops at 0 (the comparisons bytes have).
+    // difference that stops at 0 (the comparisons bytes have); 1 when both are.
     const uint8_t beyondLimit = above(apart, static_cast<uint8_t>(COMB_DIFFERENCE));
     const uint8_t beyondOwn = above(above(apart, own), own);
-    return static_cast<uint8_t>((beyondLimit != 0) & (beyondOwn != 0));
+    return smaller(smaller(beyondLimit, beyondOwn), 1);
 }
 
 // Adds the combed pixels of row b (n of them) to counts.
@@ -56,11 +60,13 @@ static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint6
                 const uint8_t* b = data + y * w + x0;
                 countCombedRow(b - 2 * w, b - w, b, b + w, b + 2 * w, counts, n);
             }
-            uint32_t blocks = 0;
+            // A block's eight column counts (at most 4 each) add up in the top
+            // byte of their product with 0x0101010101010101.
+            uint64_t blocks = 0;
             for (uint64_t k = 0; k < n / COMB_BLOCKSIZE; ++k) {
-                uint32_t sum = 0;
-                for (uint64_t i = 0; i < COMB_BLOCKSIZE; ++i) sum += counts[k * COMB_BLOCKSIZE + i];
-                blocks += sum >= COMB_PIXELS ? 1u : 0u;
+                uint64_t eight;
+                std::memcpy(&eight, counts + k * COMB_BLOCKSIZE, sizeof eight);
+                blocks += (eight * 0x0101010101010101ull) >> 56 >= static_cast<uint64_t>(COMB_PIXELS) ? 1u : 0u;
             }
             combed += blocks;
         }

@@ -77,7 +77,9 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     mark(LUMAQC_LETTERBOX);
     r.pillarbox = pillarbox(cur, state);
     mark(LUMAQC_PILLARBOX);
-    if (!state.skipAdded) {
+    const bool events = !skipsAdded(state, LUMAQC_SKIP_EVENT_VALUES);
+    const bool levelled = !skipsAdded(state, LUMAQC_SKIP_LEVEL_VALUES);
+    if (events) {
         const BarSizes bars = barSizes(cur, state);
         r.bar_top = bars.top;
         r.bar_bottom = bars.bottom;
@@ -93,7 +95,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     uint64_t differences = 0;
     int32_t largestChange = 0;
     LevelCounts levels;
-    uint32_t blockMeans[256] = {};
+    uint32_t blockMeans[LEVEL_TABLES * 256] = {};
     uint64_t combed = 0;
     uint64_t combedBlocks = 0;
     uint64_t fieldDistances[2] = {0, 0};
@@ -126,7 +128,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         const uint64_t n = (y1 - y0) * w;
         if (contrastInBands) contrastSums(isa, rows, n, &pixelSum, &pixelSquares);
         mark(LUMAQC_CONTRAST);
-        if (!state.skipAdded) {
+        if (levelled) {
             levelCountRows(isa, rows, n, state.range, levels);
             mark(LUMAQC_BELOW_RANGE);
         }
@@ -136,7 +138,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         }
         combed += combedBlockRows(isa, data, w, y0 / INTERLACE_BLOCKSIZE, y1 / INTERLACE_BLOCKSIZE);
         mark(LUMAQC_INTERLACE);
-        if (!state.skipAdded) {
+        if (events) {
             // Blocks of 8 rows never straddle a band; each reads two rows beyond it on either side.
             combedBlocks += combedBlockRowsOf(isa, data, w, h, y0 / COMB_BLOCKSIZE, y1 / COMB_BLOCKSIZE);
             mark(LUMAQC_COMBING);
@@ -155,11 +157,11 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
                 blockHi = sums[j] > blockHi ? sums[j] : blockHi;
             }
             mark(LUMAQC_BLACKOUT);
-            if (!state.skipAdded) {
+            if (levelled) {
                 levelOfferBlocks(sums, blockCols, blockMeans);
                 mark(LUMAQC_LUMA_LOW);
             }
-            if (prev != nullptr && !state.skipAdded) {
+            if (prev != nullptr && events) {
                 const int32_t change = largestBlockSumChange(isa, prev->data, w, by, sums, blockCols);
                 largestChange = change > largestChange ? change : largestChange;
                 mark(LUMAQC_BLOCK_DIFFERENCE);
@@ -198,14 +200,14 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     if (prev != nullptr) {
         r.temporal_activity = temporalFromSum(w, h, differences);
         mark(LUMAQC_TEMPORAL_ACTIVITY);
-        if (!state.skipAdded) {
+        if (events) {
             r.block_difference = blockDifferenceFromSums(blockCols * blockRows, largestChange);
             mark(LUMAQC_BLOCK_DIFFERENCE);
         }
     }
     r.interlace = interlaceFromCount(w, h, combed);
     mark(LUMAQC_INTERLACE);
-    if (!state.skipAdded) {
+    if (events) {
         r.combing = combingFromCount(w, h, combedBlocks);
         mark(LUMAQC_COMBING);
         if (prev != nullptr) {
@@ -217,9 +219,11 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
     mark(LUMAQC_EXPOSURE);
     r.blackout = blackoutFromSpread(blockCols * blockRows, blockHi - blockLo);
     mark(LUMAQC_BLACKOUT);
-    if (!state.skipAdded) {
+    if (events) {
         r.brightest_block = brightestFromSum(blockCols * blockRows, blockHi);
         mark(LUMAQC_BRIGHTEST_BLOCK);
+    }
+    if (levelled) {
         r.luma_min = levels.min;
         r.luma_max = levels.max;
         r.below_range = levelFraction(w, h, levels.below);

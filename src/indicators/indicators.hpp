@@ -85,13 +85,19 @@ struct IndicatorState {
     // Rows per band of the one-pass analysis (a multiple of 16); 0: chosen
     // from the width, so that a band stays in the processor's cache.
     uint32_t bandRows = 0;
-    // The values added since 1.0 are not computed (their cost measured apart).
-    bool skipAdded = false;
+    // Which values added since 1.0 are not computed (their cost measured
+    // apart): LUMAQC_SKIP_* bits of the settings' skip_added_values.
+    uint32_t skipAdded = 0;
     // The legal range of below_range and above_range.
     LumaRange range;
     // One block row's sums (block difference outside the one pass).
     std::vector<int32_t> blockSums;
 };
+
+// Whether the values of that LUMAQC_SKIP_* group are skipped.
+inline bool skipsAdded(const IndicatorState& state, uint32_t group) {
+    return (state.skipAdded & (LUMAQC_SKIP_ADDED_ALL | group)) != 0;
+}
 
 // Sizes every scratch of state for pictures of w x h, so that no call on
 // pictures of that size allocates.

@@ -60,7 +60,7 @@ void pictureIndicators(const Image* cur, const Image* prev, IndicatorState& s, l
                        bool threadClock, lumaqc_times& t, bool onlyAlone = false) {
     for (const ValueEntry& e : kValueEntries) {
         if (e.stage == Stage::Sequence || (e.stage == Stage::Pair && prev == nullptr) || (onlyAlone && e.inPass) ||
-            (e.added && s.skipAdded))
+            addedValueSkipped(e.added, s.skipAdded))
             continue;
         const ValueCall call = kReference ? e.literal : e.fast;
         timed(measure, threadClock, t, e.indicator, [&] {
@@ -122,7 +122,10 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
     const size_t inFlight = threads > 0 ? static_cast<size_t>(threads) + 1 : 1;
     serial_.isa = isa;
     serial_.messages = userMessages_;
-    serial_.skipAdded = settings.skip_added_values != 0;
+    // Bits of no group skip every added value.
+    const uint32_t groups = LUMAQC_SKIP_ADDED_ALL | LUMAQC_SKIP_EVENT_VALUES | LUMAQC_SKIP_LEVEL_VALUES;
+    const uint32_t skip = static_cast<uint32_t>(settings.skip_added_values);
+    serial_.skipAdded = (skip & ~groups) != 0 ? LUMAQC_SKIP_ADDED_ALL : skip;
     serial_.range = LumaRange{static_cast<uint8_t>(settings.range_low), static_cast<uint8_t>(settings.range_high)};
     try {
         // The pictures and the scratch are allocated when frames arrive.
@@ -206,7 +209,7 @@ int Stream::send(const uint8_t* luma, ptrdiff_t stride) {
     }
     slot.done = false;
     slot.values = lumaqc_result{};
-    if (serial_.skipAdded) markAddedValuesSkipped(slot.values);
+    if (serial_.skipAdded != 0) markAddedValuesSkipped(slot.values, serial_.skipAdded);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         ++sent_;

@@ -35,7 +35,7 @@ void callLiteral(const Image* cur, const Image* prev, IndicatorState& state, lum
 
 template <Stage kStage, class Fast, class Literal, class Store>
 constexpr ValueEntry entry(lumaqc_indicator indicator, bool inPass, Fast, Literal, Store) {
-    const bool added = static_cast<int>(indicator) >= kValueCount1_0;
+    const uint32_t added = addedGroupOf(static_cast<int>(indicator));
     if constexpr (kStage == Stage::Sequence)
         return {indicator, kStage, inPass, added, nullptr, nullptr};
     else
@@ -111,11 +111,11 @@ static_assert(addedValuesShowInReportsOnly(), "the added values show in the repo
 const std::array<lumaqc_value_info, kValueCount> kValueInfos = kInfos;
 const std::array<ValueEntry, kValueCount> kValueEntries = inCallOrder(kEntriesInColumnOrder);
 
-void markAddedValuesSkipped(lumaqc_result& r) {
+void markAddedValuesSkipped(lumaqc_result& r, uint32_t skip) {
     const double nan = __builtin_nan("");
     char* bytes = reinterpret_cast<char*>(&r);
     for (const lumaqc_value_info& v : kInfos) {
-        if (v.indicator < kValueCount1_0) continue;
+        if (!addedValueSkipped(addedGroupOf(v.indicator), skip)) continue;
         if (v.kind == LUMAQC_KIND_FLAG) bytes[v.offset] = 0;
         else std::memcpy(bytes + v.offset, &nan, sizeof nan);
     }

@@ -29,7 +29,7 @@ struct ValueEntry {
     lumaqc_indicator indicator;
     Stage stage;
     bool inPass;        // computed by the one-pass analysis
-    bool added;         // added since 1.0: skipped with the settings' skip_added_values
+    uint32_t added;     // added since 1.0: its LUMAQC_SKIP_* group (0 for the values of 1.0)
     ValueCall fast;     // null for Sequence: the context calls those itself
     ValueCall literal;
 };
@@ -39,6 +39,20 @@ extern const std::array<ValueEntry, kValueCount> kValueEntries;
 
 // The fields of the values added since 1.0 as when they are skipped:
 // not-a-number (flags 0).
-void markAddedValuesSkipped(lumaqc_result& r);
+void markAddedValuesSkipped(lumaqc_result& r, uint32_t skip);
+
+// The LUMAQC_SKIP_* group of a value: 0 for those of 1.0, the events' and the
+// levels' own groups, LUMAQC_SKIP_ADDED_ALL for any value added after them.
+constexpr uint32_t addedGroupOf(int indicator) {
+    if (indicator < kValueCount1_0) return 0;
+    if (indicator < static_cast<int>(LUMAQC_LUMA_MIN)) return LUMAQC_SKIP_EVENT_VALUES;
+    if (indicator <= static_cast<int>(LUMAQC_ABOVE_RANGE)) return LUMAQC_SKIP_LEVEL_VALUES;
+    return LUMAQC_SKIP_ADDED_ALL;
+}
+
+// Whether a value of that group is skipped with the settings' skip_added_values.
+constexpr bool addedValueSkipped(uint32_t group, uint32_t skip) {
+    return group != 0 && (skip & (LUMAQC_SKIP_ADDED_ALL | group)) != 0;
+}
 
 }  // namespace lumaqc

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <set>
 #include <vector>
 
 #include "lumaqc/lumaqc.h"
@@ -166,33 +167,54 @@ TEST(Values, VersionOfTheLibraryIsTheHeaders) {
 }
 
 TEST(Values, SkippingTheAddedValuesLeavesThemNotANumberAndTheOthersAsTheyAre) {
-    lumaqc_settings s;
-    lumaqc_default_settings(&s);
-    lumaqc_context* all = nullptr;
-    lumaqc_context* skipping = nullptr;
-    ASSERT_EQ(lumaqc_open(&all, kW, kH, &s), LUMAQC_OK);
-    s.skip_added_values = 1;
-    ASSERT_EQ(lumaqc_open(&skipping, kW, kH, &s), LUMAQC_OK);
-    for (int frame = 0; frame < 4; ++frame) {
-        const std::vector<uint8_t> luma = picture(frame);
-        lumaqc_result a, b;
-        ASSERT_EQ(lumaqc_analyse(all, luma.data(), kW, &a), LUMAQC_OK);
-        ASSERT_EQ(lumaqc_analyse(skipping, luma.data(), kW, &b), LUMAQC_OK);
-        for (int i = 0; i < lumaqc_value_count(); ++i) {
-            const lumaqc_value_info* v = lumaqc_value_info_at(i);
-            const bool added = v->outputs == LUMAQC_OUTPUTS_REPORTS;
-            EXPECT_EQ(added, i >= 15) << v->name;
-            double x = 0.0, y = 0.0;
-            lumaqc_get_value(&a, i, &x);
-            lumaqc_get_value(&b, i, &y);
-            if (added && v->kind != LUMAQC_KIND_FLAG) {
-                EXPECT_FALSE(std::isnan(x)) << v->name << " frame " << frame;
-                EXPECT_TRUE(std::isnan(y)) << v->name << " frame " << frame;
-            } else if (!added) {
-                EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0) << v->name << " frame " << frame;
+    const std::set<std::string> events = {"brightest_block", "block_difference", "bar_top", "bar_bottom",
+                                           "bar_left", "bar_right", "combing", "field_order"};
+    const std::set<std::string> levels = {"luma_min",  "luma_low",    "luma_avg",   "luma_high",
+                                          "luma_max", "below_range", "above_range"};
+    struct Case {
+        int skip;
+        bool skipsEvents, skipsLevels, skipsLater;
+    };
+    const std::vector<Case> cases = {
+        {LUMAQC_SKIP_ADDED_ALL, true, true, true},
+        {LUMAQC_SKIP_EVENT_VALUES, true, false, false},
+        {LUMAQC_SKIP_LEVEL_VALUES, false, true, false},
+        {LUMAQC_SKIP_EVENT_VALUES | LUMAQC_SKIP_LEVEL_VALUES, true, true, false},
+        {1 << 12, true, true, true},  // a bit of no group: all
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("skip_added_values " + std::to_string(c.skip));
+        lumaqc_settings s;
+        lumaqc_default_settings(&s);
+        lumaqc_context* all = nullptr;
+        lumaqc_context* skipping = nullptr;
+        ASSERT_EQ(lumaqc_open(&all, kW, kH, &s), LUMAQC_OK);
+        s.skip_added_values = c.skip;
+        ASSERT_EQ(lumaqc_open(&skipping, kW, kH, &s), LUMAQC_OK);
+        for (int frame = 0; frame < 4; ++frame) {
+            const std::vector<uint8_t> luma = picture(frame);
+            lumaqc_result a, b;
+            ASSERT_EQ(lumaqc_analyse(all, luma.data(), kW, &a), LUMAQC_OK);
+            ASSERT_EQ(lumaqc_analyse(skipping, luma.data(), kW, &b), LUMAQC_OK);
+            for (int i = 0; i < lumaqc_value_count(); ++i) {
+                const lumaqc_value_info* v = lumaqc_value_info_at(i);
+                const bool added = v->outputs == LUMAQC_OUTPUTS_REPORTS;
+                EXPECT_EQ(added, i >= 15) << v->name;
+                const bool skipped = events.count(v->name) != 0   ? c.skipsEvents
+                                     : levels.count(v->name) != 0 ? c.skipsLevels
+                                                                  : added && c.skipsLater;
+                double x = 0.0, y = 0.0;
+                lumaqc_get_value(&a, i, &x);
+                lumaqc_get_value(&b, i, &y);
+                if (skipped && v->kind != LUMAQC_KIND_FLAG) {
+                    EXPECT_FALSE(std::isnan(x)) << v->name << " frame " << frame;
+                    EXPECT_TRUE(std::isnan(y)) << v->name << " frame " << frame;
+                } else if (!skipped) {
+                    EXPECT_EQ(std::memcmp(&x, &y, sizeof x), 0) << v->name << " frame " << frame;
+                }
             }
         }
+        lumaqc_close(&all);
+        lumaqc_close(&skipping);
     }
-    lumaqc_close(&all);
-    lumaqc_close(&skipping);
 }

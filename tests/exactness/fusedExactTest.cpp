@@ -41,7 +41,7 @@ std::vector<double> addedReferenceValues(const Image* cur, const Image* prev) {
     IndicatorState state;
     lumaqc_result r{};
     for (const ValueEntry& e : kValueEntries)
-        if (e.added && e.inPass && (e.stage == Stage::Picture || prev != nullptr))
+        if (e.added != 0 && e.inPass && (e.stage == Stage::Picture || prev != nullptr))
             e.literal(cur, prev, state, r);
     return addedValues(r);
 }

@@ -50,6 +50,10 @@ std::vector<StressPicture> edgePictures(bool smallSizes) {
             pictures.push_back(stressPicture("patch of " + std::to_string(level), w, h, [=](uint64_t x, uint64_t y) {
                 return uint8_t(x < w / 3 + 1 && y < h / 2 + 1 ? level : 128);
             }));
+    // Every sample outside: the counts of whole runs of samples.
+    for (int level : {0, 255})
+        pictures.push_back(stressPicture("field of " + std::to_string(level), 1920, 1080,
+                                         [=](uint64_t, uint64_t) { return uint8_t(level); }));
     std::vector<StressPicture> more = smallSizes ? smallSizePictures() : std::vector<StressPicture>{};
     pictures.insert(pictures.end(), more.begin(), more.end());
     more = longLinePictures();

@@ -205,7 +205,9 @@ TEST(Segments, MatchBruteForceRunsIncludingOnesOpenAtTheEnd) {
             const bool bars = s.kind == SegmentKind::Letterbox || s.kind == SegmentKind::Pillarbox;
             std::string extra = bars ? barsText(s.bars, kWidth, kHeight)
                                      : s.kind == SegmentKind::Interlaced ? fieldOrderName(s.fieldOrder) : "";
-            if (bars) EXPECT_EQ(extra.substr(extra.rfind(' ') + 1), cropText(s));
+            if (bars) {
+                EXPECT_EQ(extra.substr(extra.rfind(' ') + 1), cropText(s));
+            }
             keys.emplace_back(static_cast<int>(s.kind), s.firstFrame, s.lastFrame, s.start, s.end, extra);
             if (s.kind == SegmentKind::OutOfRange) {
                 // The worst frame: the first with the largest fraction outside, searched afresh.
