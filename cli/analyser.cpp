@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <strings.h>
 #include <deque>
 #include <memory>
 
@@ -22,6 +23,7 @@
 #include "outputs.hpp"
 #include "pieces.hpp"
 #include "report.hpp"
+#include "report/numbers.hpp"
 #include "report/session.hpp"
 #ifdef LUMAQC_HAVE_HTML
 #include "report/htmlReport.hpp"
@@ -50,6 +52,13 @@ static void printMessage(void* user, const char* text) {
     const MessageTarget* target = static_cast<const MessageTarget*>(user);
     if (target->session != nullptr) target->session->beforeConsoleText();
     std::fputs(text, target->console);
+}
+
+// A name that says raw pictures (.yuv, .raw, in any case), which need their size given.
+static bool looksRaw(const char* path) {
+    const char* dot = std::strrchr(path, '.');
+    return dot != nullptr && std::strchr(dot, '/') == nullptr &&
+           (strcasecmp(dot, ".yuv") == 0 || strcasecmp(dot, ".raw") == 0);
 }
 
 struct FileCloser {
@@ -101,16 +110,16 @@ static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::Po
 // Two reports, or a report and the log, that are one file (by any spelling or
 // link): the line that refuses the run, else "". The reports are reserved, so
 // they exist; a page not yet there is compared by its resolved path.
-static std::string reportClash(const report::ReportOptions& reports, int logFolder) {
+static std::string reportClash(const report::ReportOptions& reports, int logFolder, const char* logName) {
     std::vector<std::pair<const char*, const std::string*>> named;
     for (auto [option, path] : {std::pair{"--json", &reports.jsonPath}, std::pair{"--csv", &reports.csvPath},
                                 std::pair{"--html", &reports.htmlPath}})
         if (!path->empty() && *path != "-") named.emplace_back(option, path);
-    const std::string log = report::fileIdentity(logFolder, kLogFileName);
+    const std::string log = logName != nullptr ? report::fileIdentity(logFolder, logName) : "";
     for (size_t i = 0; i < named.size(); ++i) {
         const std::string identity = report::fileIdentity(AT_FDCWD, *named[i].second);
-        if (identity == log)
-            return "Cannot create the report " + *named[i].second + ": it is the log file " + kLogFileName;
+        if (logName != nullptr && identity == log)
+            return "Cannot create the report " + *named[i].second + ": it is the log file " + logName;
         for (size_t j = 0; j < i; ++j)
             if (identity == report::fileIdentity(AT_FDCWD, *named[j].second))
                 return std::string(named[j].first) + " " + *named[j].second + " and " + named[i].first + " " +
@@ -218,6 +227,14 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
             }
             outcome.status = 0;
             return outcome;
+        case ParseStatus::Version:
+            std::fputs(versionText().c_str(), out);
+            if (std::fflush(out) != 0 || std::ferror(out)) {
+                errorLine(err, "Cannot write to standard output: %s", std::strerror(errno));
+                return outcome;
+            }
+            outcome.status = 0;
+            return outcome;
         case ParseStatus::BadOption: errorLine(err, "%s", args.error.c_str()); return outcome;
         case ParseStatus::Ok: break;
     }
@@ -260,6 +277,12 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         warmUpFrom = warmUpStart(args.runStart, start, run.info().fps);
         error = openFrom(warmUpFrom);
     }
+    // A raw-looking name the decoders found no container in (when they cannot
+    // be loaded, the line that names what to install says more).
+    if (!error.empty() && !args.sizeGiven && (args.inputFormat.empty() || args.inputFormat == "raw") &&
+        looksRaw(args.videoPath) &&
+        (args.inputFormat == "raw" || error.find(": not a video file that libav can read") != std::string::npos))
+        error = std::string(args.videoPath) + ": raw input needs WIDTH HEIGHT (e.g. " + args.videoPath + " 1920 1080)";
     if (!error.empty()) {
         errorLine(err, "%s", error.c_str());
         return outcome;
@@ -277,6 +300,16 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
                      info.width, info.height, pixels * 3 / 2, (info.width + 1) / 2, (info.height + 1) / 2,
                      pixels + 2 * chroma);
     }
+
+    // Bytes after the last whole frame of a raw file hint at a wrong WIDTH or HEIGHT.
+    struct stat file {};
+    const int64_t frameBytes = int64_t{info.width} * info.height * 3 / 2;
+    if (raw && args.framesFromFile && frameBytes > 0 && std::strcmp(args.videoPath, "-") != 0 &&
+        ::stat(args.videoPath, &file) == 0 && S_ISREG(file.st_mode) && file.st_size % frameBytes != 0)
+        errorLine(err,
+                  "Warning: %s ends with %" PRId64 " bytes after its last whole frame (%" PRId64
+                  " bytes each at %d x %d): they are not analysed; are WIDTH and HEIGHT right?",
+                  args.videoPath, static_cast<int64_t>(file.st_size % frameBytes), frameBytes, info.width, info.height);
 
     lumaqc_settings settings;
     lumaqc_default_settings(&settings);
@@ -388,11 +421,23 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     stream.extra.push_back({"times", raw || info.reader == "y4m" ? "\"frames\"" : "\"stream\""});
     // A piece names the run it belongs to, so that merge takes only pieces that rebuild that run.
     if (args.runStart >= 0) stream.extra.push_back({"run_start", std::to_string(args.runStart)});
+    if (!line.reports.profile.empty()) {
+        std::string profile;
+        report::appendJsonString(profile, line.reports.profile);
+        stream.extra.push_back({"profile", profile});
+    }
+    if (!info.startTimecode.empty()) {
+        std::string timecode;
+        report::appendJsonString(timecode, info.startTimecode);
+        stream.extra.push_back({"start_timecode", timecode});
+    }
     report::Streams reportStreams;
     reportStreams.console = out;
     reportStreams.output = reportOutput ? reportOutput.get() : reportTarget;
     reportStreams.error = err;
     reportStreams.errorIsTerminal = isatty(fileno(err)) == 1;
+    // A stream read to its end still shows a total where its container tells its length.
+    if (!countKnown && info.expectedFrames > warmUpFrom) reportStreams.progressTotal = info.expectedFrames - warmUpFrom;
     // Created before the log, so that a report that cannot be created leaves
     // the log of an earlier run in place; finished on every way out. Every
     // report is known to be writable before any file of an earlier run is
@@ -423,17 +468,26 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     // Every check that can refuse the run comes before any file of an earlier
     // run is emptied: reports that are one file, or the log; the log's lock;
     // the log being the input.
-    if (const std::string clash = reportClash(line.reports, streams.logFolder); !clash.empty()) {
+    // --log FILE names it from the working directory; --no-log writes none.
+    const char* logName = args.noLog ? nullptr : args.logPath.empty() ? kLogFileName : args.logPath.c_str();
+    const int logFolder = args.logPath.empty() ? streams.logFolder : AT_FDCWD;
+    if (const std::string clash = reportClash(line.reports, logFolder, logName); !clash.empty()) {
         session.abandon();
         errorLine(err, "%s", clash.c_str());
         return outcome;
     }
     LogFile log;
-    const LogFile::Open logOpen = log.open(streams.logFolder, kLogFileName, args.videoPath);
+    const LogFile::Open logOpen = logName != nullptr ? log.open(logFolder, logName, args.videoPath) : LogFile::Open::Ok;
     if (logOpen == LogFile::Open::Locked || logOpen == LogFile::Open::IsInput ||
         logOpen == LogFile::Open::NotAFile) {
         session.abandon();
         errorLine(err, "%s", log.error().c_str());
+        return outcome;
+    }
+    // A log asked for by name that cannot be created refuses the run.
+    if (logOpen == LogFile::Open::CannotCreate && !args.logPath.empty()) {
+        session.abandon();
+        errorLine(err, "Cannot create the log file %s: %s", logName, log.error().c_str());
         return outcome;
     }
     if (const std::string reportError = session.open(); !reportError.empty()) {
@@ -456,12 +510,16 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
 #ifdef LUMAQC_HAVE_HTML
     outputs.showIn(htmlReport.get(), info.fps);
 #endif
-    console.write(infoLines(args.videoPath, info.width, info.height, info.fps, frames, start, countKnown));
-    console.line(headerText(RowStyle::Console));
+    // --quiet: no information lines, header, timing or closing line.
+    const bool quiet = line.reports.quiet;
+    if (!quiet) {
+        console.write(infoLines(args.videoPath, info.width, info.height, info.fps, frames, start, countKnown));
+        console.line(headerText(RowStyle::Console));
+    }
     if (log.isOpen()) {
         const char* header = headerText(RowStyle::Log);
         outputs.writeLog(header, std::strlen(header));
-    } else {
+    } else if (logName != nullptr) {
         console.flush();
         errorLine(err, "Cannot create the log file: %s", log.error().c_str());
     }
@@ -515,17 +573,25 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     lumaqc_times times;
     lumaqc_get_times(run.context(), &times);
     session.beforeConsoleText();
-    console.write(timingReport(startClock, endClock, framesForReport, times));
+    if (!quiet) console.write(timingReport(startClock, endClock, framesForReport, times));
     // Summary, segments and gates, when asked for, follow the timing report.
     const bool failed = stopped || logFailed;
     const report::FinishResult& reports =
         session.finish(failed ? report::RunStatus::Failed : report::RunStatus::Completed);
     console.noteErrors();
     messages.session = nullptr;
+    outcome.finished = !failed;
+    outcome.fps = info.fps;
+    outcome.startTimecode = info.startTimecode;
+    outcome.profile = line.reports.profile;
+    outcome.events = session.gatedSegments();
+    outcome.waived = session.waivedSegments();
+    outcome.atEdges = session.edgeSegments();
+    outcome.gates = reports.gates;
     run.closeContext();
     run.closeReader();
     const bool logCloseFailed = !logFailed && !log.close();
-    console.line("\nFile stream closed\n");
+    if (!quiet) console.line("\nFile stream closed\n");
     console.flush();
     if (!reports.writeError.empty()) errorLine(err, "%s", reports.writeError.c_str());
     bool htmlFailed = false;

@@ -5,6 +5,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
+
+#include "report/gates.hpp"
+#include "report/segments.hpp"
 
 namespace lumaqc {
 
@@ -23,6 +28,13 @@ struct RunStreams {
 struct RunOutcome {
     int status = -1;     // the exit status (-1 for 255)
     int64_t frames = 0;  // frames analysed (rows written)
+    // A run that reached its reports: what they found, for a verdict.
+    bool finished = false;
+    double fps = 0.0;
+    std::string startTimecode;  // the container's, "" when none
+    std::string profile;        // the profile applied, "" when none
+    std::vector<report::Segment> events, waived, atEdges;  // gated, waived and --edge segments
+    std::vector<report::GateResult> gates;
 };
 
 // One run over the command line's arguments with the given indicator set

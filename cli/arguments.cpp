@@ -7,7 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
+
+#include <sys/stat.h>
+
+#include "lumaqc/lumaqc.h"
 
 namespace lumaqc {
 
@@ -72,6 +77,17 @@ static bool parseRate(const std::string& text, double* value) {
     return true;
 }
 
+// Whether a positional in WIDTH's place is a second input rather than a size:
+// it names an existing file, or (with nothing after it) reads as no number.
+static bool isSecondInput(const std::vector<const char*>& positional) {
+    const char* second = positional[1];
+    char* end = nullptr;
+    std::strtol(second, &end, 10);
+    const bool number = end != second;
+    struct stat st {};
+    return (!number && ::stat(second, &st) == 0) || (positional.size() == 2 && !number);
+}
+
 static ParseStatus bad(Arguments* out, const std::string& message) {
     out->error = message;
     return ParseStatus::BadOption;
@@ -84,7 +100,8 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
     double fps = 0;
     int32_t frames = 0, start = 0;
     bool optionsEnded = false;
-    bool reference = false;
+    bool reference = false, noLog = false;
+    std::string logPath;
     int32_t threads = -1, runStart = -1;
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
@@ -97,8 +114,9 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
             continue;
         }
         if (word == "--help") return ParseStatus::Help;
-        if (word == "--reference") {
-            reference = true;
+        if (word == "--version") return ParseStatus::Version;
+        if (word == "--reference" || word == "--no-log") {
+            (word == "--reference" ? reference : noLog) = true;
             continue;
         }
         // --name value, or --name=value
@@ -112,6 +130,9 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
             if (value != "raw" && value != "y4m" && value != "libav")
                 return bad(out, "--input-format must be raw, y4m or libav, not '" + value + "'");
             format = value;
+        } else if (name == "--log") {
+            if (value.empty() || value == "-") return bad(out, "--log needs a file name");
+            logPath = value;
         } else if (name == "--threads") {
             if (!parseCount(value, &threads) || threads < 1 || threads > 1024)
                 return bad(out, "--threads needs a whole number from 1 to 1024, not '" + value + "'");
@@ -128,13 +149,19 @@ ParseStatus parseArguments(int argc, char** argv, Arguments* out) {
         }
     }
     const size_t given = positional.size();
+    if (given >= 2 && isSecondInput(positional))
+        return bad(out, std::string(positional[0]) + ", " + positional[1] + (given > 2 ? ", ..." : "") +
+                            ": for several inputs use --json-dir or lumaqc check");
     if (given == 0 || given == 2) return ParseStatus::TooFewArguments;
+    if (noLog && !logPath.empty()) return bad(out, "--log and --no-log cannot be given together");
     Arguments a;
     a.videoPath = positional[0];
     a.inputFormat = format;
     a.threads = threads;
     a.runStart = runStart;
     a.reference = reference;
+    a.logPath = logPath;
+    a.noLog = noLog;
     if (given >= 3) {
         a.sizeGiven = true;
         a.width = toInt32("WIDTH", positional[1], &a.warnings);
@@ -186,9 +213,19 @@ std::string usageText(const char* programName) {
     return text;
 }
 
+std::string versionText() {
+    std::string text = "lumaqc " LUMAQC_VERSION_STRING;
+    // The library a program runs with may be a later one than it was built with.
+    if (std::strcmp(lumaqc_version_string(), LUMAQC_VERSION_STRING) != 0)
+        text += std::string(" (library ") + lumaqc_version_string() + ")";
+    return text + "\n";
+}
+
 std::string helpText(const char* programName) {
     const std::string p = programName;
-    return "Usage: " + p + " [OPTIONS] INPUT [WIDTH HEIGHT [FPS [NumberOfFrames [startFrame]]]]\n\n"
+    return "Usage: " + p + " [OPTIONS] INPUT [WIDTH HEIGHT [FPS [NumberOfFrames [startFrame]]]]\n"
+           "       " + p + " check INPUT... [--profile NAME|FILE] [--waivers FILE]   (PASS or FAIL per input;\n"
+           "                     see " + p + " check --help)\n\n"
            "INPUT is a file, or - for standard input. Its kind is found from its content:\n"
            "  a Y4M file or stream (it begins with YUV4MPEG2), read by the Y4M reader;\n"
            "  with WIDTH HEIGHT given, raw 8-bit YUV 4:2:0 frames of that size;\n"
@@ -203,7 +240,10 @@ std::string helpText(const char* programName) {
            "  --run-start S      this run is a piece of a longer run that starts at frame S: the\n"
            "                     piece starts at S or at S + 8k + 1, and its rows equal that run's\n"
            "  --reference        run the literal step-by-step indicators (same values, slower)\n"
+           "  --log FILE         write the log to FILE (default: metricsResultsCSV.csv here)\n"
+           "  --no-log           write no log\n"
            "  --help             this text\n"
+           "  --version          the version of lumaqc\n"
            "  --                 every argument after it is positional\n\n"
            "Examples:\n"
            "  " + p + " clip.mp4\n"

@@ -23,6 +23,8 @@ struct Arguments {
     int32_t threads = -1;     // --threads: frames analysed at once (-1: every processor available)
     int32_t runStart = -1;    // --run-start: first frame of the run this one is a piece of (-1: none)
     bool reference = false;   // --reference: the literal indicator compositions
+    std::string logPath;      // --log FILE: where the log goes (empty: the default name in the log folder)
+    bool noLog = false;       // --no-log: no log file
     std::string error;        // the one-line message of ParseStatus::BadOption
     // WIDTH, HEIGHT, startFrame as typed (empty when not given positionally).
     std::string widthText, heightText, startText;
@@ -36,6 +38,12 @@ struct Arguments {
 // report::kReportOptions).
 inline constexpr report::OptionSpec kInputOptions[] = {
     {"--help", false, report::OptionScope::OneRun},
+    {"--version", false, report::OptionScope::OneRun},
+    {"--log", true, report::OptionScope::OneRun},
+    {"--no-log", false, report::OptionScope::EachInput},
+    // Taken by the command line before the report options, so that those given win.
+    {"--profile", true, report::OptionScope::EachInput},
+    {"--waivers", true, report::OptionScope::EachInput},
     {"--reference", false, report::OptionScope::EachInput},
     {"--input-format", true, report::OptionScope::EachInput},
     {"--fps", true, report::OptionScope::EachInput},
@@ -46,7 +54,7 @@ inline constexpr report::OptionSpec kInputOptions[] = {
     {"--run-start", true, report::OptionScope::OneRun},
 };
 
-enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
+enum class ParseStatus { Ok, TooFewArguments, Help, Version, BadOption };
 
 // An argument starting with "--" is an option ("--" alone ends them), every
 // other one positional. The positionals convert as the command line has always
@@ -54,13 +62,17 @@ enum class ParseStatus { Ok, TooFewArguments, Help, BadOption };
 // refused (what reads differently from what was typed is listed in warnings); no INPUT, or an INPUT with a WIDTH but no HEIGHT, is too few.
 // Options are checked: --input-format raw|y4m|libav, --fps R (positive),
 // --frames N and --start S (0 .. 2147483647), --threads N (1 .. 1024),
-// --run-start S, --reference, --help; an option that repeats a positional
-// with another value is a BadOption.
+// --run-start S, --reference, --log FILE, --no-log, --help, --version; an
+// option that repeats a positional with another value is a BadOption, and so
+// is a second input where WIDTH belongs (several inputs).
 ParseStatus parseArguments(int argc, char** argv, Arguments* out);
 
 // The two usage lines written when too few arguments are given; a null
 // programName (a program started without argv[0]) reads "lumaqc".
 std::string usageText(const char* programName);
+
+// The line of --version.
+std::string versionText();
 
 // The text of --help.
 std::string helpText(const char* programName);

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "lumaqc/lumaqc.h"
+#include "profiles.hpp"
 
 namespace lumaqc {
 
@@ -15,12 +16,31 @@ std::string splitCommandLine(int argc, char** argv, CommandLine* out) {
     std::vector<std::string> args;
     if (argc > 1) args.assign(argv + 1, argv + argc);
     line.positional.push_back(argc > 0 ? argv[0] : nullptr);
+    // The profile first: options given on the command line override its settings.
+    std::vector<bool> taken(args.size(), false);
+    for (size_t k = 0; k < args.size() && args[k] != "--"; ++k) {
+        const std::string name = optionName(args[k]);
+        if (name != "--profile" && name != "--waivers") continue;
+        const bool inlineValue = name.size() < args[k].size();
+        if (!inlineValue && k + 1 >= args.size()) return name + " needs a value";
+        const std::string value = inlineValue ? args[k].substr(name.size() + 1) : args[k + 1];
+        taken[k] = true;
+        if (!inlineValue) taken[++k] = true;
+        if (!line.reports.profile.empty() && name == "--profile") return "--profile is given twice";
+        const std::string error = name == "--profile" ? applyProfile(value, &line.reports)
+                                                      : loadWaivers(value, &line.reports.waivers);
+        if (!error.empty()) return error;
+    }
     size_t i = 0;
     while (i < args.size()) {
         if (args[i] == "--") {
             // The rest is the input options' and positionals' business.
             for (; i < args.size(); ++i) line.positional.push_back(argv[i + 1]);
             break;
+        }
+        if (taken[i]) {
+            ++i;
+            continue;
         }
         if (args[i].rfind("--", 0) != 0) {
             line.positional.push_back(argv[i + 1]);

@@ -14,7 +14,7 @@
 extern "C" {
 #endif
 
-#define LUMAQC_LIBAV_VERSION 1
+#define LUMAQC_LIBAV_VERSION 2
 #define LUMAQC_LIBAV_ENTRY "lumaqc_libav_entry"
 
 /* The bytes of the input, read through the caller's source. */
@@ -41,6 +41,8 @@ typedef struct lumaqc_libav_info {
     int32_t width, height;
     double fps;
     int fps_known;
+    int64_t expected_frames; /* the container's length in frames from the start, -1 unknown */
+    const char* timecode;    /* the start timecode, "" when none */
 } lumaqc_libav_info;
 
 /* The values of lumaqc::io::ReadStatus. */

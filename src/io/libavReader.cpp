@@ -114,6 +114,8 @@ public:
         info_.height = info.height;
         info_.fps = info.fps;
         info_.fpsKnown = info.fps_known != 0;
+        info_.expectedFrames = info.expected_frames;
+        info_.startTimecode = info.timecode != nullptr ? info.timecode : "";
         return {};
     }
 

@@ -41,6 +41,11 @@ struct StreamInfo {
     int64_t frameCount = -1;  // whole frames available from start, -1 unknown
     bool damaged = false;     // what follows those frames is damaged: reading there reports it
     bool seekable = false;
+    // A stream's length as its container tells it, in frames from the first
+    // one wanted (-1 unknown): an estimate, for progress only.
+    int64_t expectedFrames = -1;
+    // The container's start timecode, "HH:MM:SS:FF" (";" before FF when drop-frame); empty when none.
+    std::string startTimecode;
 };
 
 enum class ReadStatus {

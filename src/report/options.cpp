@@ -78,6 +78,13 @@ OptionStatus parseReportOption(const std::vector<std::string>& args, size_t& ind
             return OptionStatus::Error;
         }
         options.segments.rangeArea = number;
+    } else if (name == "--edge") {
+        double number = 0.0;
+        if (!readNumber(value, &number) || number < 0.0) {
+            *error = "--edge needs a number of seconds of 0 or more, not '" + value + "'";
+            return OptionStatus::Error;
+        }
+        options.edgeSeconds = number;
     } else if (name == "--fail-if") {
         const auto gate = parseGate(value, error);
         if (!gate) return OptionStatus::Error;
@@ -143,7 +150,8 @@ const char* reportOptionsUsage() {
            "                           out_of_range or flat segment\n"
            "  --summary                pooled statistics and segments after the run\n"
            "  --fail-if NAME.STAT OP NUMBER   exit status 1 when it holds (repeatable), e.g. freeze.longest>=2\n"
-           "  --quiet                  no per-frame rows on the console\n"
+           "  --edge SECONDS           segments in the first or last SECONDS of the run trip no gate\n"
+           "  --quiet                  nothing on the console but errors and what other options ask for\n"
            "  --progress, --no-progress   progress line on stderr (default: when stderr is a terminal)\n"
            "  --min-black, --min-freeze, --min-letterbox, --min-pillarbox, --min-interlaced, --min-flat SECONDS\n"
            "                           shortest segment reported (defaults 0, 0.1, 0, 0, 0.1, 0)\n"

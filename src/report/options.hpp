@@ -54,6 +54,7 @@ inline constexpr OptionSpec kReportOptions[] = {
     {"--range-area", true, OptionScope::EachInput},
     {"--black-level", true, OptionScope::EachInput},
     {"--freeze-noise", true, OptionScope::EachInput},
+    {"--edge", true, OptionScope::EachInput},
 };
 
 // The option called name in options, or null.
@@ -73,6 +74,11 @@ struct ReportOptions {
     bool quiet = false;    // --quiet: no per-frame console rows
     ProgressMode progress = ProgressMode::Auto;  // --progress / --no-progress
     std::vector<Gate> gates;                     // --fail-if EXPR, parsed
+    std::vector<Waiver> waivers;  // --waivers FILE: events marked as intended, which trip no gate
+    // --edge SECONDS (a profile's "edge"): segments starting in the first or
+    // ending in the last this many seconds of the run trip no gate.
+    double edgeSeconds = 0.0;
+    std::string profile;  // --profile: the name or file of the profile applied (for the reports)
     SegmentOptions segments;  // the options of segmentSettings(): --min-black/-freeze/-letterbox/-pillarbox/
                               // -interlaced/-out-of-range/-flat SECONDS, --interlace-threshold,
                               // --field-order-threshold, --black-level, --freeze-noise VALUE, --min-bar,

@@ -1,6 +1,9 @@
 #include "report/segments.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "report/numbers.hpp"
 
@@ -105,6 +108,7 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
     s.firstFrame = o.firstFrame;
     s.lastFrame = o.firstFrame + o.frames - 1;
     s.start = o.start;
+    s.fps = fps_;
     const FrameRow& last = next != nullptr ? *next : previous_;
     const bool fromPts = o.startFromPts || std::isfinite(last.ptsTime);
     if (next != nullptr) {
@@ -221,14 +225,31 @@ std::array<SegmentSummary, kSegmentKindCount> summarise(const std::vector<Segmen
     return summary;
 }
 
+bool isWaived(const Segment& s, const std::vector<Waiver>& waivers) {
+    for (const Waiver& w : waivers)
+        if (w.kind == s.kind && w.first <= s.firstFrame && s.lastFrame <= w.last) return true;
+    return false;
+}
+
+bool atRunEdge(const Segment& s, double edge, double runStart, double runEnd) {
+    return edge > 0.0 && (s.start < runStart + edge || s.end > runEnd - edge);
+}
+
+std::string durationText(double duration, double fps) {
+    if (!(fps > 0.0 && fps < 1e9) || !std::isfinite(duration)) return shortest(duration);
+    const int decimals = std::clamp(static_cast<int>(std::ceil(std::log10(fps))) + 3, 3, 9);
+    char text[400];
+    std::snprintf(text, sizeof text, "%.*f", decimals, duration);
+    return shortest(std::strtod(text, nullptr));
+}
+
 std::string segmentLine(const Segment& s) {
     const std::string kind = segmentKindName(s.kind);
     std::string out = kind + "_start: ";
     appendShortest(out, s.start);
     out += " " + kind + "_end: ";
     appendShortest(out, s.end);
-    out += " " + kind + "_duration: ";
-    appendShortest(out, s.duration);
+    out += " " + kind + "_duration: " + durationText(s.duration, s.fps);
     out += " first_frame: " + std::to_string(s.firstFrame) + " last_frame: " + std::to_string(s.lastFrame);
     if (isBarKind(s.kind)) {
         static const char* const kSides[4] = {" top: ", " bottom: ", " left: ", " right: "};

@@ -84,6 +84,9 @@ struct Segment {
     double start = 0.0;
     double end = 0.0;
     double duration = 0.0;
+    // The frame rate its times were measured at (0: unknown), for the
+    // precision its duration is printed with.
+    double fps = 0.0;
     // Letterbox and pillarbox: the thinnest bar per side over the segment's
     // frames (0 for a side thinner than the minimum bar), in pixels, and the
     // picture's size, for the crop.
@@ -157,6 +160,24 @@ private:
 };
 
 std::array<SegmentSummary, kSegmentKindCount> summarise(const std::vector<Segment>& segments);
+
+// An event marked as intended: segments of its kind whose frames lie within
+// first..last (absolute frame numbers) trip no gate.
+struct Waiver {
+    SegmentKind kind = SegmentKind::Black;
+    int64_t first = 0;
+    int64_t last = 0;
+};
+bool isWaived(const Segment& segment, const std::vector<Waiver>& waivers);
+
+// Whether a segment starts within the first edge seconds of a run that spans
+// runStart..runEnd seconds, or ends within its last ones (a fade at either end).
+bool atRunEdge(const Segment& segment, double edge, double runStart, double runEnd);
+
+// A duration as the event lines print it: rounded to the precision the frame
+// rate can express (a thousandth of a frame, in decimals: 5 at 25 fps), so that
+// 0.92 - 0.84 prints as 0.08; unrounded when fps is unknown.
+std::string durationText(double duration, double fps);
 
 // The line of one segment (without newline), e.g.
 // "black_start: 0.8 black_end: 0.92 black_duration: 0.12 first_frame: 20 last_frame: 22"; bar

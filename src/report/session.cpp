@@ -148,7 +148,7 @@ std::string Session::open() {
                 std::fwrite(text.data(), 1, text.size(), err);
                 std::fflush(err);
             },
-            settings_.frames);
+            streams_.progressTotal >= 0 ? streams_.progressTotal : settings_.frames);
     }
     opened_ = true;
     return "";
@@ -171,6 +171,9 @@ void Session::printConsole(const std::string& text) {
 void Session::addRow(const FrameRow& row) {
     if (!opened_ || result_) return;
     ++rows_;
+    const double time = rowTime(row, settings_.fps);
+    if (rows_ == 1) firstTime_ = time;
+    endTime_ = time + 1.0 / settings_.fps;
     errno = 0;
     if (json_) json_->addRow(row);
     noteWriteError(jsonFile_, jsonError_);
@@ -200,7 +203,13 @@ const FinishResult& Session::finish(RunStatus status) {
                      [](const Segment& a, const Segment& b) { return a.firstFrame < b.firstFrame; });
     if (pool_) pooled_ = pool_->pooled();
     const auto summary = summarise(segments_);
-    result_->gates = evaluateGates(options_.gates, pooled_, summary);
+    for (const Segment& s : segments_) {
+        std::vector<Segment>& group = isWaived(s, options_.waivers)                                ? waived_
+                                      : atRunEdge(s, options_.edgeSeconds, firstTime_, endTime_) ? edge_
+                                                                                                 : gated_;
+        group.push_back(s);
+    }
+    result_->gates = evaluateGates(options_.gates, pooled_, summarise(gated_));
     for (const GateResult& g : result_->gates) result_->tripped = result_->tripped || g.tripped;
 
     if (json_) {
@@ -209,6 +218,7 @@ const FinishResult& Session::finish(RunStatus status) {
         tail.segmentSummary = segmentSummaryJson(summary);
         tail.events = segmentsJson(segments_);
         tail.gates = gatesJson(result_->gates);
+        if (!options_.waivers.empty()) tail.waived = segmentsJson(waived_);
         tail.framesAnalysed = rows_;
         tail.complete = status == RunStatus::Completed;
         errno = 0;
@@ -217,6 +227,8 @@ const FinishResult& Session::finish(RunStatus status) {
     }
     std::string text;
     if (options_.summary) text += pooledText(pooled_) + segmentsText(segments_);
+    if (options_.summary)
+        for (const Segment& s : waived_) text += "waived " + segmentLine(s) + "\n";
     text += gatesText(result_->gates);
     if (!text.empty()) printConsole(text);
     std::fflush(streams_.console);

@@ -35,6 +35,7 @@ struct Streams {
     std::FILE* error = stderr;    // the progress line
     bool errorIsTerminal = false;
     ProgressMeter::Clock clock;   // monotonic seconds; null: std::chrono::steady_clock
+    int64_t progressTotal = -1;   // frames the progress line expects; below 0: the frames requested
 };
 
 enum class RunStatus { Completed, Failed };
@@ -82,6 +83,11 @@ public:
     // The data of a finished session, for other report formats.
     const std::vector<PooledColumn>& pooled() const { return pooled_; }
     const std::vector<Segment>& segments() const { return segments_; }
+    // The segments that count for the gates, those waived, and those at the
+    // run's edges (--edge); together they are segments().
+    const std::vector<Segment>& gatedSegments() const { return gated_; }
+    const std::vector<Segment>& waivedSegments() const { return waived_; }
+    const std::vector<Segment>& edgeSegments() const { return edge_; }
     std::array<SegmentSummary, kSegmentKindCount> segmentSummary() const { return summarise(segments_); }
 
 private:
@@ -104,6 +110,8 @@ private:
     SegmentDetector detector_;
     std::unique_ptr<ProgressMeter> progress_;
     std::vector<Segment> segments_;
+    std::vector<Segment> gated_, waived_, edge_;
+    double firstTime_ = 0.0, endTime_ = 0.0;  // the run's span in seconds
     std::vector<PooledColumn> pooled_;
     int64_t rows_ = 0;
     bool opened_ = false;

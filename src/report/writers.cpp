@@ -106,7 +106,8 @@ void JsonWriter::finish(const JsonTail& tail) {
     if (finished_) return;
     finished_ = true;
     put(out_, "\n],\n\"pooled_metrics\": " + tail.pooledMetrics + ",\n\"segment_summary\": " + tail.segmentSummary +
-                  ",\n\"events\": " + tail.events + ",\n\"gates\": " + tail.gates +
+                  ",\n\"events\": " + tail.events +
+                  (tail.waived.empty() ? "" : ",\n\"waived\": " + tail.waived) + ",\n\"gates\": " + tail.gates +
                   ",\n\"frames_analysed\": " + std::to_string(tail.framesAnalysed) +
                   ",\n\"complete\": " + (tail.complete ? "true" : "false") + "}\n");
 }

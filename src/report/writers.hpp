@@ -48,6 +48,7 @@ struct JsonTail {
     std::string segmentSummary = "{}";
     std::string events = "[]";
     std::string gates = "[]";
+    std::string waived;  // the waived events, as "events"; empty: no key (no waivers given)
     int64_t framesAnalysed = 0;
     bool complete = false;
 };

@@ -54,7 +54,7 @@ TEST(Messages, FileNamesArePrintedEscaped) {
         bool create;       // whether the file exists
         bool onStdout;     // where the name is printed
     } ways[] = {
-        {"a single run", "--quiet NAME 16 16", true, true},
+        {"a single run", "NAME 16 16", true, true},
         {"a missing input", "NAME 16 16", false, false},
         {"many files", "--json-dir out --size 16x16 NAME", true, true},
     };

@@ -189,7 +189,7 @@ TEST(ReportFiles, StandardOutputByItsPathIsWrittenThroughThePipe) {
         if (option == "--html" && !html) continue;
         const auto run = [&](const std::string& target, const std::string& out) {
             // Standard output is a pipe; the program's status goes to a file.
-            runShell("cd '" + dir.path + "' && { timeout -s KILL 30 '" LUMAQC_BINARY "' --quiet " + option + " " +
+            runShell("cd '" + dir.path + "' && { timeout -s KILL 30 '" LUMAQC_BINARY "' " + option + " " +
                      target + " clip.yuv 352 288 25 3 2>.stderr; echo $? >.status; } | cat > " + out);
             return std::stoi("0" + readFile(dir.file(".status")));
         };

@@ -2,6 +2,8 @@
 // run, merged, are the whole run.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <map>
 
 #include "arguments.hpp"
@@ -186,7 +188,9 @@ TEST(Batch, OptionsOfEachInputReachEveryRunAndOneRunsOwnAreRefused) {
         {"--frames", "5"},              {"--start", "3"},             {"--json", "x.json"},
         {"--csv", "x.csv"},             {"--html", "x.html"},         {"--threads", "1"},
         {"--run-start", "0"},           {"--range", "nominal"},       {"--range-area", "0.02"},
-        {"--min-out-of-range", "0.2"}};
+        {"--min-out-of-range", "0.2"},  {"--edge", "0.5"},            {"--profile", "archive"},
+        {"--waivers", "waivers.json"},  {"--log", "x.log"}};
+    std::ofstream(dir.file("waivers.json")) << R"([{"type": "black", "first": 0, "last": 30}])";
     std::vector<lumaqc::report::OptionSpec> options(std::begin(lumaqc::report::kReportOptions),
                                                     std::end(lumaqc::report::kReportOptions));
     options.insert(options.end(), std::begin(lumaqc::kInputOptions), std::end(lumaqc::kInputOptions));

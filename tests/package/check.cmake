@@ -22,11 +22,12 @@ file(STRINGS "${WORK_DIR}/metricsResultsCSV.csv" logRows)
 list(REMOVE_AT logRows 0)
 
 # The installed program finds the libav module below its library directory: a
-# file without sizes reaches the decoder, which finds no container in it.
+# file without sizes reaches the decoder, which finds no container in it (a
+# raw-looking name then asks for the sizes).
 if(LIBAV)
   execute_process(COMMAND "${WORK_DIR}/prefix/bin/lumaqc" clip.yuv WORKING_DIRECTORY "${WORK_DIR}"
                   RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE err)
-  if(NOT status EQUAL 255 OR NOT err MATCHES "^clip.yuv: not a video file that libav can read")
+  if(NOT status EQUAL 255 OR NOT err MATCHES "^clip.yuv: raw input needs WIDTH HEIGHT")
     message(FATAL_ERROR "the installed lumaqc did not decode through its libav module (${status}): ${err}")
   endif()
 endif()

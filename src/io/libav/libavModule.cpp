@@ -121,6 +121,8 @@ public:
         }
         if (stream->avg_frame_rate.num > 0 && stream->avg_frame_rate.den > 0)
             frameSeconds_ = av_q2d(av_inv_q(stream->avg_frame_rate));
+        info_.expectedFrames = expectedFrames(stream);
+        info_.startTimecode = startTimecode(stream);
         pending_ = produce();
         hasPending_ = true;
         if (pending_.status == ReadStatus::Error) return pending_.message;
@@ -132,6 +134,36 @@ public:
     }
 
     const StreamInfo& info() const { return info_; }
+
+    // The length the container tells: its frame count, else its duration at
+    // the frame rate; counted from the first frame wanted.
+    int64_t expectedFrames(const AVStream* stream) const {
+        double frames = -1.0;
+        if (stream->nb_frames > 0) {
+            frames = static_cast<double>(stream->nb_frames);
+        } else if (info_.fpsKnown && stream->duration != AV_NOPTS_VALUE && stream->duration > 0) {
+            frames = static_cast<double>(stream->duration) * av_q2d(stream->time_base) * info_.fps;
+        } else if (info_.fpsKnown && format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
+            frames = static_cast<double>(format_->duration) / AV_TIME_BASE * info_.fps;
+        }
+        if (!(frames >= 1.0 && frames < 1e15)) return -1;
+        const int64_t whole = static_cast<int64_t>(frames + 0.5);
+        return whole > start_ ? whole - start_ : -1;
+    }
+
+    // The start timecode of the video stream, of the container, or of a
+    // timecode track beside them (QuickTime's tmcd); "" when none.
+    std::string startTimecode(const AVStream* video) const {
+        const auto of = [](const AVDictionary* metadata) -> std::string {
+            const AVDictionaryEntry* entry = av_dict_get(metadata, "timecode", nullptr, 0);
+            return entry != nullptr && entry->value != nullptr ? entry->value : "";
+        };
+        if (std::string t = of(video->metadata); !t.empty()) return t;
+        if (std::string t = of(format_->metadata); !t.empty()) return t;
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            if (std::string t = of(format_->streams[i]->metadata); !t.empty()) return t;
+        return "";
+    }
 
     ReadResult next() {
         if (hasPending_) {
@@ -342,7 +374,7 @@ const char* openError(const lumaqc_libav_reader* reader) { return handleOf(reade
 
 void infoOf(const lumaqc_libav_reader* reader, lumaqc_libav_info* info) {
     const StreamInfo& i = handleOf(reader)->reader.info();
-    *info = lumaqc_libav_info{i.width, i.height, i.fps, i.fpsKnown ? 1 : 0};
+    *info = lumaqc_libav_info{i.width, i.height, i.fps, i.fpsKnown ? 1 : 0, i.expectedFrames, i.startTimecode.c_str()};
 }
 
 void nextFrame(lumaqc_libav_reader* reader, lumaqc_libav_frame* frame) {
