@@ -125,7 +125,7 @@ def _processors():
 
 def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None,
                  reference=False, input_format=None, min_black=0.0, min_freeze=0.1, min_letterbox=0.0,
-                 min_pillarbox=0.0, min_interlaced=0.1, min_flat=0.0, interlace_threshold=0.0006,
+                 min_pillarbox=0.0, min_interlaced=0.1, min_flat=0.08, interlace_threshold=0.0006,
                  field_order_threshold=0.03, min_bar=4.0, bar_change=8.0, black_level=32.0, freeze_noise=3.5,
                  decoder_threads=0, range="r103", range_area=0.01, min_out_of_range=0.0):
     """Analyses the frames of a file and returns an AnalysisResult.

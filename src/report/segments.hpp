@@ -27,7 +27,7 @@ struct SegmentOptions {
     // segment is kept when its frames reach fps x minimum; a freeze counts its
     // repeated frames, as the freezing indicator does, so the default tenth of
     // a second reports a freeze exactly when the freezing flag rises in it.
-    std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.1, 0.0, 0.0};
+    std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.1, 0.0, 0.08};
     // A frame counts as interlaced when its combing value exceeds this.
     double interlaceThreshold = 0.0006;
     // Bars thinner than this many pixels are none: a frame is letterboxed

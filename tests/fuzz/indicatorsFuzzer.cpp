@@ -15,8 +15,10 @@
 // the messages must be the same text. Last, the public C API analyses the
 // clip twice, with the fast and with the reference indicators, from padded
 // rows of a random stride (padding that differs between the two), on 0 to 3
-// threads of the context, frame by frame or pipelined (send and receive), and
-// every result must equal the reference values of its frame.
+// threads of the context, frame by frame or pipelined (send and receive):
+// every result must equal the reference values of its frame, and the values
+// added since 1.0 (read through the value table) must have the same bits in
+// both runs.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cmath>
@@ -326,8 +328,33 @@ struct ApiRun {
     bool pipelined = false;  // lumaqc_send_frame and lumaqc_receive_result instead of lumaqc_analyse
 };
 
-// The C API over the clip, every result against the reference values.
-void runApi(const Clip& clip, const Reference& want, const ApiRun& run) {
+// The values added since 1.0 of every frame, in the order of the table, as a
+// run of the C API gave them: the fast run's must equal the reference run's.
+using AddedValues = std::vector<std::vector<double>>;
+
+std::vector<double> addedValuesOf(const lumaqc_result& r) {
+    std::vector<double> values;
+    for (int i = kValueCount; i < lumaqc_value_count(); ++i) {
+        double v = 0.0;
+        if (lumaqc_get_value(&r, i, &v) != LUMAQC_OK) fail("lumaqc_get_value refused value " + std::to_string(i));
+        values.push_back(v);
+    }
+    return values;
+}
+
+void expectSameAdded(const AddedValues& got, const AddedValues& want) {
+    if (got.size() != want.size()) fail("the runs gave different numbers of frames");
+    for (size_t f = 0; f < got.size(); ++f)
+        for (size_t i = 0; i < got[f].size(); ++i)
+            if (!sameResult(got[f][i], want[f][i]))
+                fail(std::string("C API, frame ") + std::to_string(f) + ", " +
+                     lumaqc_value_info_at(kValueCount + static_cast<int>(i))->name + ": fast " +
+                     describe(got[f][i]) + ", reference " + describe(want[f][i]));
+}
+
+// The C API over the clip, every result against the reference values; the
+// added values of each frame into added.
+void runApi(const Clip& clip, const Reference& want, const ApiRun& run, AddedValues& added) {
     const std::string who =
         std::string("C API, ") + (run.indicators == LUMAQC_INDICATORS_FAST ? "fast" : "reference") +
         " indicators, isa mask " + std::to_string(run.isaMask) + ", stride width + " + std::to_string(run.padding) +
@@ -353,6 +380,7 @@ void runApi(const Clip& clip, const Reference& want, const ApiRun& run) {
         if (status != LUMAQC_OK) fail(who + ": lumaqc_receive_result returned " + std::to_string(status));
         if (received >= clip.frames.size()) fail(who + ": more results than frames");
         checkResult(r, want.frames[received], who, received);
+        added.push_back(addedValuesOf(r));
         ++received;
     };
     for (size_t f = 0; f < clip.frames.size(); ++f) {
@@ -382,6 +410,7 @@ void runApi(const Clip& clip, const Reference& want, const ApiRun& run) {
             const int status = lumaqc_analyse(ctx, luma, lumaStride, &r);
             if (status != LUMAQC_OK) fail(who + ": lumaqc_analyse returned " + std::to_string(status));
             checkResult(r, want.frames[f], who, f);
+            added.push_back(addedValuesOf(r));
         }
     }
     if (run.pipelined) {
@@ -428,12 +457,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (Isa isa : isas) runFast(clip, want, {isa}, reserve);
     if (isas.size() > 1 && frames > 1) runFast(clip, want, isas, !reserve);
     // The two contexts read different padding: neither may read any.
-    runApi(clip, want, fast);
+    AddedValues fastAdded, referenceAdded;
+    runApi(clip, want, fast, fastAdded);
     ApiRun reference = fast;
     reference.indicators = LUMAQC_INDICATORS_REFERENCE;
     reference.paddingByte = static_cast<uint8_t>(~fast.paddingByte);
     reference.intoFrameBuffer = false;
-    runApi(clip, want, reference);
+    runApi(clip, want, reference, referenceAdded);
+    expectSameAdded(fastAdded, referenceAdded);
     currentClip = nullptr;
     return 0;
 }
