@@ -149,6 +149,27 @@ void BM_allPictureIndicators_perIndicator(benchmark::State& s) {
     }
 }
 BENCHMARK(BM_allPictureIndicators_fused)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
+// The one pass with groups of the values added since 1.0 left out (the third
+// argument: LUMAQC_SKIP_* bits, 0 none): their cost, as ratios of these times.
+// Run with --benchmark_repetitions and --benchmark_enable_random_interleaving
+// so that a shared machine's load falls on every variant alike.
+void BM_onePassSkipping(benchmark::State& s) {
+    Pictures& p = picturesFor(s.range(0), s.range(1));
+    IndicatorState state = benchState();
+    state.skipAdded = static_cast<uint32_t>(s.range(2));
+    lumaqc_result r{};
+    for (auto _ : s) {
+        analysePicture(&p.cur.img, &p.prev.img, state, r, nullptr);
+        benchmark::DoNotOptimize(r);
+    }
+}
+BENCHMARK(BM_onePassSkipping)
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, LUMAQC_SKIP_EVENT_VALUES})
+    ->Args({1920, 1080, LUMAQC_SKIP_LEVEL_VALUES})
+    ->Args({1920, 1080, LUMAQC_SKIP_ADDED_ALL})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_allPictureIndicators_perIndicator)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
 }  // namespace
