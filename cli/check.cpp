@@ -13,10 +13,11 @@
 #include "lumaqc/lumaqc.h"
 #include "outputs.hpp"
 #include "pieces.hpp"
-#include "profiles.hpp"
+#include "report/profiles.hpp"
 #include "report.hpp"
 #include "report/numbers.hpp"
 #include "report/timecode.hpp"
+#include "report/verdict.hpp"
 
 namespace lumaqc {
 
@@ -94,14 +95,6 @@ std::string parse(int argc, char** argv, Check* c) {
     if (c->help) return "";
     if (c->inputs.empty()) return "lumaqc check needs an input (see lumaqc check --help)";
     return "";
-}
-
-// The gated kinds of a profile's gates: the events a verdict lists.
-std::vector<bool> gatedKinds(const std::vector<report::GateResult>& gates) {
-    std::vector<bool> kinds(report::kSegmentKindCount, false);
-    for (const report::GateResult& g : gates)
-        if (g.gate.segment && g.gate.subject < kinds.size()) kinds[g.gate.subject] = true;
-    return kinds;
 }
 
 std::vector<std::string> linesOfText(const std::string& text) {
@@ -213,7 +206,7 @@ int runCheck(int argc, char** argv) {
         const report::TimecodeRate rate = report::timecodeRate(outcome.fps);
         const int64_t startFrames =
             outcome.startTimecode.empty() ? 0 : std::max<int64_t>(0, report::timecodeFrames(outcome.startTimecode, rate));
-        const std::vector<bool> kinds = gatedKinds(outcome.gates);
+        const std::vector<bool> kinds = report::gatedKinds(outcome.gates);
         for (const auto& [label, segments] : {std::pair{"", &outcome.events}, std::pair{"waived ", &outcome.waived},
                                               std::pair{"at an end, not gated: ", &outcome.atEdges}})
             for (const report::Segment& s : *segments)

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "lumaqc/lumaqc.h"
-#include "profiles.hpp"
+#include "report/profiles.hpp"
 
 namespace lumaqc {
 

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@
 #include "report/options.hpp"
 #include "report/pooling.hpp"
 #include "report/segments.hpp"
+#include "report/verdict.hpp"
+#ifdef LUMAQC_HAVE_PROFILES
+#include "report/profiles.hpp"
+#endif
 
 namespace lumaqc::python {
 namespace {
@@ -121,15 +126,17 @@ py::array_t<T> columnOf(const std::vector<FrameRow>& rows, T (*value)(const Fram
 }
 
 // The per-frame columns: the column table's order, then has_previous and
-// pts_time (the row's time as the reports give it).
+// pts_time (the row's time as the reports give it). NaN stands where the
+// reports write null; a flag that may be null is a column of doubles.
 py::dict columnsOf(const FileRun& run) {
     py::dict columns;
     const std::vector<FrameRow>& rows = run.rows;
+    const int32_t width = run.info.width, height = run.info.height;
     for (const Column& c : lumaqc::columns()) {
         py::array values;
         if (c.kind == ColumnKind::FrameIndex) {
             values = columnOf<int64_t>(rows, [](const FrameRow& row) { return row.frame; });
-        } else if (c.kind == ColumnKind::Flag) {
+        } else if (c.kind == ColumnKind::Flag && c.notComputed == LUMAQC_NOT_COMPUTED_NEVER) {
             py::array_t<uint8_t> flags(static_cast<py::ssize_t>(rows.size()));
             uint8_t* out = flags.mutable_data();
             for (const FrameRow& row : rows) *out++ = static_cast<uint8_t>(columnValue(c, row));
@@ -137,7 +144,8 @@ py::dict columnsOf(const FileRun& run) {
         } else {
             py::array_t<double> reals(static_cast<py::ssize_t>(rows.size()));
             double* out = reals.mutable_data();
-            for (const FrameRow& row : rows) *out++ = columnValue(c, row);
+            for (const FrameRow& row : rows)
+                *out++ = report::isNullValue(c, row, width, height) ? std::nan("") : columnValue(c, row);
             values = reals;
         }
         columns[c.name] = values;
@@ -169,7 +177,7 @@ py::dict pooledOf(const FileRun& run) {
     return pooled;
 }
 
-py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) {
+std::vector<report::Segment> segmentsOf(const FileRun& run, const report::SegmentOptions& options) {
     report::SegmentDetector detector(options, run.info.fps, run.info.width, run.info.height);
     std::vector<report::Segment> segments;
     for (const FrameRow& row : run.rows) detector.add(row, segments);
@@ -177,8 +185,15 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
     // In the order they start, as the reports list them.
     std::stable_sort(segments.begin(), segments.end(),
                      [](const report::Segment& a, const report::Segment& b) { return a.firstFrame < b.firstFrame; });
+    return segments;
+}
+
+// The segments as the JSON report's "events", those of the kinds marked only.
+py::list segmentList(const std::vector<report::Segment>& segments,
+                     const std::vector<bool>& kinds = std::vector<bool>(report::kSegmentKindCount, true)) {
     py::list list;
     for (const report::Segment& s : segments) {
+        if (!kinds[static_cast<size_t>(s.kind)]) continue;
         const std::string kind = report::segmentKindName(s.kind);
         py::dict segment;
         segment["type"] = kind;
@@ -202,6 +217,10 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
         }
         list.append(segment);
     }
+    return list;
+}
+
+py::dict summaryOf(const std::vector<report::Segment>& segments) {
     const auto summary = report::summarise(segments);
     py::dict summaries;
     for (size_t k = 0; k < report::kSegmentKindCount; ++k) {
@@ -212,7 +231,54 @@ py::tuple segmentsOf(const FileRun& run, const report::SegmentOptions& options) 
         one["longest"] = summary[k].longest;
         summaries[report::segmentKindName(static_cast<report::SegmentKind>(k))] = one;
     }
-    return py::make_tuple(list, summaries);
+    return summaries;
+}
+
+// The judging options of a profile and a waivers file (ValueError for a bad one).
+report::ReportOptions judgingOptions(const std::string& profile, const std::vector<std::string>& profileFolders,
+                                     const std::string& waivers, const report::SegmentOptions& segments) {
+    report::ReportOptions options;
+    options.segments = segments;
+#ifdef LUMAQC_HAVE_PROFILES
+    std::string error = applyProfile(profile, &options, profileFolders);
+    if (error.empty() && !waivers.empty()) error = loadWaivers(waivers, &options.waivers);
+    if (!error.empty()) raiseValueError(error);
+#else
+    (void)profile, (void)profileFolders, (void)waivers;
+    raiseValueError("profiles need nlohmann's JSON library, which this module was built without");
+#endif
+    return options;
+}
+
+// {"passed", "profile", "events", "waived", "at_edges", "gates"}: the verdict
+// lumaqc check gives, its events those of the kinds a gate is about.
+py::dict verdictOf(const FileRun& run, const std::vector<report::Segment>& segments,
+                   const report::ReportOptions& options) {
+    report::Pool pool(run.info.width, run.info.height);
+    for (const FrameRow& row : run.rows) pool.add(row);
+    double runStart = 0.0, runEnd = 0.0;  // as the reports' session measures the run
+    if (!run.rows.empty()) {
+        runStart = report::rowTime(run.rows.front(), run.info.fps);
+        runEnd = report::rowTime(run.rows.back(), run.info.fps) + 1.0 / run.info.fps;
+    }
+    const report::Verdict verdict = report::judgeRun(segments, pool.pooled(), options, runStart, runEnd);
+    const std::vector<bool> kinds = report::gatedKinds(verdict.gates);
+    py::list gates;
+    for (const report::GateResult& g : verdict.gates) {
+        py::dict gate;
+        gate["expression"] = g.gate.expression;
+        gate["value"] = g.value;
+        gate["tripped"] = g.tripped;
+        gates.append(gate);
+    }
+    py::dict result;
+    result["passed"] = !verdict.tripped;
+    result["profile"] = textOf(options.profile);
+    result["events"] = segmentList(verdict.gated, kinds);
+    result["waived"] = segmentList(verdict.waived, kinds);
+    result["at_edges"] = segmentList(verdict.atEdges, kinds);
+    result["gates"] = gates;
+    return result;
 }
 
 py::list textsOf(const std::vector<std::string>& texts) {
@@ -224,7 +290,8 @@ py::list textsOf(const std::vector<std::string>& texts) {
 py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, const py::object& fps, int64_t frames,
                      int64_t start, int threads, const py::object& isa, bool reference, const std::string& format,
                      const std::map<std::string, double>& segmentSettings, int decoderThreads,
-                     const std::string& range, double rangeArea) {
+                     const std::string& range, double rangeArea, const std::string& profile,
+                     const std::vector<std::string>& profileFolders, const std::string& waivers) {
     FileRequest request;
     request.input.path = path;
     request.input.format = format;
@@ -249,6 +316,12 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
                         range + "'");
     request.segments.rangeName = range;
     request.segments.rangeArea = rangeArea;
+    // A profile's settings are the segments' then.
+    std::optional<report::ReportOptions> judging;
+    if (!profile.empty()) {
+        judging = judgingOptions(profile, profileFolders, waivers, request.segments);
+        request.segments = judging->segments;
+    }
 
     FileRun run;
     std::string openError;
@@ -286,9 +359,10 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     result["isa"] = run.isa;
     result["columns"] = columnsOf(run);
     result["pooled"] = pooledOf(run);
-    py::tuple segments = segmentsOf(run, request.segments);
-    result["segments"] = segments[0];
-    result["segment_summary"] = segments[1];
+    const std::vector<report::Segment> segments = segmentsOf(run, request.segments);
+    result["segments"] = segmentList(segments);
+    result["segment_summary"] = summaryOf(segments);
+    result["verdict"] = judging ? py::object(verdictOf(run, segments, *judging)) : py::object(py::none());
     result["warnings"] = textsOf(run.warnings);
     result["messages"] = textsOf(run.messages);
     return result;
@@ -327,7 +401,8 @@ void defineFileAnalysis(py::module_& m) {
     m.def("_analyze_file", &analyzeFile, py::arg("path"), py::arg("width"), py::arg("height"), py::arg("fps"),
           py::arg("frames"), py::arg("start"), py::arg("threads"), py::arg("isa"), py::arg("reference"),
           py::arg("input_format"), py::arg("segment_settings"), py::arg("decoder_threads"), py::arg("range"),
-          py::arg("range_area"),
+          py::arg("range_area"), py::arg("profile") = "", py::arg("profile_folders") = std::vector<std::string>{},
+          py::arg("waivers") = "",
           "Reads and analyses a whole input; lumaqc.analyze_file checks the arguments and wraps the result.");
     m.def("_probe", &probe, py::arg("path"), py::arg("width") = 0, py::arg("height") = 0,
           py::arg("input_format") = "",

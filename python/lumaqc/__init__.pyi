@@ -62,6 +62,8 @@ class AnalysisResult(Dict[str, np.ndarray]):
     segment_summary: Dict[str, Dict[str, Union[int, float]]]
     warnings: List[str]
     messages: List[str]
+    verdict: Optional["Verdict"]
+    def _repr_html_(self) -> str: ...
     @property
     def columns(self) -> Dict[str, np.ndarray]: ...
     def to_pandas(self) -> Any: ...
@@ -97,3 +99,29 @@ def analyze_file(
     range_area: float = 0.01,
     min_out_of_range: float = 0.0,
 ) -> AnalysisResult: ...
+
+class Verdict:
+    result: AnalysisResult
+    passed: bool
+    profile: str
+    events: List[Dict[str, Union[str, int, float]]]
+    waived: List[Dict[str, Union[str, int, float]]]
+    at_edges: List[Dict[str, Union[str, int, float]]]
+    gates: List[Dict[str, Union[str, float, bool]]]
+    tripped: List[str]
+    def _repr_html_(self) -> str: ...
+
+def check(
+    path: Union[str, bytes, "PathLike[str]", "PathLike[bytes]"],
+    profile: Union[str, bytes, "PathLike[str]", "PathLike[bytes]"] = "broadcast",
+    waivers: Union[None, str, bytes, "PathLike[str]", "PathLike[bytes]"] = None,
+    width: Optional[int] = None,
+    height: Optional[int] = None,
+    fps: Optional[float] = None,
+    frames: Optional[int] = None,
+    start: int = 0,
+    threads: Optional[int] = None,
+    *,
+    input_format: Optional[str] = None,
+    decoder_threads: int = 0,
+) -> Verdict: ...

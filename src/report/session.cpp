@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "report/verdict.hpp"
+
 namespace lumaqc::report {
 
 int exitStatus(RunStatus status, const FinishResult& result) {
@@ -203,14 +205,12 @@ const FinishResult& Session::finish(RunStatus status) {
                      [](const Segment& a, const Segment& b) { return a.firstFrame < b.firstFrame; });
     if (pool_) pooled_ = pool_->pooled();
     const auto summary = summarise(segments_);
-    for (const Segment& s : segments_) {
-        std::vector<Segment>& group = isWaived(s, options_.waivers)                                ? waived_
-                                      : atRunEdge(s, options_.edgeSeconds, firstTime_, endTime_) ? edge_
-                                                                                                 : gated_;
-        group.push_back(s);
-    }
-    result_->gates = evaluateGates(options_.gates, pooled_, summarise(gated_));
-    for (const GateResult& g : result_->gates) result_->tripped = result_->tripped || g.tripped;
+    Verdict verdict = judgeRun(segments_, pooled_, options_, firstTime_, endTime_);
+    gated_ = std::move(verdict.gated);
+    waived_ = std::move(verdict.waived);
+    edge_ = std::move(verdict.atEdges);
+    result_->gates = std::move(verdict.gates);
+    result_->tripped = verdict.tripped;
 
     if (json_) {
         JsonTail tail;

@@ -1,4 +1,4 @@
-#include "profiles.hpp"
+#include "report/profiles.hpp"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -14,16 +14,6 @@
 namespace lumaqc {
 
 namespace {
-
-// The folders that may hold the built-in profiles, from the program's own path.
-std::vector<std::string> profileFolders() {
-    char exe[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (length <= 0) return {};
-    std::string folder(exe, static_cast<size_t>(length));
-    folder = folder.substr(0, folder.find_last_of('/'));
-    return {folder + "/profiles", folder + "/../share/lumaqc/profiles"};
-}
 
 bool readText(const std::string& path, std::string* text, std::string* error) {
     std::ifstream in(path, std::ios::binary);
@@ -43,9 +33,18 @@ bool endsWith(const std::string& text, const std::string& end) {
 
 }  // namespace
 
-std::vector<std::string> builtInProfiles() {
+std::vector<std::string> programProfileFolders() {
+    char exe[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length <= 0) return {};
+    std::string folder(exe, static_cast<size_t>(length));
+    folder = folder.substr(0, folder.find_last_of('/'));
+    return {folder + "/profiles", folder + "/../share/lumaqc/profiles"};
+}
+
+std::vector<std::string> builtInProfiles(const std::vector<std::string>& folders) {
     std::vector<std::string> names;
-    for (const std::string& folder : profileFolders()) {
+    for (const std::string& folder : folders) {
         DIR* dir = ::opendir(folder.c_str());
         if (dir == nullptr) continue;
         while (const dirent* entry = ::readdir(dir)) {
@@ -59,25 +58,26 @@ std::vector<std::string> builtInProfiles() {
     return names;
 }
 
-std::string findProfile(const std::string& name, std::string* path) {
+std::string findProfile(const std::string& name, std::string* path, const std::vector<std::string>& folders) {
     if (name.find('/') != std::string::npos || endsWith(name, ".json")) {
         *path = name;
         return "";
     }
-    for (const std::string& folder : profileFolders())
+    for (const std::string& folder : folders)
         if (::access((folder + "/" + name + ".json").c_str(), R_OK) == 0) {
             *path = folder + "/" + name + ".json";
             return "";
         }
     std::string known;
-    for (const std::string& n : builtInProfiles()) known += (known.empty() ? "" : ", ") + n;
+    for (const std::string& n : builtInProfiles(folders)) known += (known.empty() ? "" : ", ") + n;
     return "Unknown profile '" + name + "': the built-in ones are " + (known.empty() ? "not installed" : known) +
            " (or give a profile file, e.g. ./mine.json)";
 }
 
-std::string applyProfile(const std::string& name, report::ReportOptions* options) {
+std::string applyProfile(const std::string& name, report::ReportOptions* options,
+                         const std::vector<std::string>& folders) {
     std::string path, text, error;
-    if (!(error = findProfile(name, &path)).empty() || !readText(path, &text, &error)) return error;
+    if (!(error = findProfile(name, &path, folders)).empty() || !readText(path, &text, &error)) return error;
     const std::string where = "Profile " + path + ": ";
     const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
     if (doc.is_discarded() || !doc.is_object()) return where + "not a JSON object";
