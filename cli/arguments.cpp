@@ -225,7 +225,9 @@ std::string helpText(const char* programName) {
     const std::string p = programName;
     return "Usage: " + p + " [OPTIONS] INPUT [WIDTH HEIGHT [FPS [NumberOfFrames [startFrame]]]]\n"
            "       " + p + " check INPUT... [--profile NAME|FILE] [--waivers FILE]   (PASS or FAIL per input;\n"
-           "                     see " + p + " check --help)\n\n"
+           "                     see " + p + " check --help)\n"
+           "       " + p + " diff OLD.json NEW.json [--fail-if 'new.count>0']   (events resolved, new and\n"
+           "                     persisting between two reports; see " + p + " diff --help)\n\n"
            "INPUT is a file, or - for standard input. Its kind is found from its content:\n"
            "  a Y4M file or stream (it begins with YUV4MPEG2), read by the Y4M reader;\n"
            "  with WIDTH HEIGHT given, raw 8-bit YUV 4:2:0 frames of that size;\n"

@@ -16,16 +16,10 @@ static std::string trimmed(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-std::optional<Gate> parseGate(const std::string& expression, std::string* error) {
-    const auto fail = [&](const std::string& why) -> std::optional<Gate> {
-        *error = "invalid --fail-if expression '" + expression + "': " + why;
-        return std::nullopt;
-    };
-    Gate gate;
-    gate.expression = expression;
-
+bool splitComparison(const std::string& expression, std::string* subject, GateOp* op, double* threshold,
+                     std::string* error) {
     const size_t opAt = expression.find_first_of("<>=!");
-    if (opAt == std::string::npos) return fail("no comparison (one of < <= > >= == !=)");
+    if (opAt == std::string::npos) return *error = "no comparison (one of < <= > >= == !=)", false;
     struct OpText {
         const char* text;
         GateOp op;
@@ -35,14 +29,32 @@ std::optional<Gate> parseGate(const std::string& expression, std::string* error)
     size_t opLength = 0;
     for (const OpText& o : ops) {
         if (expression.compare(opAt, std::strlen(o.text), o.text) == 0) {
-            gate.op = o.op;
+            *op = o.op;
             opLength = std::strlen(o.text);
             break;
         }
     }
-    if (opLength == 0) return fail("unknown comparison (use one of < <= > >= == !=)");
+    if (opLength == 0) return *error = "unknown comparison (use one of < <= > >= == !=)", false;
+    *subject = trimmed(expression.substr(0, opAt));
+    const std::string number = trimmed(expression.substr(opAt + opLength));
+    if (number.empty()) return *error = "no number after the comparison", false;
+    errno = 0;
+    char* end = nullptr;
+    *threshold = std::strtod(number.c_str(), &end);
+    if (*end != '\0' || !std::isfinite(*threshold) || errno == ERANGE)
+        return *error = "'" + number + "' is not a finite number", false;
+    return true;
+}
 
-    const std::string subject = trimmed(expression.substr(0, opAt));
+std::optional<Gate> parseGate(const std::string& expression, std::string* error) {
+    const auto fail = [&](const std::string& why) -> std::optional<Gate> {
+        *error = "invalid --fail-if expression '" + expression + "': " + why;
+        return std::nullopt;
+    };
+    Gate gate;
+    gate.expression = expression;
+    std::string subject, why;
+    if (!splitComparison(expression, &subject, &gate.op, &gate.threshold, &why)) return fail(why);
     const size_t dot = subject.find('.');
     if (dot == std::string::npos) return fail("expected NAME.STAT before the comparison, e.g. blur.p95");
     const std::string name = subject.substr(0, dot);
@@ -67,17 +79,10 @@ std::optional<Gate> parseGate(const std::string& expression, std::string* error)
             return fail("unknown statistic '" + stat + "' (min, max, mean, harmonic_mean, p1, p5, p50, p95, p99, count, excluded)");
     }
 
-    const std::string number = trimmed(expression.substr(opAt + opLength));
-    if (number.empty()) return fail("no number after the comparison");
-    errno = 0;
-    char* end = nullptr;
-    gate.threshold = std::strtod(number.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(gate.threshold) || errno == ERANGE)
-        return fail("'" + number + "' is not a finite number");
     return gate;
 }
 
-static bool compare(double value, GateOp op, double threshold) {
+bool gateTrips(double value, GateOp op, double threshold) {
     switch (op) {
         case GateOp::Less: return value < threshold;
         case GateOp::LessEqual: return value <= threshold;
@@ -101,7 +106,7 @@ std::vector<GateResult> evaluateGates(const std::vector<Gate>& gates, const std:
             for (const PooledColumn& p : pooled)
                 if (p.column == g.subject) r.value = statValue(p.stats, g.stat);
         }
-        r.tripped = compare(r.value, g.op, g.threshold);
+        r.tripped = gateTrips(r.value, g.op, g.threshold);
         results.push_back(r);
     }
     return results;

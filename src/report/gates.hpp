@@ -39,6 +39,14 @@ struct GateResult {
     bool tripped = false;
 };
 
+// "SUBJECT OP NUMBER": the subject (trimmed), the comparison and the number;
+// false with the reason in *error when the text is not one.
+bool splitComparison(const std::string& expression, std::string* subject, GateOp* op, double* threshold,
+                     std::string* error);
+
+// Whether "value OP threshold" holds (never for a NaN value).
+bool gateTrips(double value, GateOp op, double threshold);
+
 // The gate, or an error text naming what is wrong.
 std::optional<Gate> parseGate(const std::string& expression, std::string* error);
 
