@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -172,7 +173,10 @@ public:
     void warnings(std::vector<std::string>& texts) override {
         session_.beforeConsoleText();
         console_.flush();
-        for (const std::string& warning : texts) errorLine(error_, "Warning: %s", warning.c_str());
+        for (const std::string& warning : texts) {
+            errorLine(error_, "Warning: %s", warning.c_str());
+            session_.addWarning(warning);
+        }
     }
     bool failed() override { return logFailed_; }
     // A stop signal, or a failed write to standard output.
@@ -191,6 +195,23 @@ private:
 #endif
 };
 
+// A warning line on the error stream ("Warning: " and the text), its text kept
+// for the reports.
+__attribute__((format(printf, 3, 4))) void warn(std::FILE* err, std::vector<std::string>& kept, const char* pattern,
+                                                ...) {
+    va_list args, again;
+    va_start(args, pattern);
+    va_copy(again, args);
+    const int length = std::vsnprintf(nullptr, 0, pattern, args);
+    va_end(args);
+    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), pattern, again);
+    va_end(again);
+    text.pop_back();
+    errorLine(err, "Warning: %s", text.c_str());
+    kept.push_back(text);
+}
+
 }  // namespace
 
 RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& streams) {
@@ -198,6 +219,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     std::FILE* const err = streams.error;
     RunOutcome outcome;
     outcome.status = -1;
+    std::vector<std::string> warnings;  // those before the reports exist
     // The report options first; the rest is parsed as it always was.
     CommandLine line;
     const std::string badOption = splitCommandLine(argc, argv, &line);
@@ -238,7 +260,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
         case ParseStatus::BadOption: errorLine(err, "%s", args.error.c_str()); return outcome;
         case ParseStatus::Ok: break;
     }
-    for (const std::string& warning : args.warnings) errorLine(err, "Warning: %s", warning.c_str());
+    for (const std::string& warning : args.warnings) warn(err, warnings, "%s", warning.c_str());
     if (streams.ownProcess) catchStopSignals();
 
     // A piece of a longer run starts on one of that run's flickering period
@@ -293,10 +315,10 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     if (raw && (info.width % 2 != 0 || info.height % 2 != 0)) {
         const int64_t pixels = int64_t{info.width} * info.height;
         const int64_t chroma = int64_t{(info.width + 1) / 2} * ((info.height + 1) / 2);
-        std::fprintf(err,
-                     "Warning: raw frames of %d x %d are read as %" PRId64 " bytes each (W x H x 3 / 2); "
+        warn(err, warnings,
+                     "raw frames of %d x %d are read as %" PRId64 " bytes each (W x H x 3 / 2); "
                      "at an odd size encoders usually write chroma planes of %d x %d, %" PRId64
-                     " bytes per frame\n",
+                     " bytes per frame",
                      info.width, info.height, pixels * 3 / 2, (info.width + 1) / 2, (info.height + 1) / 2,
                      pixels + 2 * chroma);
     }
@@ -306,8 +328,8 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     const int64_t frameBytes = int64_t{info.width} * info.height * 3 / 2;
     if (raw && args.framesFromFile && frameBytes > 0 && std::strcmp(args.videoPath, "-") != 0 &&
         ::stat(args.videoPath, &file) == 0 && S_ISREG(file.st_mode) && file.st_size % frameBytes != 0)
-        errorLine(err,
-                  "Warning: %s ends with %" PRId64 " bytes after its last whole frame (%" PRId64
+        warn(err, warnings,
+                  "%s ends with %" PRId64 " bytes after its last whole frame (%" PRId64
                   " bytes each at %d x %d): they are not analysed; are WIDTH and HEIGHT right?",
                   args.videoPath, static_cast<int64_t>(file.st_size % frameBytes), frameBytes, info.width, info.height);
 
@@ -346,8 +368,8 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
                            : countKnown         ? static_cast<int32_t>(std::min(available, numbered))
                                                 : 0;
     if (args.framesFromFile && countKnown && available > numbered)
-        errorLine(err,
-                  "Warning: %s holds %" PRId64 " frames from frame %d on; frame numbers end at 2147483647, "
+        warn(err, warnings,
+                  "%s holds %" PRId64 " frames from frame %d on; frame numbers end at 2147483647, "
                   "so %d of them are analysed",
                   args.videoPath, available, start, frames);
     // The frames asked for end here; the run stops at the last number. A
@@ -357,9 +379,9 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     const int64_t requestedEnd = countKnown && !readsToDamage ? int64_t{start} + frames : INT64_MAX;
     const int64_t end = std::min(requestedEnd, kFrameLimit);
     if (countKnown && !readsToDamage && requestedEnd > kFrameLimit)
-        std::fprintf(err,
-                     "Warning: frame numbers end at 2147483647: the %" PRId64
-                     " requested frames after it are not analysed\n",
+        warn(err, warnings,
+                     "frame numbers end at 2147483647: the %" PRId64
+                     " requested frames after it are not analysed",
                      requestedEnd - kFrameLimit);
     const driver::Span span{warmUpFrom, start, end};
     const bool readsFrames = warmUpFrom < end || warmUpFrom < start;
@@ -443,6 +465,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     // report is known to be writable before any file of an earlier run is
     // emptied.
     report::Session session(line.reports, stream, reportStreams);
+    for (const std::string& warning : warnings) session.addWarning(warning);
     if (const std::string reportError = session.reserve(); !reportError.empty()) {
         errorLine(err, "%s", reportError.c_str());
         return outcome;
@@ -565,7 +588,9 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     if (numbersEnded) {
         session.beforeConsoleText();
         console.flush();
-        std::fputs("Warning: frame numbers end at 2147483647: the frames after it are not analysed\n", err);
+        std::vector<std::string> last;
+        warn(err, last, "frame numbers end at 2147483647: the frames after it are not analysed");
+        session.addWarning(last.front());
     }
     if (!countKnown || stopped || logFailed || requestedEnd > end) framesForReport = analysed;
     const clock_t endClock = clock();
@@ -588,6 +613,7 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     outcome.waived = session.waivedSegments();
     outcome.atEdges = session.edgeSegments();
     outcome.gates = reports.gates;
+    outcome.warnings = session.warnings();
     run.closeContext();
     run.closeReader();
     const bool logCloseFailed = !logFailed && !log.close();

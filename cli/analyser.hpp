@@ -35,6 +35,7 @@ struct RunOutcome {
     std::string profile;        // the profile applied, "" when none
     std::vector<report::Segment> events, waived, atEdges;  // gated, waived and --edge segments
     std::vector<report::GateResult> gates;
+    std::vector<std::string> warnings;  // the reader's, as the JSON report lists them
 };
 
 // One run over the command line's arguments with the given indicator set

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -15,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -31,6 +34,7 @@
 #include "pieces.hpp"
 #include "report.hpp"
 #include "report/numbers.hpp"
+#include "report/segments.hpp"
 
 namespace lumaqc {
 
@@ -54,6 +58,9 @@ struct Job {
     int status = -1;  // -1: not run
     int64_t frames = 0;
     std::string lastError;  // the last line of the run's error stream
+    double seconds = 0.0;   // the run's wall-clock time
+    std::array<size_t, report::kSegmentKindCount> events{};  // per kind, waived and at the edges included
+    std::vector<std::string> warnings;                      // the reader's
 };
 
 bool isDirectory(const std::string& path) {
@@ -133,8 +140,6 @@ std::string parse(int argc, char** argv, Batch* b) {
         }
     }
     if (b->inputs.empty()) return "No input given";
-    for (const std::string* dir : {&b->jsonDir, &b->csvDir})
-        if (!dir->empty() && !isDirectory(*dir)) return "The output folder " + *dir + " does not exist";
     if (b->jsonDir.empty() && b->csvDir.empty()) return "Several inputs need --json-dir or --csv-dir for their reports";
     return "";
 }
@@ -215,6 +220,7 @@ void analyse(const Batch& b, Job& job, int threads) {
     std::FILE* console = std::fopen((job.workDir + "/console.txt").c_str(), "we");
     std::FILE* error = open_memstream(&errorText, &errorLength);
     const int folder = ::open(job.workDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const auto started = std::chrono::steady_clock::now();
     if (console != nullptr && error != nullptr && folder >= 0) {
         RunStreams streams;
         streams.console = console;
@@ -225,9 +231,13 @@ void analyse(const Batch& b, Job& job, int threads) {
             runAnalysis(static_cast<int>(args.size()), argv.data(), LUMAQC_INDICATORS_FAST, streams);
         job.status = outcome.status & 0xff;
         job.frames = outcome.frames;
+        for (const auto* group : {&outcome.events, &outcome.waived, &outcome.atEdges})
+            for (const report::Segment& s : *group) ++job.events[static_cast<size_t>(s.kind)];
+        job.warnings = outcome.warnings;
     } else {
         job.status = 255;
     }
+    job.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (folder >= 0) ::close(folder);
     if (console != nullptr) std::fclose(console);
     if (error != nullptr) {
@@ -258,6 +268,27 @@ __attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ..
     return text;
 }
 
+// The line of an input that finished: "PASS /a.yuv: 60 frames, 850 frames/s, events: black 1",
+// FAIL when a gate tripped, "ERROR /b.yuv: why", "STOPPED /c.yuv: 20 frames".
+std::string finishedLine(const Job& job, int stopper) {
+    const std::string input = report::terminalText(job.input);
+    const bool stopped = stopper != 0 && job.status == 128 + stopper;
+    if (stopped) return format("STOPPED %s: %lld frames\n", input.c_str(), static_cast<long long>(job.frames));
+    if (job.status != 0 && job.status != 1) {
+        const std::string why = job.lastError.empty() ? "exit status " + std::to_string(job.status) : job.lastError;
+        return "ERROR " + input + ": " + report::terminalText(why) + "\n";
+    }
+    std::string events;
+    for (size_t k = 0; k < job.events.size(); ++k)
+        if (job.events[k] > 0)
+            events += format("%s%s %zu", events.empty() ? "" : ", ",
+                             report::segmentKindName(static_cast<report::SegmentKind>(k)), job.events[k]);
+    const double speed = job.seconds > 0.0 ? static_cast<double>(job.frames) / job.seconds : 0.0;
+    return format("%s %s: %lld frames, %.4g frames/s, %s%s\n", job.status == 0 ? "PASS" : "FAIL", input.c_str(),
+                  static_cast<long long>(job.frames), speed, events.empty() ? "no events" : "events: ",
+                  events.c_str());
+}
+
 }  // namespace
 
 bool isBatchCommand(int argc, char** argv) {
@@ -281,6 +312,17 @@ int runBatch(int argc, char** argv) {
     catchStopSignals();
     b.jsonDir = absolutePath(b.jsonDir);
     b.csvDir = absolutePath(b.csvDir);
+    // The output folders are made, with their parents.
+    for (const std::string* dir : {&b.jsonDir, &b.csvDir}) {
+        if (dir->empty()) continue;
+        std::error_code made;
+        std::filesystem::create_directories(*dir, made);
+        if (!isDirectory(*dir)) {
+            errorLine(stderr, "Cannot create the output folder %s: %s", dir->c_str(),
+                      made ? made.message().c_str() : "it is not a folder");
+            return -1;
+        }
+    }
     const int threads = b.threads > 0 ? b.threads : availableProcessors();
     // Files side by side first; the threads left over go to each file's frames.
     const int atOnce = std::max(1, std::min<int>(threads, static_cast<int>(b.inputs.size())));
@@ -302,7 +344,9 @@ int runBatch(int argc, char** argv) {
     }
 
     // The inputs in the order given, atOnce at a time; after a stop signal
-    // none is started.
+    // none is started. A line tells of each as it finishes.
+    Console console;
+    std::mutex consoleLock;
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (;;) {
@@ -310,6 +354,9 @@ int runBatch(int argc, char** argv) {
             const size_t k = next++;
             if (k >= jobs.size()) return;
             analyse(b, jobs[k], perRun);
+            const std::lock_guard<std::mutex> hold(consoleLock);
+            console.write(finishedLine(jobs[k], stopSignal()));
+            console.flush();
         }
     };
     std::vector<std::thread> workers;
@@ -325,7 +372,6 @@ int runBatch(int argc, char** argv) {
     const int stopper = stopSignal();
 
     // The combined summary: one line per input, every write checked.
-    Console console;
     bool failed = false, tripped = false;
     size_t stopped = 0, notRun = 0;
     // When inputs share a base name, a column says which report is whose.
@@ -365,6 +411,9 @@ int runBatch(int argc, char** argv) {
                              reportColumn(report::terminalText(job.name)).c_str(), state,
                              static_cast<long long>(job.frames), report::terminalText(detail).c_str()));
     }
+    for (const Job& job : jobs)
+        for (const std::string& warning : job.warnings)
+            console.write("warning " + report::terminalText(job.input) + ": " + report::terminalText(warning) + "\n");
     console.flush();
     std::error_code removal;
     std::filesystem::remove_all(work, removal);

@@ -191,6 +191,14 @@ bool parsePiece(const std::string& text, MergePiece* piece, std::string* error) 
         return false;
     if (analysed != static_cast<int64_t>(frames->size()))
         return fault(error, "frames_analysed", "is not the number of rows of frames");
+    if (document.contains("warnings")) {
+        const json& warnings = document["warnings"];
+        if (!warnings.is_array()) return fault(error, "warnings", "is not an array");
+        for (const json& w : warnings) {
+            if (!w.is_string()) return fault(error, "warnings", "holds a value that is not a text");
+            piece->warnings.push_back(w.get<std::string>());
+        }
+    }
     piece->rows.assign(frames->size(), FrameRow{});
     for (size_t k = 0; k < frames->size(); ++k)
         if (!rowOf((*frames)[k], "frames[" + std::to_string(k) + "]", *piece,
@@ -305,6 +313,8 @@ int runMerge(int argc, char** argv) {
         errorLine(stderr, "%s", error.c_str());
         return -1;
     }
+    for (const MergePiece& p : pieces)
+        for (const std::string& warning : p.warnings) session.addWarning(warning);
     for (MergePiece& p : pieces)
         for (FrameRow& row : p.rows) {
             row.values.frame = row.frame - stream.start;

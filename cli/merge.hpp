@@ -17,6 +17,7 @@ struct MergePiece {
     int64_t runStart = -1;            // settings.run_start, below 0 for a run made without --run-start
     bool streamTimes = false;         // the rows carry the stream's own times
     std::vector<FrameRow> rows;       // values.frame counted from settings.start
+    std::vector<std::string> warnings;  // the reader's, carried into the whole run's report
 };
 
 // Reads a piece's JSON text and checks every value merge uses: the types,

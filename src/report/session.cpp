@@ -219,6 +219,7 @@ const FinishResult& Session::finish(RunStatus status) {
         tail.events = segmentsJson(segments_);
         tail.gates = gatesJson(result_->gates);
         if (!options_.waivers.empty()) tail.waived = segmentsJson(waived_);
+        tail.warnings = warnings_;
         tail.framesAnalysed = rows_;
         tail.complete = status == RunStatus::Completed;
         errno = 0;

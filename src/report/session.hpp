@@ -75,6 +75,9 @@ public:
     void beforeConsoleText();
 
     void addRow(const FrameRow& row);
+    // A warning of the reader (without "Warning: "), for the JSON report's "warnings".
+    void addWarning(const std::string& text) { warnings_.push_back(text); }
+    const std::vector<std::string>& warnings() const { return warnings_; }
 
     // Closes the open segments, pools, evaluates the gates, writes the tails
     // of the reports and the summary; later calls return the same result.
@@ -111,6 +114,7 @@ private:
     std::unique_ptr<ProgressMeter> progress_;
     std::vector<Segment> segments_;
     std::vector<Segment> gated_, waived_, edge_;
+    std::vector<std::string> warnings_;
     double firstTime_ = 0.0, endTime_ = 0.0;  // the run's span in seconds
     std::vector<PooledColumn> pooled_;
     int64_t rows_ = 0;

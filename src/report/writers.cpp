@@ -105,9 +105,15 @@ void JsonWriter::addRow(const FrameRow& row) {
 void JsonWriter::finish(const JsonTail& tail) {
     if (finished_) return;
     finished_ = true;
+    std::string warnings;
+    for (const std::string& w : tail.warnings) {
+        warnings += warnings.empty() ? ",\n\"warnings\": [" : ", ";
+        appendJsonString(warnings, w);
+    }
+    if (!warnings.empty()) warnings += "]";
     put(out_, "\n],\n\"pooled_metrics\": " + tail.pooledMetrics + ",\n\"segment_summary\": " + tail.segmentSummary +
                   ",\n\"events\": " + tail.events +
-                  (tail.waived.empty() ? "" : ",\n\"waived\": " + tail.waived) + ",\n\"gates\": " + tail.gates +
+                  (tail.waived.empty() ? "" : ",\n\"waived\": " + tail.waived) + ",\n\"gates\": " + tail.gates + warnings +
                   ",\n\"frames_analysed\": " + std::to_string(tail.framesAnalysed) +
                   ",\n\"complete\": " + (tail.complete ? "true" : "false") + "}\n");
 }

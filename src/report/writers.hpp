@@ -49,6 +49,7 @@ struct JsonTail {
     std::string events = "[]";
     std::string gates = "[]";
     std::string waived;  // the waived events, as "events"; empty: no key (no waivers given)
+    std::vector<std::string> warnings;  // the reader's warnings; none: no key
     int64_t framesAnalysed = 0;
     bool complete = false;
 };
@@ -57,7 +58,7 @@ struct JsonTail {
 // {"version": "1.0.0", "settings": {...}, "frames": [{"frameNum": 0, "pts_time": 0,
 //  "metrics": {"blockiness": ..., ...}}, ...], "pooled_metrics": {...},
 //  "segment_summary": {...}, "events": [...], "gates": [...],
-//  "frames_analysed": N, "complete": true}
+//  "warnings": [...] (when there are), "frames_analysed": N, "complete": true}
 // Values are the exact doubles in their shortest round-trip form; NaN, +-inf
 // and the values that were not computed are null.
 class JsonWriter {

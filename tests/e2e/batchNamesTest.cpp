@@ -57,7 +57,7 @@ TEST(BatchNames, EveryInputHasAReportOfItsOwn) {
         }
         EXPECT_EQ(reported.size(), c.inputs.size());
         EXPECT_EQ(runShell("test $(ls '" + dir.file("out") + "' | wc -l) = " + std::to_string(2 * c.inputs.size())), 0);
-        const std::vector<std::string> lines = linesOf(readFile(dir.file("summary.txt")));
+        const std::vector<std::string> lines = linesOf(summaryOf(readFile(dir.file("summary.txt"))));
         ASSERT_EQ(lines.size(), c.inputs.size() + 1);
         EXPECT_EQ(lines[0].find(" report ") != std::string::npos, c.reportColumn) << lines[0];
         for (size_t k = 0; k < c.inputs.size(); ++k) {

@@ -16,7 +16,7 @@ namespace {
 
 // The summary line of an input, found by its file name.
 std::string summaryLine(const std::string& summary, const std::string& name) {
-    for (const std::string& line : linesOf(summary))
+    for (const std::string& line : linesOf(summaryOf(summary)))
         if (line.find("/" + name + " ") != std::string::npos) return line;
     return "";
 }

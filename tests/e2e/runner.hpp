@@ -90,6 +90,13 @@ inline std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
+// The summary of many files: their standard output from its header line
+// ("input ...") on, after the lines of the inputs as they finished.
+inline std::string summaryOf(const std::string& out) {
+    const size_t header = out.rfind("\ninput ");
+    return out.rfind("input ", 0) == 0 || header == std::string::npos ? out : out.substr(header + 1);
+}
+
 // The tab-separated fields of a log row, trailing blanks removed.
 inline std::vector<std::string> fieldsOf(const std::string& row) {
     std::vector<std::string> fields;

@@ -157,7 +157,7 @@ TEST(Batch, EachInputGetsTheReportsOfItsOwnRunAndABrokenOneIsReported) {
     EXPECT_EQ(runShell("cd '" + dir.path + "' && '" LUMAQC_BINARY
                        "' --json-dir out --threads 2 --size 352x288 --frames 50 sample.yuv cut.yuv > summary.txt"),
               0);
-    const std::vector<std::string> lines = linesOf(readFile(dir.file("summary.txt")));
+    const std::vector<std::string> lines = linesOf(summaryOf(readFile(dir.file("summary.txt"))));
     ASSERT_EQ(lines.size(), 3u);
     for (const std::string name : {"sample.yuv", "cut.yuv"}) {
         run(dir, "", "--threads 1 --frames 50 '" + dir.file(name) + "' 352 288");
