@@ -27,7 +27,9 @@
 #include "report/numbers.hpp"
 #include "report/session.hpp"
 #ifdef LUMAQC_HAVE_HTML
+#include "eventPictures.hpp"
 #include "report/htmlReport.hpp"
+#include "report/timecode.hpp"
 #endif
 
 namespace lumaqc {
@@ -97,6 +99,50 @@ static std::vector<report::html::Segment> htmlSegments(const std::vector<report:
     return shown;
 }
 
+// The top of the page: the verdict where gates were given, the profile, every
+// event with its timecodes and pictures and whether it counts, and the
+// thresholds of the gates on a value's statistic (not on its count).
+static report::html::Review htmlReview(const report::Session& session, const report::FinishResult& result,
+                                       const report::ReportOptions& options, double fps,
+                                       const std::string& startTimecode, const EventPictures& pictures) {
+    report::html::Review review;
+    if (!options.gates.empty()) review.verdict = result.tripped ? "FAIL" : "PASS";
+    review.profile = options.profile;
+    const std::string gates = report::gatesText(result.gates);
+    for (size_t at = 0, end; (end = gates.find('\n', at)) != std::string::npos; at = end + 1)
+        review.gates.push_back(gates.substr(at, end - at));
+    const report::TimecodeRate rate = report::timecodeRate(fps);
+    const int64_t startFrames =
+        startTimecode.empty() ? 0 : std::max<int64_t>(0, report::timecodeFrames(startTimecode, rate));
+    auto among = [](const report::Segment& s, const std::vector<report::Segment>& group) {
+        return std::any_of(group.begin(), group.end(),
+                           [&](const report::Segment& g) { return g.kind == s.kind && g.firstFrame == s.firstFrame; });
+    };
+    size_t withoutPictures = 0;
+    for (const report::Segment& s : session.segments()) {
+        report::html::Event e{report::segmentKindName(s.kind), s.firstFrame, s.lastFrame, s.start, s.end,
+                              report::timecodeText(startFrames + s.firstFrame, rate),
+                              report::timecodeText(startFrames + s.lastFrame, rate),
+                              among(s, session.waivedSegments()) ? "waived"
+                              : among(s, session.edgeSegments()) ? "at an end, not gated"
+                                                                 : "",
+                              pictures.of(s.kind, s.firstFrame)};
+        withoutPictures += e.thumbnails.empty() ? 1 : 0;
+        review.events.push_back(std::move(e));
+    }
+    if (!pictures.unavailable().empty() && !session.segments().empty())
+        review.picturesNote = pictures.unavailable();
+    else if (withoutPictures > 0)
+        review.picturesNote = std::to_string(withoutPictures) + " events have no pictures: pictures are kept for the first " +
+                              std::to_string(EventPictures::kMaxEvents) + " events";
+    for (const report::GateResult& g : result.gates) {
+        const std::string stat = report::kStatNames[g.gate.stat];
+        if (!g.gate.segment && stat != "count" && stat != "excluded")
+            review.thresholds.push_back({columns()[g.gate.subject].name, g.gate.expression, g.gate.threshold, g.tripped});
+    }
+    return review;
+}
+
 static std::vector<report::html::Pooled> htmlPooled(const std::vector<report::PooledColumn>& pooled) {
     std::vector<report::html::Pooled> shown;
     for (const report::PooledColumn& p : pooled) {
@@ -144,9 +190,13 @@ public:
     }
     bool logFailed() const { return logFailed_; }
 #ifdef LUMAQC_HAVE_HTML
-    void showIn(report::HtmlReport* page, double fps) {
+    void showIn(report::HtmlReport* page, double fps, EventPictures* pictures) {
         page_ = page;
         fps_ = fps;
+        pictures_ = pictures;
+    }
+    void picture(int64_t frame, const io::Plane& luma) override {
+        if (pictures_ != nullptr) pictures_->picture(frame, luma);
     }
 #endif
 
@@ -168,6 +218,7 @@ public:
                                                                 : std::nan("");
             page_->addRow(shown);
         }
+        if (pictures_ != nullptr) pictures_->afterRow(session_);
 #endif
     }
     void warnings(std::vector<std::string>& texts) override {
@@ -192,6 +243,7 @@ private:
 #ifdef LUMAQC_HAVE_HTML
     report::HtmlReport* page_ = nullptr;
     double fps_ = 0;
+    EventPictures* pictures_ = nullptr;
 #endif
 };
 
@@ -531,7 +583,10 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
     Console console(out);
     RunOutputs outputs(log, console, session, err);
 #ifdef LUMAQC_HAVE_HTML
-    outputs.showIn(htmlReport.get(), info.fps);
+    // Pictures of the events only for the page.
+    std::unique_ptr<EventPictures> pictures;
+    if (htmlReport) pictures = std::make_unique<EventPictures>(info.width, info.height);
+    outputs.showIn(htmlReport.get(), info.fps, pictures.get());
 #endif
     // --quiet: no information lines, header, timing or closing line.
     const bool quiet = line.reports.quiet;
@@ -624,6 +679,10 @@ RunOutcome runAnalysis(int argc, char** argv, int indicators, const RunStreams& 
 #ifdef LUMAQC_HAVE_HTML
     // The page shows the frames analysed, also of a run that stopped early.
     std::string htmlError;
+    if (htmlReport) {
+        pictures->finish(session);
+        htmlReport->setReview(htmlReview(session, reports, line.reports, outcome.fps, outcome.startTimecode, *pictures));
+    }
     if (htmlReport && !htmlReport->finish(htmlSettings(stream, indicators, analysed, line.reports.segments), htmlSegments(session.segments()),
                                           htmlPooled(session.pooled()), &htmlError)) {
         errorLine(err, "%s", htmlError.c_str());

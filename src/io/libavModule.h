@@ -14,7 +14,7 @@
 extern "C" {
 #endif
 
-#define LUMAQC_LIBAV_VERSION 2
+#define LUMAQC_LIBAV_VERSION 3
 #define LUMAQC_LIBAV_ENTRY "lumaqc_libav_entry"
 
 /* The bytes of the input, read through the caller's source. */
@@ -72,6 +72,14 @@ typedef struct lumaqc_libav_table {
     void (*info)(const lumaqc_libav_reader* reader, lumaqc_libav_info* info);
     void (*next)(lumaqc_libav_reader* reader, lumaqc_libav_frame* frame);
     void (*close)(lumaqc_libav_reader* reader);
+    /* An 8-bit picture scaled to to_width x to_height by area averaging; 1 on success. */
+    int (*scale_gray)(const uint8_t* from, ptrdiff_t from_stride, int32_t width, int32_t height, uint8_t* to,
+                      ptrdiff_t to_stride, int32_t to_width, int32_t to_height);
+    /* A JPEG of an 8-bit luma picture, in bytes the module allocates (freed by
+     * free_bytes); 1 on success. */
+    int (*encode_jpeg)(const uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t height, uint8_t** bytes,
+                       size_t* size);
+    void (*free_bytes)(uint8_t* bytes);
 } lumaqc_libav_table;
 
 typedef const lumaqc_libav_table* (*lumaqc_libav_entry_function)(void);

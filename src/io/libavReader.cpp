@@ -2,6 +2,7 @@
 // loaded (with FFmpeg's libraries) only when a container is first read. The
 // module lies beside the program or library holding this code (build tree,
 // Python package), or in the installed library directory.
+#include "io/pictures.hpp"
 #include "io/source.hpp"
 
 #ifdef LUMAQC_HAVE_LIBAV
@@ -158,6 +159,27 @@ private:
 
 bool libavAvailable() { return true; }
 
+bool picturesAvailable(std::string* why) {
+    if (module().table == nullptr && why != nullptr) *why = module().error;
+    return module().table != nullptr;
+}
+
+bool scaleLuma(const Plane& from, int32_t toWidth, int32_t toHeight, uint8_t* to) {
+    const lumaqc_libav_table* table = module().table;
+    return table != nullptr &&
+           table->scale_gray(from.data, from.stride, from.width, from.height, to, toWidth, toWidth, toHeight) == 1;
+}
+
+std::string jpegOfLuma(const uint8_t* luma, int32_t width, int32_t height) {
+    const lumaqc_libav_table* table = module().table;
+    uint8_t* bytes = nullptr;
+    size_t size = 0;
+    if (table == nullptr || table->encode_jpeg(luma, width, width, height, &bytes, &size) != 1) return "";
+    std::string jpeg(reinterpret_cast<const char*>(bytes), size);
+    table->free_bytes(bytes);
+    return jpeg;
+}
+
 std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source> source, const InputRequest& request,
                                         std::string* error) {
     const Module& loaded = module();
@@ -178,6 +200,13 @@ std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source> source, const In
 namespace lumaqc::io {
 
 bool libavAvailable() { return false; }
+
+bool picturesAvailable(std::string* why) {
+    if (why != nullptr) *why = "this lumaqc was built without FFmpeg's libraries";
+    return false;
+}
+bool scaleLuma(const Plane&, int32_t, int32_t, uint8_t*) { return false; }
+std::string jpegOfLuma(const uint8_t*, int32_t, int32_t) { return ""; }
 
 std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source>, const InputRequest&, std::string* error) {
     *error = "Reading through libav is not available in this build";

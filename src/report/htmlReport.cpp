@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <algorithm>
 
 #include "report/htmlAssets.hpp"
 #include "report/writers.hpp"
@@ -131,23 +132,73 @@ struct Table {
     const std::vector<std::vector<float>>& values;
 };
 
-void putData(Output& out, int32_t width, int32_t height, const Table& rows, const std::vector<html::Segment>& segments) {
+// The page's data is at most this many bytes: longer runs keep the least and
+// greatest value of each bucket of rows (a power of two) rather than every row.
+constexpr double kDataBudget = 12e6;
+
+void putBase64(Output& out, const unsigned char* bytes, size_t size) {
+    static constexpr char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    char quad[4];
+    for (size_t i = 0; i < size; i += 3) {
+        const uint32_t b0 = bytes[i], b1 = i + 1 < size ? bytes[i + 1] : 0, b2 = i + 2 < size ? bytes[i + 2] : 0;
+        const uint32_t word = b0 << 16 | b1 << 8 | b2;
+        quad[0] = kDigits[word >> 18 & 63];
+        quad[1] = kDigits[word >> 12 & 63];
+        quad[2] = i + 1 < size ? kDigits[word >> 6 & 63] : '=';
+        quad[3] = i + 2 < size ? kDigits[word & 63] : '=';
+        out.put(std::string_view(quad, 4));
+    }
+}
+
+// Little-endian numbers (the page reads them as typed arrays), base64 in a JSON string.
+template <typename T>
+void putArray(Output& out, const std::vector<T>& values) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the page reads little-endian arrays");
+    out.put('"');
+    putBase64(out, reinterpret_cast<const unsigned char*>(values.data()), values.size() * sizeof(T));
+    out.put('"');
+}
+
+}  // namespace
+
+size_t HtmlReport::bucketSize(size_t rows, size_t columns) {
+    size_t bucket = 1;
+    auto bytes = [&](size_t b) {
+        const double perBucket = 16.0 + static_cast<double>(columns) * 4.0 * (b == 1 ? 1.0 : 2.0);
+        return static_cast<double>((rows + b - 1) / b) * perBucket * 4.0 / 3.0;
+    };
+    while (bytes(bucket) > kDataBudget) bucket *= 2;
+    return bucket;
+}
+
+namespace {
+
+void putData(Output& out, int32_t width, int32_t height, const Table& rows, const std::vector<html::Segment>& segments,
+             const std::vector<html::Threshold>& thresholds) {
+    const size_t count = rows.frames.size();
+    const size_t bucket = HtmlReport::bucketSize(count, rows.values.size());
+    const size_t buckets = (count + bucket - 1) / bucket;
     out.put("{\"width\":");
     putNumber(out, width);
     out.put(",\"height\":");
     putNumber(out, height);
-    out.put(",\"frames\":[");
-    for (size_t i = 0; i < rows.frames.size(); ++i) {
-        if (i > 0) out.put(',');
-        putNumber(out, rows.frames[i]);
+    out.put(",\"rows\":");
+    putNumber(out, count);
+    out.put(",\"bucket\":");
+    putNumber(out, bucket);
+    // Each bucket is drawn at its first row's frame and time.
+    std::vector<double> frames(buckets), times(buckets);
+    for (size_t k = 0; k < buckets; ++k) {
+        frames[k] = static_cast<double>(rows.frames[k * bucket]);
+        times[k] = rows.times[k * bucket];
     }
-    out.put("],\"times\":[");
-    for (size_t i = 0; i < rows.times.size(); ++i) {
-        if (i > 0) out.put(',');
-        putJsonReal(out, rows.times[i]);
-    }
-    out.put("],\"columns\":[");
+    out.put(",\"frames\":");
+    putArray(out, frames);
+    out.put(",\"times\":");
+    putArray(out, times);
+    out.put(",\"columns\":[");
     size_t index = 0;
+    std::vector<float> least(buckets), greatest(buckets);
     for (const Column& column : columns()) {
         if (!isIndicator(column)) continue;
         if (index > 0) out.put(',');
@@ -159,13 +210,26 @@ void putData(Output& out, int32_t width, int32_t height, const Table& rows, cons
         // Flickering reports on one comparison in eight: its line joins the reports.
         out.put(column.notComputed == LUMAQC_NOT_COMPUTED_FIRST_FRAME_OR_MINUS_ONE ? ",\"spanGaps\":true"
                                                                            : ",\"spanGaps\":false");
-        out.put(",\"values\":[");
+        // NaN stands for no value (none in the bucket, or none finite).
         const std::vector<float>& values = rows.values[index];
-        for (size_t i = 0; i < values.size(); ++i) {
-            if (i > 0) out.put(',');
-            putJsonReal(out, values[i]);
+        for (size_t k = 0; k < buckets; ++k) {
+            float lo = __builtin_nanf(""), hi = __builtin_nanf("");
+            for (size_t i = k * bucket; i < std::min(count, (k + 1) * bucket); ++i) {
+                const float v = values[i];
+                if (!std::isfinite(v)) continue;
+                if (!(v >= lo)) lo = v;
+                if (!(v <= hi)) hi = v;
+            }
+            least[k] = lo;
+            greatest[k] = hi;
         }
-        out.put("]}");
+        out.put(",\"min\":");
+        putArray(out, least);
+        if (bucket > 1) {
+            out.put(",\"max\":");
+            putArray(out, greatest);
+        }
+        out.put('}');
         ++index;
     }
     out.put("],\n\"segments\":[");
@@ -182,6 +246,17 @@ void putData(Output& out, int32_t width, int32_t height, const Table& rows, cons
         out.put(",\"end\":");
         putJsonReal(out, s.end);
         out.put('}');
+    }
+    out.put("],\n\"thresholds\":[");
+    for (size_t i = 0; i < thresholds.size(); ++i) {
+        const html::Threshold& t = thresholds[i];
+        out.put(i > 0 ? ",{\"column\":" : "{\"column\":");
+        putJsonString(out, t.column);
+        out.put(",\"value\":");
+        putJsonReal(out, t.value);
+        out.put(",\"expression\":");
+        putJsonString(out, t.expression);
+        out.put(t.tripped ? ",\"tripped\":true}" : ",\"tripped\":false}");
     }
     out.put("]}");
 }
@@ -254,35 +329,105 @@ void putPooled(Output& out, const std::vector<html::Pooled>& pooled) {
     out.put("</table>\n");
 }
 
-void putSegments(Output& out, const std::vector<html::Segment>& segments) {
-    out.put("<h2>Segments</h2>\n");
-    if (segments.empty()) {
-        out.put("<p class=\"empty\">No segments.</p>\n");
-        return;
+void putThumbnail(Output& out, const html::Thumbnail& t, const char* role) {
+    out.put("<img class=\"thumb\" alt=\"");
+    out.put(role);
+    out.put(" frame ");
+    putNumber(out, t.frame);
+    out.put("\" title=\"");
+    out.put(role);
+    out.put(" frame ");
+    putNumber(out, t.frame);
+    out.put("\" data-frame=\"");
+    putNumber(out, t.frame);
+    out.put("\" width=\"");
+    putNumber(out, t.width);
+    out.put("\" height=\"");
+    putNumber(out, t.height);
+    out.put("\" src=\"data:image/jpeg;base64,");
+    putBase64(out, reinterpret_cast<const unsigned char*>(t.jpeg.data()), t.jpeg.size());
+    out.put("\">");
+}
+
+// The verdict, the profile and the events, above everything else; a click on
+// an event zooms every plot to it.
+void putReview(Output& out, const html::Review& review, const std::vector<html::Segment>& segments) {
+    out.put("<section id=\"review\">\n");
+    if (!review.verdict.empty()) {
+        out.put(review.verdict == "PASS" ? "<p class=\"verdict pass\" id=\"verdict\">" : "<p class=\"verdict fail\" id=\"verdict\">");
+        putHtml(out, review.verdict);
+        if (!review.profile.empty()) {
+            out.put(" <span class=\"profile\">profile ");
+            putHtml(out, review.profile);
+            out.put("</span>");
+        }
+        out.put("</p>\n");
+    } else if (!review.profile.empty()) {
+        out.put("<p class=\"profile\" id=\"profile\">profile ");
+        putHtml(out, review.profile);
+        out.put("</p>\n");
     }
-    out.put("<table id=\"segments\"><tr><th class=\"text\">kind</th><th>first frame</th><th>last frame</th>"
-            "<th>start (s)</th><th>end (s)</th><th>duration (s)</th></tr>\n");
-    for (const html::Segment& s : segments) {
-        out.put("<tr>");
-        putCell(out, s.kind, "text");
-        putCell(out, std::to_string(s.firstFrame));
-        putCell(out, std::to_string(s.lastFrame));
-        putRealCell(out, s.start);
-        putRealCell(out, s.end);
-        putRealCell(out, s.end - s.start);
-        out.put("</tr>\n");
+    if (!review.gates.empty()) {
+        out.put("<ul class=\"gates\" id=\"gates\">");
+        for (const std::string& line : review.gates) {
+            out.put(line.find("tripped") != std::string::npos && line.find("not tripped") == std::string::npos
+                        ? "<li class=\"tripped\">"
+                        : "<li>");
+            putHtml(out, line);
+            out.put("</li>");
+        }
+        out.put("</ul>\n");
     }
-    out.put("</table>\n");
+    std::vector<html::Event> fromSegments;
+    if (review.events.empty())
+        for (const html::Segment& s : segments) fromSegments.push_back({s.kind, s.firstFrame, s.lastFrame, s.start, s.end, "", "", "", {}});
+    const std::vector<html::Event>& events = review.events.empty() ? fromSegments : review.events;
+    out.put("<h2>Events</h2>\n");
+    if (events.empty()) {
+        out.put("<p class=\"empty\">No events.</p>\n");
+    } else {
+        out.put("<table id=\"events\"><tr><th class=\"text\">kind</th><th class=\"text\">first, middle, last frame"
+                "</th><th class=\"text\">timecodes</th><th>frames</th><th>start (s)</th><th>end (s)</th>"
+                "<th>duration (s)</th><th class=\"text\">note</th></tr>\n");
+        for (const html::Event& e : events) {
+            out.put("<tr class=\"event\" data-first=\"");
+            putNumber(out, e.firstFrame);
+            out.put("\" data-last=\"");
+            putNumber(out, e.lastFrame);
+            out.put("\" title=\"Zoom every plot to this event\">");
+            putCell(out, e.kind, "text");
+            out.put("<td class=\"thumbs\">");
+            static constexpr const char* kRoles[] = {"first", "middle", "last"};
+            for (size_t k = 0; k < e.thumbnails.size() && k < 3; ++k) putThumbnail(out, e.thumbnails[k], kRoles[k]);
+            out.put("</td>");
+            putCell(out, e.firstTimecode.empty() ? "" : e.firstTimecode + " \u2013 " + e.lastTimecode, "text");
+            putCell(out, std::to_string(e.firstFrame) + " \u2013 " + std::to_string(e.lastFrame));
+            putRealCell(out, e.start);
+            putRealCell(out, e.end);
+            putRealCell(out, e.end - e.start);
+            putCell(out, e.note, "note");
+            out.put("</tr>\n");
+        }
+        out.put("</table>\n");
+    }
+    if (!review.picturesNote.empty()) {
+        out.put("<p class=\"empty\" id=\"pictures-note\">");
+        putHtml(out, review.picturesNote);
+        out.put("</p>\n");
+    }
+    out.put("</section>\n");
 }
 
 // Collects script errors and blocked loads before anything else runs, and
 // publishes them with what was drawn in #lumaqc-render-status, one fact a line
-// ("plots N", "error TEXT", "plot NAME key value ...", "renderMs N") so that a
+// ("plots N", "error TEXT", "plot NAME key value ...", "renderMs N", "bucket N",
+// "thumb EVENT INDEX frame F width W height H grid G,G,...") so that a
 // test can read it without a JSON parser.
 constexpr std::string_view kStatusScript = R"JS(
-window.lumaqcStatus = { errors: [], plots: [], plotCount: 0, renderMs: null };
+window.lumaqcStatus = { errors: [], plots: [], plotCount: 0, renderMs: null, bucket: null, thumbs: [] };
 window.lumaqcPublish = function () {
-  var s = window.lumaqcStatus, lines = ["plots " + s.plotCount, "renderMs " + s.renderMs];
+  var s = window.lumaqcStatus, lines = ["plots " + s.plotCount, "renderMs " + s.renderMs, "bucket " + s.bucket];
+  s.thumbs.forEach(function (t) { lines.push("thumb " + t); });
   s.errors.forEach(function (e) { lines.push("error " + String(e).replace(/\s+/g, " ")); });
   s.plots.forEach(function (p) {
     var line = "plot " + p.name;
@@ -304,7 +449,7 @@ document.addEventListener("securitypolicyviolation", function (e) {
 
 void putPage(Output& out, int32_t width, int32_t height, const Table& rows,
              const std::vector<std::pair<std::string, std::string>>& settings, const std::vector<html::Segment>& segments,
-             const std::vector<html::Pooled>& pooled) {
+             const std::vector<html::Pooled>& pooled, const html::Review& review) {
     out.put("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
             "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; script-src 'unsafe-inline'; "
             "style-src 'unsafe-inline'; img-src data:\">\n"
@@ -318,14 +463,16 @@ void putPage(Output& out, int32_t width, int32_t height, const Table& rows,
     out.put(kStatusScript);
     out.put("</script>\n</head>\n<body>\n<pre id=\"lumaqc-render-status\" hidden></pre>\n<h1>lumaqc report</h1>\n");
     putSummary(out, width, height, rows);
-    putSettings(out, settings);
-    out.put("<h2>Indicators</h2>\n<div class=\"toolbar\"><button id=\"reset-zoom\" type=\"button\">Show all frames"
-            "</button><span>Drag across a plot to zoom every plot; double-click to show all.</span>"
-            "<span id=\"segment-legend\" class=\"toolbar\"></span></div>\n<div id=\"charts\"></div>\n");
+    putReview(out, review, segments);
+    out.put("<h2>Values</h2>\n<div class=\"toolbar\"><button id=\"reset-zoom\" type=\"button\">Show all frames"
+            "</button><span>Drag across a plot to zoom every plot; double-click to show all; click an event to zoom to it."
+            "</span><span id=\"segment-legend\" class=\"toolbar\"></span></div>\n"
+            "<div id=\"readout\" class=\"readout\">Point at a plot to read every value of that frame.</div>\n"
+            "<div id=\"charts\"></div>\n");
     putPooled(out, pooled);
-    putSegments(out, segments);
+    putSettings(out, settings);
     out.put("<script type=\"application/json\" id=\"lumaqc-data\">");
-    putData(out, width, height, rows, segments);
+    putData(out, width, height, rows, segments, review.thresholds);
     out.put("</script>\n<script>\n");
     out.put(assets::uplotJs());
     out.put("\n</script>\n<script>\n");
@@ -434,7 +581,7 @@ bool HtmlReport::finish(const std::vector<std::pair<std::string, std::string>>& 
     if (inPlace) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     Output out(fd);
-    putPage(out, width_, height_, Table{frames_, times_, values_}, settings, segments, pooled);
+    putPage(out, width_, height_, Table{frames_, times_, values_}, settings, segments, pooled, review_);
     out.flush();
     failure = out.error();
     if (::close(fd) != 0 && failure == 0) failure = errno;

@@ -48,6 +48,14 @@ public:
 
     size_t rowCount() const { return frames_.size(); }
 
+    // The verdict, profile, events with their pictures and the gates' lines
+    // shown on top (without one, the events are the segments given to finish).
+    void setReview(html::Review review) { review_ = std::move(review); }
+
+    // Rows per bucket of the page's data for rows x columns values: 1 (every
+    // row) while the data fits the page's budget, else the least power of two that fits.
+    static size_t bucketSize(size_t rows, size_t columns);
+
 private:
     std::string path_;
     int32_t width_;
@@ -56,6 +64,7 @@ private:
     std::vector<int64_t> frames_;
     std::vector<double> times_;
     std::vector<std::vector<float>> values_;  // one per indicator column, in columns() order
+    html::Review review_;
 };
 
 }  // namespace lumaqc::report

@@ -131,6 +131,11 @@ public:
     // Closes the segments still open at the end of the rows: they end at the
     // end of their last frame (its time + 1 / fps).
     void finish(std::vector<Segment>& closed);
+    // The first frames of the segments still open (for pictures kept until they close).
+    void openFirstFrames(std::vector<int64_t>& firsts) const {
+        for (const Open& o : open_)
+            if (o.active) firsts.push_back(o.firstFrame);
+    }
 
 private:
     struct Open {

@@ -86,6 +86,7 @@ public:
     // The data of a finished session, for other report formats.
     const std::vector<PooledColumn>& pooled() const { return pooled_; }
     const std::vector<Segment>& segments() const { return segments_; }
+    const SegmentDetector& detector() const { return detector_; }
     // The segments that count for the gates, those waived, and those at the
     // run's edges (--edge); together they are segments().
     const std::vector<Segment>& gatedSegments() const { return gated_; }

@@ -5,6 +5,8 @@
 // so that nothing else maps FFmpeg's libraries (see io/libavModule.h).
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 
@@ -404,7 +406,73 @@ void nextFrame(lumaqc_libav_reader* reader, lumaqc_libav_frame* frame) {
 
 void closeDecoder(lumaqc_libav_reader* reader) { delete handleOf(reader); }
 
-constexpr lumaqc_libav_table kTable = {LUMAQC_LIBAV_VERSION, openDecoder, openError, infoOf, nextFrame, closeDecoder};
+void quietLibraries() {
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+int scaleGray(const uint8_t* from, ptrdiff_t fromStride, int32_t width, int32_t height, uint8_t* to, ptrdiff_t toStride,
+              int32_t toWidth, int32_t toHeight) {
+    quietLibraries();
+    if (width < 1 || height < 1 || toWidth < 1 || toHeight < 1) return 0;
+    // One context per thread, kept while the sizes stay.
+    thread_local SwsContext* context = nullptr;
+    context = sws_getCachedContext(context, width, height, AV_PIX_FMT_GRAY8, toWidth, toHeight, AV_PIX_FMT_GRAY8,
+                                   SWS_AREA, nullptr, nullptr, nullptr);
+    if (context == nullptr) return 0;
+    const uint8_t* const in[4] = {from, nullptr, nullptr, nullptr};
+    const int inStride[4] = {static_cast<int>(fromStride), 0, 0, 0};
+    uint8_t* const out[4] = {to, nullptr, nullptr, nullptr};
+    const int outStride[4] = {static_cast<int>(toStride), 0, 0, 0};
+    return sws_scale(context, in, inStride, 0, height, out, outStride) == toHeight ? 1 : 0;
+}
+
+// The luma codes become the JPEG's full-range luma as they are, so that the
+// picture shows the values measured; the chroma is neutral.
+int encodeJpeg(const uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t height, uint8_t** bytes, size_t* size) {
+    quietLibraries();
+    *bytes = nullptr;
+    *size = 0;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    if (codec == nullptr || width < 1 || height < 1) return 0;
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> context(avcodec_alloc_context3(codec),
+                                                                      [](AVCodecContext* c) { avcodec_free_context(&c); });
+    std::unique_ptr<AVFrame, void (*)(AVFrame*)> frame(av_frame_alloc(), [](AVFrame* f) { av_frame_free(&f); });
+    std::unique_ptr<AVPacket, void (*)(AVPacket*)> packet(av_packet_alloc(), [](AVPacket* p) { av_packet_free(&p); });
+    if (!context || !frame || !packet) return 0;
+    context->width = width;
+    context->height = height;
+    context->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    context->color_range = AVCOL_RANGE_JPEG;
+    context->time_base = AVRational{1, 25};
+    context->flags |= AV_CODEC_FLAG_QSCALE;
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) return 0;
+    frame->format = AV_PIX_FMT_YUVJ420P;
+    frame->width = width;
+    frame->height = height;
+    frame->quality = FF_QP2LAMBDA * 3;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return 0;
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0], luma + y * stride,
+                    static_cast<size_t>(width));
+    for (int plane = 1; plane < 3; ++plane)
+        for (int32_t y = 0; y < (height + 1) / 2; ++y)
+            std::memset(frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane], 128,
+                        static_cast<size_t>((width + 1) / 2));
+    if (avcodec_send_frame(context.get(), frame.get()) < 0 || avcodec_send_frame(context.get(), nullptr) < 0 ||
+        avcodec_receive_packet(context.get(), packet.get()) < 0)
+        return 0;
+    *bytes = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(packet->size)));
+    if (*bytes == nullptr) return 0;
+    std::memcpy(*bytes, packet->data, static_cast<size_t>(packet->size));
+    *size = static_cast<size_t>(packet->size);
+    return 1;
+}
+
+void freeBytes(uint8_t* bytes) { std::free(bytes); }
+
+constexpr lumaqc_libav_table kTable = {LUMAQC_LIBAV_VERSION, openDecoder, openError, infoOf,     nextFrame,
+                                       closeDecoder,         scaleGray,   encodeJpeg, freeBytes};
 
 }  // namespace
 }  // namespace lumaqc::io

@@ -1,0 +1,95 @@
+#include "eventPictures.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "io/pictures.hpp"
+
+namespace lumaqc {
+
+EventPictures::EventPictures(int32_t width, int32_t height) {
+    if (width < 1 || height < 1) {
+        why_ = "no pictures: the frames have no size";
+        return;
+    }
+    std::string reason;
+    if (!io::picturesAvailable(&reason)) {
+        why_ = "No pictures of the events: " + reason;
+        return;
+    }
+    width_ = std::min(kWidth, width);
+    height_ = std::max<int32_t>(1, static_cast<int32_t>(std::lround(static_cast<double>(height) * width_ / width)));
+    size_ = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+    ring_.assign(size_ * kRingFrames, 0);
+    ringFrames_.assign(kRingFrames, -1);
+}
+
+void EventPictures::picture(int64_t frame, const io::Plane& luma) {
+    if (!why_.empty() || frame < 0) return;
+    const size_t slot = static_cast<size_t>(frame % kRingFrames);
+    ringFrames_[slot] = io::scaleLuma(luma, width_, height_, ring_.data() + slot * size_) ? frame : -1;
+    newest_ = std::max(newest_, frame);
+}
+
+const uint8_t* EventPictures::kept(int64_t frame) const {
+    if (frame < 0) return nullptr;
+    const size_t slot = static_cast<size_t>(frame % kRingFrames);
+    if (ringFrames_[slot] == frame) return ring_.data() + slot * size_;
+    const auto pinned = pinned_.find(frame);
+    return pinned != pinned_.end() ? pinned->second.data() : nullptr;
+}
+
+// The frame itself, else the kept frame nearest to it in the ring.
+const uint8_t* EventPictures::nearest(int64_t frame, int64_t* found) const {
+    const int64_t oldest = std::max<int64_t>(0, newest_ - kRingFrames + 1);
+    for (int64_t f : {frame, std::clamp(frame, oldest, std::max(oldest, newest_))})
+        if (const uint8_t* p = kept(f)) {
+            *found = f;
+            return p;
+        }
+    return nullptr;
+}
+
+report::html::Thumbnail EventPictures::encode(int64_t frame) const {
+    report::html::Thumbnail t;
+    int64_t found = -1;
+    if (const uint8_t* p = nearest(frame, &found)) {
+        t.frame = found;
+        t.jpeg = io::jpegOfLuma(p, width_, height_);
+        t.width = width_;
+        t.height = height_;
+    }
+    return t;
+}
+
+void EventPictures::afterRow(const report::Session& session) {
+    if (!why_.empty()) return;
+    firsts_.clear();
+    session.detector().openFirstFrames(firsts_);
+    for (int64_t first : firsts_)
+        if (pinned_.count(first) == 0)
+            if (const uint8_t* p = kept(first)) pinned_.emplace(first, std::vector<uint8_t>(p, p + size_));
+    const std::vector<report::Segment>& closed = session.segments();
+    for (; handled_ < closed.size(); ++handled_) {
+        const report::Segment& s = closed[handled_];
+        if (made_.size() >= kMaxEvents) continue;
+        std::vector<report::html::Thumbnail> pictures;
+        for (int64_t frame : {s.firstFrame, s.firstFrame + (s.lastFrame - s.firstFrame) / 2, s.lastFrame}) {
+            report::html::Thumbnail t = encode(frame);
+            if (t.jpeg.empty()) break;
+            pictures.push_back(std::move(t));
+        }
+        if (pictures.size() == 3) made_[{static_cast<int>(s.kind), s.firstFrame}] = std::move(pictures);
+    }
+    // A first frame no open segment starts at is no longer needed.
+    for (auto it = pinned_.begin(); it != pinned_.end();)
+        it = std::find(firsts_.begin(), firsts_.end(), it->first) == firsts_.end() ? pinned_.erase(it) : std::next(it);
+}
+
+std::vector<report::html::Thumbnail> EventPictures::of(report::SegmentKind kind, int64_t firstFrame) const {
+    const auto it = made_.find({static_cast<int>(kind), firstFrame});
+    return it == made_.end() ? std::vector<report::html::Thumbnail>{} : it->second;
+}
+
+}  // namespace lumaqc
