@@ -64,12 +64,23 @@ inline BrowserRun runChromium(const std::string& chromium, const std::string& ur
     return run;
 }
 
-// The page's status lines: "plots N", "renderMs N", "error TEXT",
-// "plot NAME key value key value ...".
+// A picture of an event as the page decoded it: "thumb EVENT INDEX frame F
+// width W height H grid G,G,...".
+struct DrawnThumbnail {
+    int event = -1, index = -1;
+    int64_t frame = -1;
+    int width = 0, height = 0;
+    std::vector<double> grid;  // mean luma of a 4 x 4 grid, row by row
+};
+
+// The page's status lines: "plots N", "renderMs N", "bucket N", "error TEXT",
+// "plot NAME key value key value ...", "thumb ...".
 struct RenderStatus {
     bool found = false;
     int plots = -1;
     double renderMs = -1;
+    int64_t bucket = -1;
+    std::vector<DrawnThumbnail> thumbs;
     std::vector<std::string> errors;
     std::map<std::string, std::map<std::string, std::string>> plot;  // name -> key -> value
 };
@@ -101,6 +112,21 @@ inline RenderStatus readStatus(const std::string& dom) {
             words >> status.plots;
         } else if (kind == "renderMs") {
             words >> status.renderMs;
+        } else if (kind == "bucket") {
+            words >> status.bucket;
+        } else if (kind == "thumb") {
+            DrawnThumbnail t;
+            std::string key, grid;
+            words >> t.event >> t.index;
+            while (words >> key) {
+                if (key == "frame") words >> t.frame;
+                if (key == "width") words >> t.width;
+                if (key == "height") words >> t.height;
+                if (key == "grid") words >> grid;
+            }
+            std::stringstream cells(grid);
+            for (std::string cell; std::getline(cells, cell, ',');) t.grid.push_back(std::stod(cell));
+            status.thumbs.push_back(t);
         } else if (kind == "error") {
             status.errors.push_back(line.substr(6));
         } else if (kind == "plot") {

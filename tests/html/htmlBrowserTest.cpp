@@ -56,8 +56,11 @@ Page writePage(const std::string& name, int count, int32_t width, int32_t height
 void expectEveryPlotRendered(const Page& page, const RenderStatus& status) {
     ASSERT_TRUE(status.found) << "no render status in the page";
     EXPECT_TRUE(status.errors.empty()) << status.errors.front();
-    EXPECT_EQ(status.plots, static_cast<int>(lumaqc::columns().size()) - 1);  // every value column
-    for (const auto& [name, expected] : plottedValues(page.rows, page.width, page.height)) {
+    const size_t values = lumaqc::columns().size() - 1;
+    EXPECT_EQ(status.plots, static_cast<int>(values));  // every value column
+    const size_t bucket = HtmlReport::bucketSize(page.rows.size(), values);
+    EXPECT_EQ(status.bucket, static_cast<int64_t>(bucket));
+    for (const auto& [name, expected] : plottedValues(page.rows, page.width, page.height, bucket)) {
         SCOPED_TRACE(name);
         ASSERT_EQ(status.plot.count(name), 1u);
         auto drawn = status.plot.at(name);
@@ -105,7 +108,8 @@ TEST_F(Browser, SmallReportRendersEveryPlotAndTheTablesAsGiven) {
         while ((at = shown.find("\xc2\xa0")) != std::string::npos) shown.replace(at, 2, "&nbsp;");
         EXPECT_EQ(count(run.output, shown), 1u) << shown;
     }
-    EXPECT_EQ(count(run.output, "<td class=\"text\">"), kSegments.size() + kPooled.size());
+    // An event's kind and timecodes, a statistic's name.
+    EXPECT_EQ(count(run.output, "<td class=\"text\">"), 2 * kSegments.size() + kPooled.size());
     // One swatch per kind of segment.
     EXPECT_EQ(count(run.output, "<span class=\"swatch\""), lumaqc::report::kSegmentKindCount);
 

@@ -88,7 +88,9 @@ TEST(CliHtml, SampleClipPageShowsTheLogsValuesAndChangesNothingElse) {
     for (size_t c = 1; c < columns().size(); ++c)
         EXPECT_EQ(count(run.output, std::string("<td class=\"text\">") + columns()[c].name + "</td><td title="), 1u)
             << columns()[c].name;
-    EXPECT_NE(run.output.find("<td class=\"text\">black</td><td>20</td><td>22</td>"), std::string::npos);
+    EXPECT_NE(run.output.find("<tr class=\"event\" data-first=\"20\" data-last=\"22\" title=\"Zoom every plot to this "
+                              "event\"><td class=\"text\">black</td>"),
+              std::string::npos);
     EXPECT_NE(run.output.find("<td class=\"text\">freeze</td>"), std::string::npos);
 }
 

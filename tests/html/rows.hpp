@@ -3,6 +3,7 @@
 // are plotted (single precision, no "not computed" or non-finite value).
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -54,19 +55,27 @@ struct Plotted {
     double max = 0.0;
 };
 
+// Rows in buckets of `bucket`: points counts the buckets with a value, sum
+// adds up each bucket's least value, min and max are over all of them.
 inline std::map<std::string, Plotted> plottedValues(const std::vector<FrameRow>& rows, int32_t width,
-                                                    int32_t height) {
+                                                    int32_t height, size_t bucket = 1) {
     std::map<std::string, Plotted> plotted;
     for (const Column& column : columns()) {
         if (column.kind == ColumnKind::FrameIndex) continue;
         Plotted& p = plotted[column.name];
-        for (const FrameRow& row : rows) {
-            const double value = columnValue(column, row);
-            if (isNotComputed(column, row, width, height) || !std::isfinite(value)) continue;
-            const double shown = static_cast<float>(value);
-            p.min = p.points == 0 || shown < p.min ? shown : p.min;
-            p.max = p.points == 0 || shown > p.max ? shown : p.max;
-            p.sum += shown;
+        for (size_t first = 0; first < rows.size(); first += bucket) {
+            std::vector<double> shown;
+            for (size_t i = first; i < rows.size() && i < first + bucket; ++i) {
+                const double value = columnValue(column, rows[i]);
+                if (isNotComputed(column, rows[i], width, height) || !std::isfinite(value)) continue;
+                shown.push_back(static_cast<float>(value));
+            }
+            if (shown.empty()) continue;
+            const double least = *std::min_element(shown.begin(), shown.end());
+            const double greatest = *std::max_element(shown.begin(), shown.end());
+            p.min = p.points == 0 || least < p.min ? least : p.min;
+            p.max = p.points == 0 || greatest > p.max ? greatest : p.max;
+            p.sum += least;
             ++p.points;
         }
     }
