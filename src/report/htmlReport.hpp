@@ -1,13 +1,16 @@
-// The --html report: one self-contained page that opens offline, with a plot
-// per indicator over the frame number (and time), all sharing one zoomable
-// frame axis, the segments shaded, the pooled statistics and the settings.
+// The --html report: one self-contained page that opens offline. On top the
+// verdict, the profile and the events with their pictures (setReview); below,
+// a plot per value column in groups, all sharing one zoomable frame axis, the
+// segments shaded and the gates' thresholds drawn, the pooled statistics and
+// the settings.
 //
 // Rows are kept as they come, column by column: the frame index (int64), the
-// presentation time (double) and each of the fifteen indicator values as a
-// float, with NaN standing for "no value" (not computed per isNotComputed, or
-// not finite). That is 76 bytes a row: 13.7 MB for an hour at 50 fps. The
-// plots show single-precision values (about seven significant digits); the
-// exact values are those of the log and the other reports.
+// presentation time (double) and each value column as a float, with NaN
+// standing for "no value" (not computed per isNotComputed, or not finite).
+// The page holds them as little-endian arrays in base64: every row while they
+// fit its budget, else per bucket of rows (bucketSize) each value's least and
+// greatest. The plots show single-precision values (about seven significant
+// digits); the exact values are those of the log and the other reports.
 //
 // The page embeds the pinned charting library and its own script at build
 // time (see report-assets/) and fetches nothing; a content security policy
