@@ -76,14 +76,14 @@ int main(int argc, char** argv) {
     review.gates = {"gate black.count>0: value 100, tripped", "gate blur.p95>5: value 2.8, passed"};
     review.thresholds = {{"blur", "blur.p95>5", 5.0, false}, {"blockiness", "blockiness.p50<0.7", 0.7, false}};
     std::vector<report::html::Segment> segments;
-    std::vector<uint8_t> picture(160 * 90);
+    std::vector<uint8_t> picture(io::pictureBytes(160, 90), 128);
     for (int64_t e = 0; e < events && rows > 0; ++e) {
         const int64_t first = e * rows / events + rows / events / 3, last = std::min(rows - 1, first + 60);
         report::html::Event event{"black", first, last, first / 50.0, (last + 1) / 50.0, "", "", "", {}};
         for (int64_t frame : {first, first + (last - first) / 2, last}) {
-            for (size_t p = 0; p < picture.size(); ++p)
+            for (size_t p = 0; p < 160 * 90; ++p)
                 picture[p] = static_cast<uint8_t>(16 + (p % 160) + (p / 160) + frame % 40);
-            event.thumbnails.push_back({frame, io::jpegOfLuma(picture.data(), 160, 90), 160, 90});
+            event.thumbnails.push_back({frame, io::jpegOfPicture(picture.data(), true, 160, 90), 160, 90});
             if (event.thumbnails.back().jpeg.empty()) {
                 std::fprintf(stderr, "reviewPageWriter: cannot encode pictures (FFmpeg's libraries)\n");
                 return 1;

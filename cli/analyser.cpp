@@ -195,8 +195,8 @@ public:
         fps_ = fps;
         pictures_ = pictures;
     }
-    void picture(int64_t frame, const io::Plane& luma) override {
-        if (pictures_ != nullptr) pictures_->picture(frame, luma);
+    void picture(int64_t frame, const io::ReadResult& read) override {
+        if (pictures_ != nullptr) pictures_->picture(frame, read);
     }
 #endif
 

@@ -20,31 +20,39 @@ EventPictures::EventPictures(int32_t width, int32_t height) {
     }
     width_ = std::min(kWidth, width);
     height_ = std::max<int32_t>(1, static_cast<int32_t>(std::lround(static_cast<double>(height) * width_ / width)));
-    size_ = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+    size_ = io::pictureBytes(width_, height_);
     ring_.assign(size_ * kRingFrames, 0);
     ringFrames_.assign(kRingFrames, -1);
+    ringColour_.assign(kRingFrames, false);
 }
 
-void EventPictures::picture(int64_t frame, const io::Plane& luma) {
+void EventPictures::picture(int64_t frame, const io::ReadResult& read) {
     if (!why_.empty() || frame < 0) return;
     const size_t slot = static_cast<size_t>(frame % kRingFrames);
-    ringFrames_[slot] = io::scaleLuma(luma, width_, height_, ring_.data() + slot * size_) ? frame : -1;
+    uint8_t* to = ring_.data() + slot * size_;
+    ringColour_[slot] = io::scaleColour(read, width_, height_, to);
+    ringFrames_[slot] = ringColour_[slot] || io::scaleLuma(read.luma, width_, height_, to) ? frame : -1;
     newest_ = std::max(newest_, frame);
 }
 
-const uint8_t* EventPictures::kept(int64_t frame) const {
+const uint8_t* EventPictures::kept(int64_t frame, bool* colour) const {
     if (frame < 0) return nullptr;
     const size_t slot = static_cast<size_t>(frame % kRingFrames);
-    if (ringFrames_[slot] == frame) return ring_.data() + slot * size_;
+    if (ringFrames_[slot] == frame) {
+        *colour = ringColour_[slot];
+        return ring_.data() + slot * size_;
+    }
     const auto pinned = pinned_.find(frame);
-    return pinned != pinned_.end() ? pinned->second.data() : nullptr;
+    if (pinned == pinned_.end()) return nullptr;
+    *colour = pinned->second.second;
+    return pinned->second.first.data();
 }
 
 // The frame itself, else the kept frame nearest to it in the ring.
-const uint8_t* EventPictures::nearest(int64_t frame, int64_t* found) const {
+const uint8_t* EventPictures::nearest(int64_t frame, int64_t* found, bool* colour) const {
     const int64_t oldest = std::max<int64_t>(0, newest_ - kRingFrames + 1);
     for (int64_t f : {frame, std::clamp(frame, oldest, std::max(oldest, newest_))})
-        if (const uint8_t* p = kept(f)) {
+        if (const uint8_t* p = kept(f, colour)) {
             *found = f;
             return p;
         }
@@ -54,9 +62,10 @@ const uint8_t* EventPictures::nearest(int64_t frame, int64_t* found) const {
 report::html::Thumbnail EventPictures::encode(int64_t frame) const {
     report::html::Thumbnail t;
     int64_t found = -1;
-    if (const uint8_t* p = nearest(frame, &found)) {
+    bool colour = false;
+    if (const uint8_t* p = nearest(frame, &found, &colour)) {
         t.frame = found;
-        t.jpeg = io::jpegOfLuma(p, width_, height_);
+        t.jpeg = io::jpegOfPicture(p, colour, width_, height_);
         t.width = width_;
         t.height = height_;
     }
@@ -68,8 +77,9 @@ void EventPictures::afterRow(const report::Session& session) {
     firsts_.clear();
     session.detector().openFirstFrames(firsts_);
     for (int64_t first : firsts_)
-        if (pinned_.count(first) == 0)
-            if (const uint8_t* p = kept(first)) pinned_.emplace(first, std::vector<uint8_t>(p, p + size_));
+        if (bool colour = false; pinned_.count(first) == 0)
+            if (const uint8_t* p = kept(first, &colour))
+                pinned_.emplace(first, std::make_pair(std::vector<uint8_t>(p, p + size_), colour));
     const std::vector<report::Segment>& closed = session.segments();
     for (; handled_ < closed.size(); ++handled_) {
         const report::Segment& s = closed[handled_];

@@ -319,11 +319,11 @@
   followAddress();
   window.addEventListener("hashchange", followAddress);
 
-  // Each picture as decoded: its size and the mean luma of a 4 x 4 grid, for a test to compare.
+  // Each picture as decoded: its size and the mean red, green and blue of a 4 x 4 grid, for a test to compare.
   window.addEventListener("load", () => {
     eventRows.forEach((row, k) => {
       row.querySelectorAll("img.thumb").forEach((img, j) => {
-        let grid = [];
+        const grid = [];
         if (img.naturalWidth > 0) {
           const canvas = document.createElement("canvas");
           canvas.width = img.naturalWidth;
@@ -333,18 +333,19 @@
           const px = ctx.getImageData(0, 0, canvas.width, canvas.height).data;
           for (let gy = 0; gy < 4; gy++)
             for (let gx = 0; gx < 4; gx++) {
-              let total = 0, n = 0;
+              const total = [0, 0, 0];
+              let n = 0;
               for (let y = Math.floor(gy * canvas.height / 4); y < Math.floor((gy + 1) * canvas.height / 4); y++)
                 for (let x = Math.floor(gx * canvas.width / 4); x < Math.floor((gx + 1) * canvas.width / 4); x++) {
                   const o = 4 * (y * canvas.width + x);
-                  total += 0.299 * px[o] + 0.587 * px[o + 1] + 0.114 * px[o + 2];
+                  for (let c = 0; c < 3; c++) total[c] += px[o + c];
                   n++;
                 }
-              grid.push(n > 0 ? (total / n).toFixed(1) : "0");
+              for (let c = 0; c < 3; c++) grid.push(n > 0 ? (total[c] / n).toFixed(1) : "0");
             }
         }
         status.thumbs.push(k + " " + j + " frame " + img.dataset.frame + " width " + img.naturalWidth + " height " +
-                           img.naturalHeight + " grid " + grid.join(","));
+                           img.naturalHeight + " rgb " + grid.join(","));
       });
     });
     window.lumaqcPublish();

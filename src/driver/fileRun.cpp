@@ -106,7 +106,7 @@ Outcome FileRun::run(const Span& span, Sink& sink) {
             outcome.read = std::move(r);
             break;
         }
-        if (i >= span.start) sink.picture(i, r.luma);
+        if (i >= span.start) sink.picture(i, r);
         if (lumaqc_send_frame(context_.get(), r.luma.data, r.luma.stride) != LUMAQC_OK) {
             receiveAll(span, sink, outcome);
             outcome.ending = Ending::ReadError;

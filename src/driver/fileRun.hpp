@@ -50,11 +50,11 @@ public:
     virtual void warnings(std::vector<std::string>& texts) = 0;
     // Whether an output failed: no further row is delivered, no frame read.
     virtual bool failed() { return false; }
-    // The luma of every frame from the span's start on as it is read (rows come
-    // later), valid only during the call.
-    virtual void picture(int64_t frame, const io::Plane& luma) {
+    // Every frame from the span's start on as it is read (rows come later),
+    // its planes valid only during the call.
+    virtual void picture(int64_t frame, const io::ReadResult& read) {
         (void)frame;
-        (void)luma;
+        (void)read;
     }
     // Asked before each frame is read, after `read` frames: whether to stop.
     virtual bool stopRequested(int64_t read) = 0;

@@ -58,6 +58,7 @@ typedef struct lumaqc_libav_frame {
     const char* message; /* ERROR: why */
     const char* const* warnings;
     size_t warning_count;
+    const void* picture; /* the decoded picture, for scale_picture; valid as data */
 } lumaqc_libav_frame;
 
 typedef struct lumaqc_libav_reader lumaqc_libav_reader;
@@ -75,10 +76,15 @@ typedef struct lumaqc_libav_table {
     /* An 8-bit picture scaled to to_width x to_height by area averaging; 1 on success. */
     int (*scale_gray)(const uint8_t* from, ptrdiff_t from_stride, int32_t width, int32_t height, uint8_t* to,
                       ptrdiff_t to_stride, int32_t to_width, int32_t to_height);
-    /* A JPEG of an 8-bit luma picture, in bytes the module allocates (freed by
-     * free_bytes); 1 on success. */
-    int (*encode_jpeg)(const uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t height, uint8_t** bytes,
-                       size_t* size);
+    /* A decoded picture in colour scaled to to_width x to_height as 4:2:0
+     * full-range planes (luma to_width wide, then each chroma plane
+     * (to_width + 1) / 2 wide and (to_height + 1) / 2 high, packed); 0 when it
+     * has no colour or cannot be scaled. */
+    int (*scale_picture)(const void* picture, int32_t to_width, int32_t to_height, uint8_t* to);
+    /* A JPEG of 4:2:0 planes (chroma null: neutral), in bytes the module
+     * allocates (freed by free_bytes); 1 on success. */
+    int (*encode_jpeg)(const uint8_t* luma, ptrdiff_t stride, const uint8_t* cb, const uint8_t* cr,
+                       ptrdiff_t chroma_stride, int32_t width, int32_t height, uint8_t** bytes, size_t* size);
     void (*free_bytes)(uint8_t* bytes);
 } lumaqc_libav_table;
 

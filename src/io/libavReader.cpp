@@ -129,6 +129,7 @@ public:
         takeWarnings(r);
         r.status = static_cast<ReadStatus>(frame.status);
         r.luma = Plane{frame.data, frame.stride, frame.width, frame.height};
+        r.decoded = frame.picture;
         r.index = frame.index;
         r.ptsTime = frame.pts_time;
         r.message = frame.message;
@@ -170,11 +171,20 @@ bool scaleLuma(const Plane& from, int32_t toWidth, int32_t toHeight, uint8_t* to
            table->scale_gray(from.data, from.stride, from.width, from.height, to, toWidth, toWidth, toHeight) == 1;
 }
 
-std::string jpegOfLuma(const uint8_t* luma, int32_t width, int32_t height) {
+bool scaleColour(const ReadResult& frame, int32_t toWidth, int32_t toHeight, uint8_t* to) {
+    const lumaqc_libav_table* table = module().table;
+    return table != nullptr && frame.decoded != nullptr && table->scale_picture(frame.decoded, toWidth, toHeight, to) == 1;
+}
+
+std::string jpegOfPicture(const uint8_t* picture, bool colour, int32_t width, int32_t height) {
     const lumaqc_libav_table* table = module().table;
     uint8_t* bytes = nullptr;
     size_t size = 0;
-    if (table == nullptr || table->encode_jpeg(luma, width, width, height, &bytes, &size) != 1) return "";
+    const ptrdiff_t lumaSize = static_cast<ptrdiff_t>(width) * height, chromaWidth = (width + 1) / 2;
+    const uint8_t* cb = colour ? picture + lumaSize : nullptr;
+    const uint8_t* cr = colour ? picture + lumaSize + chromaWidth * ((height + 1) / 2) : nullptr;
+    if (table == nullptr || table->encode_jpeg(picture, width, cb, cr, chromaWidth, width, height, &bytes, &size) != 1)
+        return "";
     std::string jpeg(reinterpret_cast<const char*>(bytes), size);
     table->free_bytes(bytes);
     return jpeg;
@@ -206,7 +216,8 @@ bool picturesAvailable(std::string* why) {
     return false;
 }
 bool scaleLuma(const Plane&, int32_t, int32_t, uint8_t*) { return false; }
-std::string jpegOfLuma(const uint8_t*, int32_t, int32_t) { return ""; }
+bool scaleColour(const ReadResult&, int32_t, int32_t, uint8_t*) { return false; }
+std::string jpegOfPicture(const uint8_t*, bool, int32_t, int32_t) { return ""; }
 
 std::unique_ptr<Reader> openLibavReader(std::unique_ptr<Source>, const InputRequest&, std::string* error) {
     *error = "Reading through libav is not available in this build";

@@ -15,7 +15,20 @@ bool picturesAvailable(std::string* why);
 // from scaled to toWidth x toHeight (stride toWidth) into to, by area averaging.
 bool scaleLuma(const Plane& from, int32_t toWidth, int32_t toHeight, uint8_t* to);
 
-// The JPEG bytes of a luma picture (stride width), empty when it cannot be made.
-std::string jpegOfLuma(const uint8_t* luma, int32_t width, int32_t height);
+// A decoded frame in colour scaled to toWidth x toHeight as packed 4:2:0
+// full-range planes (see pictureBytes); false when it has no colour (raw, Y4M
+// and grey inputs give their luma only) or cannot be scaled.
+bool scaleColour(const ReadResult& frame, int32_t toWidth, int32_t toHeight, uint8_t* to);
+
+// Bytes of a packed 4:2:0 picture: the luma, then each chroma plane of
+// (width + 1) / 2 x (height + 1) / 2.
+inline size_t pictureBytes(int32_t width, int32_t height) {
+    return static_cast<size_t>(width) * static_cast<size_t>(height) +
+           2 * static_cast<size_t>((width + 1) / 2) * static_cast<size_t>((height + 1) / 2);
+}
+
+// The JPEG bytes of a packed picture (colour: with its chroma planes, else its
+// luma alone, as grey levels), empty when it cannot be made.
+std::string jpegOfPicture(const uint8_t* picture, bool colour, int32_t width, int32_t height);
 
 }  // namespace lumaqc::io

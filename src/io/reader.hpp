@@ -59,6 +59,7 @@ enum class ReadStatus {
 struct ReadResult {
     ReadStatus status = ReadStatus::End;
     Plane luma;  // valid until the next call of next()
+    const void* decoded = nullptr;  // libav: the decoder's picture of the frame (for colour copies), as luma
     int64_t index = 0;
     double ptsTime = 0;  // seconds: index / fps (raw, y4m), the frame's timestamp (libav)
     size_t bytesRead = 0;

@@ -421,7 +421,7 @@ void putReview(Output& out, const html::Review& review, const std::vector<html::
 // Collects script errors and blocked loads before anything else runs, and
 // publishes them with what was drawn in #lumaqc-render-status, one fact a line
 // ("plots N", "error TEXT", "plot NAME key value ...", "renderMs N", "bucket N",
-// "thumb EVENT INDEX frame F width W height H grid G,G,...") so that a
+// "thumb EVENT INDEX frame F width W height H rgb R,G,B,R,G,B,...") so that a
 // test can read it without a JSON parser.
 constexpr std::string_view kStatusScript = R"JS(
 window.lumaqcStatus = { errors: [], plots: [], plotCount: 0, renderMs: null, bucket: null, thumbs: [] };

@@ -65,12 +65,12 @@ inline BrowserRun runChromium(const std::string& chromium, const std::string& ur
 }
 
 // A picture of an event as the page decoded it: "thumb EVENT INDEX frame F
-// width W height H grid G,G,...".
+// width W height H rgb R,G,B,R,G,B,...".
 struct DrawnThumbnail {
     int event = -1, index = -1;
     int64_t frame = -1;
     int width = 0, height = 0;
-    std::vector<double> grid;  // mean luma of a 4 x 4 grid, row by row
+    std::vector<double> rgb;  // mean red, green and blue of each cell of a 4 x 4 grid, row by row
 };
 
 // The page's status lines: "plots N", "renderMs N", "bucket N", "error TEXT",
@@ -122,10 +122,10 @@ inline RenderStatus readStatus(const std::string& dom) {
                 if (key == "frame") words >> t.frame;
                 if (key == "width") words >> t.width;
                 if (key == "height") words >> t.height;
-                if (key == "grid") words >> grid;
+                if (key == "rgb") words >> grid;
             }
             std::stringstream cells(grid);
-            for (std::string cell; std::getline(cells, cell, ',');) t.grid.push_back(std::stod(cell));
+            for (std::string cell; std::getline(cells, cell, ',');) t.rgb.push_back(std::stod(cell));
             status.thumbs.push_back(t);
         } else if (kind == "error") {
             status.errors.push_back(line.substr(6));

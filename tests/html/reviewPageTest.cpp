@@ -45,16 +45,26 @@ void writeClip(const WorkDir& dir, const std::vector<std::vector<uint8_t>>& pict
     dir.write("clip.yuv", bytes);
 }
 
-// Mean luma of a 4 x 4 grid of the full-size picture: what any fair scaling keeps.
-std::vector<double> gridMeans(const std::vector<uint8_t>& luma) {
+// Mean of each channel over a 4 x 4 grid of a full-size picture of `channels`
+// interleaved samples: what any fair scaling keeps.
+std::vector<double> gridMeans(const std::vector<uint8_t>& picture, int channels) {
     std::vector<double> grid;
     for (int gy = 0; gy < 4; ++gy)
-        for (int gx = 0; gx < 4; ++gx) {
-            double total = 0;
-            for (int y = gy * kHeight / 4; y < (gy + 1) * kHeight / 4; ++y)
-                for (int x = gx * kWidth / 4; x < (gx + 1) * kWidth / 4; ++x) total += luma[static_cast<size_t>(y * kWidth + x)];
-            grid.push_back(total / (kWidth / 4 * kHeight / 4));
-        }
+        for (int gx = 0; gx < 4; ++gx)
+            for (int c = 0; c < channels; ++c) {
+                double total = 0;
+                for (int y = gy * kHeight / 4; y < (gy + 1) * kHeight / 4; ++y)
+                    for (int x = gx * kWidth / 4; x < (gx + 1) * kWidth / 4; ++x)
+                        total += picture[static_cast<size_t>((y * kWidth + x) * channels + c)];
+                grid.push_back(total / (kWidth / 4 * kHeight / 4));
+            }
+    return grid;
+}
+
+// The decoded pictures' grid as grey levels (raw luma shown as grey): red, green and blue alike.
+std::vector<double> greyGrid(const std::vector<uint8_t>& luma) {
+    std::vector<double> grid;
+    for (double level : gridMeans(luma, 1)) grid.insert(grid.end(), 3, level);
     return grid;
 }
 
@@ -127,10 +137,41 @@ TEST_F(ReviewPage, EventsComeFirstWithPicturesOfTheirFramesFromAFileAndAPipe) {
             EXPECT_EQ(t.frame, wanted[t.index]);
             EXPECT_EQ(t.width, 160);
             EXPECT_EQ(t.height, 160 * kHeight / kWidth);
-            const std::vector<double> expected = gridMeans(pictures_[static_cast<size_t>(t.frame)]);
-            ASSERT_EQ(t.grid.size(), expected.size());
-            for (size_t g = 0; g < expected.size(); ++g) EXPECT_NEAR(t.grid[g], expected[g], 4.0) << "cell " << g;
+            const std::vector<double> expected = greyGrid(pictures_[static_cast<size_t>(t.frame)]);
+            ASSERT_EQ(t.rgb.size(), expected.size());
+            for (size_t g = 0; g < expected.size(); ++g) EXPECT_NEAR(t.rgb[g], expected[g], 4.0) << "cell " << g / 3;
         }
+    }
+}
+
+TEST_F(ReviewPage, ADecodedInputsPicturesAreInColour) {
+    if (runShell("command -v ffmpeg >/dev/null 2>&1") != 0) GTEST_SKIP() << "the ffmpeg command is missing";
+    // Colour bars moving for a second, then frozen for two: one freeze event.
+    ASSERT_EQ(runShell("cd '" + dir_.path + "' && ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 "
+                       "-vf tpad=stop_mode=clone:stop_duration=2 -c:v libx264 -qp 0 -pix_fmt yuv444p colour.mkv"),
+              0);
+    const RunResult run = runIn(dir_, "colour.mkv --no-progress --quiet --html review.html --json events.json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const nlohmann::json events = nlohmann::json::parse(readFile(dir_.file("events.json")))["events"];
+    ASSERT_EQ(events.size(), 1u);
+    const BrowserRun browser = runChromium(chromium_, "file://" + page("review.html", "review-colour.html"), "--dump-dom",
+                                           "review-colour");
+    ASSERT_EQ(browser.status, 0);
+    const RenderStatus status = readStatus(browser.output);
+    EXPECT_TRUE(status.errors.empty()) << status.errors.front();
+    ASSERT_EQ(status.thumbs.size(), 3u);
+    for (const DrawnThumbnail& t : status.thumbs) {
+        SCOPED_TRACE("picture " + std::to_string(t.index) + ", frame " + std::to_string(t.frame));
+        // The same frame decoded and turned into RGB by the ffmpeg command, at full size.
+        const std::string rgb = dir_.file("frame.rgb");
+        ASSERT_EQ(runShell("ffmpeg -v error -y -i '" + dir_.file("colour.mkv") + "' -vf 'select=eq(n\\," +
+                           std::to_string(t.frame) + ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + rgb + "'"),
+                  0);
+        const std::string bytes = readFile(rgb);
+        ASSERT_EQ(bytes.size(), static_cast<size_t>(kWidth * kHeight * 3));
+        const std::vector<double> expected = gridMeans(std::vector<uint8_t>(bytes.begin(), bytes.end()), 3);
+        ASSERT_EQ(t.rgb.size(), expected.size());
+        for (size_t g = 0; g < expected.size(); ++g) EXPECT_NEAR(t.rgb[g], expected[g], 12.0) << "cell " << g / 3 << " channel " << g % 3;
     }
 }
 

@@ -225,6 +225,7 @@ private:
                 return takeWarnings(r);
             }
             r.status = ReadStatus::Frame;
+            r.decoded = frame_;
             r.ptsTime = ts != AV_NOPTS_VALUE ? static_cast<double>(ts) * av_q2d(timeBase_)
                         : info_.fps > 0      ? static_cast<double>(index) / info_.fps
                                              : 0.0;
@@ -401,7 +402,8 @@ void nextFrame(lumaqc_libav_reader* reader, lumaqc_libav_frame* frame) {
                                 r.ptsTime,
                                 outOfMemory ? "Cannot allocate memory while decoding" : r.message.c_str(),
                                 handle->warnings.data(),
-                                handle->warnings.size()};
+                                handle->warnings.size(),
+                                r.status == ReadStatus::Frame ? r.decoded : nullptr};
 }
 
 void closeDecoder(lumaqc_libav_reader* reader) { delete handleOf(reader); }
@@ -427,9 +429,28 @@ int scaleGray(const uint8_t* from, ptrdiff_t fromStride, int32_t width, int32_t 
     return sws_scale(context, in, inStride, 0, height, out, outStride) == toHeight ? 1 : 0;
 }
 
-// The luma codes become the JPEG's full-range luma as they are, so that the
-// picture shows the values measured; the chroma is neutral.
-int encodeJpeg(const uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t height, uint8_t** bytes, size_t* size) {
+int scalePicture(const void* picture, int32_t toWidth, int32_t toHeight, uint8_t* to) {
+    quietLibraries();
+    const AVFrame* frame = static_cast<const AVFrame*>(picture);
+    if (frame == nullptr || toWidth < 1 || toHeight < 1) return 0;
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(frame->format));
+    // Grey pictures (one or two components) have no colour to show.
+    if (desc == nullptr || desc->nb_components < 3 || (desc->flags & AV_PIX_FMT_FLAG_HWACCEL)) return 0;
+    thread_local SwsContext* context = nullptr;
+    context = sws_getCachedContext(context, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+                                   toWidth, toHeight, AV_PIX_FMT_YUVJ420P, SWS_AREA, nullptr, nullptr, nullptr);
+    if (context == nullptr) return 0;
+    const int chromaWidth = (toWidth + 1) / 2, chromaHeight = (toHeight + 1) / 2;
+    uint8_t* const out[4] = {to, to + static_cast<ptrdiff_t>(toWidth) * toHeight,
+                             to + static_cast<ptrdiff_t>(toWidth) * toHeight + chromaWidth * chromaHeight, nullptr};
+    const int outStride[4] = {toWidth, chromaWidth, chromaWidth, 0};
+    return sws_scale(context, frame->data, frame->linesize, 0, frame->height, out, outStride) == toHeight ? 1 : 0;
+}
+
+// Luma codes without chroma become the JPEG's full-range luma as they are, so
+// that the picture shows the values measured.
+int encodeJpeg(const uint8_t* luma, ptrdiff_t stride, const uint8_t* cb, const uint8_t* cr, ptrdiff_t chromaStride,
+               int32_t width, int32_t height, uint8_t** bytes, size_t* size) {
     quietLibraries();
     *bytes = nullptr;
     *size = 0;
@@ -455,10 +476,16 @@ int encodeJpeg(const uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t hei
     for (int32_t y = 0; y < height; ++y)
         std::memcpy(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0], luma + y * stride,
                     static_cast<size_t>(width));
-    for (int plane = 1; plane < 3; ++plane)
-        for (int32_t y = 0; y < (height + 1) / 2; ++y)
-            std::memset(frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane], 128,
-                        static_cast<size_t>((width + 1) / 2));
+    for (int plane = 1; plane < 3; ++plane) {
+        const uint8_t* from = plane == 1 ? cb : cr;
+        for (int32_t y = 0; y < (height + 1) / 2; ++y) {
+            uint8_t* row = frame->data[plane] + static_cast<ptrdiff_t>(y) * frame->linesize[plane];
+            if (from != nullptr)
+                std::memcpy(row, from + y * chromaStride, static_cast<size_t>((width + 1) / 2));
+            else
+                std::memset(row, 128, static_cast<size_t>((width + 1) / 2));
+        }
+    }
     if (avcodec_send_frame(context.get(), frame.get()) < 0 || avcodec_send_frame(context.get(), nullptr) < 0 ||
         avcodec_receive_packet(context.get(), packet.get()) < 0)
         return 0;
@@ -471,8 +498,8 @@ int encodeJpeg(const uint8_t* luma, ptrdiff_t stride, int32_t width, int32_t hei
 
 void freeBytes(uint8_t* bytes) { std::free(bytes); }
 
-constexpr lumaqc_libav_table kTable = {LUMAQC_LIBAV_VERSION, openDecoder, openError, infoOf,     nextFrame,
-                                       closeDecoder,         scaleGray,   encodeJpeg, freeBytes};
+constexpr lumaqc_libav_table kTable = {LUMAQC_LIBAV_VERSION, openDecoder, openError,  infoOf,    nextFrame,
+                                       closeDecoder,         scaleGray,   scalePicture, encodeJpeg, freeBytes};
 
 }  // namespace
 }  // namespace lumaqc::io
