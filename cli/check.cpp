@@ -31,6 +31,7 @@ struct Check {
     std::string width, height;        // --size WxH
     std::string profile = kDefaultProfile;
     std::string threads;
+    std::string html;  // --html FILE: the review page of the one input
     bool help = false;
 };
 
@@ -43,6 +44,7 @@ const char* const kCheckUsage =
     "  --waivers FILE        events marked as intended: [{\"type\": \"black\", \"first\": 0, \"last\": 24}]\n"
     "  --size WxH            the picture size of raw inputs\n"
     "  --threads N           frames analysed at once\n"
+    "  --html FILE           the review page of a single input\n"
     "The options of the input and of the segments and gates (--fps, --start, --frames, --min-black,\n"
     "--fail-if, ...) apply to every input.\n";
 
@@ -64,7 +66,7 @@ std::string parse(int argc, char** argv, Check* c) {
         }
         const report::OptionSpec* option = report::findOption(report::kReportOptions, name);
         if (option == nullptr) option = report::findOption(kInputOptions, name);
-        const bool own = name == "--size" || name == "--profile" || name == "--threads";
+        const bool own = name == "--size" || name == "--profile" || name == "--threads" || name == "--html";
         // The verdict is the console's only text.
         if (option != nullptr && option->scope == report::OptionScope::Console) continue;
         if (!own && (option == nullptr || option->scope != report::OptionScope::EachInput))
@@ -80,6 +82,8 @@ std::string parse(int argc, char** argv, Check* c) {
             c->profile = value;
         } else if (name == "--threads") {
             c->threads = value;
+        } else if (name == "--html") {
+            c->html = value;
         } else if (name == "--size") {
             const size_t x = value.find('x');
             c->width = value.substr(0, x);
@@ -94,6 +98,7 @@ std::string parse(int argc, char** argv, Check* c) {
     }
     if (c->help) return "";
     if (c->inputs.empty()) return "lumaqc check needs an input (see lumaqc check --help)";
+    if (!c->html.empty() && c->inputs.size() > 1) return "lumaqc check --html takes a single input";
     return "";
 }
 
@@ -158,6 +163,7 @@ int runCheck(int argc, char** argv) {
         if (stopSignal() != 0) break;
         std::vector<std::string> args = {"lumaqc", "--quiet", "--no-progress", "--no-log", "--profile", c.profile};
         if (!c.threads.empty()) args.insert(args.end(), {"--threads", c.threads});
+        if (!c.html.empty()) args.insert(args.end(), {"--html", c.html});
         args.insert(args.end(), c.passed.begin(), c.passed.end());
         args.insert(args.end(), {"--", input});
         if (!c.width.empty()) args.insert(args.end(), {c.width, c.height});

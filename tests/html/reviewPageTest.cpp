@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "e2e/runner.hpp"
@@ -172,6 +173,35 @@ TEST_F(ReviewPage, ADecodedInputsPicturesAreInColour) {
         const std::vector<double> expected = gridMeans(std::vector<uint8_t>(bytes.begin(), bytes.end()), 3);
         ASSERT_EQ(t.rgb.size(), expected.size());
         for (size_t g = 0; g < expected.size(); ++g) EXPECT_NEAR(t.rgb[g], expected[g], 12.0) << "cell " << g / 3 << " channel " << g % 3;
+    }
+}
+
+// lumaqc check --html: the page's verdict and profile are the check's.
+TEST_F(ReviewPage, CheckWritesThePageOfItsInputWithItsVerdict) {
+    const struct {
+        std::string args;
+        std::string verdict;  // the page's line, "" when no page is written
+        int status;
+    } cases[] = {
+        {"check clip.yuv --size 320x240 --profile archive --html check.html", "FAIL", 1},
+        {"check clip.yuv --size 320x240 --profile archive --waivers waivers.json --html check.html", "PASS", 0},
+        {"check clip.yuv clip.yuv --size 320x240 --html check.html", "", 255},
+    };
+    std::ofstream(dir_.file("waivers.json")) << R"([{"type": "black", "first": 0, "last": 129}, {"type": "freeze", "first": 0, "last": 129}])";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        std::filesystem::remove(dir_.file("check.html"));
+        const RunResult run = runIn(dir_, c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        if (c.verdict.empty()) {
+            EXPECT_EQ(run.err, "lumaqc check --html takes a single input\n");
+            EXPECT_FALSE(fileExists(dir_.file("check.html")));
+            continue;
+        }
+        EXPECT_EQ(run.out.substr(0, 5), c.verdict + " ");
+        const std::string page = readFile(dir_.file("check.html"));
+        EXPECT_NE(page.find("id=\"verdict\">" + c.verdict + " <span class=\"profile\">profile archive</span>"),
+                  std::string::npos);
     }
 }
 
