@@ -136,8 +136,9 @@ static report::html::Review htmlReview(const report::Session& session, const rep
         review.picturesNote = std::to_string(withoutPictures) + " events have no pictures: pictures are kept for the first " +
                               std::to_string(EventPictures::kMaxEvents) + " events";
     for (const report::GateResult& g : result.gates) {
+        if (g.gate.segment) continue;
         const std::string stat = report::kStatNames[g.gate.stat];
-        if (!g.gate.segment && stat != "count" && stat != "excluded")
+        if (stat != "count" && stat != "excluded")
             review.thresholds.push_back({columns()[g.gate.subject].name, g.gate.expression, g.gate.threshold, g.tripped});
     }
     return review;

@@ -18,8 +18,10 @@ EventPictures::EventPictures(int32_t width, int32_t height) {
         why_ = "No pictures of the events: " + reason;
         return;
     }
-    width_ = std::min(kWidth, width);
-    height_ = std::max<int32_t>(1, static_cast<int32_t>(std::lround(static_cast<double>(height) * width_ / width)));
+    // Within kWidth x kWidth, never enlarged: a portrait picture stays small too.
+    const double scale = std::min({1.0, static_cast<double>(kWidth) / width, static_cast<double>(kWidth) / height});
+    width_ = std::max<int32_t>(1, static_cast<int32_t>(std::lround(width * scale)));
+    height_ = std::max<int32_t>(1, static_cast<int32_t>(std::lround(height * scale)));
     size_ = io::pictureBytes(width_, height_);
     ring_.assign(size_ * kRingFrames, 0);
     ringFrames_.assign(kRingFrames, -1);

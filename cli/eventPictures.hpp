@@ -23,7 +23,7 @@ class EventPictures {
 public:
     static constexpr int64_t kRingFrames = 750;   // 15 s at 50 fps, 16.2 MB at 160 x 90
     static constexpr size_t kMaxEvents = 100;     // events with pictures: about 2 MB of the page
-    static constexpr int32_t kWidth = 160;
+    static constexpr int32_t kWidth = 160;        // the pictures fit in kWidth x kWidth
 
     // For pictures of width x height; unavailable() says why none can be made.
     EventPictures(int32_t width, int32_t height);

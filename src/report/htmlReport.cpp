@@ -386,7 +386,8 @@ void putReview(Output& out, const html::Review& review, const std::vector<html::
     if (events.empty()) {
         out.put("<p class=\"empty\">No events.</p>\n");
     } else {
-        out.put("<table id=\"events\"><tr><th class=\"text\">kind</th><th class=\"text\">first, middle, last frame"
+        // Many events scroll in their own box, so that the plots stay near the top.
+        out.put("<div class=\"events-box\"><table id=\"events\"><tr><th class=\"text\">kind</th><th class=\"text\">first, middle, last frame"
                 "</th><th class=\"text\">timecodes</th><th>frames</th><th>start (s)</th><th>end (s)</th>"
                 "<th>duration (s)</th><th class=\"text\">note</th></tr>\n");
         for (const html::Event& e : events) {
@@ -408,7 +409,7 @@ void putReview(Output& out, const html::Review& review, const std::vector<html::
             putCell(out, e.note, "note");
             out.put("</tr>\n");
         }
-        out.put("</table>\n");
+        out.put("</table></div>\n");
     }
     if (!review.picturesNote.empty()) {
         out.put("<p class=\"empty\" id=\"pictures-note\">");

@@ -69,6 +69,12 @@ std::vector<double> greyGrid(const std::vector<uint8_t>& luma) {
     return grid;
 }
 
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 std::string withoutTimes(const std::string& console) {
     std::string kept;
     for (const std::string& line : linesOf(console))
@@ -200,6 +206,8 @@ TEST_F(ReviewPage, CheckWritesThePageOfItsInputWithItsVerdict) {
         }
         EXPECT_EQ(run.out.substr(0, 5), c.verdict + " ");
         const std::string page = readFile(dir_.file("check.html"));
+        // Waived events stay listed, marked.
+        EXPECT_EQ(count(page, "<td class=\"note\">waived</td>"), c.status == 0 ? 2u : 0u);
         EXPECT_NE(page.find("id=\"verdict\">" + c.verdict + " <span class=\"profile\">profile archive</span>"),
                   std::string::npos);
     }
