@@ -3,9 +3,10 @@
 # invocation: the same single-threaded lumaqc run with all of them, without
 # the values of the events (brightest_block to field_order,
 # LUMAQC_SKIP_ADDED_VALUES=events), without the signal levels (luma_min to
-# above_range, =levels) and without any (=1), in alternating rounds (ROUNDS,
-# default 7) so that a shared machine's load falls on all alike. The last
-# lines are events_ratio, levels_ratio and added_values_ratio: processor time
+# above_range, =levels), without the flash screening (=flashes) and without
+# any (=1), in alternating rounds (ROUNDS, default 7) so that a shared
+# machine's load falls on all alike. The last lines are events_ratio,
+# levels_ratio, flashes_ratio and added_values_ratio: processor time
 # with all of them over the time without that group (best rounds).
 # BUILD=folder of an optimised build to use as it is (default: build-bench, built here).
 set -euo pipefail
@@ -29,7 +30,7 @@ lumaqc = os.path.join(os.path.abspath(build), "lumaqc")
 cmd = [lumaqc, "--threads", "1", "--quiet", "clip.yuv", "1920", "1080"]
 base = {k: v for k, v in os.environ.items() if k != "LUMAQC_SKIP_ADDED_VALUES"}
 # Each configuration: the skipped group (None: none).
-configs = {"all": None, "events": "events", "levels": "levels", "none": "1"}
+configs = {"all": None, "events": "events", "levels": "levels", "flashes": "flashes", "none": "1"}
 
 def run(skip):
     """Processor time (user + system) of one run, in ms per frame."""
@@ -47,11 +48,13 @@ for _ in range(rounds):
         times[name].append(run(skip))
 print("load after: ", os.getloadavg())
 labels = {"all": "with every added value", "events": "without the events' values",
-          "levels": "without the signal levels", "none": "without any added value"}
+          "levels": "without the signal levels", "flashes": "without the flash screening",
+          "none": "without any added value"}
 for name, t in times.items():
     print(f"{labels[name]:30s} best {min(t):8.3f}  median {statistics.median(t):8.3f} ms per 1920x1080 frame")
 best = {name: min(t) for name, t in times.items()}
 print(f"events_ratio={best['all'] / best['events']:.3f}")
 print(f"levels_ratio={best['all'] / best['levels']:.3f}")
+print(f"flashes_ratio={best['all'] / best['flashes']:.3f}")
 print(f"added_values_ratio={best['all'] / best['none']:.3f}")
 PY

@@ -89,6 +89,7 @@ static std::vector<std::pair<std::string, std::string>> htmlSettings(const repor
             {"legal range", segments.rangeName + " (codes " + std::to_string(segments.rangeLow) + " to " +
                                 std::to_string(segments.rangeHigh) + "), out of range above " +
                                 std::to_string(segments.rangeArea) + " of a frame"},
+            {"flash screening", report::flashScreeningText()},
             {"lumaqc", LUMAQC_VERSION_STRING}};
 }
 

@@ -86,7 +86,8 @@ int skipAddedValuesFromEnvironment() {
     if (skip == nullptr) return 0;
     for (const auto& [name, bits] : {std::pair<const char*, int>{"1", LUMAQC_SKIP_ADDED_ALL},
                                      {"events", LUMAQC_SKIP_EVENT_VALUES},
-                                     {"levels", LUMAQC_SKIP_LEVEL_VALUES}})
+                                     {"levels", LUMAQC_SKIP_LEVEL_VALUES},
+                                     {"flashes", LUMAQC_SKIP_FLASH_VALUES}})
         if (std::strcmp(skip, name) == 0) return bits;
     return 0;
 }

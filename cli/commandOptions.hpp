@@ -34,7 +34,8 @@ int analysisPathFromEnvironment();
 
 // The values added since 1.0 that are skipped (LUMAQC_SKIP_* bits), to
 // measure their cost, from the environment variable LUMAQC_SKIP_ADDED_VALUES:
-// "1" all of them, "events" those of the events, "levels" the signal levels;
+// "1" all of them, "events" those of the events, "levels" the signal levels,
+// "flashes" the flash screening;
 // the events built on skipped values then find nothing.
 int skipAddedValuesFromEnvironment();
 

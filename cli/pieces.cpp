@@ -32,8 +32,11 @@ std::string pieceStartError(int32_t runStart, int32_t start) {
 int32_t warmUpStart(int32_t runStart, int32_t start, double fps) {
     const int64_t offset = static_cast<int64_t>(start) - runStart;
     if (offset <= 0) return start;
-    // Frozen frames the flag waits for; without a positive rate it waits for none.
-    const double wanted = fps > 0.0 ? std::ceil(fps * 0.1) : 0.0;
+    // Frozen frames the flag waits for (without a positive rate none), and
+    // the flash screening's two windows: a frame's flashes count the
+    // transitions of the second before it, each from runs reaching back a second.
+    const double frozen = fps > 0.0 ? std::ceil(fps * 0.1) : 0.0;
+    const double wanted = std::max(frozen, 2.0 * lumaqc_flash_window(fps));
     if (!(wanted < static_cast<double>(offset - 1))) return runStart;
     // One more frame, whose own temporal activity is not computed.
     return static_cast<int32_t>(start - static_cast<int64_t>(wanted) - 1);

@@ -6,7 +6,8 @@
 // block still. Before its first frame it analyses, without rows, the frames
 // the rest of its state depends on: the picture before (temporal activity and
 // flickering compare with it) and as many frames as the freezing indicator
-// counts before it raises its flag (a tenth of a second, rounded up).
+// counts before it raises its flag (a tenth of a second, rounded up) or the
+// flash screening looks back (two of its one-second windows), whichever is more.
 #pragma once
 
 #include <cstdint>

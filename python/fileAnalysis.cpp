@@ -215,6 +215,10 @@ py::list segmentList(const std::vector<report::Segment>& segments,
             segment["worst_below_range"] = s.worstBelow;
             segment["worst_above_range"] = s.worstAbove;
         }
+        if (s.kind == report::SegmentKind::Flash) {
+            segment["peak_frame"] = s.peakFrame;
+            segment["peak_flashes_per_second"] = s.peakRate;
+        }
         list.append(segment);
     }
     return list;
@@ -363,6 +367,7 @@ py::dict analyzeFile(const std::string& path, int32_t width, int32_t height, con
     result["segments"] = segmentList(segments);
     result["segment_summary"] = summaryOf(segments);
     result["verdict"] = judging ? py::object(verdictOf(run, segments, *judging)) : py::object(py::none());
+    result["flash_screening"] = report::flashScreeningText();
     result["warnings"] = textsOf(run.warnings);
     result["messages"] = textsOf(run.messages);
     return result;

@@ -88,9 +88,11 @@ typedef void (*lumaqc_message_callback)(void* user, const char* text);
 #define LUMAQC_SKIP_ADDED_ALL 1    /* every value added since 1.0 */
 #define LUMAQC_SKIP_EVENT_VALUES 2 /* brightest_block to field_order (since 1.2) */
 #define LUMAQC_SKIP_LEVEL_VALUES 4 /* luma_min to above_range (since 1.3) */
+#define LUMAQC_SKIP_FLASH_VALUES 8 /* flash_area, flashes_per_second (since 1.4) */
 
 typedef struct lumaqc_settings {
-    double fps;                      /* frame rate, used by the freezing indicator (default 25.0) */
+    double fps;                      /* frame rate, used by the freezing indicator and the flash
+                                        screening's one-second window (default 25.0) */
     uint32_t isa_mask;               /* LUMAQC_ISA_* allowed (default LUMAQC_ISA_ALL) */
     int indicators;                  /* LUMAQC_INDICATORS_* (default LUMAQC_INDICATORS_FAST) */
     int measure_time;                /* nonzero: accumulate processor time per indicator (default 0) */
@@ -121,6 +123,31 @@ typedef struct lumaqc_settings {
  * nominal 16 to 235, in 8-bit codes. */
 #define LUMAQC_RANGE_LOW 5
 #define LUMAQC_RANGE_HIGH 246
+
+/* The flash screening (flash_area, flashes_per_second), after the general
+ * flash rule: screen luminance from the luma code by the BT.1886 display
+ * function with LUMAQC_FLASH_PEAK cd/m2 at code 235 and black at code 16
+ * (codes outside clamp); a transition is a change of at least
+ * LUMAQC_FLASH_STEP cd/m2 whose darker state lies below LUMAQC_FLASH_DARK
+ * cd/m2, over more than LUMAQC_FLASH_MIN_AREA of the screen; content fails
+ * where more than LUMAQC_FLASH_MAX_RATE flashes (pairs of opposing
+ * transitions) fall in one second. A screening of luma only, not a
+ * certification: saturated red flashes are not seen. */
+#define LUMAQC_FLASH_PEAK 200.0
+#define LUMAQC_FLASH_STEP 20.0
+#define LUMAQC_FLASH_DARK 160.0
+#define LUMAQC_FLASH_MIN_AREA 0.25
+#define LUMAQC_FLASH_MAX_RATE 3.0
+#define LUMAQC_FLASH_WINDOW_MAX 1000
+
+/* Frames in the flash screening's one-second window at fps: fps rounded to
+ * the nearest whole number, 1 to LUMAQC_FLASH_WINDOW_MAX (1 for a rate that
+ * is not a positive number). */
+static inline int lumaqc_flash_window(double fps) {
+    if (!(fps >= 1.5)) return 1;
+    if (!(fps < LUMAQC_FLASH_WINDOW_MAX)) return LUMAQC_FLASH_WINDOW_MAX;
+    return (int)(fps + 0.5);
+}
 
 /* The default memory_budget: 1 GiB of pictures in flight. */
 #define LUMAQC_DEFAULT_MEMORY_BUDGET ((int64_t)1 << 30)

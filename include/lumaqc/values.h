@@ -111,7 +111,8 @@
       combing, REPORTS, NEVER)                                                                                       \
     X(FIELD_ORDER, field_order, REAL, 22, 22, PAIR, IN_PASS, FIRST_FRAME, 0, 0, STATISTICS, "", "", "", "", "",      \
       fieldOrder, fieldOrder, REPORTS, NEVER)                                                                        \
-    LUMAQC_LEVEL_VALUES(X)
+    LUMAQC_LEVEL_VALUES(X)                                                                                           \
+    LUMAQC_FLASH_VALUES(X)
 
 /* Signal levels: the lowest, typical dark, mean, typical bright and highest
  * luma code, and the fractions of samples below and above the legal range. */
@@ -130,6 +131,15 @@
       belowRange, belowRange, REPORTS, NEVER)                                                                        \
     X(ABOVE_RANGE, above_range, REAL, 29, 29, PICTURE, IN_PASS, NEVER, 0, 0, STATISTICS, "", "", "", "", "",         \
       aboveRange, aboveRange, REPORTS, NEVER)
+
+/* Flash screening: the share of the screen in a transition on this frame (-1
+ * without a whole 8 x 8 block), and the flashes in the one-second window that
+ * ends on it. */
+#define LUMAQC_FLASH_VALUES(X)                                                                                       \
+    X(FLASH_AREA, flash_area, REAL, 30, 30, SEQUENCE, ALONE, FIRST_FRAME_OR_MINUS_ONE, 0, 0, STATISTICS, "", "", "", \
+      "", "", flashes, flashes, REPORTS, NEVER)                                                                      \
+    X(FLASHES_PER_SECOND, flashes_per_second, REAL, 31, 31, SEQUENCE, ALONE, NEVER, 0, 0, STATISTICS, "", "", "",    \
+      "", "", flashes, flashes, REPORTS, NEVER)
 
 #define LUMAQC_VALUES(X) LUMAQC_VALUES_1_0(X) LUMAQC_VALUES_ADDED(X)
 

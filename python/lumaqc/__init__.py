@@ -64,6 +64,7 @@ class AnalysisResult(dict):
         self.pooled = run["pooled"]
         self.segments = run["segments"]
         self.segment_summary = run["segment_summary"]
+        self.flash_screening = run["flash_screening"]
         self.warnings = run["warnings"]
         self.messages = run["messages"]
         self.verdict = Verdict(self, run["verdict"]) if run.get("verdict") is not None else None
@@ -208,7 +209,7 @@ def _readable_file(path):
 
 def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, threads=None, *, isa=None,
                  reference=False, input_format=None, min_black=0.0, min_freeze=0.1, min_letterbox=0.0,
-                 min_pillarbox=0.0, min_interlaced=0.1, min_flat=0.08, interlace_threshold=0.0006,
+                 min_pillarbox=0.0, min_interlaced=0.1, min_flat=0.08, min_flash=0.0, interlace_threshold=0.0006,
                  field_order_threshold=0.03, min_bar=4.0, bar_change=8.0, black_level=32.0, freeze_noise=3.5,
                  decoder_threads=0, range="r103", range_area=0.01, min_out_of_range=0.0):
     """Analyses the frames of a file and returns an AnalysisResult.
@@ -229,14 +230,15 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
     FFmpeg's decoder (0: its own choice).
 
     The result also holds the pooled statistics of each indicator and the segments
-    (black, freeze, letterbox, pillarbox, interlaced, out_of_range, flat) exactly as
+    (black, freeze, letterbox, pillarbox, interlaced, out_of_range, flat, flash) exactly as
     lumaqc's JSON report gives them; min_* (seconds, min_bar in pixels),
     interlace_threshold, field_order_threshold, bar_change, black_level and
     freeze_noise are the report's --min-*, --interlace-threshold,
     --field-order-threshold, --bar-change, --black-level and --freeze-noise options,
     range and range_area its --range and --range-area (the legal range of
     below_range, above_range and the out_of_range segments: 'r103', 'nominal',
-    'full' or 'LOW-HIGH').
+    'full' or 'LOW-HIGH'). The flash columns and segments are a screening, not a
+    certification: the result's flash_screening says what they cover.
 
     path is a str, bytes (any bytes the system allows, UTF-8 or not) or an
     os.PathLike; the result's path is os.fspath(path).
@@ -270,7 +272,7 @@ def _analysis(path, width, height, fps, frames, start, threads, isa, reference, 
     segments = {name: _seconds(name, value) for name, value in (
         ("min_black", min_black), ("min_freeze", min_freeze), ("min_letterbox", min_letterbox),
         ("min_pillarbox", min_pillarbox), ("min_interlaced", min_interlaced), ("min_out_of_range", min_out_of_range),
-        ("min_flat", min_flat))}
+        ("min_flat", min_flat), ("min_flash", min_flash))}
     for name, value in (("interlace_threshold", interlace_threshold), ("field_order_threshold", field_order_threshold),
                         ("min_bar", min_bar), ("bar_change", bar_change), ("black_level", black_level),
                         ("freeze_noise", freeze_noise)):

@@ -60,6 +60,7 @@ class AnalysisResult(Dict[str, np.ndarray]):
     pooled: Dict[str, Dict[str, Union[float, int]]]
     segments: List[Dict[str, Union[str, int, float]]]
     segment_summary: Dict[str, Dict[str, Union[int, float]]]
+    flash_screening: str
     warnings: List[str]
     messages: List[str]
     verdict: Optional["Verdict"]
@@ -88,6 +89,7 @@ def analyze_file(
     min_pillarbox: float = 0.0,
     min_interlaced: float = 0.1,
     min_flat: float = 0.0,
+    min_flash: float = 0.0,
     interlace_threshold: float = 0.0006,
     field_order_threshold: float = 0.03,
     min_bar: float = 4.0,

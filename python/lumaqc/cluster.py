@@ -576,7 +576,7 @@ def main(argv=None):
     parser.add_argument("--size", metavar="WIDTHxHEIGHT", help="picture size of .yuv and .raw inputs")
     parser.add_argument("--force", action="store_true", help="analyse files whose outputs exist again")
     for name in ("--min-black", "--min-freeze", "--min-letterbox", "--min-pillarbox", "--min-interlaced",
-                 "--min-flat", "--interlace-threshold", "--field-order-threshold", "--min-bar", "--bar-change",
+                 "--min-flat", "--min-flash", "--interlace-threshold", "--field-order-threshold", "--min-bar", "--bar-change",
                  "--black-level", "--freeze-noise"):
         parser.add_argument(name, metavar="VALUE", help="as for lumaqc")
     args = parser.parse_args(argv)
@@ -584,7 +584,7 @@ def main(argv=None):
         parser.error("--chunk-frames needs a number of frames, 0 or more")
     extra = []
     for name in ("min_black", "min_freeze", "min_letterbox", "min_pillarbox", "min_interlaced", "min_flat",
-                 "interlace_threshold", "field_order_threshold", "min_bar", "bar_change", "black_level", "freeze_noise"):
+                 "min_flash", "interlace_threshold", "field_order_threshold", "min_bar", "bar_change", "black_level", "freeze_noise"):
         value = getattr(args, name)
         if value is not None:
             extra += ["--" + name.replace("_", "-"), value]

@@ -71,4 +71,14 @@ struct LumaRange {
 inline constexpr uint32_t LEVEL_LOW_PERCENT = 10;
 inline constexpr uint32_t LEVEL_HIGH_PERCENT = 90;
 
+// Flash screening: the luma codes of the display's black and peak, and its
+// exponent (BT.1886 with a black of 0 cd/m2); the values of one frame.
+inline constexpr int FLASH_BLACK_CODE = 16;
+inline constexpr int FLASH_PEAK_CODE = 235;
+inline constexpr double FLASH_GAMMA = 2.4;
+struct FlashValues {
+    double area = -1.0;  // flash_area
+    double rate = 0.0;   // flashes_per_second
+};
+
 }  // namespace lumaqc

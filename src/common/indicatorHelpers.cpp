@@ -1,5 +1,6 @@
 #include "common/indicatorHelpers.hpp"
 
+#include <cmath>
 #include <cstdlib>
 
 #include "common/constants.hpp"
@@ -97,6 +98,18 @@ uint8_t countFrozenFrames(uint8_t blackoutFlag, double temporalActivityValue, do
     }
     // A tenth of a second of frozen video raises the flag.
     return static_cast<double>(freezingTemp) >= fps * 0.1 ? 1 : 0;
+}
+
+double screenLuminance(int code) {
+    const int clamped = code < FLASH_BLACK_CODE ? FLASH_BLACK_CODE : (code > FLASH_PEAK_CODE ? FLASH_PEAK_CODE : code);
+    const double v = static_cast<double>(clamped - FLASH_BLACK_CODE) / (FLASH_PEAK_CODE - FLASH_BLACK_CODE);
+    return LUMAQC_FLASH_PEAK * std::pow(v, FLASH_GAMMA);
+}
+
+bool isFlashChange(double a, double b) {
+    const double darker = a < b ? a : b;
+    const double brighter = a < b ? b : a;
+    return brighter - darker >= LUMAQC_FLASH_STEP && darker < LUMAQC_FLASH_DARK;
 }
 
 }  // namespace lumaqc

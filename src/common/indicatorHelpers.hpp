@@ -23,5 +23,12 @@ int compareElements(const void* a, const void* b);
 // One frame of freezing: counts the consecutive frozen frames in freezingTemp
 // and returns 1 once they last a tenth of a second.
 uint8_t countFrozenFrames(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp);
+// Screen luminance in cd/m2 of a luma code on the flash screening's display
+// (BT.1886, peak LUMAQC_FLASH_PEAK at code 235, black 0 at code 16; codes
+// outside clamp).
+double screenLuminance(int code);
+// Whether a change between two screen luminances is a flash transition's:
+// at least LUMAQC_FLASH_STEP apart, the darker below LUMAQC_FLASH_DARK.
+bool isFlashChange(double a, double b);
 
 }  // namespace lumaqc

@@ -2,8 +2,8 @@
 // band is read from memory once and every indicator does its part of the
 // work on it while it is in the cache: the pixel sums of contrast, the
 // differences from the previous picture, the combed 4 x 4 blocks, the 8 x 8
-// block sums and deviations (shared by noise, exposure, blackout and the
-// signal levels), the samples outside the legal range, the
+// block sums and deviations (shared by noise, exposure, blackout, the
+// signal levels and the flash screening's block means), the samples outside the legal range, the
 // blockiness grid lines, the slice strips, the Sobel energy, the Roberts
 // windows of block loss and the squared steps that set the blur threshold.
 //
@@ -160,6 +160,10 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
             if (levelled) {
                 levelOfferBlocks(sums, blockCols, blockMeans);
                 mark(LUMAQC_LUMA_LOW);
+            }
+            if (state.flashCodes != nullptr) {
+                flashOfferBlocks(sums, blockCols, state.flashCodes + by * blockCols);
+                mark(LUMAQC_FLASH_AREA);
             }
             if (prev != nullptr && events) {
                 const int32_t change = largestBlockSumChange(isa, prev->data, w, by, sums, blockCols);

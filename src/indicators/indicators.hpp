@@ -92,12 +92,41 @@ struct IndicatorState {
     LumaRange range;
     // One block row's sums (block difference outside the one pass).
     std::vector<int32_t> blockSums;
+    // Where the one pass writes the rounded 8 x 8 block means of the flash
+    // screening (a byte per whole block, row by row); null: not written.
+    uint8_t* flashCodes = nullptr;
 };
 
 // Whether the values of that LUMAQC_SKIP_* group are skipped.
 inline bool skipsAdded(const IndicatorState& state, uint32_t group) {
     return (state.skipAdded & (LUMAQC_SKIP_ADDED_ALL | group)) != 0;
 }
+
+// The flash screening's state, carried from frame to frame: the block means
+// of the last second and one frame, each block's direction of change and the
+// frame its monotonic run started from, and per frame whether more than the
+// area limit brightened (bit 0) or darkened (bit 1) in a transition.
+struct FlashState {
+    uint64_t blocks = 0;
+    int64_t window = 1;  // frames in one second
+    int64_t frame = 0;   // frames stepped so far
+    // reach[c]: the lowest code whose change from code c is a transition's
+    // (c the darker state), 256 for none.
+    uint16_t reach[256] = {};
+    std::vector<uint8_t> codes;  // window + 1 planes of blocks, by frame modulo window + 1
+    std::vector<int8_t> direction;
+    std::vector<int64_t> runStart;
+    std::vector<uint8_t> flags;  // window + 1 frames
+};
+// Sizes and clears the state for pictures of w x h at fps.
+void reserveFlashes(FlashState& state, uint64_t w, uint64_t h, double fps);
+// The rounded means of n whole 8 x 8 block sums, one code each.
+void flashOfferBlocks(const int32_t* sums, uint64_t n, uint8_t* codes);
+// The rounded means of all whole 8 x 8 blocks of a picture.
+void flashBlockCodes(const Image* img, uint8_t* codes);
+// One frame of the screening from its block means: flash_area and
+// flashes_per_second.
+FlashValues flashes(const uint8_t* codes, FlashState& state);
 
 // Sizes every scratch of state for pictures of w x h, so that no call on
 // pictures of that size allocates.

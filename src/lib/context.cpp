@@ -123,7 +123,8 @@ Stream::Stream(int32_t width, int32_t height, const lumaqc_settings& settings, I
     serial_.isa = isa;
     serial_.messages = userMessages_;
     // Bits of no group skip every added value.
-    const uint32_t groups = LUMAQC_SKIP_ADDED_ALL | LUMAQC_SKIP_EVENT_VALUES | LUMAQC_SKIP_LEVEL_VALUES;
+    const uint32_t groups =
+        LUMAQC_SKIP_ADDED_ALL | LUMAQC_SKIP_EVENT_VALUES | LUMAQC_SKIP_LEVEL_VALUES | LUMAQC_SKIP_FLASH_VALUES;
     const uint32_t skip = static_cast<uint32_t>(settings.skip_added_values);
     serial_.skipAdded = (skip & ~groups) != 0 ? LUMAQC_SKIP_ADDED_ALL : skip;
     serial_.range = LumaRange{static_cast<uint8_t>(settings.range_low), static_cast<uint8_t>(settings.range_high)};
@@ -180,6 +181,17 @@ bool Stream::reserveForFrames() {
     } catch (const std::bad_alloc&) {
         return false;
     }
+    try {
+        if (!skipsAdded(serial_, LUMAQC_SKIP_FLASH_VALUES)) {
+            const uint64_t blocks = (w / BLOCKSIZE) * (h / BLOCKSIZE);
+            if (!reference_) {
+                reserveFlashes(flashState_, w, h, fps_);
+                for (Slot& slot : slots_) slot.flashCodes.assign(blocks, 0);
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     if (flickerCounts_.data == nullptr) flickerCounts_ = callocImage(w >> 3, h >> 3);
     if (flickerStates_.data == nullptr) flickerStates_ = callocImage(w >> 3, h >> 3);
     if ((w >> 3) * (h >> 3) != 0 && (flickerCounts_.data == nullptr || flickerStates_.data == nullptr)) return false;
@@ -225,8 +237,10 @@ void Stream::computePictureParts(int64_t frame, IndicatorState& state, lumaqc_ti
         pictureIndicators<true>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
     else if (perIndicator_)
         pictureIndicators<false>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
-    else
+    else {
+        state.flashCodes = slot.flashCodes.empty() ? nullptr : slot.flashCodes.data();
         fusedIndicators(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
+    }
 }
 
 void Stream::applyFrameToFrame(int64_t frame, lumaqc_result& r) {
@@ -246,6 +260,17 @@ void Stream::applyFrameToFrame(int64_t frame, lumaqc_result& r) {
                        ? reference::flickering(cur, prev, &flickerCounts_, &flickerStates_, referenceFrameCount_)
                        : flickering(cur, prev, &flickerCounts_, &flickerStates_, serial_);
         });
+    }
+    if (!skipsAdded(serial_, LUMAQC_SKIP_FLASH_VALUES)) {
+        const FlashValues flash = timed(measure_, !workers_.empty(), serialTimes_, LUMAQC_FLASH_AREA, [&] {
+            Slot& slot = slotOf(frame);
+            if (reference_) return reference::flashes(&slot.picture, referenceFlashes_, fps_);
+            // The per-indicator path forms the block means here; the one pass has.
+            if (perIndicator_) flashBlockCodes(&slot.picture, slot.flashCodes.data());
+            return flashes(slot.flashCodes.data(), flashState_);
+        });
+        r.flash_area = flash.area;
+        r.flashes_per_second = flash.rate;
     }
     r.frame = frame;
     r.has_previous = frame > 0 ? 1 : 0;

@@ -17,6 +17,7 @@
 
 #include "indicators/indicators.hpp"
 #include "lumaqc/lumaqc.h"
+#include "reference/reference.hpp"
 #include "tools/pictures.hpp"
 
 namespace lumaqc {
@@ -48,6 +49,7 @@ private:
         Image picture{};
         lumaqc_result values{};
         bool done = false;
+        std::vector<uint8_t> flashCodes;  // the one pass's block means for the flash screening
     };
     struct Worker {
         IndicatorState state;
@@ -88,6 +90,9 @@ private:
     double temporalActivity_ = 0.0;
     uint8_t freezing_ = 0;
     double flickering_ = 0.0;
+    // The flash screening's state, fast and literal.
+    FlashState flashState_;
+    reference::FlashHistory referenceFlashes_;
 
     int64_t sent_ = 0;
     int64_t received_ = 0;

@@ -42,11 +42,12 @@ extern const std::array<ValueEntry, kValueCount> kValueEntries;
 void markAddedValuesSkipped(lumaqc_result& r, uint32_t skip);
 
 // The LUMAQC_SKIP_* group of a value: 0 for those of 1.0, the events' and the
-// levels' own groups, LUMAQC_SKIP_ADDED_ALL for any value added after them.
+// levels' and the flash screening's own groups, LUMAQC_SKIP_ADDED_ALL for any value added after them.
 constexpr uint32_t addedGroupOf(int indicator) {
     if (indicator < kValueCount1_0) return 0;
     if (indicator < static_cast<int>(LUMAQC_LUMA_MIN)) return LUMAQC_SKIP_EVENT_VALUES;
     if (indicator <= static_cast<int>(LUMAQC_ABOVE_RANGE)) return LUMAQC_SKIP_LEVEL_VALUES;
+    if (indicator <= static_cast<int>(LUMAQC_FLASHES_PER_SECOND)) return LUMAQC_SKIP_FLASH_VALUES;
     return LUMAQC_SKIP_ADDED_ALL;
 }
 

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <vector>
 
 #include "common/constants.hpp"
 #include "tools/pictures.hpp"
@@ -42,6 +44,13 @@ double lumaAvg(const Image* img);
 double lumaHigh(const Image* img);
 double lumaMax(const Image* img);
 double belowRange(const Image* img, const LumaRange& range);
+// The flash screening of the next picture of a stream at fps, given the
+// stream's history so far (kept in history for the next call).
+struct FlashHistory {
+    std::deque<std::vector<uint8_t>> codes;  // rounded 8 x 8 block means of the last frames, oldest first
+    std::deque<uint8_t> flags;               // per frame: bit 0 brightening, bit 1 darkening over the area
+};
+FlashValues flashes(const Image* cur, FlashHistory& history, double fps);
 double aboveRange(const Image* img, const LumaRange& range);
 // freezingTemp: the stream's count of consecutive frozen frames.
 uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps, int32_t& freezingTemp);

@@ -2,7 +2,7 @@
 //
 //   EXPR   := NAME "." STAT OP NUMBER        (blanks allowed around the parts)
 //   NAME   := a column name of columns() but "frame"  (blur, temporal_activity, ...)
-//           | black | freeze | letterbox | pillarbox | interlaced | out_of_range | flat
+//           | black | freeze | letterbox | pillarbox | interlaced | out_of_range | flat | flash
 //   STAT   := min | max | mean | harmonic_mean | p1 | p5 | p50 | p95 | p99 | count | excluded   (columns)
 //           | count | frames | total | longest                                      (segments)
 //   OP     := < | <= | > | >= | == | !=

@@ -45,6 +45,7 @@ inline constexpr OptionSpec kReportOptions[] = {
     {"--min-pillarbox", true, OptionScope::EachInput},
     {"--min-interlaced", true, OptionScope::EachInput},
     {"--min-flat", true, OptionScope::EachInput},
+    {"--min-flash", true, OptionScope::EachInput},
     {"--interlace-threshold", true, OptionScope::EachInput},
     {"--field-order-threshold", true, OptionScope::EachInput},
     {"--min-bar", true, OptionScope::EachInput},

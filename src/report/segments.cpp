@@ -11,7 +11,7 @@ namespace lumaqc::report {
 
 static const char* const kKindNames[kSegmentKindCount] = {"black",     "freeze",     "letterbox",
                                                           "pillarbox", "interlaced", "out_of_range",
-                                                          "flat"};
+                                                          "flat",      "flash"};
 
 const char* segmentKindName(SegmentKind kind) { return kKindNames[static_cast<size_t>(kind)]; }
 
@@ -27,6 +27,13 @@ const char* fieldOrderName(FieldOrder order) {
         case FieldOrder::BottomFirst: return "bff";
         default: return "unknown";
     }
+}
+
+const char* flashScreeningText() {
+    return "a screening after the general flash rule of ITU-R BT.1702 and the UK broadcast guidance (Ofcom), "
+           "not a certification: luma on a BT.1886 display of 200 cd/m2 at code 235, transitions of 20 cd/m2 "
+           "or more with the darker state below 160 cd/m2 over more than a quarter of the screen, more than 3 "
+           "flashes in any second fail; saturated red flashes need colour and are not screened";
 }
 
 static bool isBarKind(SegmentKind kind) { return kind == SegmentKind::Letterbox || kind == SegmentKind::Pillarbox; }
@@ -56,6 +63,7 @@ const std::vector<SegmentSetting>& segmentSettings() {
         {"--min-interlaced", "min_interlaced", [](O& o) -> double& { return o.minimumSeconds[4]; }},
         {"--min-out-of-range", "min_out_of_range", [](O& o) -> double& { return o.minimumSeconds[5]; }},
         {"--min-flat", "min_flat", [](O& o) -> double& { return o.minimumSeconds[6]; }},
+        {"--min-flash", "min_flash", [](O& o) -> double& { return o.minimumSeconds[7]; }},
         {"--interlace-threshold", "interlace_threshold", [](O& o) -> double& { return o.interlaceThreshold; }},
         {"--field-order-threshold", "field_order_threshold", [](O& o) -> double& { return o.fieldOrderThreshold; }},
         {"--min-bar", "min_bar", [](O& o) -> double& { return o.minimumBar; }},
@@ -135,6 +143,8 @@ void SegmentDetector::close(SegmentKind kind, const FrameRow* next, std::vector<
     s.worstFrame = o.worstFrame;
     s.worstBelow = o.worstBelow;
     s.worstAbove = o.worstAbove;
+    s.peakFrame = o.peakFrame;
+    s.peakRate = o.peakRate;
     closed.push_back(s);
 }
 
@@ -162,6 +172,8 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
         // Not-a-number (the levels skipped) is never out of range.
         v.below_range + v.above_range > options_.rangeArea,
         flat,
+        // Not-a-number (the screening skipped) never fails.
+        v.flashes_per_second > LUMAQC_FLASH_MAX_RATE,
     };
     for (size_t k = 0; k < kSegmentKindCount; ++k) {
         Open& o = open_[k];
@@ -180,6 +192,7 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
             o.frames = 0;
             o.counted = 0;
             o.worstFrame = -1;
+            o.peakFrame = -1;
             // A freeze starts at the picture that is repeated.
             const bool freeze = static_cast<SegmentKind>(k) == SegmentKind::Freeze;
             const FrameRow& first = freeze ? previous_ : row;
@@ -203,6 +216,10 @@ void SegmentDetector::add(const FrameRow& row, std::vector<Segment>& closed) {
             o.worstFrame = row.frame;
             o.worstBelow = v.below_range;
             o.worstAbove = v.above_range;
+        }
+        if (static_cast<SegmentKind>(k) == SegmentKind::Flash && (o.peakFrame < 0 || v.flashes_per_second > o.peakRate)) {
+            o.peakFrame = row.frame;
+            o.peakRate = v.flashes_per_second;
         }
     }
     previous_ = row;
@@ -266,6 +283,10 @@ std::string segmentLine(const Segment& s) {
         out += " above_range: ";
         appendShortest(out, s.worstAbove);
     }
+    if (s.kind == SegmentKind::Flash) {
+        out += " peak_frame: " + std::to_string(s.peakFrame) + " peak_flashes_per_second: ";
+        appendShortest(out, s.peakRate);
+    }
     return out;
 }
 
@@ -300,6 +321,10 @@ std::string segmentsJson(const std::vector<Segment>& segments) {
             appendJsonNumber(out, s.worstBelow);
             out += ", \"worst_above_range\": ";
             appendJsonNumber(out, s.worstAbove);
+        }
+        if (s.kind == SegmentKind::Flash) {
+            out += ", \"peak_frame\": " + std::to_string(s.peakFrame) + ", \"peak_flashes_per_second\": ";
+            appendJsonNumber(out, s.peakRate);
         }
         out += '}';
     }

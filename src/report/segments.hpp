@@ -14,11 +14,11 @@
 
 namespace lumaqc::report {
 
-enum class SegmentKind { Black, Freeze, Letterbox, Pillarbox, Interlaced, OutOfRange, Flat };
-inline constexpr size_t kSegmentKindCount = 7;
+enum class SegmentKind { Black, Freeze, Letterbox, Pillarbox, Interlaced, OutOfRange, Flat, Flash };
+inline constexpr size_t kSegmentKindCount = 8;
 
 // "black", "freeze", "letterbox", "pillarbox", "interlaced", "out_of_range",
-// "flat": the prefix of the time keys and the name in gates.
+// "flat", "flash": the prefix of the time keys and the name in gates.
 const char* segmentKindName(SegmentKind kind);
 std::optional<SegmentKind> segmentKindFromName(const std::string& name);
 
@@ -27,7 +27,7 @@ struct SegmentOptions {
     // segment is kept when its frames reach fps x minimum; a freeze counts its
     // repeated frames, as the freezing indicator does, so the default tenth of
     // a second reports a freeze exactly when the freezing flag rises in it.
-    std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.1, 0.0, 0.08};
+    std::array<double, kSegmentKindCount> minimumSeconds{0.0, 0.1, 0.0, 0.0, 0.1, 0.0, 0.08, 0.0};
     // A frame counts as interlaced when its combing value exceeds this.
     double interlaceThreshold = 0.0006;
     // Bars thinner than this many pixels are none: a frame is letterboxed
@@ -100,7 +100,14 @@ struct Segment {
     int64_t worstFrame = -1;
     double worstBelow = 0.0;
     double worstAbove = 0.0;
+    // Flash: the frame whose one-second window holds the most flashes (the
+    // first of equals) and that count.
+    int64_t peakFrame = -1;
+    double peakRate = 0.0;
 };
+
+// What the flash screening is and is not, as every report states it.
+const char* flashScreeningText();
 
 // A letterbox or pillarbox segment's picture inside its bars, as FFmpeg's
 // cropdetect writes it: "w:h:x:y".
@@ -152,6 +159,8 @@ private:
         int64_t worstFrame = -1;
         double worstBelow = 0.0;
         double worstAbove = 0.0;
+        int64_t peakFrame = -1;
+        double peakRate = 0.0;
     };
     void close(SegmentKind kind, const FrameRow* next, std::vector<Segment>& closed);
 
@@ -187,7 +196,9 @@ std::string durationText(double duration, double fps);
 // The line of one segment (without newline), e.g.
 // "black_start: 0.8 black_end: 0.92 black_duration: 0.12 first_frame: 20 last_frame: 22"; bar
 // segments add " top: 36 bottom: 36 left: 0 right: 0 crop: 352:216:0:36", interlaced ones
-// " field_order: tff".
+// " field_order: tff", flash ones " peak_frame: 40 peak_flashes_per_second: 4".
+// Flash segments are the frames whose one-second window holds more flashes
+// than the screening allows (flashes_per_second > LUMAQC_FLASH_MAX_RATE).
 std::string segmentLine(const Segment& segment);
 
 // [{"type": "black", "first_frame": 20, "last_frame": 22, "black_start": 0.8, ...}, ...]

@@ -171,16 +171,19 @@ TEST(Values, SkippingTheAddedValuesLeavesThemNotANumberAndTheOthersAsTheyAre) {
                                            "bar_left", "bar_right", "combing", "field_order"};
     const std::set<std::string> levels = {"luma_min",  "luma_low",    "luma_avg",   "luma_high",
                                           "luma_max", "below_range", "above_range"};
+    const std::set<std::string> flashes = {"flash_area", "flashes_per_second"};
     struct Case {
         int skip;
         bool skipsEvents, skipsLevels, skipsLater;
+        bool skipsFlashes;
     };
     const std::vector<Case> cases = {
-        {LUMAQC_SKIP_ADDED_ALL, true, true, true},
-        {LUMAQC_SKIP_EVENT_VALUES, true, false, false},
-        {LUMAQC_SKIP_LEVEL_VALUES, false, true, false},
-        {LUMAQC_SKIP_EVENT_VALUES | LUMAQC_SKIP_LEVEL_VALUES, true, true, false},
-        {1 << 12, true, true, true},  // a bit of no group: all
+        {LUMAQC_SKIP_ADDED_ALL, true, true, true, true},
+        {LUMAQC_SKIP_EVENT_VALUES, true, false, false, false},
+        {LUMAQC_SKIP_LEVEL_VALUES, false, true, false, false},
+        {LUMAQC_SKIP_EVENT_VALUES | LUMAQC_SKIP_LEVEL_VALUES, true, true, false, false},
+        {LUMAQC_SKIP_FLASH_VALUES, false, false, false, true},
+        {1 << 12, true, true, true, true},  // a bit of no group: all
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("skip_added_values " + std::to_string(c.skip));
@@ -200,9 +203,10 @@ TEST(Values, SkippingTheAddedValuesLeavesThemNotANumberAndTheOthersAsTheyAre) {
                 const lumaqc_value_info* v = lumaqc_value_info_at(i);
                 const bool added = v->outputs == LUMAQC_OUTPUTS_REPORTS;
                 EXPECT_EQ(added, i >= 15) << v->name;
-                const bool skipped = events.count(v->name) != 0   ? c.skipsEvents
-                                     : levels.count(v->name) != 0 ? c.skipsLevels
-                                                                  : added && c.skipsLater;
+                const bool skipped = events.count(v->name) != 0    ? c.skipsEvents
+                                     : levels.count(v->name) != 0  ? c.skipsLevels
+                                     : flashes.count(v->name) != 0 ? c.skipsFlashes
+                                                                   : added && c.skipsLater;
                 double x = 0.0, y = 0.0;
                 lumaqc_get_value(&a, i, &x);
                 lumaqc_get_value(&b, i, &y);
