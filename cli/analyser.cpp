@@ -142,6 +142,12 @@ static report::html::Review htmlReview(const report::Session& session, const rep
         if (stat != "count" && stat != "excluded")
             review.thresholds.push_back({columns()[g.gate.subject].name, g.gate.expression, g.gate.threshold, g.tripped});
     }
+    // The flash screening's own limits, red where a flash segment was found.
+    bool flashing = false;
+    for (const report::Segment& s : session.segments()) flashing = flashing || s.kind == report::SegmentKind::Flash;
+    review.thresholds.push_back({"flash_area", "flash screening: area > 0.25", LUMAQC_FLASH_MIN_AREA, false});
+    review.thresholds.push_back({"flashes_per_second", "flash screening: more than 3 a second", LUMAQC_FLASH_MAX_RATE,
+                                 flashing});
     return review;
 }
 

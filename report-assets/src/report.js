@@ -38,6 +38,7 @@
     interlaced: "rgba(0, 180, 90, 0.22)",
     out_of_range: "rgba(230, 40, 40, 0.2)",
     flat: "rgba(150, 110, 60, 0.22)",
+    flash: "rgba(255, 215, 0, 0.35)",
   };
   const shadeOf = (kind) => shades[kind] || "rgba(128, 128, 128, 0.2)";
 

@@ -52,6 +52,8 @@ std::string JsonWriter::settingsJson(const StreamSettings& s, const SegmentOptio
         appendJsonString(out, key);
         out += ": " + value;
     }
+    out += ", \"flash_screening\": ";
+    appendJsonString(out, flashScreeningText());
     out += ", \"segments\": {";
     SegmentOptions values = segments;
     const std::vector<SegmentSetting>& settings = segmentSettings();
@@ -66,8 +68,6 @@ std::string JsonWriter::settingsJson(const StreamSettings& s, const SegmentOptio
     out += ", \"range_low\": " + std::to_string(segments.rangeLow) + ", \"range_high\": " +
            std::to_string(segments.rangeHigh) + ", \"range_area\": ";
     appendJsonNumber(out, segments.rangeArea);
-    out += ", \"flash_screening\": ";
-    appendJsonString(out, flashScreeningText());
     out += "}}";
     return out;
 }

@@ -185,6 +185,7 @@ TEST(Batch, OptionsOfEachInputReachEveryRunAndOneRunsOwnAreRefused) {
         {"--interlace-threshold", "0.2"}, {"--field-order-threshold", "0.1"}, {"--min-bar", "6"},
         {"--bar-change", "3"},          {"--input-format", "raw"},   {"--fps", "30"},
         {"--min-flat", "0.2"},          {"--black-level", "20"},      {"--freeze-noise", "1.5"},
+        {"--min-flash", "0.2"},
         {"--frames", "5"},              {"--start", "3"},             {"--json", "x.json"},
         {"--csv", "x.csv"},             {"--html", "x.html"},         {"--threads", "1"},
         {"--run-start", "0"},           {"--range", "nominal"},       {"--range-area", "0.02"},

@@ -112,7 +112,9 @@ def same(ours, theirs):
     (["--range", "40-200"], {"range": "40-200"}),
     (["--black-level", "15.5", "--freeze-noise", "0", "--min-flat", "0.2"],
      {"black_level": 15.5, "freeze_noise": 0, "min_flat": 0.2}),
-], ids=["defaults", "start_frames_threads", "fps_segments", "nominal_range", "narrow_range", "black_freeze_flat"])
+    (["--min-flash", "0.5"], {"min_flash": 0.5}),
+], ids=["defaults", "start_frames_threads", "fps_segments", "nominal_range", "narrow_range", "black_freeze_flat",
+        "min_flash"])
 def test_file_results_equal_the_command_line_json(clip, kind, cli_options, options):
     if kind == "h264_mp4" and ("start" in options or clip.width % 2):
         pytest.skip("H.264 needs even sizes; a start frame in a container is reached by decoding (the other kinds)")
@@ -140,6 +142,28 @@ def test_file_results_equal_the_command_line_json(clip, kind, cli_options, optio
     assert same(result.pooled, expected["pooled_metrics"])
     assert same(result.segments, expected["events"])
     assert same(result.segment_summary, expected["segment_summary"])
+    assert result.flash_screening == expected["settings"]["flash_screening"]
+
+
+@pytest.mark.parametrize("half_period, flashing", [(4, True), (6, False)], ids=["3.125_per_second", "2.1_per_second"])
+def test_flash_columns_and_segments_equal_the_command_line_json(tmp_path, half_period, flashing):
+    # 64 x 48 at 25 fps: the whole screen between codes 40 and 200 every half_period frames.
+    width, height, frames = 64, 48, 75
+    path = tmp_path / "flashing.yuv"
+    with open(path, "wb") as file:
+        for t in range(frames):
+            file.write(bytes([200 if (t // half_period) % 2 else 40]) * (width * height) + bytes([128]) * (width * height // 2))
+    report = tmp_path / "flashing.json"
+    subprocess.run([os.environ["LUMAQC_BINARY"], "--quiet", "--json", str(report), str(path), str(width), str(height)],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(report) as file:
+        expected = json.load(file)
+    result = lumaqc.analyze_file(str(path), width, height)
+    for name in ("flash_area", "flashes_per_second"):
+        values = [f["metrics"][name] for f in expected["frames"]]
+        assert [v for v, e in zip(result[name].tolist(), values) if e is not None] == [e for e in values if e is not None]
+    assert same(result.segments, expected["events"])
+    assert any(s["type"] == "flash" for s in result.segments) == flashing
 
 
 def _has_pandas():

@@ -115,6 +115,7 @@ TEST(ReportOptions, EverySegmentSettingIsAnOptionRecordedInTheJsonSettings) {
         {"--min-interlaced", "min_interlaced", [](const SegmentOptions& o) { return o.minimumSeconds[4]; }},
         {"--min-out-of-range", "min_out_of_range", [](const SegmentOptions& o) { return o.minimumSeconds[5]; }},
         {"--min-flat", "min_flat", [](const SegmentOptions& o) { return o.minimumSeconds[6]; }},
+        {"--min-flash", "min_flash", [](const SegmentOptions& o) { return o.minimumSeconds[7]; }},
         {"--interlace-threshold", "interlace_threshold", [](const SegmentOptions& o) { return o.interlaceThreshold; }},
         {"--field-order-threshold", "field_order_threshold",
          [](const SegmentOptions& o) { return o.fieldOrderThreshold; }},

@@ -53,6 +53,8 @@ inline const std::vector<NamedField>& namedFields() {
         {"luma_max", &lumaqc_result::luma_max, nullptr},
         {"below_range", &lumaqc_result::below_range, nullptr},
         {"above_range", &lumaqc_result::above_range, nullptr},
+        {"flash_area", &lumaqc_result::flash_area, nullptr},
+        {"flashes_per_second", &lumaqc_result::flashes_per_second, nullptr},
     };
     return fields;
 }
