@@ -154,7 +154,7 @@ const char* reportOptionsUsage() {
            "  --quiet                  nothing on the console but errors and what other options ask for\n"
            "  --progress, --no-progress   progress line on stderr (default: when stderr is a terminal)\n"
            "  --min-black, --min-freeze, --min-letterbox, --min-pillarbox, --min-interlaced, --min-flat,\n"
-           "  --min-flash SECONDS      shortest segment reported (defaults 0, 0.1, 0, 0, 0.1, 0, 0)\n"
+           "  --min-flash SECONDS      shortest segment reported (defaults 0, 0.1, 0, 0, 0.1, 0.08, 0)\n"
            "  --interlace-threshold VALUE   combing share above which a frame is interlaced (default 0.0006)\n"
            "  --field-order-threshold VALUE   mean field_order beyond which an interlaced segment is tff or bff\n"
            "                           (default 0.03)\n"
