@@ -256,7 +256,7 @@ def analyze_file(path, width=None, height=None, fps=None, frames=None, start=0, 
 
 
 def _analysis(path, width, height, fps, frames, start, threads, isa, reference, input_format, min_black, min_freeze,
-              min_letterbox, min_pillarbox, min_interlaced, min_flat, interlace_threshold, field_order_threshold,
+              min_letterbox, min_pillarbox, min_interlaced, min_flat, min_flash, interlace_threshold, field_order_threshold,
               min_bar, bar_change, black_level, freeze_noise, decoder_threads, range, range_area, min_out_of_range,
               profile, waivers):
     start = _whole("start", start, 0, _INT64_MAX)
