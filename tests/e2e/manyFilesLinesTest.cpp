@@ -12,6 +12,7 @@
 
 #include "e2e/clipKinds.hpp"
 #include "e2e/runner.hpp"
+#include "report/segments.hpp"
 
 namespace {
 
@@ -33,10 +34,12 @@ Alone runAlone(const WorkDir& dir, const std::string& input) {
     const auto doc = nlohmann::json::parse(readFile(dir.file("alone.json")));
     std::map<std::string, int> counts;
     for (const auto& e : doc["events"]) ++counts[e["type"].get<std::string>()];
-    // In the order of the kinds, as the report's segment_summary lists them.
+    // In the order of the kinds, as the report's segment_summary lists them
+    // (the parsed object's own order is by name).
     std::string events;
-    for (const auto& [kind, summary] : doc["segment_summary"].items())
-        if (counts[kind] > 0) events += (events.empty() ? "" : ", ") + kind + " " + std::to_string(counts[kind]);
+    for (size_t k = 0; k < lumaqc::report::kSegmentKindCount; ++k)
+        if (const std::string kind = lumaqc::report::segmentKindName(static_cast<lumaqc::report::SegmentKind>(k));
+            counts[kind] > 0) events += (events.empty() ? "" : ", ") + kind + " " + std::to_string(counts[kind]);
     a.line = std::string(r.status == 0 ? "PASS " : "FAIL ") + dir.file(input) + ": " +
              std::to_string(doc["frames_analysed"].get<int64_t>()) + " frames | " +
              (events.empty() ? "no events" : "events: " + events);
