@@ -88,7 +88,7 @@ def analyze_file(
     min_letterbox: float = 0.0,
     min_pillarbox: float = 0.0,
     min_interlaced: float = 0.1,
-    min_flat: float = 0.0,
+    min_flat: float = 0.08,
     min_flash: float = 0.0,
     interlace_threshold: float = 0.0006,
     field_order_threshold: float = 0.03,
