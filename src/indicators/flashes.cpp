@@ -40,20 +40,9 @@ void flashOfferBlocks(const int32_t* sums, uint64_t n, uint8_t* codes) {
 
 void flashBlockCodes(const Image* img, uint8_t* codes) {
     const uint64_t blockCols = img->w / BLOCKSIZE;
-    const uint64_t blockRows = img->h / BLOCKSIZE;
-    alignas(64) uint16_t columns[BLOCK_SPAN * BLOCKSIZE];
-    alignas(64) uint16_t sums[BLOCK_SPAN];
-    int32_t wide[BLOCK_SPAN];
-    for (uint64_t by = 0; by < blockRows; ++by) {
-        const uint8_t* top = img->data + by * BLOCKSIZE * img->w;
-        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLOCK_SPAN) {
-            const uint64_t n = blockCols - b0 < BLOCK_SPAN ? blockCols - b0 : BLOCK_SPAN;
-            uint16_t spanLo, spanHi;
-            sumBlockSpan(top + b0 * BLOCKSIZE, img->w, n, columns, sums, &spanLo, &spanHi);
-            for (uint64_t j = 0; j < n; ++j) wide[j] = sums[j];
-            flashOfferBlocks(wide, n, codes + by * blockCols + b0);
-        }
-    }
+    forEachBlockSpan(img, [&](uint64_t by, uint64_t b0, const int32_t* sums, uint64_t n) {
+        flashOfferBlocks(sums, n, codes + by * blockCols + b0);
+    });
 }
 
 // Flashes in the window ending at the state's last frame: a frame whose

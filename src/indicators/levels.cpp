@@ -118,22 +118,9 @@ static LevelCounts levelCountsOfPicture(const Image* img, const IndicatorState& 
 // Histogram of the rounded means of the whole 8 x 8 blocks; their number.
 static uint64_t blockMeanHistogram(const Image* img, uint32_t* histogram) {
     for (uint64_t i = 0; i < LEVEL_TABLES * 256; ++i) histogram[i] = 0;
-    const uint64_t blockCols = img->w / BLOCKSIZE;
-    const uint64_t blockRows = img->h / BLOCKSIZE;
-    alignas(64) uint16_t columns[BLOCK_SPAN * BLOCKSIZE];
-    alignas(64) uint16_t sums[BLOCK_SPAN];
-    int32_t wide[BLOCK_SPAN];
-    for (uint64_t by = 0; by < blockRows; ++by) {
-        const uint8_t* top = img->data + by * BLOCKSIZE * img->w;
-        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLOCK_SPAN) {
-            const uint64_t n = blockCols - b0 < BLOCK_SPAN ? blockCols - b0 : BLOCK_SPAN;
-            uint16_t spanLo, spanHi;
-            sumBlockSpan(top + b0 * BLOCKSIZE, img->w, n, columns, sums, &spanLo, &spanHi);
-            for (uint64_t j = 0; j < n; ++j) wide[j] = sums[j];
-            levelOfferBlocks(wide, n, histogram);
-        }
-    }
-    return blockCols * blockRows;
+    forEachBlockSpan(img,
+                     [&](uint64_t, uint64_t, const int32_t* sums, uint64_t n) { levelOfferBlocks(sums, n, histogram); });
+    return (img->w / BLOCKSIZE) * (img->h / BLOCKSIZE);
 }
 
 double lumaMin(const Image* img, IndicatorState& state) {

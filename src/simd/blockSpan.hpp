@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "simd/isa.hpp"
+#include "tools/pictures.hpp"
 
 namespace lumaqc {
 
@@ -33,6 +34,28 @@ static LUMAQC_ALWAYS_INLINE void sumBlockSpan(const uint8_t* p, uint64_t stride,
     }
     *lo = spanLo;
     *hi = spanHi;
+}
+
+// The sums of every whole 8 x 8 block of a picture, span by span along each
+// block row: offer(by, b0, sums, n) gets the n sums of block row by from
+// block column b0 on.
+template <class Offer>
+void forEachBlockSpan(const Image* img, Offer offer) {
+    const uint64_t blockCols = img->w / 8;
+    const uint64_t blockRows = img->h / 8;
+    alignas(64) uint16_t columns[BLOCK_SPAN * 8];
+    alignas(64) uint16_t sums[BLOCK_SPAN];
+    int32_t wide[BLOCK_SPAN];
+    for (uint64_t by = 0; by < blockRows; ++by) {
+        const uint8_t* top = img->data + by * 8 * img->w;
+        for (uint64_t b0 = 0; b0 < blockCols; b0 += BLOCK_SPAN) {
+            const uint64_t n = blockCols - b0 < BLOCK_SPAN ? blockCols - b0 : BLOCK_SPAN;
+            uint16_t spanLo, spanHi;
+            sumBlockSpan(top + b0 * 8, img->w, n, columns, sums, &spanLo, &spanHi);
+            for (uint64_t j = 0; j < n; ++j) wide[j] = sums[j];
+            offer(by, b0, wide, n);
+        }
+    }
 }
 
 }  // namespace lumaqc
