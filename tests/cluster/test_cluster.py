@@ -330,8 +330,9 @@ def test_folders_of_killed_workers_go_at_the_next_start(tmp_path, monkeypatch, k
     worker = subprocess.Popen([sys.executable, "-c", script], env=dict(os.environ, TMPDIR=str(temp)),
                               start_new_session=True)
     try:
+        # Python's first use of TMPDIR writes and removes a probe file of its own: wait for the task's folder.
         for _ in range(600):
-            if os.listdir(temp):
+            if any(name.startswith("lumaqc-task-") for name in os.listdir(temp)):
                 break
             time.sleep(0.05)
         left = os.listdir(temp)
