@@ -107,6 +107,11 @@ bool settingsOf(const json& s, MergePiece* piece, std::string* error) {
         piece->streamTimes = times == "stream";
         out.extra.push_back({"times", s.at("times").dump()});
     }
+    if (s.contains("start_timecode")) {
+        std::string timecode;
+        if (!stringOf(s.at("start_timecode"), "settings.start_timecode", &timecode, error)) return false;
+        out.extra.push_back({"start_timecode", s.at("start_timecode").dump()});
+    }
     if (s.contains("run_start") &&
         !integerOf(s.at("run_start"), "settings.run_start", 0, out.start, &piece->runStart, error))
         return false;
@@ -306,6 +311,9 @@ int runMerge(int argc, char** argv) {
     report::StreamSettings stream = pieces.front().settings;
     stream.frames = 0;
     for (const MergePiece& p : pieces) stream.frames += static_cast<int64_t>(p.rows.size());
+    // A last piece read to the end of a stream whose length is not known
+    // ahead (a container) leaves it unknown, as the whole run does.
+    if (pieces.back().runStart >= 0 && pieces.back().settings.frames < 0) stream.frames = -1;
 
     report::Streams streams;
     report::Session session(options, stream, streams);

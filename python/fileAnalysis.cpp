@@ -381,6 +381,7 @@ py::dict probe(const std::string& path, int32_t width, int32_t height, const std
     request.width = width;
     request.height = height;
     request.sizeGiven = width != 0 || height != 0;
+    request.examine = true;
     std::string error;
     io::StreamInfo info;
     {
@@ -397,6 +398,18 @@ py::dict probe(const std::string& path, int32_t width, int32_t height, const std
     stream["frames"] = info.frameCount >= 0 ? py::object(py::int_(info.frameCount)) : py::object(py::none());
     stream["damaged"] = info.damaged;
     stream["seekable"] = info.seekable;
+    stream["expected_frames"] =
+        info.expectedFrames >= 0 ? py::object(py::int_(info.expectedFrames)) : py::object(py::none());
+    // Raw and Y4M frames lie at known offsets: a file of whole frames may be cut anywhere.
+    std::string whole = info.wholeReason;
+    if (info.reader != "libav")
+        whole = path == "-"               ? "standard input"
+                : !info.seekable          ? "the input is not seekable"
+                : info.damaged            ? "a damaged frame follows its whole frames"
+                : info.frameCount < 0     ? "its frames are not counted"
+                                          : "";
+    stream["cuttable"] = info.reader != "libav" ? whole.empty() : info.cuttable;
+    stream["whole_reason"] = whole;
     return stream;
 }
 
@@ -412,7 +425,9 @@ void defineFileAnalysis(py::module_& m) {
     m.def("_probe", &probe, py::arg("path"), py::arg("width") = 0, py::arg("height") = 0,
           py::arg("input_format") = "",
           "The stream of an input as the readers see it: {'reader', 'width', 'height', 'fps', 'fps_known', "
-          "'frames' (whole frames, None when unknown), 'damaged' (a damaged frame follows them), 'seekable'}. "
+          "'frames' (whole frames, None when unknown), 'damaged' (a damaged frame follows them), 'seekable', "
+          "'expected_frames' (the container's length, an estimate; None when unknown), 'cuttable' (a piece may "
+          "start at any frame), 'whole_reason' (why not, '' when cuttable)}. "
           "Raises ValueError when no reader opens it.");
 }
 

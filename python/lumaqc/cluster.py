@@ -6,10 +6,12 @@
 Each input's outputs, DIR/<input file name>.json (and .csv), are byte for byte
 what the lumaqc program writes for `lumaqc --json F [--csv F] [--fail-if ...]
 INPUT [WIDTH HEIGHT]` run on that file (INPUT as an absolute path). Long raw
-and Y4M files are cut into pieces of a run (a piece starts at frame 0 or at
+and Y4M files, and MP4/MOV and Matroska files whose frames the reader reaches
+by seeking, are cut into pieces of a run (a piece starts at frame 0 or at
 8k + 1) that the workers analyse with `lumaqc --run-start 0 --start P --frames N
---json ...`; `lumaqc merge` joins the pieces' documents into the whole run's.
-Whole files (containers, short files) run as one task.
+--json ...` (a container's last piece without --frames); `lumaqc merge` joins
+the pieces' documents into the whole run's. Other files, and short ones, run
+as one task; the summary says why a file was not cut.
 
 The workers run the lumaqc program of this build: $LUMAQC_BINARY, else the one
 the build-tree package names, else bin/lumaqc below the install prefix of the
@@ -28,7 +30,8 @@ import time
 
 from ._lumaqc import FLICKERING_PERIOD, _probe
 
-__all__ = ["analyze_many", "find_inputs", "plan", "piece_starts", "count_frames", "lumaqc_binary", "main"]
+__all__ = ["analyze_many", "find_inputs", "plan", "piece_args", "piece_starts", "count_frames", "cut_facts",
+           "lumaqc_binary", "main"]
 
 # Files a folder search takes as videos (by extension, lower case).
 VIDEO_EXTENSIONS = frozenset((
@@ -177,13 +180,25 @@ def count_frames(entry):
     """Whole frames of a seekable raw or Y4M input, as the lumaqc readers count them; None for an
     input that only a container reader reads (or a Y4M file that is damaged: it runs whole and its
     error is lumaqc's)."""
+    frames, exact, _ = cut_facts(entry)
+    return frames if exact else None
+
+
+def cut_facts(entry):
+    """(frames, exact, whole_reason) of an input: the frames to cut it by (exact for raw and Y4M, the
+    container's own length for an MP4/MOV or Matroska file the reader seeks in), or None and why it runs
+    whole (None when no reader opens it: the whole run says why)."""
     try:
         stream = _probe(os.fsencode(entry.path), *(entry.size or (0, 0)))
     except ValueError:
-        return None
-    if stream["reader"] not in ("raw", "y4m") or stream["damaged"]:
-        return None
-    return stream["frames"]
+        return None, False, None
+    if not stream["cuttable"]:
+        return None, False, stream["whole_reason"]
+    if stream["reader"] in ("raw", "y4m"):
+        return stream["frames"], True, None
+    if stream["expected_frames"] is None:
+        return None, False, "its length is not known"
+    return stream["expected_frames"], False, None
 
 
 def piece_starts(run_start, frames, chunk_frames):
@@ -202,20 +217,33 @@ def piece_starts(run_start, frames, chunk_frames):
         j += 1
 
 
-def plan(entries, chunk_frames):
-    """Tasks of the job: for each input, [(start, frames)] pieces, or None for a whole-file run."""
+def plan(entries, chunk_frames, reasons=None):
+    """Tasks of the job: for each input, [(start, frames)] pieces, or None for a whole-file run. The last
+    piece of a container has frames None: it runs to the end, so that a length the container tells
+    wrong loses no frame. reasons, a dict, gets the reason of each input that cannot be cut."""
     tasks = []
     for entry in entries:
-        # A path that is not UTF-8 runs whole: its report's settings.input writes the bytes as \ufffd
-        # escapes, which merge, reading them back as characters, would write otherwise.
-        frames = count_frames(entry) if chunk_frames and _is_utf8(entry.path) else None
+        frames, exact, reason = None, True, None
+        if chunk_frames and not _is_utf8(entry.path):
+            # Its report's settings.input writes the bytes as \ufffd escapes, which merge, reading them
+            # back as characters, would write otherwise.
+            reason = "its name is not UTF-8"
+        elif chunk_frames:
+            frames, exact, reason = cut_facts(entry)
+        if reason is not None and reasons is not None:
+            reasons[entry.name] = reason
         if frames is None or frames <= chunk_frames:
             tasks.append((entry, None))
             continue
         starts = piece_starts(0, frames, chunk_frames)
-        ends = starts[1:] + [frames]
-        tasks.append((entry, [(s, e - s) for s, e in zip(starts, ends)]))
+        ends = starts[1:] + [frames if exact else None]
+        tasks.append((entry, [(s, None if e is None else e - s) for s, e in zip(starts, ends)]))
     return tasks
+
+
+def piece_args(start, frames):
+    """The lumaqc options of a piece of the run from frame 0 (frames None: to the end)."""
+    return ["--run-start", "0", "--start", str(start)] + ([] if frames is None else ["--frames", str(frames)])
 
 
 # ---------------------------------------------------------------- tasks (run on the workers)
@@ -391,7 +419,7 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
     """Analyse the videos named by inputs (see find_inputs) on a Dask cluster and write
     out/<name>.json (and .csv) for each, plus out/summary.json. scheduler is the address of a running
     scheduler (else a LocalCluster on this machine's processors, unless client is given),
-    chunk_frames the length of the pieces long raw and Y4M inputs are cut into (0: whole files).
+    chunk_frames the length of the pieces long inputs are cut into (0: whole files; see plan).
     Files whose outputs all exist are skipped unless force, or unless they were made with other report
     options (checked by merging their JSON with these options). Returns the summary dict."""
     if progress is None:
@@ -446,26 +474,39 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
     try:
         futures = {}
         pending = {}
+        estimated = set()  # inputs cut by the length their container tells
+        completed = None
+
+        def submit_whole(number, entry):
+            future = client.submit(run_lumaqc, report + entry.args(), produce, None, task_threads,
+                                   key=f"lumaqc-whole-{number}-{time.time_ns()}", retries=retries, pure=False)
+            futures[future] = (number, entry, None)
+            pending[entry.name] = 1
+            if completed is not None:
+                completed.add(future)
+
+        reasons = {}
         # Keys by the input's place, not its name: a name need not be UTF-8, which keys must be.
-        for number, (entry, pieces) in enumerate(plan(todo, chunk_frames)):
+        for number, (entry, pieces) in enumerate(plan(todo, chunk_frames, reasons)):
+            if entry.name in reasons:
+                files[entry.name]["whole_reason"] = reasons[entry.name]
             if pieces is None:
-                future = client.submit(run_lumaqc, report + entry.args(), produce, None, task_threads,
-                                       key=f"lumaqc-whole-{number}-{time.time_ns()}", retries=retries, pure=False)
-                futures[future] = (entry, None)
-                pending[entry.name] = 1
-            else:
-                for index, (start, frames) in enumerate(pieces):
-                    args = ["--run-start", "0", "--start", str(start), "--frames", str(frames)] + \
-                        list(report_options) + entry.args()
-                    future = client.submit(run_lumaqc, args, ("json",), None, task_threads,
-                                           key=f"lumaqc-piece-{number}-{index}-{time.time_ns()}",
-                                           retries=retries, pure=False)
-                    futures[future] = (entry, index)
-                pending[entry.name] = len(pieces)
+                submit_whole(number, entry)
+                continue
+            if pieces[-1][1] is None:
+                estimated.add(entry.name)
+            for index, (start, frames) in enumerate(pieces):
+                args = piece_args(start, frames) + list(report_options) + entry.args()
+                future = client.submit(run_lumaqc, args, ("json",), None, task_threads,
+                                       key=f"lumaqc-piece-{number}-{index}-{time.time_ns()}",
+                                       retries=retries, pure=False)
+                futures[future] = (number, entry, index)
+            pending[entry.name] = len(pieces)
         results = {}
         done_files = 0
-        for future in as_completed(list(futures)):
-            entry, index = futures.pop(future)
+        completed = as_completed(list(futures))
+        for future in completed:
+            number, entry, index = futures.pop(future)
             try:
                 result = future.result()
             except Exception as error:  # the task failed on every try
@@ -473,6 +514,13 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
             results.setdefault(entry.name, {})[index] = result
             pending[entry.name] -= 1
             if pending[entry.name]:
+                continue
+            if entry.name in estimated and any(r["rc"] not in (0, 1) or r["json"] is None
+                                               for r in results[entry.name].values()):
+                # A container shorter than it tells leaves pieces with no frame: the file runs whole.
+                estimated.discard(entry.name)
+                del results[entry.name]
+                submit_whole(number, entry)
                 continue
             record = files[entry.name]
             _finish(entry, results.pop(entry.name), record, out, outputs, produce, report, binary)
@@ -484,6 +532,8 @@ def analyze_many(inputs, out, scheduler=None, chunk_frames=0, json_output=True, 
                 line += f"{record['frames']} frames" + (f", {record['pieces']} pieces" if record.get("pieces") else "")
                 if record["gates_tripped"]:
                     line += ", tripped: " + ", ".join(record["gates_tripped"])
+            if record.get("whole_reason"):
+                line += f", whole: {record['whole_reason']}"
             progress(line)
     finally:
         if owns_client:
@@ -567,7 +617,8 @@ def main(argv=None):
     parser.add_argument("--out", required=True, metavar="DIR", help="folder of the outputs")
     parser.add_argument("--scheduler", metavar="ADDRESS", help="address of a running scheduler (tcp://host:8786)")
     parser.add_argument("--chunk-frames", type=int, default=0, metavar="N",
-                        help="cut raw and Y4M files longer than N frames into pieces of about N (default 0: whole files)")
+                        help="cut raw, Y4M and seekable MP4/MOV/Matroska files longer than N frames into pieces of "
+                             "about N (default 0: whole files)")
     parser.add_argument("--json", action="store_true", help="write DIR/<name>.json (the default)")
     parser.add_argument("--csv", action="store_true", help="write DIR/<name>.csv")
     parser.add_argument("--fail-if", action="append", default=[], metavar="EXPR", help="gate, as for lumaqc")

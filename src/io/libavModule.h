@@ -14,7 +14,7 @@
 extern "C" {
 #endif
 
-#define LUMAQC_LIBAV_VERSION 3
+#define LUMAQC_LIBAV_VERSION 4
 #define LUMAQC_LIBAV_ENTRY "lumaqc_libav_entry"
 
 /* The bytes of the input, read through the caller's source. */
@@ -35,6 +35,13 @@ typedef struct lumaqc_libav_request {
     int32_t threads; /* decoder threads, 0 = the decoder's own choice */
     double fps;
     int fps_given;
+    /* 1: a start after frame 0 is reached by seeking where every frame's
+     * index is known exactly (see lumaqc_libav_info.cuttable); 0: by decoding
+     * every frame before it. */
+    int seek;
+    /* 1: decide `cuttable` also where it costs a seek (Matroska's cues are
+     * read on the first seek); such a reader hands out no frame. */
+    int examine;
 } lumaqc_libav_request;
 
 typedef struct lumaqc_libav_info {
@@ -43,6 +50,11 @@ typedef struct lumaqc_libav_info {
     int fps_known;
     int64_t expected_frames; /* the container's length in frames from the start, -1 unknown */
     const char* timecode;    /* the start timecode, "" when none */
+    /* 1 when every frame's index follows from its timestamp and the
+     * container's index (a seekable MP4/MOV or Matroska file at a constant
+     * rate), so that a piece may start anywhere; else whole_reason says why. */
+    int cuttable;
+    const char* whole_reason;
 } lumaqc_libav_info;
 
 /* The values of lumaqc::io::ReadStatus. */

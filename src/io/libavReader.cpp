@@ -88,6 +88,13 @@ const Module& module() {
     return loaded;
 }
 
+// LUMAQC_CONTAINER_SEEK=off decodes every frame before a start, for
+// comparing the seek with the plain decoding.
+bool seekingAllowed() {
+    const char* value = std::getenv("LUMAQC_CONTAINER_SEEK");
+    return value == nullptr || std::string(value) != "off";
+}
+
 class LibavReader final : public Reader {
 public:
     LibavReader(const lumaqc_libav_table* table, std::unique_ptr<Source> source)
@@ -104,7 +111,8 @@ public:
 
     std::string open(const InputRequest& request) {
         const lumaqc_libav_request r{request.start, request.frames, request.threads, request.fps,
-                                     request.fpsGiven ? 1 : 0};
+                                     request.fpsGiven ? 1 : 0, request.seek && seekingAllowed() ? 1 : 0,
+                                     request.examine ? 1 : 0};
         decoder_ = table_->open(&callbacks_, &r);
         if (decoder_ == nullptr) return "Cannot allocate the decoder";
         const std::string error = table_->open_error(decoder_);
@@ -117,6 +125,8 @@ public:
         info_.fpsKnown = info.fps_known != 0;
         info_.expectedFrames = info.expected_frames;
         info_.startTimecode = info.timecode != nullptr ? info.timecode : "";
+        info_.cuttable = info.cuttable != 0;
+        info_.wholeReason = info.whole_reason != nullptr ? info.whole_reason : "";
         return {};
     }
 

@@ -28,6 +28,8 @@ struct InputRequest {
     int64_t start = 0;
     int64_t frames = -1;  // -1 = all
     int32_t threads = 0;  // libav decoder threads, 0 = the decoder's own choice
+    bool seek = true;     // libav: reach start by seeking where the input is cuttable
+    bool examine = false;  // libav: decide StreamInfo::cuttable fully, reading no frame
     // WIDTH, HEIGHT and startFrame as the user typed them, quoted in messages
     // (empty: the numbers are shown).
     std::string widthText, heightText, startText;
@@ -46,6 +48,11 @@ struct StreamInfo {
     int64_t expectedFrames = -1;
     // The container's start timecode, "HH:MM:SS:FF" (";" before FF when drop-frame); empty when none.
     std::string startTimecode;
+    // Whether a piece may start at any frame, reached by seeking (libav:
+    // an MP4/MOV or Matroska file with an index, at a constant rate); when
+    // not, why the input is read whole ("standard input", "variable frame rate", ...).
+    bool cuttable = false;
+    std::string wholeReason;
 };
 
 enum class ReadStatus {

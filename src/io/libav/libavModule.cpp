@@ -3,10 +3,12 @@
 // frames numbered in presentation order from 0. 8-bit luma is exposed straight
 // from the decoder's buffer. Loaded at run time only when a container is read,
 // so that nothing else maps FFmpeg's libraries (see io/libavModule.h).
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -49,6 +51,50 @@ int64_t seekSource(void* opaque, int64_t offset, int whence) {
     return source->seek_to(source->opaque, to) ? to : AVERROR(EIO);
 }
 
+// Frame indexes of a constant rate: a timestamp's offset from the first
+// frame's, in frames, in exact rational arithmetic.
+struct FrameGrid {
+    AVRational timeBase{1, 1};
+    AVRational rate{0, 1};  // frames per second
+
+    bool valid() const { return timeBase.num > 0 && timeBase.den > 0 && rate.num > 0 && rate.den > 0; }
+
+    static __int128 floorDivide(__int128 a, __int128 b) {  // b > 0
+        const __int128 q = a / b;
+        return q * b > a ? q - 1 : q;
+    }
+
+    // The nearest index of ts counted from origin; false when ts lies more
+    // than a quarter frame off the grid (Matroska rounds to milliseconds).
+    bool indexOf(int64_t ts, int64_t origin, int64_t* index) const {
+        const __int128 num = (static_cast<__int128>(ts) - origin) * timeBase.num * rate.num;
+        const __int128 den = static_cast<__int128>(timeBase.den) * rate.den;
+        const __int128 nearest = floorDivide(2 * num + den, 2 * den);
+        const __int128 off = num - nearest * den;
+        if (4 * (off < 0 ? -off : off) > den || nearest < INT64_MIN || nearest > INT64_MAX) return false;
+        *index = static_cast<int64_t>(nearest);
+        return true;
+    }
+
+    // The timestamp of frame index counted from origin, rounded to the nearest tick.
+    int64_t timestampOf(int64_t index, int64_t origin) const {
+        const __int128 num = static_cast<__int128>(index) * timeBase.den * rate.den;
+        const __int128 den = static_cast<__int128>(timeBase.num) * rate.num;
+        const __int128 ts = origin + floorDivide(2 * num + den, 2 * den);
+        return ts < INT64_MIN ? INT64_MIN : ts > INT64_MAX ? INT64_MAX : static_cast<int64_t>(ts);
+    }
+};
+
+// Families of containers whose index lets a piece start by seeking.
+enum class Family { Other, Mp4, Matroska };
+
+Family familyOf(const AVInputFormat* format) {
+    const std::string name = format->name;
+    if (name.find("mp4") != std::string::npos || name.find("mov") != std::string::npos) return Family::Mp4;
+    if (name.find("matroska") != std::string::npos || name.find("webm") != std::string::npos) return Family::Matroska;
+    return Family::Other;
+}
+
 class LibavReader {
 public:
     LibavReader(const lumaqc_libav_source* source, const lumaqc_libav_request& request)
@@ -59,18 +105,59 @@ public:
 
     ~LibavReader() {
         sws_freeContext(sws_);
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&decoder_);
-        avformat_close_input(&format_);
-        if (io_ != nullptr) av_freep(&io_->buffer);
-        avio_context_free(&io_);
+        closeStreams();
     }
 
     // Opens the container and the decoder, and decodes up to the first frame
     // wanted, which fixes the picture size. Returns an error text or "".
     std::string open() {
+        if (std::string error = openStreams(); !error.empty()) return error;
+        // A start after frame 0 is reached by seeking where the indexes of the frames
+        // are exact; any doubt on the way decodes from the beginning instead.
+        if (start_ > 0 && request_.seek && containerWholeReason().empty() && !seekToStart())
+            if (std::string error = reopenLinear(start_, false); !error.empty()) return error;
+        pending_ = produce();
+        hasPending_ = true;
+        if (pending_.status == ReadStatus::Error) return pending_.message;
+        if (info_.width <= 0 || info_.height <= 0) return path_ + ": no picture could be decoded";
+        if (static_cast<int64_t>(info_.width) * info_.height > INT32_MAX / 3)  // w * h * 3 fits 32 bits
+            return path_ + ": the picture of " + std::to_string(info_.width) + " x " + std::to_string(info_.height) +
+                   " is too large: at most 715827882 pixels per frame are supported";
+        // Matroska's demuxer reads the cues only when it first seeks: a
+        // reader opened to examine the input seeks once, and reads no frame after.
+        if (request_.examine && familyOf(format_->iformat) == Family::Matroska && containerWholeReason().empty() &&
+            firstTimestamp_ != AV_NOPTS_VALUE) {
+            hasPending_ = false;
+            finished_ = true;
+            if (avformat_seek_file(format_, streamIndex_, INT64_MIN, firstTimestamp_, firstTimestamp_, 0) < 0) {
+                info_.wholeReason = "the demuxer cannot seek in it";
+                return {};
+            }
+        }
+        info_.wholeReason = wholeReason();
+        info_.cuttable = info_.wholeReason.empty();
+        return {};
+    }
+
+    const StreamInfo& info() const { return info_; }
+
+    ReadResult next() {
+        if (hasPending_) {
+            hasPending_ = false;
+            return std::move(pending_);
+        }
+        return produce();
+    }
+
+private:
+    // The demuxer and the decoder at the beginning of the input.
+    std::string openStreams() {
         const std::string& path = path_;
+        if (source_->seekable && !headChecked_) {
+            headChecked_ = true;
+            matroskaCues_ = pointsToCues();
+            if (!source_->seek_to(source_->opaque, 0)) return path + ": cannot go back to the beginning of the input";
+        }
         constexpr int kBufferSize = 1 << 16;
         uint8_t* buffer = static_cast<uint8_t*>(av_malloc(kBufferSize));
         if (buffer == nullptr) return "Cannot allocate the input buffer";
@@ -88,6 +175,11 @@ public:
         // The name only helps the probe (by its extension); the bytes come from the source.
         int ret = avformat_open_input(&format_, path == "-" ? "" : path.c_str(), nullptr, nullptr);
         if (ret < 0) return path + ": not a video file that libav can read (" + avErrorText(ret) + ")";
+        // The index the header holds (Matroska's cues), before reading packets
+        // adds the key frames met on the way.
+        indexAtOpen_.assign(format_->nb_streams, 0);
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            indexAtOpen_[i] = avformat_index_get_entries_count(format_->streams[i]);
         if (std::string(format_->iformat->name) == "tty")
             return path + ": not a video file that libav can read (it is text)";
         ret = avformat_find_stream_info(format_, nullptr);
@@ -100,6 +192,7 @@ public:
             if (static_cast<int>(i) != streamIndex_) format_->streams[i]->discard = AVDISCARD_ALL;
         AVStream* stream = format_->streams[streamIndex_];
         timeBase_ = stream->time_base;
+        grid_ = FrameGrid{stream->time_base, stream->avg_frame_rate};
         decoder_ = avcodec_alloc_context3(codec);
         if (decoder_ == nullptr) return "Cannot allocate the decoder";
         ret = avcodec_parameters_to_context(decoder_, stream->codecpar);
@@ -125,17 +218,163 @@ public:
             frameSeconds_ = av_q2d(av_inv_q(stream->avg_frame_rate));
         info_.expectedFrames = expectedFrames(stream);
         info_.startTimecode = startTimecode(stream);
-        pending_ = produce();
-        hasPending_ = true;
-        if (pending_.status == ReadStatus::Error) return pending_.message;
-        if (info_.width <= 0 || info_.height <= 0) return path + ": no picture could be decoded";
-        if (static_cast<int64_t>(info_.width) * info_.height > INT32_MAX / 3)  // w * h * 3 fits 32 bits
-            return path + ": the picture of " + std::to_string(info_.width) + " x " + std::to_string(info_.height) +
-                   " is too large: at most 715827882 pixels per frame are supported";
         return {};
     }
 
-    const StreamInfo& info() const { return info_; }
+    // Whether a Matroska SeekHead in the first bytes names a Cues element
+    // (the demuxer reads the cues only when it first seeks).
+    bool pointsToCues() const {
+        static constexpr uint8_t kSeekToCues[] = {0x53, 0xAB, 0x84, 0x1C, 0x53, 0xBB, 0x6B};
+        std::vector<uint8_t> head(1 << 16);
+        size_t have = 0;
+        for (int got; have < head.size() &&
+                      (got = source_->read(source_->opaque, head.data() + have, static_cast<int>(head.size() - have))) > 0;)
+            have += static_cast<size_t>(got);
+        return std::search(head.begin(), head.begin() + static_cast<ptrdiff_t>(have), std::begin(kSeekToCues),
+                           std::end(kSeekToCues)) != head.begin() + static_cast<ptrdiff_t>(have);
+    }
+
+    void closeStreams() {
+        av_frame_free(&frame_);
+        av_packet_free(&packet_);
+        avcodec_free_context(&decoder_);
+        avformat_close_input(&format_);
+        if (io_ != nullptr) av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+
+    // Opens the input again to decode it from its beginning, handing out
+    // frames from `from` on; the warnings of the frames before it are dropped
+    // when those frames were handed out already.
+    std::string reopenLinear(int64_t from, bool dropWarnings) {
+        closeStreams();
+        if (!source_->seek_to(source_->opaque, 0)) return path_ + ": cannot go back to the beginning of the input";
+        seeked_ = false;
+        heldFrame_ = false;
+        next_ = 0;
+        skipBelow_ = from;
+        dropWarningsBelow_ = dropWarnings;
+        draining_ = false;
+        failuresInRow_ = 0;
+        lastTimestamp_ = AV_NOPTS_VALUE;
+        warnings_.clear();
+        return openStreams();
+    }
+
+    // Why the container alone keeps the input whole, "" when its index and
+    // rate allow seeking.
+    std::string containerWholeReason() const {
+        if (!source_->seekable) return path_ == "-" ? "standard input" : "the input is not seekable";
+        const Family family = familyOf(format_->iformat);
+        if (family == Family::Other) {
+            const std::string name = format_->iformat->name;
+            return "the container is not one lumaqc seeks in (" + name.substr(0, name.find(',')) + ")";
+        }
+        const AVStream* stream = format_->streams[streamIndex_];
+        if (!grid_.valid()) return "the frame rate is not known";
+        if (family == Family::Mp4 ? indexAtOpen_[streamIndex_] <= 0 : !matroskaCues_) return "no frame index";
+        if (family == Family::Matroska && av_cmp_q(stream->r_frame_rate, stream->avg_frame_rate) != 0)
+            return "variable frame rate";
+        if (family == Family::Mp4) {
+            // Every sample one frame after the one before: no gap, no other duration.
+            const int entries = avformat_index_get_entries_count(stream);
+            int64_t origin = AV_NOPTS_VALUE, expected = 0;
+            for (int i = 0; i < entries; ++i) {
+                const AVIndexEntry* entry = avformat_index_get_entry(const_cast<AVStream*>(stream), i);
+                if (entry == nullptr || (entry->flags & AVINDEX_DISCARD_FRAME)) continue;
+                if (origin == AV_NOPTS_VALUE) origin = entry->timestamp;
+                int64_t index = 0;
+                if (!grid_.indexOf(entry->timestamp, origin, &index) || index != expected++) return "variable frame rate";
+            }
+        }
+        return "";
+    }
+
+    // Why the input is read whole, "" when it is cuttable; needs the first frame's timestamp.
+    std::string wholeReason() const {
+        if (std::string reason = containerWholeReason(); !reason.empty()) return reason;
+        if (firstTimestamp_ == AV_NOPTS_VALUE) return "its frames have no timestamps";
+        if (familyOf(format_->iformat) == Family::Matroska) {
+            // Every cue (a key frame) on the grid of the first frame.
+            AVStream* stream = format_->streams[streamIndex_];
+            const int entries = avformat_index_get_entries_count(stream);
+            for (int i = 0; i < entries; ++i) {
+                const AVIndexEntry* entry = avformat_index_get_entry(stream, i);
+                int64_t index = 0;
+                if (entry != nullptr && !grid_.indexOf(entry->timestamp, firstTimestamp_, &index))
+                    return "variable frame rate";
+            }
+        }
+        return "";
+    }
+
+    // Seeks to the key frame at or before frame start_ and decodes up to it,
+    // leaving it in frame_ for produce(). False when the landing cannot be
+    // proved exact: the caller then decodes from the beginning.
+    bool seekToStart() {
+        // The first frame's timestamp is the origin of every index.
+        if (decodeNext() != 0) return false;
+        firstTimestamp_ = frame_->best_effort_timestamp;
+        if (!wholeReason().empty()) return false;
+        AVStream* stream = format_->streams[streamIndex_];
+        const AVIndexEntry* first = avformat_index_get_entry(stream, 0);
+        if (first == nullptr) return false;
+        const int64_t quarter = grid_.timestampOf(1, 0) / 4;
+        for (int64_t margin = 0;; margin = margin == 0 ? 8 : margin * 2) {
+            const int64_t from = start_ - margin;
+            const int64_t at = from > 0 ? grid_.timestampOf(from, firstTimestamp_) + quarter : first->timestamp;
+            // The seek reads Matroska's cues: each must lie on the grid.
+            if (avformat_seek_file(format_, streamIndex_, INT64_MIN, at, at, 0) < 0 || !wholeReason().empty())
+                return false;
+            avcodec_flush_buffers(decoder_);
+            draining_ = false;
+            failuresInRow_ = 0;
+            const int landed = decodeToStart();
+            warnings_.clear();  // of frames before the start
+            if (landed == 0) return true;
+            if (landed < 0 || from <= 0) return false;
+        }
+    }
+
+    // After a seek: 0 when frame start_ is in frame_, 1 when the seek landed
+    // after it (seek further back), -1 when the frames cannot be numbered.
+    int decodeToStart() {
+        int ret;
+        while ((ret = av_read_frame(format_, packet_)) >= 0 && packet_->stream_index != streamIndex_)
+            av_packet_unref(packet_);
+        if (ret < 0) return -1;
+        int64_t keyIndex = 0;
+        const bool onGrid = packet_->pts != AV_NOPTS_VALUE && grid_.indexOf(packet_->pts, firstTimestamp_, &keyIndex);
+        const bool key = packet_->flags & AV_PKT_FLAG_KEY;
+        if (!onGrid || !key || keyIndex > start_) {
+            av_packet_unref(packet_);
+            return onGrid ? 1 : -1;
+        }
+        ret = avcodec_send_packet(decoder_, packet_);
+        av_packet_unref(packet_);
+        if (ret < 0) return -1;
+        lastTimestamp_ = AV_NOPTS_VALUE;
+        for (int64_t previous = -1;; previous = next_) {
+            if (decodeNext() != 0) return -1;
+            const int64_t ts = frame_->best_effort_timestamp;
+            int64_t index = 0;
+            if (ts == AV_NOPTS_VALUE || !grid_.indexOf(ts, firstTimestamp_, &index)) return -1;
+            // Leading pictures of an open GOP come out first, or not at all.
+            if (index > start_ && previous < 0) return 1;
+            // The frames decoded follow one another on the grid, as they are counted.
+            if (previous >= 0 && index != previous + 1) return -1;
+            next_ = index;
+            if (index < start_) {
+                lastTimestamp_ = index == start_ - 1 ? ts : AV_NOPTS_VALUE;
+                continue;
+            }
+            if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0) return -1;
+            next_ = start_;
+            heldFrame_ = true;
+            seeked_ = true;
+            return 0;
+        }
+    }
 
     // The length the container tells: its frame count, else its duration at
     // the frame rate; counted from the first frame wanted.
@@ -167,23 +406,16 @@ public:
         return "";
     }
 
-    ReadResult next() {
-        if (hasPending_) {
-            hasPending_ = false;
-            return std::move(pending_);
-        }
-        return produce();
-    }
-
-private:
     ReadResult produce() {
         ReadResult r;
         r.index = next_ > start_ ? next_ : start_;
         if (finished_ || (end_ >= 0 && next_ >= end_)) return finish(r, false);
         for (;;) {
-            const int ret = decodeNext();
+            const int ret = heldFrame_ ? 0 : decodeNext();
+            heldFrame_ = false;
             if (ret == AVERROR_EOF) return finish(r, true);
             const int64_t index = next_++;
+            if (index == 0) firstTimestamp_ = frame_->best_effort_timestamp;
             if (!sizeKnown_) {
                 sizeKnown_ = true;
                 info_.width = frame_->width;
@@ -199,6 +431,17 @@ private:
                             std::to_string(frame_->height);
                 return takeWarnings(r);
             }
+            if (((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0) && seeked_) {
+                // Damage after a seek may be the seek's: decode from the beginning.
+                if (std::string error = reopenLinear(index, true); !error.empty()) {
+                    finished_ = true;
+                    r.status = ReadStatus::Error;
+                    r.index = index;
+                    r.message = error;
+                    return takeWarnings(r);
+                }
+                continue;
+            }
             if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0)
                 warnings_.push_back("Frame " + std::to_string(index) + " was decoded with errors");
             // Packets lost before the decoder (a damaged container) show as a
@@ -213,7 +456,10 @@ private:
                                         std::to_string(to) + " s");
             }
             if (ts != AV_NOPTS_VALUE) lastTimestamp_ = ts;
-            if (index < start_) continue;
+            if (index < skipBelow_) {
+                if (dropWarningsBelow_) warnings_.clear();
+                continue;
+            }
             r.index = index;
             if (!lumaOf(frame_, &r.luma)) {
                 const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(frame_->format));
@@ -325,6 +571,15 @@ private:
     const lumaqc_libav_request request_;
     int64_t end_ = -1;
     int64_t next_ = 0;  // presentation index of the next decoded frame
+    int64_t skipBelow_ = start_;  // frames decoded but not handed out
+    bool dropWarningsBelow_ = false;
+    FrameGrid grid_;
+    std::vector<int> indexAtOpen_;  // index entries of each stream after the header
+    bool headChecked_ = false;
+    bool matroskaCues_ = false;  // a SeekHead names the cues
+    int64_t firstTimestamp_ = AV_NOPTS_VALUE;  // of frame 0, the origin of the grid
+    bool heldFrame_ = false;  // frame_ holds the start, decoded while seeking
+    bool seeked_ = false;     // the start was reached by seeking
     StreamInfo info_;
     AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
@@ -377,7 +632,10 @@ const char* openError(const lumaqc_libav_reader* reader) { return handleOf(reade
 
 void infoOf(const lumaqc_libav_reader* reader, lumaqc_libav_info* info) {
     const StreamInfo& i = handleOf(reader)->reader.info();
-    *info = lumaqc_libav_info{i.width, i.height, i.fps, i.fpsKnown ? 1 : 0, i.expectedFrames, i.startTimecode.c_str()};
+    *info = lumaqc_libav_info{i.width,          i.height,
+                              i.fps,            i.fpsKnown ? 1 : 0,
+                              i.expectedFrames, i.startTimecode.c_str(),
+                              i.cuttable ? 1 : 0, i.wholeReason.c_str()};
 }
 
 void nextFrame(lumaqc_libav_reader* reader, lumaqc_libav_frame* frame) {
