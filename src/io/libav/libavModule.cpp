@@ -350,6 +350,8 @@ private:
             av_packet_unref(packet_);
             return onGrid ? 1 : -1;
         }
+        packetsFromStart_ = 0;
+        countFromStart(packet_);
         ret = avcodec_send_packet(decoder_, packet_);
         av_packet_unref(packet_);
         if (ret < 0) return -1;
@@ -413,8 +415,23 @@ private:
         for (;;) {
             const int ret = heldFrame_ ? 0 : decodeNext();
             heldFrame_ = false;
+            // After a seek a decoder may keep back a frame at the end that it
+            // gives when decoding from the beginning: every packet from the
+            // start must have come out as a frame.
+            if (ret == AVERROR_EOF && seeked_ && next_ - start_ < packetsFromStart_) {
+                if (std::string error = reopenLinear(next_, true); !error.empty()) return failed(r, next_, error);
+                continue;
+            }
             if (ret == AVERROR_EOF) return finish(r, true);
             const int64_t index = next_++;
+            // After a seek the frames must keep to the grid, one after the other.
+            int64_t onGrid = -1;
+            if (seeked_ && (frame_->best_effort_timestamp == AV_NOPTS_VALUE ||
+                            !grid_.indexOf(frame_->best_effort_timestamp, firstTimestamp_, &onGrid) ||
+                            onGrid != index)) {
+                if (std::string error = reopenLinear(index, true); !error.empty()) return failed(r, index, error);
+                continue;
+            }
             if (index == 0) firstTimestamp_ = frame_->best_effort_timestamp;
             if (!sizeKnown_) {
                 sizeKnown_ = true;
@@ -433,13 +450,7 @@ private:
             }
             if (((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0) && seeked_) {
                 // Damage after a seek may be the seek's: decode from the beginning.
-                if (std::string error = reopenLinear(index, true); !error.empty()) {
-                    finished_ = true;
-                    r.status = ReadStatus::Error;
-                    r.index = index;
-                    r.message = error;
-                    return takeWarnings(r);
-                }
+                if (std::string error = reopenLinear(index, true); !error.empty()) return failed(r, index, error);
                 continue;
             }
             if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0)
@@ -479,6 +490,14 @@ private:
         }
     }
 
+    // Counts, after a seek, the packets of frames from the start on.
+    void countFromStart(const AVPacket* packet) {
+        int64_t index = 0;
+        if (firstTimestamp_ != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
+            grid_.indexOf(packet->pts, firstTimestamp_, &index) && index >= start_)
+            ++packetsFromStart_;
+    }
+
     // The next decoded frame in frame_ (0), or AVERROR_EOF once none is left.
     int decodeNext() {
         av_frame_unref(frame_);
@@ -503,6 +522,7 @@ private:
                 continue;
             }
             if (packet_->stream_index == streamIndex_) {
+                countFromStart(packet_);
                 ret = avcodec_send_packet(decoder_, packet_);
                 if (ret < 0 && ret != AVERROR(EAGAIN))
                     warnings_.push_back("A damaged packet before frame " + std::to_string(next_) +
@@ -552,6 +572,14 @@ private:
         return true;
     }
 
+    ReadResult failed(ReadResult& r, int64_t index, const std::string& message) {
+        finished_ = true;
+        r.status = ReadStatus::Error;
+        r.index = index;
+        r.message = message;
+        return takeWarnings(r);
+    }
+
     // No frame left: End when every frame was wanted, else the count fell short.
     ReadResult finish(ReadResult& r, bool early) {
         finished_ = true;
@@ -580,6 +608,7 @@ private:
     int64_t firstTimestamp_ = AV_NOPTS_VALUE;  // of frame 0, the origin of the grid
     bool heldFrame_ = false;  // frame_ holds the start, decoded while seeking
     bool seeked_ = false;     // the start was reached by seeking
+    int64_t packetsFromStart_ = 0;  // after a seek: packets of frames from the start on
     StreamInfo info_;
     AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
