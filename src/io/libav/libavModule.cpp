@@ -67,6 +67,7 @@ struct FrameGrid {
     // The nearest index of ts counted from origin; false when ts lies more
     // than a quarter frame off the grid (Matroska rounds to milliseconds).
     bool indexOf(int64_t ts, int64_t origin, int64_t* index) const {
+        if (!valid()) return false;
         const __int128 num = (static_cast<__int128>(ts) - origin) * timeBase.num * rate.num;
         const __int128 den = static_cast<__int128>(timeBase.den) * rate.den;
         const __int128 nearest = floorDivide(2 * num + den, 2 * den);
@@ -78,6 +79,7 @@ struct FrameGrid {
 
     // The timestamp of frame index counted from origin, rounded to the nearest tick.
     int64_t timestampOf(int64_t index, int64_t origin) const {
+        if (!valid()) return origin;
         const __int128 num = static_cast<__int128>(index) * timeBase.den * rate.den;
         const __int128 den = static_cast<__int128>(timeBase.num) * rate.num;
         const __int128 ts = origin + floorDivide(2 * num + den, 2 * den);
