@@ -286,9 +286,11 @@ def test_no_input_takes_the_name_of_the_jobs_summary(library, tmp_path, name, re
         assert [e.name for e in cluster.find_inputs([str(tmp_path / name)], size=(W, H))] == [name]
 
 
-# Inputs of the resume job: a name that is not UTF-8, and containers made by ffmpeg (whole-file tasks).
+# Inputs of the resume job: a name that is not UTF-8, containers made by ffmpeg (cut into pieces), and a
+# container at two frame rates (whole).
 ODD = [(os.fsdecode(b"\xff\xfe.yuv"), ["-f", "rawvideo"]), ("clip.mp4", ["-c:v", "mpeg4"]),
        ("clip.mkv", ["-c:v", "ffv1"]), ("plain.yuv", ["-f", "rawvideo"])]
+VFR = "vfr.mp4"
 
 
 @pytest.fixture(scope="module")
@@ -298,6 +300,9 @@ def odd_job(scheduler, library, tmp_path_factory):
     for name, codec in ODD:
         subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-s", f"{W}x{H}",
                         "-r", "30", "-i", str(library / "medium.yuv"), *codec, os.path.join(folder, name)], check=True)
+    subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "lavfi", "-i", f"testsrc2=size={W}x{H}:rate=25:duration=1",
+                    "-f", "lavfi", "-i", f"testsrc2=size={W}x{H}:rate=30:duration=1", "-filter_complex",
+                    "[0][1]concat=n=2:v=1,settb=1/150", "-vsync", "vfr", "-c:v", "mpeg4", str(folder / VFR)], check=True)
     out = tmp_path_factory.mktemp("odd-out")
     runs = []
     for _ in range(2):
@@ -306,7 +311,7 @@ def odd_job(scheduler, library, tmp_path_factory):
     return folder, out, runs
 
 
-@pytest.mark.parametrize("name", [n for n, _ in ODD])
+@pytest.mark.parametrize("name", [n for n, _ in ODD] + [VFR])
 def test_odd_names_and_containers_run_then_resume(odd_job, tmp_path, name):
     folder, out, runs = odd_job
     (status, printed, errors, first), (status2, printed2, _, second) = runs
@@ -317,6 +322,17 @@ def test_odd_names_and_containers_run_then_resume(odd_job, tmp_path, name):
     assert (out / f"{name}.json").read_bytes() == local_json
     assert (out / f"{name}.csv").read_bytes() == local_csv
     assert f"{cluster._shown(name)} again" not in printed2 and f"skipped {cluster._shown(name)}: its outputs" in printed2
+
+
+@pytest.mark.parametrize("name, pieces, reason", [
+    ("clip.mp4", 2, None), ("clip.mkv", 2, None), (VFR, None, "variable frame rate"),
+    (os.fsdecode(b"\xff\xfe.yuv"), None, "its name is not UTF-8"), ("plain.yuv", 2, None)])
+def test_containers_are_cut_unless_their_frames_cannot_be_numbered(odd_job, name, pieces, reason):
+    # The outputs of every input are the local run's (the test above); here how each ran.
+    _, _, runs = odd_job
+    record = {f["name"]: f for f in runs[0][3]["files"]}[name]
+    assert record["pieces"] == pieces and record.get("whole_reason") == reason
+    assert (f"whole: {reason}" in runs[0][1]) == (reason is not None)
 
 
 @pytest.mark.parametrize("kill, removed", [(True, True), (False, False)])
