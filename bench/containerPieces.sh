@@ -51,12 +51,12 @@ startup=$(run --frames 1 master.mp4)
 piece1=$(run --run-start 0 --start "$late" --frames 1 master.mp4)
 pieceN=$(run --run-start 0 --start "$late" --frames $((analysed + 1)) master.mp4)
 
-# Merge: ten pieces of 100 frames each, merged as the cluster job merges them.
+# Merge: ten pieces of 104 frames each (a piece starts at 0 or 8k + 1), merged as the cluster job merges them.
 pieces=10
 names=()
 for k in $(seq 0 $((pieces - 1))); do
-  start=$(( k == 0 ? 0 : k * 100 + 1 ))
-  count=$(( k == 0 ? 101 : 100 ))
+  start=$(( k == 0 ? 0 : k * 104 + 1 ))
+  count=$(( (k + 1) * 104 + 1 - start ))
   "$lumaqc" --quiet --no-progress --no-log --threads 1 --run-start 0 --start "$start" --frames "$count" \
     --json "piece$k.json" master.mp4 >/dev/null 2>&1
   names+=("piece$k.json")
@@ -74,5 +74,5 @@ print(f"--start {late} --frames {analysed}: seeking {seek:.3f} s, decoding from 
 print(f"program start-up (open, probe, first frame): {startup * 1000:.0f} ms")
 print(f"seek and warm-up of a piece: {(piece1 - startup) * 1000:.0f} ms")
 print(f"decoding and analysis per frame: {(pieceN - piece1) / analysed * 1000:.2f} ms")
-print(f"merge per piece of 100 frames: {merge / pieces * 1000:.1f} ms")
+print(f"merge per piece of 104 frames: {merge / pieces * 1000:.1f} ms")
 EOF

@@ -317,13 +317,19 @@ private:
         // The first frame's timestamp is the origin of every index.
         if (decodeNext() != 0) return false;
         firstTimestamp_ = frame_->best_effort_timestamp;
-        if (!wholeReason().empty()) return false;
-        AVStream* stream = format_->streams[streamIndex_];
-        const AVIndexEntry* first = avformat_index_get_entry(stream, 0);
+        return wholeReason().empty() && seekTo(start_, 0);
+    }
+
+    // Seeks to the key frame at least `margin` frames before frame `target`
+    // (further back while that is not enough) and decodes up to the target,
+    // leaving it in frame_ for produce(); false when the frames cannot be
+    // numbered on the way.
+    bool seekTo(int64_t target, int64_t margin) {
+        const AVIndexEntry* first = avformat_index_get_entry(format_->streams[streamIndex_], 0);
         if (first == nullptr) return false;
         const int64_t quarter = grid_.timestampOf(1, 0) / 4;
-        for (int64_t margin = 0;; margin = margin == 0 ? 8 : margin * 2) {
-            const int64_t from = start_ - margin;
+        for (;; margin = margin == 0 ? 8 : margin * 2) {
+            const int64_t from = target - margin;
             const int64_t at = from > 0 ? grid_.timestampOf(from, firstTimestamp_) + quarter : first->timestamp;
             // The seek reads Matroska's cues: each must lie on the grid.
             if (avformat_seek_file(format_, streamIndex_, INT64_MIN, at, at, 0) < 0 || !wholeReason().empty())
@@ -331,27 +337,31 @@ private:
             avcodec_flush_buffers(decoder_);
             draining_ = false;
             failuresInRow_ = 0;
-            const int landed = decodeToStart();
-            warnings_.clear();  // of frames before the start
+            const int landed = decodeTo(target);
+            warnings_.clear();  // of frames before the target
             if (landed == 0) return true;
             if (landed < 0 || from <= 0) return false;
         }
     }
 
-    // After a seek: 0 when frame start_ is in frame_, 1 when the seek landed
-    // after it (seek further back), -1 when the frames cannot be numbered.
-    int decodeToStart() {
+    // After a seek: 0 when frame `target` is in frame_, 1 when it did not come
+    // out of the decoder (seek further back: a leading picture of an open GOP,
+    // or a frame a decoder keeps back at the end after a seek), -1 when the
+    // frames cannot be numbered.
+    int decodeTo(int64_t target) {
         int ret;
         while ((ret = av_read_frame(format_, packet_)) >= 0 && packet_->stream_index != streamIndex_)
             av_packet_unref(packet_);
-        if (ret < 0) return -1;
+        if (ret < 0) return 1;
         int64_t keyIndex = 0;
         const bool onGrid = packet_->pts != AV_NOPTS_VALUE && grid_.indexOf(packet_->pts, firstTimestamp_, &keyIndex);
         const bool key = packet_->flags & AV_PKT_FLAG_KEY;
-        if (!onGrid || !key || keyIndex > start_) {
+        if (!onGrid || !key || keyIndex > target) {
             av_packet_unref(packet_);
             return onGrid ? 1 : -1;
         }
+        landedAt_ = keyIndex;
+        countFrom_ = target;
         packetsFromStart_ = 0;
         countFromStart(packet_);
         ret = avcodec_send_packet(decoder_, packet_);
@@ -359,25 +369,32 @@ private:
         if (ret < 0) return -1;
         lastTimestamp_ = AV_NOPTS_VALUE;
         for (int64_t previous = -1;; previous = next_) {
-            if (decodeNext() != 0) return -1;
+            if (decodeNext() != 0) return 1;
             const int64_t ts = frame_->best_effort_timestamp;
             int64_t index = 0;
             if (ts == AV_NOPTS_VALUE || !grid_.indexOf(ts, firstTimestamp_, &index)) return -1;
-            // Leading pictures of an open GOP come out first, or not at all.
-            if (index > start_ && previous < 0) return 1;
+            if (index > target && previous < 0) return 1;
             // The frames decoded follow one another on the grid, as they are counted.
             if (previous >= 0 && index != previous + 1) return -1;
             next_ = index;
-            if (index < start_) {
-                lastTimestamp_ = index == start_ - 1 ? ts : AV_NOPTS_VALUE;
+            if (index < target) {
+                lastTimestamp_ = index == target - 1 ? ts : AV_NOPTS_VALUE;
                 continue;
             }
-            if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0) return -1;
-            next_ = start_;
+            if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0) return 1;
+            next_ = target;
             heldFrame_ = true;
             seeked_ = true;
             return 0;
         }
+    }
+
+    // Frame `target` again, after frames up to it were handed out: from a key
+    // frame before the last landing, else (or after a few tries) by decoding
+    // from the beginning.
+    std::string reseek(int64_t target) {
+        if (++reseeks_ <= 4 && seekTo(target, target - landedAt_ + 1)) return {};
+        return reopenLinear(target, true);
     }
 
     // The length the container tells: its frame count, else its duration at
@@ -420,8 +437,8 @@ private:
             // After a seek a decoder may keep back a frame at the end that it
             // gives when decoding from the beginning: every packet from the
             // start must have come out as a frame.
-            if (ret == AVERROR_EOF && seeked_ && next_ - start_ < packetsFromStart_) {
-                if (std::string error = reopenLinear(next_, true); !error.empty()) return failed(r, next_, error);
+            if (ret == AVERROR_EOF && seeked_ && next_ - countFrom_ < packetsFromStart_) {
+                if (std::string error = reseek(next_); !error.empty()) return failed(r, next_, error);
                 continue;
             }
             if (ret == AVERROR_EOF) return finish(r, true);
@@ -431,7 +448,7 @@ private:
             if (seeked_ && (frame_->best_effort_timestamp == AV_NOPTS_VALUE ||
                             !grid_.indexOf(frame_->best_effort_timestamp, firstTimestamp_, &onGrid) ||
                             onGrid != index)) {
-                if (std::string error = reopenLinear(index, true); !error.empty()) return failed(r, index, error);
+                if (std::string error = reseek(index); !error.empty()) return failed(r, index, error);
                 continue;
             }
             if (index == 0) firstTimestamp_ = frame_->best_effort_timestamp;
@@ -451,8 +468,8 @@ private:
                 return takeWarnings(r);
             }
             if (((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0) && seeked_) {
-                // Damage after a seek may be the seek's: decode from the beginning.
-                if (std::string error = reopenLinear(index, true); !error.empty()) return failed(r, index, error);
+                // Damage after a seek may be the seek's: decode from further back.
+                if (std::string error = reseek(index); !error.empty()) return failed(r, index, error);
                 continue;
             }
             if ((frame_->flags & AV_FRAME_FLAG_CORRUPT) || frame_->decode_error_flags != 0)
@@ -496,7 +513,7 @@ private:
     void countFromStart(const AVPacket* packet) {
         int64_t index = 0;
         if (firstTimestamp_ != AV_NOPTS_VALUE && packet->pts != AV_NOPTS_VALUE &&
-            grid_.indexOf(packet->pts, firstTimestamp_, &index) && index >= start_)
+            grid_.indexOf(packet->pts, firstTimestamp_, &index) && index >= countFrom_)
             ++packetsFromStart_;
     }
 
@@ -610,7 +627,10 @@ private:
     int64_t firstTimestamp_ = AV_NOPTS_VALUE;  // of frame 0, the origin of the grid
     bool heldFrame_ = false;  // frame_ holds the start, decoded while seeking
     bool seeked_ = false;     // the start was reached by seeking
-    int64_t packetsFromStart_ = 0;  // after a seek: packets of frames from the start on
+    int64_t packetsFromStart_ = 0;  // after a seek: packets of frames from countFrom_ on
+    int64_t countFrom_ = 0;         // the frame the last seek decoded to
+    int64_t landedAt_ = 0;          // the key frame the last seek landed on
+    int reseeks_ = 0;
     StreamInfo info_;
     AVIOContext* io_ = nullptr;
     AVFormatContext* format_ = nullptr;
