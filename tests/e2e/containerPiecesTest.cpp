@@ -109,7 +109,8 @@ INSTANTIATE_TEST_SUITE_P(Clips, ContainerPieces, testing::ValuesIn(kClips),
 TEST(WholeContainers, InputsThatStayWholeDecodeFromTheBeginning) {
     if (!haveEncoder("libx264")) GTEST_SKIP() << "ffmpeg has no libx264";
     WorkDir dir;
-    // Half at 25 and half at 30 frames per second.
+    // Half at 25 and half at 30 frames per second; frames on the grid of 25
+    // per second, every seventh followed by a missing one.
     const std::string vfr =
         "ffmpeg -v error -y -f lavfi -i testsrc2=size=128x96:rate=25:duration=2 -f lavfi -i "
         "testsrc2=size=128x96:rate=30:duration=2 -filter_complex '[0][1]concat=n=2:v=1,settb=1/1000' -vsync vfr "
@@ -117,13 +118,15 @@ TEST(WholeContainers, InputsThatStayWholeDecodeFromTheBeginning) {
     ASSERT_EQ(runShell("cd '" + dir.path + "' && " + vfr + "vfr.mp4 && " + vfr + "vfr.mkv && " + kSource +
                        "-c:v libx264 -g 12 clip.ts && " + kSource + "-c:v mpeg4 -g 12 clip.avi && " + kSource +
                        "-c:v libx264 -bf 3 -g 12 clip.mkv && " + kSource +
-                       "-c:v ffv1 -f matroska - > streamed.mkv"),
+                       "-c:v ffv1 -f matroska - > streamed.mkv && ffmpeg -v error -y -f lavfi -i "
+                       "testsrc2=size=128x96:rate=25:duration=4 -vf \"setpts='(N+floor(N/7))/25/TB'\" -vsync vfr "
+                       "-c:v libx264 -g 12 gaps.mkv"),
               0);
     struct Case {
         std::string feed, input;
     };
-    const Case cases[] = {{"", "vfr.mp4"}, {"", "vfr.mkv"},      {"", "clip.ts"},
-                          {"", "clip.avi"}, {"", "streamed.mkv"}, {"cat clip.mkv |", "-"}};
+    const Case cases[] = {{"", "vfr.mp4"},      {"", "vfr.mkv"},      {"", "gaps.mkv"}, {"", "clip.ts"},
+                          {"", "clip.avi"},     {"", "streamed.mkv"}, {"cat clip.mkv |", "-"}};
     for (const Case& c : cases) {
         const std::string file = c.input == "-" ? "clip.mkv" : c.input;
         for (const int start : {1, 61}) {

@@ -78,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     request.threads = 1;
     request.fps = 25.0;
     request.fps_given = (choice & 128) != 0 ? 1 : 0;
+    request.seek = 1;  // a start after 0 of a seekable MP4 or Matroska input seeks
     const int64_t readAtMost = 4;
 
     lumaqc_libav_reader* reader = table->open(&source, &request);

@@ -37,6 +37,9 @@ TEST(ContainerSeek, CuttableInputsAndWhyOthersAreNot) {
     ASSERT_TRUE(make(vfr + "cut-vfr.mp4 && " + vfr + "cut-vfr.mkv"));
     ASSERT_TRUE(make(kTestSource + "-c:v libx264 -g 12 cut.ts && " + kTestSource + "-c:v mpeg4 cut.avi"));
     ASSERT_TRUE(make(kTestSource + "-c:v ffv1 -f matroska - > cut-streamed.mkv"));
+    // Frames on the grid of 25 per second, every seventh followed by a missing one.
+    ASSERT_TRUE(make("ffmpeg -v error -y -f lavfi -i testsrc2=size=96x64:rate=25:duration=3 -vf "
+                     "\"setpts='(N+floor(N/7))/25/TB'\" -vsync vfr -c:v libx264 -g 12 cut-gaps.mkv"));
     struct Case {
         std::string name;
         Via via;
@@ -49,6 +52,7 @@ TEST(ContainerSeek, CuttableInputsAndWhyOthersAreNot) {
         {"cut-ffv1.mov", Via::File, ""},
         {"cut-vfr.mp4", Via::File, "variable frame rate"},
         {"cut-vfr.mkv", Via::File, "variable frame rate"},
+        {"cut-gaps.mkv", Via::File, "its timestamps skip frames"},
         {"cut.ts", Via::File, "the container is not one lumaqc seeks in (mpegts)"},
         {"cut.avi", Via::File, "the container is not one lumaqc seeks in (avi)"},
         {"cut-streamed.mkv", Via::File, "no frame index"},

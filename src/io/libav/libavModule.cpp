@@ -131,10 +131,10 @@ public:
             firstTimestamp_ != AV_NOPTS_VALUE) {
             hasPending_ = false;
             finished_ = true;
-            if (avformat_seek_file(format_, streamIndex_, INT64_MIN, firstTimestamp_, firstTimestamp_, 0) < 0) {
-                info_.wholeReason = "the demuxer cannot seek in it";
-                return {};
-            }
+            info_.wholeReason = matroskaFrames(INT64_MAX);
+            if (info_.wholeReason.empty()) info_.wholeReason = wholeReason();
+            info_.cuttable = info_.wholeReason.empty();
+            return {};
         }
         info_.wholeReason = wholeReason();
         info_.cuttable = info_.wholeReason.empty();
@@ -310,13 +310,54 @@ private:
         return "";
     }
 
-    // Seeks to the key frame at or before frame start_ and decodes up to it,
-    // leaving it in frame_ for produce(). False when the landing cannot be
-    // proved exact: the caller then decodes from the beginning.
+    // Matroska keeps no count of frames: every packet from the beginning up
+    // to frame `until` (to the end: INT64_MAX), one frame each, must fill the
+    // grid without a gap. Says why not, or counts the frames of the whole file
+    // (an exact length).
+    std::string matroskaFrames(int64_t until) {
+        if (avformat_seek_file(format_, streamIndex_, INT64_MIN, firstTimestamp_, firstTimestamp_, 0) < 0)
+            return "the demuxer cannot seek in it";
+        std::vector<bool> seen;
+        int64_t count = 0;
+        int keysAfter = 0;  // the second key frame after `until` ends its open GOP's leading pictures
+        std::string reason;
+        while (reason.empty() && keysAfter < 2 && av_read_frame(format_, packet_) >= 0) {
+            int64_t index = 0;
+            if (packet_->stream_index != streamIndex_) {
+            } else if (packet_->pts == AV_NOPTS_VALUE || !grid_.indexOf(packet_->pts, firstTimestamp_, &index) ||
+                       index < 0) {
+                reason = "variable frame rate";
+            } else if (index >= static_cast<int64_t>(seen.size()) + 4096) {  // beyond any reordering
+                reason = "its timestamps skip frames";
+            } else {
+                if (index >= static_cast<int64_t>(seen.size())) seen.resize(static_cast<size_t>(index) + 1, false);
+                if (seen[static_cast<size_t>(index)]) reason = "variable frame rate";  // two frames at one time
+                seen[static_cast<size_t>(index)] = true;
+                ++count;
+                if (index > until && (packet_->flags & AV_PKT_FLAG_KEY)) ++keysAfter;
+            }
+            av_packet_unref(packet_);
+        }
+        if (!reason.empty()) return reason;
+        if (until == INT64_MAX) {
+            if (count != static_cast<int64_t>(seen.size())) return "its timestamps skip frames";
+            info_.expectedFrames = count > start_ ? count - start_ : -1;
+            return "";
+        }
+        if (static_cast<int64_t>(seen.size()) < until) return "its timestamps skip frames";
+        for (int64_t k = 0; k < until; ++k)
+            if (!seen[static_cast<size_t>(k)]) return "its timestamps skip frames";
+        return "";
+    }
+
+    // Reaches frame start_ by seeking, once frame 0 gave the grid's origin.
+    // False when the landing cannot be proved exact: the caller then decodes
+    // from the beginning.
     bool seekToStart() {
         // The first frame's timestamp is the origin of every index.
         if (decodeNext() != 0) return false;
         firstTimestamp_ = frame_->best_effort_timestamp;
+        if (familyOf(format_->iformat) == Family::Matroska && !matroskaFrames(start_).empty()) return false;
         return wholeReason().empty() && seekTo(start_, 0);
     }
 
