@@ -216,7 +216,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case ParseStatus::TooFewArguments:
                 noAnalysis = true;
                 break;
-            case ParseStatus::Help: noAnalysis = help = true; break;
+            case ParseStatus::Help:
+            case ParseStatus::Version: noAnalysis = help = true; break;
             case ParseStatus::BadOption:
                 if (args.error.empty() || args.error.find('\n') != std::string::npos)
                     fail("BadOption with the message [" + args.error + "]", words);
