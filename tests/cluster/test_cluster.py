@@ -335,6 +335,21 @@ def test_containers_are_cut_unless_their_frames_cannot_be_numbered(odd_job, name
     assert (f"whole: {reason}" in runs[0][1]) == (reason is not None)
 
 
+def test_a_container_shorter_than_it_tells_runs_again_whole(scheduler, odd_job, tmp_path, monkeypatch):
+    folder, _, _ = odd_job
+    told = cluster.cut_facts
+    monkeypatch.setattr(cluster, "cut_facts", lambda entry: (told(entry)[0] * 3, False, None))
+    out = tmp_path / "out"
+    from dask.distributed import Client
+    with Client(scheduler) as client:
+        summary = cluster.analyze_many([str(folder / "clip.mp4")], str(out), client=client, chunk_frames=CHUNK,
+                                       csv_output=True, fail_if=GATES[1::2], progress=lambda line: None)
+    assert summary["files"][0]["status"] in ("ok", "gate") and summary["files"][0]["pieces"] is None
+    _, local_json, local_csv = local_run(str(folder / "clip.mp4"), tmp_path, GATES)
+    assert (out / "clip.mp4.json").read_bytes() == local_json
+    assert (out / "clip.mp4.csv").read_bytes() == local_csv
+
+
 @pytest.mark.parametrize("kill, removed", [(True, True), (False, False)])
 def test_folders_of_killed_workers_go_at_the_next_start(tmp_path, monkeypatch, kill, removed):
     hang = tmp_path / "hang"

@@ -40,14 +40,15 @@ struct Clip {
     const char* options;
 };
 
-// Debian's ffmpeg writes no FFV1 into MP4: MOV goes through the same demuxer.
+// Debian's ffmpeg writes no FFV1 into MP4: MOV goes through the same demuxer
+// (with a start timecode, which the merge keeps).
 const Clip kClips[] = {
     {"h264.mp4", "libx264", "-bf 3 -g 12 -x264-params open-gop=1 -pix_fmt yuv420p"},
     {"h264.mkv", "libx264", "-bf 3 -g 12 -x264-params open-gop=1 -pix_fmt yuv420p"},
     {"hevc.mp4", "libx265", "-x265-params bframes=3:keyint=12:open-gop=1:log-level=error -pix_fmt yuv420p"},
     {"hevc.mkv", "libx265", "-x265-params bframes=3:keyint=12:open-gop=1:log-level=error -pix_fmt yuv420p"},
     {"ffv1.mkv", "ffv1", ""},
-    {"ffv1.mov", "ffv1", ""},
+    {"ffv1.mov", "ffv1", "-timecode 10:00:00:00"},
 };
 
 class ContainerPieces : public testing::TestWithParam<Clip> {};
