@@ -70,7 +70,39 @@ static LUMAQC_ALWAYS_INLINE int32_t squaredStepsBody(const uint8_t* p, uint32_t 
     }
     return sum;
 }
-LUMAQC_VARIANTS(int32_t, squaredSteps, squaredStepsBody, (const uint8_t* p, uint32_t n), (p, n))
+LUMAQC_VARIANTS(int32_t, squaredStepsVariant, squaredStepsBody, (const uint8_t* p, uint32_t n), (p, n))
+
+#ifdef LUMAQC_X86_VARIANTS
+// 32 steps at a time: their absolute values fit a byte, and their squares
+// are multiply-added in pairs into 32-bit lanes (n <= kSumChunk keeps the
+// total below 2^31).
+LUMAQC_TARGET_AVX2 static int32_t squaredStepsAvx2(const uint8_t* p, uint32_t n) {
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i sum = zero;
+    uint32_t x = 0;
+    for (; n - x >= 32; x += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x + 1));
+        const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+        const __m256i lo = _mm256_unpacklo_epi8(d, zero), hi = _mm256_unpackhi_epi8(d, zero);
+        sum = _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi)));
+    }
+    int32_t lanes[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
+    int32_t total = 0;
+    for (int32_t lane : lanes) total += lane;
+    return total + squaredStepsBody(p + x, n - x);
+}
+#endif
+
+// The explicit vector code where the processor has AVX2 (AVX-512 processors
+// included), the compiled loops elsewhere.
+static int32_t squaredSteps(Isa isa, const uint8_t* p, uint32_t n) {
+#ifdef LUMAQC_X86_VARIANTS
+    if (isa == Isa::Avx2 || isa == Isa::Avx512) return squaredStepsAvx2(p, n);
+#endif
+    return squaredStepsVariant(isa, p, n);
+}
 
 static LUMAQC_ALWAYS_INLINE uint8_t absoluteDifference(uint8_t a, uint8_t b) {
     return static_cast<uint8_t>(a > b ? a - b : b - a);
@@ -219,6 +251,13 @@ LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, cons
     const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x));
     const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 1));
     const __m256i a = absoluteDifference256(h, l);
+    const __m256i notFalling = atLeast256(h, l);
+    const __m256i notRising = atLeast256(l, h);
+    const uint64_t rising = ~static_cast<uint64_t>(bitsOf256(notRising)) & 0xffffffffu;
+    const uint64_t falling = ~static_cast<uint64_t>(bitsOf256(notFalling)) & 0xffffffffu;
+    // Most columns step by less than the edge step: then none is an edge.
+    const __m256i strong = atLeast256(a, k);
+    if (_mm256_testz_si256(strong, strong)) return {0, rising, falling};
     const __m256i before =
         absoluteDifference256(l, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 2)));
     const __m256i after = absoluteDifference256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x + 1)), h);
@@ -231,11 +270,8 @@ LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, cons
     const __m256i horizontalPeak =
         _mm256_andnot_si256(atLeast256(after, a), _mm256_and_si256(atLeast256(a, before), atLeast256(a, vertical)));
     const __m256i verticalPeak = _mm256_andnot_si256(atLeast256(belowGx, a), atLeast256(a, aboveGx));
-    const __m256i edge = _mm256_and_si256(atLeast256(a, k), _mm256_or_si256(horizontalPeak, verticalPeak));
-    const __m256i notFalling = atLeast256(h, l);
-    const __m256i notRising = atLeast256(l, h);
-    return {bitsOf256(edge), ~static_cast<uint64_t>(bitsOf256(notRising)) & 0xffffffffu,
-            ~static_cast<uint64_t>(bitsOf256(notFalling)) & 0xffffffffu};
+    const __m256i edge = _mm256_and_si256(strong, _mm256_or_si256(horizontalPeak, verticalPeak));
+    return {bitsOf256(edge), rising, falling};
 }
 
 LUMAQC_TARGET_AVX2 static inline ChunkBits markChunkAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,

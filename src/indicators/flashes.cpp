@@ -81,6 +81,10 @@ FlashValues flashes(const uint8_t* codes, FlashState& s) {
     if (t > 0 && n != 0) {
         const uint8_t* before = plane(t - 1);
         const int64_t oldest = t - s.window;
+        // The plane of a frame of the window without a division per block:
+        // frame t - d lies d planes before frame t's, modulo the planes.
+        const int64_t base = t % planes;
+        const uint8_t* const codes = s.codes.data();
         uint64_t brighter = 0, darker = 0;
         for (uint64_t b = 0; b < n; ++b) {
             const uint8_t c = now[b], p = before[b];
@@ -90,7 +94,9 @@ FlashValues flashes(const uint8_t* codes, FlashState& s) {
                 s.direction[b] = e;
                 s.runStart[b] = t - 1;
             }
-            const uint8_t a = plane(std::max(s.runStart[b], oldest))[b];
+            const int64_t d = t - std::max(s.runStart[b], oldest);
+            const int64_t from = base >= d ? base - d : base - d + planes;
+            const uint8_t a = codes[static_cast<uint64_t>(from) * n + b];
             const uint8_t lo = std::min(a, c), hi = std::max(a, c);
             if (hi >= s.reach[lo]) ++(e > 0 ? brighter : darker);
         }

@@ -193,9 +193,9 @@ void reserveFlickering(FlickeringScratch& scratch, uint64_t w, uint64_t h) {
 }
 
 
+static double flickeringPeriodStep(Image* counts, Image* states, IndicatorState& state);
+
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, IndicatorState& state) {
-    // Position within the current period; one call per analysed frame.
-    int32_t& frameCount = state.frameCount;
     // Per-block and per-column sums of one block row.
     std::vector<uint32_t>& sads = state.flickering.sads;
     std::vector<uint16_t>& columns = state.flickering.columns;
@@ -229,6 +229,27 @@ double flickering(const Image* cur, const Image* prev, Image* counts, Image* sta
         }
     }
 
+    return flickeringPeriodStep(counts, states, state);
+}
+
+double flickeringFromChanges(const uint8_t* changes, Image* counts, Image* states, IndicatorState& state) {
+    const uint64_t blocks = counts->w * counts->h;
+    uint8_t* const count = counts->data;
+    uint8_t* const stateOf = states->data;
+    // The rule of updateBlockStates on bytes, in a form the compiler vectorises.
+    for (uint64_t k = 0; k < blocks; ++k) {
+        const uint8_t s = stateOf[k], changing = changes[k];
+        const uint8_t switches = changing != 0 ? s == 0 : s == 1;
+        stateOf[k] = switches != 0 ? changing : s;
+        count[k] = static_cast<uint8_t>(count[k] + switches);
+    }
+    return flickeringPeriodStep(counts, states, state);
+}
+
+// The end of a call: -1.0 within the period; on its last call the value,
+// and every block still with a count of 0 for the next period.
+static double flickeringPeriodStep(Image* counts, Image* states, IndicatorState& state) {
+    int32_t& frameCount = state.frameCount;
     ++frameCount;
     if (frameCount != framePeriod) return -1.0;
 

@@ -133,7 +133,9 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
             mark(LUMAQC_BELOW_RANGE);
         }
         if (prev != nullptr) {
-            differences += squaredDifferences(isa, rows, prev->data + y0 * w, n);
+            differences += state.flickerChanges != nullptr
+                               ? temporalBlockRows(isa, data, prev->data, w, y0, y1, state.flickerChanges)
+                               : squaredDifferences(isa, rows, prev->data + y0 * w, n);
             mark(LUMAQC_TEMPORAL_ACTIVITY);
         }
         combed += combedBlockRows(isa, data, w, y0 / INTERLACE_BLOCKSIZE, y1 / INTERLACE_BLOCKSIZE);

@@ -95,6 +95,10 @@ struct IndicatorState {
     // Where the one pass writes the rounded 8 x 8 block means of the flash
     // screening (a byte per whole block, row by row); null: not written.
     uint8_t* flashCodes = nullptr;
+    // Where the one pass writes, from the second picture on, whether each
+    // whole 8 x 8 block differs from the picture before (a byte per block,
+    // row by row), for flickering; null: not written.
+    uint8_t* flickerChanges = nullptr;
 };
 
 // Whether the values of that LUMAQC_SKIP_* group are skipped.
@@ -226,5 +230,7 @@ uint8_t freezing(uint8_t blackoutFlag, double temporalActivityValue, double fps,
 // Switch rate of the 3 % most-switching 8 x 8 blocks, reported on every 8th
 // call, -1.0 on the others. counts and states are the stream's accumulators.
 double flickering(const Image* cur, const Image* prev, Image* counts, Image* states, IndicatorState& state);
+// The same call from the one pass's block changes (see IndicatorState::flickerChanges).
+double flickeringFromChanges(const uint8_t* changes, Image* counts, Image* states, IndicatorState& state);
 
 }  // namespace lumaqc

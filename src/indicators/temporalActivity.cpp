@@ -1,8 +1,13 @@
 #include <cmath>
+#include <cstring>
 
 #include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
+
+#ifdef LUMAQC_X86_VARIANTS
+#include <immintrin.h>
+#endif
 
 namespace lumaqc {
 
@@ -40,6 +45,101 @@ double temporalActivity(const Image* cur, const Image* prev, IndicatorState& sta
 
 uint64_t squaredDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t n) {
     return squaredDifferenceSum(isa, cur, prev, n);
+}
+
+// One row of 8 x 8 blocks (rows cur ... cur + 7 w), portable: the squared
+// differences of all w columns, and for each whole block whether any of its
+// pixels differs (the sum of its absolute differences is not 0).
+static LUMAQC_ALWAYS_INLINE uint64_t blockRowDifferencesPlain(const uint8_t* cur, const uint8_t* prev, uint64_t w,
+                                                             uint64_t from, uint8_t* changes) {
+    const uint64_t blockCols = w / 8;
+    uint64_t total = 0;
+    for (uint64_t bx = from / 8; bx < blockCols; ++bx) {
+        uint32_t squares = 0;  // at most 64 * 65025
+        uint32_t any = 0;
+        for (uint64_t j = 0; j < 8; ++j) {
+            const uint8_t* c = cur + j * w + 8 * bx;
+            const uint8_t* p = prev + j * w + 8 * bx;
+            for (int i = 0; i < 8; ++i) {
+                const uint32_t d = c[i] > p[i] ? c[i] - p[i] : p[i] - c[i];
+                any |= d;
+                squares += d * d;
+            }
+        }
+        changes[bx] = any != 0 ? 1 : 0;
+        total += squares;
+    }
+    for (uint64_t j = 0; j < 8; ++j)
+        for (uint64_t x = 8 * blockCols; x < w; ++x) {
+            const int32_t d = static_cast<int32_t>(cur[j * w + x]) - prev[j * w + x];
+            total += static_cast<uint64_t>(d * d);
+        }
+    return total;
+}
+
+static LUMAQC_ALWAYS_INLINE uint64_t blockRowDifferencesBody(const uint8_t* cur, const uint8_t* prev, uint64_t w,
+                                                            uint8_t* changes) {
+    return blockRowDifferencesPlain(cur, prev, w, 0, changes);
+}
+LUMAQC_VARIANTS(uint64_t, blockRowDifferencesVariant, blockRowDifferencesBody,
+                (const uint8_t* cur, const uint8_t* prev, uint64_t w, uint8_t* changes), (cur, prev, w, changes))
+
+#ifdef LUMAQC_X86_VARIANTS
+// 32 columns (four blocks) at a time: the absolute differences of the eight
+// rows, or-ed per 64-bit lane (one block each), and their squares summed in
+// 32-bit lanes, which hold 1024 such columns (8 rows * 4 squares * 65025
+// each) before they are carried on in 64 bits.
+LUMAQC_TARGET_AVX2 static uint64_t blockRowDifferencesAvx2(const uint8_t* cur, const uint8_t* prev, uint64_t w,
+                                                           uint8_t* changes) {
+    const uint64_t whole = w / 8 * 8 / 32 * 32;
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i wide = zero;  // 64-bit lanes
+    uint64_t x = 0;
+    while (x < whole) {
+        const uint64_t end = whole - x > 1024 * 32 ? x + 1024 * 32 : whole;
+        __m256i narrow = zero;  // 32-bit lanes
+        for (; x < end; x += 32) {
+            __m256i any = zero;
+            for (uint64_t j = 0; j < 8; ++j) {
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + j * w + x));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prev + j * w + x));
+                const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+                any = _mm256_or_si256(any, d);
+                const __m256i lo = _mm256_unpacklo_epi8(d, zero);
+                const __m256i hi = _mm256_unpackhi_epi8(d, zero);
+                narrow = _mm256_add_epi32(narrow, _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi)));
+            }
+            const uint32_t same =
+                static_cast<uint32_t>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(any, zero))));
+            const uint32_t bytes = _pdep_u32(~same & 0xfu, 0x01010101u);
+            std::memcpy(changes + x / 8, &bytes, 4);
+        }
+        wide = _mm256_add_epi64(wide, _mm256_unpacklo_epi32(narrow, zero));
+        wide = _mm256_add_epi64(wide, _mm256_unpackhi_epi32(narrow, zero));
+    }
+    uint64_t lanes[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), wide);
+    return lanes[0] + lanes[1] + lanes[2] + lanes[3] + blockRowDifferencesPlain(cur, prev, w, whole, changes);
+}
+#endif
+
+static uint64_t blockRowDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint8_t* changes) {
+#ifdef LUMAQC_X86_VARIANTS
+    if (isa == Isa::Avx2 || isa == Isa::Avx512) return blockRowDifferencesAvx2(cur, prev, w, changes);
+#endif
+    return blockRowDifferencesVariant(isa, cur, prev, w, changes);
+}
+
+uint64_t temporalBlockRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t y0, uint64_t y1,
+                           uint8_t* changes) {
+    uint64_t total = 0;
+    const uint64_t blockCols = w / 8;
+    uint64_t y = y0;
+    for (; y + 8 <= y1; y += 8)
+        total += blockRowDifferences(isa, cur + y * w, prev + y * w, w, changes + y / 8 * blockCols);
+    // Rows below the last whole block row have squares but no blocks.
+    if (y < y1) total += squaredDifferenceSum(isa, cur + y * w, prev + y * w, (y1 - y) * w);
+    return total;
 }
 
 double temporalFromSum(uint64_t w, uint64_t h, uint64_t squares) {

@@ -182,6 +182,8 @@ bool Stream::reserveForFrames() {
         return false;
     }
     try {
+        if (!reference_ && !perIndicator_)
+            for (Slot& slot : slots_) slot.flickerChanges.assign((w >> 3) * (h >> 3), 0);
         if (!skipsAdded(serial_, LUMAQC_SKIP_FLASH_VALUES)) {
             const uint64_t blocks = (w / BLOCKSIZE) * (h / BLOCKSIZE);
             if (!reference_) {
@@ -239,6 +241,7 @@ void Stream::computePictureParts(int64_t frame, IndicatorState& state, lumaqc_ti
         pictureIndicators<false>(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
     else {
         state.flashCodes = slot.flashCodes.empty() ? nullptr : slot.flashCodes.data();
+        state.flickerChanges = prev != nullptr && !slot.flickerChanges.empty() ? slot.flickerChanges.data() : nullptr;
         fusedIndicators(&slot.picture, prev, state, slot.values, measure_, threadClock, times);
     }
 }
@@ -258,7 +261,10 @@ void Stream::applyFrameToFrame(int64_t frame, lumaqc_result& r) {
         flickering_ = timed(measure_, threadClock, serialTimes_, LUMAQC_FLICKERING, [&] {
             return reference_
                        ? reference::flickering(cur, prev, &flickerCounts_, &flickerStates_, referenceFrameCount_)
-                       : flickering(cur, prev, &flickerCounts_, &flickerStates_, serial_);
+                   : perIndicator_ || slotOf(frame).flickerChanges.empty()
+                       ? flickering(cur, prev, &flickerCounts_, &flickerStates_, serial_)
+                       : flickeringFromChanges(slotOf(frame).flickerChanges.data(), &flickerCounts_, &flickerStates_,
+                                               serial_);
         });
     }
     if (!skipsAdded(serial_, LUMAQC_SKIP_FLASH_VALUES)) {

@@ -50,6 +50,7 @@ private:
         lumaqc_result values{};
         bool done = false;
         std::vector<uint8_t> flashCodes;  // the one pass's block means for the flash screening
+        std::vector<uint8_t> flickerChanges;  // the one pass's changed blocks for flickering
     };
     struct Worker {
         IndicatorState state;
