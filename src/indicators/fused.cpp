@@ -1,7 +1,8 @@
 // The one-pass analysis: one walk down the picture in bands of rows. Each
 // band is read from memory once and every indicator does its part of the
 // work on it while it is in the cache: the pixel sums of contrast, the
-// differences from the previous picture, the combed 4 x 4 blocks, the 8 x 8
+// differences from the previous picture (and the 8 x 8 blocks that changed,
+// for flickering), the combed 4 x 4 blocks, the 8 x 8
 // block sums and deviations (shared by noise, exposure, blackout, the
 // signal levels and the flash screening's block means), the samples outside the legal range, the
 // blockiness grid lines, the slice strips, the Sobel energy, the Roberts

@@ -3,8 +3,9 @@
 //
 // Frames pass through a ring of slots. The work that needs no history (the
 // picture indicators and temporal activity, which reads the slot of
-// the frame before) runs on any thread; freezing and flickering, which carry
-// state from frame to frame, run when results are received, in frame order.
+// the frame before, and, on the one pass, flickering's changed blocks) runs on
+// any thread; freezing and flickering's block states, which carry state from
+// frame to frame, run when results are received, in frame order.
 // Without threads both happen on the caller's thread, frame by frame.
 #pragma once
 
