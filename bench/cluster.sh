@@ -26,16 +26,7 @@ for i in $(seq 1 "$clips"); do
   build-bench/makeSampleClip "$work/clips/hd$i.yuv" 1920 1080 "$frames" >/dev/null
 done
 
-port=$($py -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-address=tcp://127.0.0.1:$port
-(cd "$work" && exec /usr/bin/dask-scheduler --host 127.0.0.1 --port "$port" --dashboard-address :0 >scheduler.log 2>&1) &
-pids+=($!)
-worker() {
-  (cd "$work" && exec /usr/bin/dask-worker "$address" --nthreads 1 --host 127.0.0.1 --dashboard-address :0 \
-    --local-directory "$work" >>workers.log 2>&1) &
-  pids+=($!)
-  $py -c "from dask.distributed import Client; Client('$address', timeout=30).wait_for_workers($1, timeout=60)"
-}
+. bench/localDask.sh
 job() {
   $py -m lumaqc.cluster --scheduler "$address" --force --size 1920x1080 --out "$work/out" "$work/clips" >/dev/null
   $py -c "import json; print(json.load(open('$work/out/summary.json'))['frames_per_second'])"

@@ -30,16 +30,7 @@ mkdir "$work/in"
 ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -frames:v "$frames" -vf noise=alls=8:allf=t \
   -c:v libx264 -preset veryfast -bf 3 -g 50 -pix_fmt yuv420p "$work/in/master.mp4"
 
-port=$($py -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-address=tcp://127.0.0.1:$port
-(cd "$work" && exec /usr/bin/dask-scheduler --host 127.0.0.1 --port "$port" --dashboard-address :0 >scheduler.log 2>&1) &
-pids+=($!)
-worker() {
-  (cd "$work" && exec /usr/bin/dask-worker "$address" --nthreads 1 --host 127.0.0.1 --dashboard-address :0 \
-    --local-directory "$work" >>workers.log 2>&1) &
-  pids+=($!)
-  $py -c "from dask.distributed import Client; Client('$address', timeout=30).wait_for_workers($1, timeout=60)"
-}
+. bench/localDask.sh
 job() {
   $py -m lumaqc.cluster --scheduler "$address" --force --chunk-frames "$chunk" --out "$work/out" "$work/in" >/dev/null
   $py -c "import json; s = json.load(open('$work/out/summary.json')); print(s['frames_per_second'], s['files'][0].get('pieces'))"

@@ -174,16 +174,10 @@ LUMAQC_TARGET_AVX2 uint64_t edgeSumAvx2Windows(const uint8_t* data, uint32_t wid
 }
 #endif
 
-// The window sums with the explicit vector code where the processor has
-// AVX2 (AVX-512 processors included), the compiled loops elsewhere.
-uint64_t edgeSum(Isa isa, const uint8_t* data, uint32_t width, uint32_t yBegin, uint32_t yEnd, uint32_t gridRows,
-                 uint32_t boundaries, uint16_t* pairsA, uint16_t* pairsB, int32_t* vMags) {
-#ifdef LUMAQC_X86_VARIANTS
-    if (isa == Isa::Avx2 || isa == Isa::Avx512)
-        return edgeSumAvx2Windows(data, width, yBegin, yEnd, gridRows, boundaries, pairsA, pairsB, vMags);
-#endif
-    return edgeSumVariant(isa, data, width, yBegin, yEnd, gridRows, boundaries, pairsA, pairsB, vMags);
-}
+LUMAQC_EXPLICIT_AVX2(uint64_t, edgeSum, edgeSumAvx2Windows, edgeSumVariant,
+                     (const uint8_t* data, uint32_t width, uint32_t yBegin, uint32_t yEnd, uint32_t gridRows,
+                      uint32_t boundaries, uint16_t* pairsA, uint16_t* pairsB, int32_t* vMags),
+                     (data, width, yBegin, yEnd, gridRows, boundaries, pairsA, pairsB, vMags))
 
 // Runs of at least BLOCKLOSS_MIN_RUN flags in one region's row of 256: a run
 // is counted at its 12th window, i.e. at each position p whose 12 flags

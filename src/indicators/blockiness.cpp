@@ -137,16 +137,10 @@ LUMAQC_TARGET_AVX2 static void verticalLineSumsAvx2(const uint8_t* p, uint64_t s
 }
 #endif
 
-// The explicit vector code where the processor has AVX2 (AVX-512 processors
-// included), the compiled loops elsewhere.
-static void verticalLineSums(Isa isa, const uint8_t* p, uint64_t stride, uint64_t yBegin, uint64_t yEnd,
-                             uint64_t first, uint64_t n, uint64_t* inside, uint64_t* across) {
-#ifdef LUMAQC_X86_VARIANTS
-    if (isa == Isa::Avx2 || isa == Isa::Avx512)
-        return verticalLineSumsAvx2(p, stride, yBegin, yEnd, first, n, inside, across);
-#endif
-    verticalLineSumsVariant(isa, p, stride, yBegin, yEnd, first, n, inside, across);
-}
+LUMAQC_EXPLICIT_AVX2(void, verticalLineSums, verticalLineSumsAvx2, verticalLineSumsVariant,
+                     (const uint8_t* p, uint64_t stride, uint64_t yBegin, uint64_t yEnd, uint64_t first, uint64_t n,
+                      uint64_t* inside, uint64_t* across),
+                     (p, stride, yBegin, yEnd, first, n, inside, across))
 
 namespace {
 

@@ -95,14 +95,8 @@ LUMAQC_TARGET_AVX2 static int32_t squaredStepsAvx2(const uint8_t* p, uint32_t n)
 }
 #endif
 
-// The explicit vector code where the processor has AVX2 (AVX-512 processors
-// included), the compiled loops elsewhere.
-static int32_t squaredSteps(Isa isa, const uint8_t* p, uint32_t n) {
-#ifdef LUMAQC_X86_VARIANTS
-    if (isa == Isa::Avx2 || isa == Isa::Avx512) return squaredStepsAvx2(p, n);
-#endif
-    return squaredStepsVariant(isa, p, n);
-}
+LUMAQC_EXPLICIT_AVX2(int32_t, squaredSteps, squaredStepsAvx2, squaredStepsVariant, (const uint8_t* p, uint32_t n),
+                     (p, n))
 
 static LUMAQC_ALWAYS_INLINE uint8_t absoluteDifference(uint8_t a, uint8_t b) {
     return static_cast<uint8_t>(a > b ? a - b : b - a);

@@ -88,14 +88,7 @@ LUMAQC_TARGET_AVX2 static PixelSums pixelSumsAvx2(const uint8_t* p, uint64_t n) 
 }
 #endif
 
-// The explicit vector code where the processor has AVX2 (AVX-512 processors
-// included), the compiled loops elsewhere.
-static PixelSums pixelSums(Isa isa, const uint8_t* p, uint64_t n) {
-#ifdef LUMAQC_X86_VARIANTS
-    if (isa == Isa::Avx2 || isa == Isa::Avx512) return pixelSumsAvx2(p, n);
-#endif
-    return pixelSumsVariant(isa, p, n);
-}
+LUMAQC_EXPLICIT_AVX2(PixelSums, pixelSums, pixelSumsAvx2, pixelSumsVariant, (const uint8_t* p, uint64_t n), (p, n))
 
 
 void contrastSums(Isa isa, const uint8_t* p, uint64_t n, uint64_t* sum, uint64_t* squareSum) {

@@ -123,12 +123,8 @@ LUMAQC_TARGET_AVX2 static uint64_t blockRowDifferencesAvx2(const uint8_t* cur, c
 }
 #endif
 
-static uint64_t blockRowDifferences(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint8_t* changes) {
-#ifdef LUMAQC_X86_VARIANTS
-    if (isa == Isa::Avx2 || isa == Isa::Avx512) return blockRowDifferencesAvx2(cur, prev, w, changes);
-#endif
-    return blockRowDifferencesVariant(isa, cur, prev, w, changes);
-}
+LUMAQC_EXPLICIT_AVX2(uint64_t, blockRowDifferences, blockRowDifferencesAvx2, blockRowDifferencesVariant,
+                     (const uint8_t* cur, const uint8_t* prev, uint64_t w, uint8_t* changes), (cur, prev, w, changes))
 
 uint64_t temporalBlockRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t y0, uint64_t y1,
                            uint8_t* changes) {

@@ -53,3 +53,18 @@ const char* isaName(Isa isa);
 #define LUMAQC_VARIANTS(Ret, name, body, PARAMS, ARGS) \
     [[maybe_unused]] static Ret name(Isa, LUMAQC_EXPAND PARAMS) { return body ARGS; }
 #endif
+
+// LUMAQC_EXPLICIT_AVX2(Ret, name, avx2, variants, (params...), (args...))
+// defines static Ret name(Isa isa, params...), which runs the hand-written
+// avx2(args...) where the processor has AVX2 (AVX-512 processors included)
+// and the compiled variants(isa, args...) elsewhere.
+#ifdef LUMAQC_X86_VARIANTS
+#define LUMAQC_EXPLICIT_AVX2(Ret, name, avx2, variants, PARAMS, ARGS)       \
+    [[maybe_unused]] static Ret name(Isa isa, LUMAQC_EXPAND PARAMS) {       \
+        if (isa == Isa::Avx2 || isa == Isa::Avx512) return avx2 ARGS;      \
+        return variants(isa, LUMAQC_EXPAND ARGS);                           \
+    }
+#else
+#define LUMAQC_EXPLICIT_AVX2(Ret, name, avx2, variants, PARAMS, ARGS) \
+    [[maybe_unused]] static Ret name(Isa isa, LUMAQC_EXPAND PARAMS) { return variants(isa, LUMAQC_EXPAND ARGS); }
+#endif
