@@ -194,6 +194,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool noAnalysis = false;  // --help or too few arguments: nothing on the error stream
     bool help = false;
     bool badSize = false;   // checkArguments refuses the given size
+    bool noLog = false;     // --no-log: no log at all
+    std::string ownLog;     // --log FILE: the log goes there (a name in the private directory)
     if (!badOption.empty()) {
         if (badOption.find('\n') != std::string::npos) fail("multi-line option message: " + badOption, words);
     } else {
@@ -224,6 +226,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             case ParseStatus::Ok: {
                 rejected = args.videoPath[0] == '\0';
+                noLog = args.noLog;
+                if (args.logPath != kLogFileName) ownLog = args.logPath;
                 if (!args.sizeGiven) break;
                 const std::string problem = checkArguments(args);
                 if (!problem.empty()) {
@@ -268,6 +272,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string errors(errorText, errorSize);
     std::free(errorText);
     const std::string log = readAll(logPath.c_str());
+    const std::string ownLogText = ownLog.empty() ? "" : readAll((privateDir + "/" + ownLog).c_str());
     removeReports();
 
     const bool logKept = log == kEarlierLog;
@@ -292,7 +297,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         if (exitStatus != 0 && exitStatus != 1 && exitStatus != -1)
             fail("a run exited with " + std::to_string(exitStatus) + ": " + errors, words);
-        if (exitStatus == -1 && logKept) {
+        if (noLog || !ownLog.empty()) {
+            // The log goes elsewhere or nowhere: the earlier one stays, and a run
+            // that ends normally wrote its own from the header on.
+            if (!logKept) fail("a run with --log FILE or --no-log changed the log in place", words);
+            if (!ownLog.empty() && exitStatus != -1 && ownLogText.compare(0, std::strlen(header), header) != 0)
+                fail("the log named by --log does not start with the header", words);
+            if (countLines(problems) > 2) fail("more than two lines on the error stream: " + errors, words);
+        } else if (exitStatus == -1 && logKept) {
             if (!oneLine) fail("a run refused before the log is not one line: [" + errors + "]", words);
         } else {
             if (!logWritten) fail("the log does not start with the header", words);
