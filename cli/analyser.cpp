@@ -259,15 +259,10 @@ private:
 // for the reports.
 __attribute__((format(printf, 3, 4))) void warn(std::FILE* err, std::vector<std::string>& kept, const char* pattern,
                                                 ...) {
-    va_list args, again;
+    va_list args;
     va_start(args, pattern);
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, pattern, args);
+    const std::string text = formatList(pattern, args);
     va_end(args);
-    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), pattern, again);
-    va_end(again);
-    text.pop_back();
     errorLine(err, "Warning: %s", text.c_str());
     kept.push_back(text);
 }

@@ -254,19 +254,6 @@ std::string absolutePath(const std::string& path) {
     return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
 }
 
-// printf into a string.
-__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...) {
-    va_list args, again;
-    va_start(args, pattern);
-    va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, pattern, args);
-    va_end(args);
-    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
-    std::vsnprintf(text.data(), text.size(), pattern, again);
-    va_end(again);
-    text.pop_back();
-    return text;
-}
 
 // The line of an input that finished: "PASS /a.yuv: 60 frames, 850 frames/s, events: black 1",
 // FAIL when a gate tripped, "ERROR /b.yuv: why", "STOPPED /c.yuv: 20 frames".

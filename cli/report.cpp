@@ -11,8 +11,7 @@ namespace lumaqc {
 
 const char* const kLogFileName = "metricsResultsCSV.csv";
 
-// printf into a string, from a va_list.
-static std::string formatList(const char* fmt, va_list args) {
+std::string formatList(const char* fmt, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int length = std::vsnprintf(nullptr, 0, fmt, copy);
@@ -23,9 +22,7 @@ static std::string formatList(const char* fmt, va_list args) {
     return text;
 }
 
-static std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-
-static std::string format(const char* fmt, ...) {
+std::string format(const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
     std::string text = formatList(fmt, args);

@@ -2,6 +2,7 @@
 // information lines, timing report. The columns come from the one table.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,10 @@
 namespace lumaqc {
 
 extern const char* const kLogFileName;  // "metricsResultsCSV.csv"
+
+// printf into a string, from arguments or from a va_list (which it uses up).
+__attribute__((format(printf, 1, 2))) std::string format(const char* pattern, ...);
+std::string formatList(const char* pattern, va_list args);
 
 // One message line on an error stream, printf-like without the line's end:
 // control characters and bytes that are not UTF-8 (from file names, mostly)
