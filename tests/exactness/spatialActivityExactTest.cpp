@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "indicators/bands.hpp"
 #include "indicators/indicators.hpp"
 #include "reference/reference.hpp"
 #include "support/exactness.hpp"
@@ -50,5 +51,48 @@ TEST(SpatialActivityExact, SameBitsOnTheStrongestGradients) {
     for (Isa isa : runnableIsas()) {
         IndicatorState state = stateFor(isa);
         EXPECT_EQ(spatialActivity(edge.get(), state), 340.0) << isaName(isa);
+    }
+}
+
+// The Sobel energy of any range of rows, in every variant, against the sum of
+// Gx^2 + Gy^2 written out pixel by pixel: widths around the 16-column strips
+// (the last strip overlaps the one before by 0 to 15 columns), ranges longer
+// than the rows a 32-bit lane holds, and the strongest gradients.
+TEST(SpatialActivityExact, EnergyOfAnyRowRangeIsTheSumOfTheSquaredGradients) {
+    auto literal = [](const Image* img, uint64_t first, uint64_t end) {
+        uint64_t energy = 0;
+        const uint64_t w = img->w;
+        auto at = [&](uint64_t x, uint64_t y) { return static_cast<int64_t>(img->data[y * w + x]); };
+        for (uint64_t y = first; y < end; ++y)
+            for (uint64_t x = 1; x + 1 < w; ++x) {
+                const int64_t gx = (at(x + 1, y - 1) + 2 * at(x + 1, y) + at(x + 1, y + 1)) -
+                                   (at(x - 1, y - 1) + 2 * at(x - 1, y) + at(x - 1, y + 1));
+                const int64_t gy = (at(x - 1, y + 1) + 2 * at(x, y + 1) + at(x + 1, y + 1)) -
+                                   (at(x - 1, y - 1) + 2 * at(x, y - 1) + at(x + 1, y - 1));
+                energy += static_cast<uint64_t>(gx * gx + gy * gy);
+            }
+        return energy;
+    };
+    struct Case {
+        uint64_t w, h, first, end;
+    };
+    const Case cases[] = {{3, 5, 1, 4},      {17, 9, 1, 8},     {18, 9, 1, 8},    {19, 9, 2, 7},
+                          {33, 20, 1, 19},   {34, 20, 5, 6},    {49, 40, 1, 39},  {50, 300, 1, 299},
+                          {97, 600, 1, 599}, {130, 520, 7, 519}, {1921, 12, 1, 11}, {40, 260, 3, 260}};
+    for (const Case& c : cases) {
+        std::mt19937 gen(static_cast<uint32_t>(c.w * 1000 + c.h));
+        std::vector<StressPicture> pictures;
+        pictures.push_back(stressPicture("random", c.w, c.h, [&](uint64_t, uint64_t) { return uint8_t(gen()); }));
+        pictures.push_back(stressPicture("two-pixel checks", c.w, c.h, [](uint64_t x, uint64_t y) {
+            return uint8_t(((x / 2) + (y / 2)) % 2 ? 255 : 0);
+        }));
+        pictures.push_back(stressPicture("single bright columns", c.w, c.h,
+                                         [](uint64_t x, uint64_t) { return uint8_t(x % 17 == 16 ? 255 : 0); }));
+        for (StressPicture& picture : pictures) {
+            const uint64_t expected = literal(picture.get(), c.first, c.end);
+            for (Isa isa : runnableIsas())
+                EXPECT_EQ(sobelEnergyRows(isa, picture.get()->data, c.w, c.first, c.end), expected)
+                    << picture.name << " rows " << c.first << "-" << c.end << " " << isaName(isa);
+        }
     }
 }
