@@ -103,14 +103,14 @@ LUMAQC_VARIANTS(void, verticalLineSumsVariant, verticalLineSumsBody,
 
 #ifdef LUMAQC_X86_VARIANTS
 // Four lines at a time, down the rows: with d(x) = |p[x] - p[x - 1]|, the
-// line at k = 8 (g + 1) takes d(8 g + 7) inside and d(8 g + 8) across, byte
-// 6 of group g of the differences of the columns from 8 g + 1 and from
-// 8 g + 2 on; the sum of each 8-byte group of the masked differences adds
-// them to the line's 64-bit lane. The lines left over go one by one.
+// line at k = 8 (g + 1) takes d(8 g + 7) inside and d(8 g + 8) across, bytes
+// 6 and 7 of group g of the differences of the columns from 8 g + 1 on;
+// shifted down to the bottom of the group's 64-bit lane, they add to the
+// line's sums. The lines left over go one by one.
 LUMAQC_TARGET_AVX2 static void verticalLineSumsAvx2(const uint8_t* p, uint64_t stride, uint64_t yBegin, uint64_t yEnd,
                                                     uint64_t first, uint64_t n, uint64_t* inside, uint64_t* across) {
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i byte6 = _mm256_set1_epi64x(0x00ff000000000000ll);
+    const __m256i lowByte = _mm256_set1_epi64x(0xff);
     uint64_t j = 0;
     for (; j + 4 <= n; j += 4) {
         const uint8_t* column = p + (first + j) * BLOCKSIZE;
@@ -119,11 +119,9 @@ LUMAQC_TARGET_AVX2 static void verticalLineSumsAvx2(const uint8_t* p, uint64_t s
             const uint8_t* q = column + y * stride;
             const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
             const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
-            const __m256i after = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 2));
             const __m256i d = _mm256_or_si256(_mm256_subs_epu8(here, before), _mm256_subs_epu8(before, here));
-            const __m256i e = _mm256_or_si256(_mm256_subs_epu8(after, here), _mm256_subs_epu8(here, after));
-            in = _mm256_add_epi64(in, _mm256_sad_epu8(_mm256_and_si256(d, byte6), zero));
-            out = _mm256_add_epi64(out, _mm256_sad_epu8(_mm256_and_si256(e, byte6), zero));
+            in = _mm256_add_epi64(in, _mm256_and_si256(_mm256_srli_epi64(d, 48), lowByte));
+            out = _mm256_add_epi64(out, _mm256_srli_epi64(d, 56));
         }
         uint64_t a[4], b[4];
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), in);
