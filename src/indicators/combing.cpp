@@ -4,6 +4,10 @@
 #include "indicators/indicators.hpp"
 #include "simd/isa.hpp"
 
+#ifdef LUMAQC_X86_VARIANTS
+#include <immintrin.h>
+#endif
+
 namespace lumaqc {
 
 // Columns counted per pass through the scratch row of combed-pixel counts
@@ -42,18 +46,19 @@ static LUMAQC_ALWAYS_INLINE void countCombedRow(const uint8_t* __restrict u, con
     for (uint64_t i = 0; i < n; ++i) counts[i] = static_cast<uint8_t>(counts[i] + combedPixel(u[i], a[i], b[i], c[i], d[i]));
 }
 
-// Combed blocks of the block rows [first, end): per block row and span of
-// columns, each column counts its combed pixels over the block's tested rows
-// (the even rows from 2 to h - 3), then every block adds up its columns' counts.
-static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint64_t w, uint64_t h, uint64_t first,
-                                                     uint64_t end) {
+// Combed blocks of the block rows [first, end) whose columns start at `from`
+// (a multiple of the block side): per block row and span of columns, each
+// column counts its combed pixels over the block's tested rows (the even rows
+// from 2 to h - 3), then every block adds up its columns' counts.
+static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksFrom(const uint8_t* data, uint64_t w, uint64_t h, uint64_t first,
+                                                     uint64_t end, uint64_t from) {
     alignas(64) uint8_t counts[COMB_SPAN];
     const uint64_t columns = w / COMB_BLOCKSIZE * COMB_BLOCKSIZE;
     uint64_t combed = 0;
     for (uint64_t by = first; by < end; ++by) {
         const uint64_t y0 = by * COMB_BLOCKSIZE < 2 ? 2 : by * COMB_BLOCKSIZE;
         const uint64_t y1 = (by + 1) * COMB_BLOCKSIZE < h - 2 ? (by + 1) * COMB_BLOCKSIZE : h - 2;
-        for (uint64_t x0 = 0; x0 < columns; x0 += COMB_SPAN) {
+        for (uint64_t x0 = from; x0 < columns; x0 += COMB_SPAN) {
             const uint64_t n = columns - x0 < COMB_SPAN ? columns - x0 : COMB_SPAN;
             for (uint64_t i = 0; i < n; ++i) counts[i] = 0;
             for (uint64_t y = y0; y < y1; y += 2) {
@@ -74,8 +79,59 @@ static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint6
     return combed;
 }
 
-LUMAQC_VARIANTS(uint64_t, combedBlocks, combedBlocksBody,
+static LUMAQC_ALWAYS_INLINE uint64_t combedBlocksBody(const uint8_t* data, uint64_t w, uint64_t h, uint64_t first,
+                                                     uint64_t end) {
+    return combedBlocksFrom(data, w, h, first, end, 0);
+}
+
+LUMAQC_VARIANTS(uint64_t, combedBlocksVariant, combedBlocksBody,
                 (const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end), (data, w, h, first, end))
+
+#ifdef LUMAQC_X86_VARIANTS
+// combedPixel on 32 columns at once, as 0 or 1 per byte.
+LUMAQC_TARGET_AVX2 static inline __m256i combedPixels(const uint8_t* b, uint64_t w) {
+    auto row = [&](int64_t k) LUMAQC_TARGET_AVX2 {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b + static_cast<int64_t>(w) * k));
+    };
+    const __m256i u = row(-2), a = row(-1), here = row(0), c = row(1), d = row(2);
+    const __m256i apart = _mm256_max_epu8(_mm256_subs_epu8(_mm256_min_epu8(a, c), here),
+                                          _mm256_subs_epu8(here, _mm256_max_epu8(a, c)));
+    const __m256i own = _mm256_max_epu8(_mm256_subs_epu8(_mm256_max_epu8(u, d), here),
+                                        _mm256_subs_epu8(here, _mm256_min_epu8(u, d)));
+    const __m256i beyondLimit = _mm256_subs_epu8(apart, _mm256_set1_epi8(static_cast<char>(COMB_DIFFERENCE)));
+    const __m256i beyondOwn = _mm256_subs_epu8(_mm256_subs_epu8(apart, own), own);
+    return _mm256_min_epu8(_mm256_min_epu8(beyondLimit, beyondOwn), _mm256_set1_epi8(1));
+}
+
+// Four blocks (32 columns) at a time: the tested rows' combed pixels add up
+// per column in bytes (at most 4), and each block's eight columns in one
+// 64-bit lane of a sum of absolute differences from 0.
+LUMAQC_TARGET_AVX2 static uint64_t combedBlocksAvx2(const uint8_t* data, uint64_t w, uint64_t h, uint64_t first,
+                                                   uint64_t end) {
+    const uint64_t columns = w / COMB_BLOCKSIZE * COMB_BLOCKSIZE;
+    const uint64_t whole = columns / 32 * 32;
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i fewest = _mm256_set1_epi64x(COMB_PIXELS - 1);
+    uint64_t combed = 0;
+    for (uint64_t by = first; by < end; ++by) {
+        const uint64_t y0 = by * COMB_BLOCKSIZE < 2 ? 2 : by * COMB_BLOCKSIZE;
+        const uint64_t y1 = (by + 1) * COMB_BLOCKSIZE < h - 2 ? (by + 1) * COMB_BLOCKSIZE : h - 2;
+        for (uint64_t x = 0; x < whole; x += 32) {
+            __m256i counts = zero;
+            for (uint64_t y = y0; y < y1; y += 2) counts = _mm256_add_epi8(counts, combedPixels(data + y * w + x, w));
+            const __m256i blocks = _mm256_cmpgt_epi64(_mm256_sad_epu8(counts, zero), fewest);
+            combed += static_cast<uint64_t>(
+                __builtin_popcount(static_cast<uint32_t>(_mm256_movemask_pd(_mm256_castsi256_pd(blocks)))));
+        }
+        if (whole < columns) combed += combedBlocksFrom(data, w, h, by, by + 1, whole);
+    }
+    return combed;
+}
+#endif
+
+LUMAQC_EXPLICIT_AVX2(uint64_t, combedBlocks, combedBlocksAvx2, combedBlocksVariant,
+                     (const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end),
+                     (data, w, h, first, end))
 
 uint64_t combedBlockRowsOf(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end) {
     // Rows 2 to h - 3 are tested: pictures of fewer than 5 rows have none.
