@@ -231,10 +231,103 @@ LUMAQC_ALWAYS_INLINE void horizontalRunsBody(const uint8_t* data, uint64_t strid
             counts[bx] += runsInSegment(flags + static_cast<uint64_t>(bx) * BLOCKLOSS_REGION);
     }
 }
-LUMAQC_VARIANTS(void, horizontalRuns, horizontalRunsBody,
+LUMAQC_VARIANTS(void, horizontalRunsVariant, horizontalRunsBody,
                 (const uint8_t* data, uint64_t stride, uint32_t regionsX, uint32_t regionsY, int32_t threshold,
                  uint8_t* flags, uint32_t* hRuns),
                 (data, stride, regionsX, regionsY, threshold, flags, hRuns))
+
+// The 256 flags of one region's row as bits (bit i of word k is position
+// 64 k + i) shifted up by s < 64 positions, zeros coming in at position 0.
+struct RegionBits {
+    uint64_t w[4];
+};
+inline RegionBits shiftedUp(const RegionBits& b, int s) {
+    return {{b.w[0] << s, (b.w[1] << s) | (b.w[0] >> (64 - s)), (b.w[2] << s) | (b.w[1] >> (64 - s)),
+             (b.w[3] << s) | (b.w[2] >> (64 - s))}};
+}
+inline RegionBits bothOf(const RegionBits& a, const RegionBits& b) {
+    return {{a.w[0] & b.w[0], a.w[1] & b.w[1], a.w[2] & b.w[2], a.w[3] & b.w[3]}};
+}
+
+// runsInSegment on bits: the positions ending 12 set flags (pairs, fours,
+// eights, then an eight and the four before it) and, of those, the ones
+// whose position before does not: one per run of at least 12.
+inline uint32_t runsInBits(const RegionBits& f) {
+    static_assert(BLOCKLOSS_MIN_RUN == 12 && BLOCKLOSS_REGION == 256, "runs of 12 in rows of 256 positions");
+    const RegionBits two = bothOf(f, shiftedUp(f, 1));
+    const RegionBits four = bothOf(two, shiftedUp(two, 2));
+    const RegionBits eight = bothOf(four, shiftedUp(four, 4));
+    const RegionBits twelve = bothOf(eight, shiftedUp(four, 8));
+    const RegionBits before = shiftedUp(twelve, 1);
+    uint32_t count = 0;
+    for (int k = 0; k < 4; ++k) count += static_cast<uint32_t>(std::popcount(twelve.w[k] & ~before.w[k]));
+    return count;
+}
+
+#ifdef LUMAQC_X86_VARIANTS
+// The flags of the windows whose bottom-right pixels are row[x ... x + 31]
+// as bits: the two differences of a window side by side in a 32-bit lane,
+// multiply-added into its magnitude, compared and packed back in column order
+// (the packs undo the unpacks lane by lane).
+LUMAQC_TARGET_AVX2 static inline __m256i bytesAt(const uint8_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+LUMAQC_TARGET_AVX2 static inline __m256i magnitudeAbove(__m256i pairs, __m256i threshold) {
+    return _mm256_cmpgt_epi32(_mm256_madd_epi16(pairs, pairs), threshold);
+}
+
+LUMAQC_TARGET_AVX2 static inline uint32_t windowFlagsAvx2(const uint8_t* row, const uint8_t* above, uint32_t x,
+                                                         __m256i threshold) {
+    const __m256i a = bytesAt(above + x - 1), d = bytesAt(row + x), b = bytesAt(above + x), c = bytesAt(row + x - 1);
+    const __m256i dx = _mm256_or_si256(_mm256_subs_epu8(a, d), _mm256_subs_epu8(d, a));
+    const __m256i dy = _mm256_or_si256(_mm256_subs_epu8(b, c), _mm256_subs_epu8(c, b));
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i lo = _mm256_unpacklo_epi8(dx, dy), hi = _mm256_unpackhi_epi8(dx, dy);
+    const __m256i m0 = magnitudeAbove(_mm256_unpacklo_epi8(lo, zero), threshold);
+    const __m256i m1 = magnitudeAbove(_mm256_unpackhi_epi8(lo, zero), threshold);
+    const __m256i m2 = magnitudeAbove(_mm256_unpacklo_epi8(hi, zero), threshold);
+    const __m256i m3 = magnitudeAbove(_mm256_unpackhi_epi8(hi, zero), threshold);
+    const __m256i packed = _mm256_packs_epi16(_mm256_packs_epi32(m0, m1), _mm256_packs_epi32(m2, m3));
+    return static_cast<uint32_t>(_mm256_movemask_epi8(packed));
+}
+
+LUMAQC_TARGET_AVX2 static void horizontalRunsAvx2(const uint8_t* data, uint64_t stride, uint32_t regionsX,
+                                                  uint32_t regionsY, int32_t threshold, uint8_t*, uint32_t* hRuns) {
+    const uint32_t boundaries = regionsY * kBoundariesPerRegion;
+    const __m256i limit = _mm256_set1_epi32(threshold);
+    const uint64_t zeroWindow = 0 > threshold ? 1 : 0;
+    const RegionBits zeroRow{{0 - zeroWindow, 0 - zeroWindow, 0 - zeroWindow, 0 - zeroWindow}};
+    const uint32_t zeroRuns = runsInBits(zeroRow);
+    for (uint32_t r = 0; r < boundaries; ++r) {
+        uint32_t* counts = hRuns + static_cast<uint64_t>(r / kBoundariesPerRegion) * regionsX;
+        if (r == 0) {
+            for (uint32_t bx = 0; bx < regionsX; ++bx) counts[bx] += zeroRuns;
+            continue;
+        }
+        const uint8_t* row = data + static_cast<uint64_t>(r) * BLOCKLOSS_GRID * stride;
+        const uint8_t* above = row - stride;
+        for (uint32_t bx = 0; bx < regionsX; ++bx) {
+            const uint32_t x0 = bx * BLOCKLOSS_REGION;
+            RegionBits f;
+            for (uint32_t k = 0; k < 4; ++k) {
+                const uint32_t x = x0 + 64 * k;
+                f.w[k] = windowFlagsAvx2(row, above, x, limit) |
+                         static_cast<uint64_t>(windowFlagsAvx2(row, above, x + 32, limit)) << 32;
+            }
+            // Column 0's window reaches left of the picture (its bytes there
+            // are the row before's last ones): its magnitude is 0.
+            if (bx == 0) f.w[0] = (f.w[0] & ~uint64_t{1}) | zeroWindow;
+            counts[bx] += runsInBits(f);
+        }
+    }
+}
+#endif
+
+LUMAQC_EXPLICIT_AVX2(void, horizontalRuns, horizontalRunsAvx2, horizontalRunsVariant,
+                     (const uint8_t* data, uint64_t stride, uint32_t regionsX, uint32_t regionsY, int32_t threshold,
+                      uint8_t* flags, uint32_t* hRuns),
+                     (data, stride, regionsX, regionsY, threshold, flags, hRuns))
 
 // Pass 3: down each vertical boundary, run lengths that restart at the top of
 // every region row; a run counts when its length reaches exactly 12.
