@@ -78,3 +78,26 @@ TEST(BlockLossExact, MagnitudeEqualToTheThresholdIsNotAbove) {
         expectEverywhere(under, square ? 4.0 : 1.0);
     }
 }
+
+// Runs along a horizontal boundary of every length from 10 to 13 that start
+// at column 0, 1 or at a region's edge, beside a vertical run, on pictures
+// whose row before the boundary ends dark or bright: the window at column 0
+// reaches left of the picture and must count as magnitude 0 in every variant.
+TEST(BlockLossExact, RunsThatStartAtTheLeftEdgeOfTheGrid) {
+    for (uint64_t w : {256u, 300u, 529u})
+        for (uint64_t start : {0u, 1u, 255u, 256u})
+            for (uint64_t length : {10u, 11u, 12u, 13u})
+                for (uint8_t end : {uint8_t{0}, uint8_t{255}}) {
+                    if (start + length >= w) continue;
+                    const uint64_t boundaryRow = 32;
+                    const NamedPicture p = namedPicture(
+                        "run " + std::to_string(start) + "+" + std::to_string(length) + " end " + std::to_string(end),
+                        w, 256, [&](uint64_t x, uint64_t y) -> uint8_t {
+                            if (y == boundaryRow && x >= start && x < start + length) return 255;
+                            if (y + 2 == boundaryRow && x == w - 1) return end;
+                            if (x >= 16 && x < 24 && y >= 64 && y < 96) return 200;  // a vertical run
+                            return 0;
+                        });
+                    expectEverywhere(p, reference::blockLoss(p.get()));
+                }
+}
