@@ -22,9 +22,11 @@ double temporalFromSum(uint64_t w, uint64_t h, uint64_t squares);
 // The same sum over the rows [y0, y1) (y0 a multiple of 8) of pictures w
 // wide, and for every whole 8 x 8 block of the block rows inside them
 // whether any pixel differs: changes[by * (w / 8) + bx] = 1, else 0
-// (flickering's block states follow from these alone).
+// (flickering's block states follow from these alone). With largest not
+// null, also raises *largest to the largest |block sum of cur - block sum of
+// prev| over those blocks (block difference's change, from the same reads).
 uint64_t temporalBlockRows(Isa isa, const uint8_t* cur, const uint8_t* prev, uint64_t w, uint64_t y0, uint64_t y1,
-                           uint8_t* changes);
+                           uint8_t* changes, int32_t* largest);
 
 // Block difference: the largest |sums[j] - the sum of block j of block row by
 // of prev| over the blockCols whole 8 x 8 blocks of that row (sums: the

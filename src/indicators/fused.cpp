@@ -2,7 +2,8 @@
 // band is read from memory once and every indicator does its part of the
 // work on it while it is in the cache: the pixel sums of contrast, the
 // differences from the previous picture (and the 8 x 8 blocks that changed,
-// for flickering), the combed 4 x 4 blocks, the 8 x 8
+// for flickering, with the largest change of a block sum for block
+// difference), the combed 4 x 4 blocks, the 8 x 8
 // block sums and deviations (shared by noise, exposure, blackout, the
 // signal levels and the flash screening's block means), the samples outside the legal range, the
 // blockiness grid lines, the slice strips, the Sobel energy, the Roberts
@@ -134,8 +135,10 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
             mark(LUMAQC_BELOW_RANGE);
         }
         if (prev != nullptr) {
+            // With the changed blocks, the block sums' largest change comes from the same reads.
             differences += state.flickerChanges != nullptr
-                               ? temporalBlockRows(isa, data, prev->data, w, y0, y1, state.flickerChanges)
+                               ? temporalBlockRows(isa, data, prev->data, w, y0, y1, state.flickerChanges,
+                                                   events ? &largestChange : nullptr)
                                : squaredDifferences(isa, rows, prev->data + y0 * w, n);
             mark(LUMAQC_TEMPORAL_ACTIVITY);
         }
@@ -168,7 +171,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
                 flashOfferBlocks(sums, blockCols, state.flashCodes + by * blockCols);
                 mark(LUMAQC_FLASH_AREA);
             }
-            if (prev != nullptr && events) {
+            if (prev != nullptr && events && state.flickerChanges == nullptr) {
                 const int32_t change = largestBlockSumChange(isa, prev->data, w, by, sums, blockCols);
                 largestChange = change > largestChange ? change : largestChange;
                 mark(LUMAQC_BLOCK_DIFFERENCE);

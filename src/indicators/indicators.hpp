@@ -108,22 +108,29 @@ inline bool skipsAdded(const IndicatorState& state, uint32_t group) {
 
 // The flash screening's state, carried from frame to frame: the block means
 // of the last second and one frame, each block's direction of change and the
-// frame its monotonic run started from, and per frame whether more than the
-// area limit brightened (bit 0) or darkened (bit 1) in a transition.
+// frame its monotonic run started from with the block's code then, and per
+// frame whether more than the area limit brightened (bit 0) or darkened
+// (bit 1) in a transition.
 struct FlashState {
+    Isa isa = Isa::Generic;
     uint64_t blocks = 0;
     int64_t window = 1;  // frames in one second
     int64_t frame = 0;   // frames stepped so far
-    // reach[c]: the lowest code whose change from code c is a transition's
-    // (c the darker state), 256 for none.
-    uint16_t reach[256] = {};
+    // calm[c]: the brightest code whose change from code c (the darker state)
+    // is not a transition's, 255 for none; 32 bits each for vector lookups.
+    int32_t calm[256] = {};
     std::vector<uint8_t> codes;  // window + 1 planes of blocks, by frame modulo window + 1
-    std::vector<int8_t> direction;
-    std::vector<int64_t> runStart;
+    std::vector<int8_t> direction;  // of the last change: 1 brighter, -1 darker, 0 none yet
+    // The run's first frame modulo 2^16: a run older than the window counts
+    // from the window's first frame, so runs are moved up to it every 2^15
+    // frames and the difference from the frame never wraps.
+    std::vector<uint16_t> runStart;
+    std::vector<uint8_t> startCode;  // the block's code at the run's first frame
     std::vector<uint8_t> flags;  // window + 1 frames
 };
-// Sizes and clears the state for pictures of w x h at fps.
-void reserveFlashes(FlashState& state, uint64_t w, uint64_t h, double fps);
+// Sizes and clears the state for pictures of w x h at fps, stepped in the
+// isa variant.
+void reserveFlashes(FlashState& state, uint64_t w, uint64_t h, double fps, Isa isa);
 // The rounded means of n whole 8 x 8 block sums, one code each.
 void flashOfferBlocks(const int32_t* sums, uint64_t n, uint8_t* codes);
 // The rounded means of all whole 8 x 8 blocks of a picture.

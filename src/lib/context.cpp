@@ -187,7 +187,7 @@ bool Stream::reserveForFrames() {
         if (!skipsAdded(serial_, LUMAQC_SKIP_FLASH_VALUES)) {
             const uint64_t blocks = (w / BLOCKSIZE) * (h / BLOCKSIZE);
             if (!reference_) {
-                reserveFlashes(flashState_, w, h, fps_);
+                reserveFlashes(flashState_, w, h, fps_, serial_.isa);
                 for (Slot& slot : slots_) slot.flashCodes.assign(blocks, 0);
             }
         }

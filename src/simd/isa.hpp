@@ -28,6 +28,10 @@ const char* isaName(Isa isa);
 #define LUMAQC_TARGET_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
 #define LUMAQC_TARGET_AVX512 \
     __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq,avx512cd,avx2,bmi,bmi2,popcnt")))
+// Holds three vectors in registers at this point of a hand-written loop: the
+// compiler then does not regroup running sums across it, which in an
+// unrolled loop turns into trees of partial sums that spill to memory.
+#define LUMAQC_IN_REGISTERS(a, b, c) asm("" : "+x"(a), "+x"(b), "+x"(c))
 #endif
 
 #define LUMAQC_EXPAND(...) __VA_ARGS__

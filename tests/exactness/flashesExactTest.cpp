@@ -55,10 +55,44 @@ Sequence makeSequence(const std::string& name, uint64_t w, uint64_t h, int frame
     return seq;
 }
 
+// Uniform blocks (each block's mean its code) whose frames change no block,
+// all but a run of unchanged blocks of every length from 0 to 70 at a moving
+// place, one block, or a random half, by a few codes (runs that go on or
+// turn), a jump to a level, or all together between a dark and a bright level.
+Sequence unchangedRuns(uint64_t gw, uint64_t gh, int frames, uint32_t seed) {
+    const uint8_t levels[] = {0, 16, 30, 60, 100, 180, 200, 213, 214, 220, 235, 255};
+    const uint64_t n = gw * gh;
+    std::vector<uint8_t> codes(n);
+    for (uint8_t& c : codes) c = levels[nextRandom(seed) % 12];
+    Sequence seq{"unchanged runs", {}};
+    for (int f = 0; f < frames; ++f) {
+        const uint64_t length = static_cast<uint64_t>(f) % 71, at = static_cast<uint64_t>(f) * 7 % (n + 1);
+        for (uint64_t b = 0; b < n && f > 0; ++b) {
+            const bool change = f % 4 == 1 ? b < at || b >= at + length
+                                           : (f % 4 == 2 ? b == static_cast<uint64_t>(f / 4) % n
+                                                         : f % 4 == 3 && nextRandom(seed) % 2 == 0);
+            if (!change) continue;
+            const uint32_t r = nextRandom(seed);
+            int next = f % 4 == 1 ? ((f / 4) % 2 != 0 ? 230 : 20)
+                                  : (r % 3 == 0 ? levels[r / 3 % 12] : codes[b] + static_cast<int>(r / 3 % 13) - 6);
+            next = next < 0 ? 0 : (next > 255 ? 255 : next);
+            codes[b] = static_cast<uint8_t>(next != codes[b] ? next : (next == 255 ? 254 : next + 1));
+        }
+        seq.frames.push_back(stressPicture("unchanged runs frame " + std::to_string(f), 8 * gw + 3, 8 * gh + 5,
+                                           [&](uint64_t x, uint64_t y) {
+                                               return x < 8 * gw && y < 8 * gh ? codes[y / 8 * gw + x / 8] : 77;
+                                           }));
+    }
+    return seq;
+}
+
+// Block counts around one, two and three steps of 32 blocks, in one row or several.
 std::vector<Sequence> sequences() {
     return {makeSequence("small", 37, 21, 90, 1), makeSequence("blocks", 64, 48, 120, 2),
             makeSequence("one block", 8, 8, 60, 3), makeSequence("below a block", 7, 9, 12, 4),
-            makeSequence("wide", 520, 40, 70, 5), makeSequence("1080p", 1920, 1080, 8, 6)};
+            makeSequence("wide", 520, 40, 70, 5), makeSequence("1080p", 1920, 1080, 8, 6),
+            unchangedRuns(31, 1, 100, 7), unchangedRuns(33, 1, 100, 8), unchangedRuns(64, 1, 100, 9),
+            unchangedRuns(97, 1, 100, 10), unchangedRuns(9, 7, 100, 11)};
 }
 
 const double kRates[] = {25.0, 50.0, 1.0, 7.4, 0.0};
@@ -78,7 +112,7 @@ TEST(FlashesExact, OnePassAndStepSameAsTheReferenceInEveryVariantBandAndRate) {
                     state.bandRows = bandRows;
                     reserveScratch(state, w, h);
                     FlashState fast;
-                    reserveFlashes(fast, w, h, fps);
+                    reserveFlashes(fast, w, h, fps, isa);
                     reference::FlashHistory history;
                     std::vector<uint8_t> passCodes(fast.blocks), ownCodes(fast.blocks);
                     for (size_t f = 0; f < seq.frames.size(); ++f) {
@@ -116,13 +150,13 @@ TEST(FlashesExact, StreamStartedTwoWindowsEarlyMatchesTheWholeStream) {
                 flashBlockCodes(p.get(), codes.back().data());
             }
             FlashState whole;
-            reserveFlashes(whole, w, h, fps);
+            reserveFlashes(whole, w, h, fps, bestSupportedIsa());
             std::vector<FlashValues> wanted;
             for (auto& c : codes) wanted.push_back(flashes(c.data(), whole));
             // Every start whose warm-up (the frame before and two windows) fits.
             for (int64_t start = 2 * window + 1; start < n; start += 1 + window / 3) {
                 FlashState piece;
-                reserveFlashes(piece, w, h, fps);
+                reserveFlashes(piece, w, h, fps, bestSupportedIsa());
                 for (int64_t f = start - 2 * window - 1; f < n; ++f) {
                     const FlashValues got = flashes(codes[static_cast<size_t>(f)].data(), piece);
                     if (f < start) continue;
@@ -133,4 +167,36 @@ TEST(FlashesExact, StreamStartedTwoWindowsEarlyMatchesTheWholeStream) {
                 }
             }
         }
+}
+
+TEST(FlashesExact, RunsOlderThanTheRunStartsCanCount) {
+    // 70000 frames, past twice the 2^15 frames after which old run starts move
+    // up: blocks that rise a code every 560 frames in one run from the first
+    // frame (their runs' first codes lie far below the window's), blocks that
+    // flash in some stretches and rest in others, and blocks that rest from
+    // the first frame until one jump.
+    const uint64_t blocks = 40;
+    std::vector<uint8_t> codes(blocks);
+    TestPicture picture(8 * blocks, 8);
+    for (double fps : {25.0, 1000.0}) {
+        reference::FlashHistory history;
+        std::vector<FlashState> fast(runnableIsas().size());
+        for (size_t i = 0; i < fast.size(); ++i) reserveFlashes(fast[i], 8 * blocks, 8, fps, runnableIsas()[i]);
+        for (int f = 0; f < 70000; ++f) {
+            for (int b = 0; b < 40; ++b) {
+                const int code = b < 20   ? 16 + (f + 3000 * b) / 560
+                                 : b < 30 ? ((f / 5000) % 2 == 0 && (f / (3 + b % 5)) % 2 != 0 ? 220 : 30)
+                                          : (f < 30000 + 4000 * (b - 30) ? 50 : 200);
+                codes[static_cast<size_t>(b)] = static_cast<uint8_t>(code);
+            }
+            picture.fill([&](uint64_t x, uint64_t) { return codes[x / 8]; });
+            const FlashValues want = reference::flashes(picture.get(), history, fps);
+            for (FlashState& state : fast) {
+                const FlashValues got = flashes(codes.data(), state);
+                ASSERT_TRUE(sameResult(got.area, want.area) && sameResult(got.rate, want.rate))
+                    << fps << " fps [" << isaName(state.isa) << "], frame " << f << ": area " << describe(got.area)
+                    << " / " << describe(want.area) << ", rate " << describe(got.rate) << " / " << describe(want.rate);
+            }
+        }
+    }
 }

@@ -66,14 +66,19 @@ Values valuesOf(const lumaqc_result& r) {
 
 // The values of cur on a state that analysed prev just before (blur then
 // starts from prev's threshold step), and on one that analysed cur itself
-// before (blur's steps are all measured in the bands).
-std::pair<Values, Values> fusedValues(const Image* cur, const Image* prev, Isa isa, uint32_t bandRows) {
+// before (blur's steps are all measured in the bands). With changedBlocks,
+// the pass also marks the changed blocks for flickering, which takes block
+// difference's sums from the temporal activity's reads.
+std::pair<Values, Values> fusedValues(const Image* cur, const Image* prev, Isa isa, uint32_t bandRows,
+                                      bool changedBlocks) {
     IndicatorState state;
     state.isa = isa;
     state.bandRows = bandRows;
     lumaqc_result r{};
     uint64_t cycles[LUMAQC_INDICATOR_COUNT];
     analysePicture(prev, nullptr, state, r, cycles);
+    std::vector<uint8_t> changes((cur->w / 8) * (cur->h / 8) + 1);
+    if (changedBlocks) state.flickerChanges = changes.data();
     analysePicture(cur, prev, state, r, cycles);
     const Values afterPrev = valuesOf(r);
     analysePicture(cur, prev, state, r, nullptr);
@@ -103,20 +108,23 @@ void expectSame(const std::vector<NamedPicture>& pictures, const std::vector<uin
         const Values want = referenceValues(pair.cur.get(), pair.prev.get());
         for (Isa isa : runnableIsas()) {
             for (uint32_t band : bandRows) {
-                const auto [first, again] = fusedValues(pair.cur.get(), pair.prev.get(), isa, band);
-                const std::string where = p.name + " [" + isaName(isa) + ", bands of " +
-                                          (band == 0 ? std::string("default") : std::to_string(band)) + " rows]";
-                for (const Values& got : {first, again}) {
-                    for (int i = 0; i < 12; ++i)
-                        EXPECT_TRUE(sameResult(got.v[i], want.v[i]))
-                            << where << " " << kNames[i] << ": fused " << describe(got.v[i]) << ", reference "
-                            << describe(want.v[i]);
-                    EXPECT_EQ(got.blackout, want.blackout) << where << " blackout";
-                    ASSERT_EQ(got.added.size(), want.added.size());
-                    for (size_t i = 0; i < want.added.size(); ++i)
-                        EXPECT_TRUE(sameResult(got.added[i], want.added[i]))
-                            << where << " added value " << i << ": fused " << describe(got.added[i])
-                            << ", reference " << describe(want.added[i]);
+                for (bool changedBlocks : {false, true}) {
+                    const auto [first, again] = fusedValues(pair.cur.get(), pair.prev.get(), isa, band, changedBlocks);
+                    const std::string where = p.name + " [" + isaName(isa) + ", bands of " +
+                                              (band == 0 ? std::string("default") : std::to_string(band)) + " rows" +
+                                              (changedBlocks ? ", changed blocks" : "") + "]";
+                    for (const Values& got : {first, again}) {
+                        for (int i = 0; i < 12; ++i)
+                            EXPECT_TRUE(sameResult(got.v[i], want.v[i]))
+                                << where << " " << kNames[i] << ": fused " << describe(got.v[i]) << ", reference "
+                                << describe(want.v[i]);
+                        EXPECT_EQ(got.blackout, want.blackout) << where << " blackout";
+                        ASSERT_EQ(got.added.size(), want.added.size());
+                        for (size_t i = 0; i < want.added.size(); ++i)
+                            EXPECT_TRUE(sameResult(got.added[i], want.added[i]))
+                                << where << " added value " << i << ": fused " << describe(got.added[i])
+                                << ", reference " << describe(want.added[i]);
+                    }
                 }
             }
         }
