@@ -111,10 +111,12 @@ constexpr uint8_t kChangeBytes[16][4] = {{0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0
 // 32 columns (four blocks) at a time: the absolute differences of the eight
 // rows, or-ed per 64-bit lane (one block each), and their squares summed in
 // 32-bit lanes, which hold 1024 such columns (8 rows * 4 squares * 65025
-// each) before they are carried on in 64 bits. With Sums, the byte sums of
-// each block's rows of both pictures (a 64-bit lane of _mm256_sad_epu8 against
-// zero holds one block's row) are subtracted in the low 32 bits of the lane
-// (the high half stays 0), whose magnitude then stays within 64 * 255.
+// each) before they are carried on in 64 bits. With Sums, a 64-bit lane of
+// _mm256_sad_epu8 against zero sums one block's row: of the absolute
+// differences (all 0 where the block did not change) and of the rises
+// max(cur - prev, 0), so that the block sum's change is twice the rises less
+// the absolute differences, formed in the low 32 bits of the lane (the high
+// half stays 0) within 64 * 255 either way.
 template <bool Sums>
 LUMAQC_TARGET_AVX2 static uint64_t blockRowDifferencesAvx2(const uint8_t* cur, const uint8_t* prev, uint64_t w,
                                                            uint8_t* changes, int32_t* largest) {
@@ -127,25 +129,31 @@ LUMAQC_TARGET_AVX2 static uint64_t blockRowDifferencesAvx2(const uint8_t* cur, c
         const uint64_t end = whole - x > 1024 * 32 ? x + 1024 * 32 : whole;
         __m256i narrow = zero;  // 32-bit lanes
         for (; x < end; x += 32) {
-            __m256i any = zero;
-            __m256i change = zero;
+            __m256i any = zero;  // with Sums, the sums of the absolute differences
+            __m256i rises = zero;
             for (uint64_t j = 0; j < 8; ++j) {
                 const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + j * w + x));
                 const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(prev + j * w + x));
-                const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-                any = _mm256_or_si256(any, d);
+                const __m256i up = _mm256_subs_epu8(a, b);
+                const __m256i d = _mm256_or_si256(up, _mm256_subs_epu8(b, a));
+                if constexpr (Sums) {
+                    any = _mm256_add_epi32(any, _mm256_sad_epu8(d, zero));
+                    rises = _mm256_add_epi32(rises, _mm256_sad_epu8(up, zero));
+                } else {
+                    any = _mm256_or_si256(any, d);
+                }
                 const __m256i lo = _mm256_unpacklo_epi8(d, zero);
                 const __m256i hi = _mm256_unpackhi_epi8(d, zero);
                 narrow = _mm256_add_epi32(narrow, _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi)));
-                if constexpr (Sums)
-                    change = _mm256_add_epi32(change,
-                                              _mm256_sub_epi32(_mm256_sad_epu8(a, zero), _mm256_sad_epu8(b, zero)));
-                LUMAQC_IN_REGISTERS(narrow, change, any);
+                LUMAQC_IN_REGISTERS(narrow, rises, any);
             }
             const uint32_t same =
                 static_cast<uint32_t>(_mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(any, zero))));
             std::memcpy(changes + x / 8, kChangeBytes[~same & 0xfu], 4);
-            if constexpr (Sums) most = _mm256_max_epi32(most, _mm256_abs_epi32(change));
+            if constexpr (Sums) {
+                const __m256i change = _mm256_sub_epi32(_mm256_add_epi32(rises, rises), any);
+                most = _mm256_max_epi32(most, _mm256_abs_epi32(change));
+            }
         }
         wide = _mm256_add_epi64(wide, _mm256_unpacklo_epi32(narrow, zero));
         wide = _mm256_add_epi64(wide, _mm256_unpackhi_epi32(narrow, zero));
