@@ -101,3 +101,22 @@ TEST(BlockLossExact, RunsThatStartAtTheLeftEdgeOfTheGrid) {
                     expectEverywhere(p, reference::blockLoss(p.get()));
                 }
 }
+
+// Vertical runs of 11 to 25 windows down a boundary, across the top of the
+// second region row or inside it, beside a horizontal run: the run lengths
+// restart at every region row in every variant as in the reference.
+TEST(BlockLossExact, VerticalRunsAcrossRegionRows) {
+    for (uint64_t w : {256u, 520u})
+        for (uint64_t top : {240u, 250u, 256u, 300u})
+            for (uint64_t length : {11u, 12u, 13u, 24u, 25u}) {
+                const NamedPicture p = namedPicture(
+                    "vertical " + std::to_string(top) + "+" + std::to_string(length), w, 512,
+                    [&](uint64_t x, uint64_t y) -> uint8_t {
+                        if (x >= 32 && x < 40 && y >= top && y < top + length) return 220;
+                        if (y == 272 && x >= 40 && x < 60) return 220;  // a horizontal run in both regions' rows
+                        if (y == 16 && x >= 40 && x < 60) return 220;
+                        return 10;
+                    });
+                expectEverywhere(p, reference::blockLoss(p.get()));
+            }
+}

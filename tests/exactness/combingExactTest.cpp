@@ -89,3 +89,22 @@ TEST(CombingExact, FieldOrderSameBitsOnMovingFieldsNoiseAndSmallSizes) {
         }
     }
 }
+
+// Blocks whose combed pixels number about COMB_PIXELS: even rows flat, odd
+// rows bright at random columns, so that an even-row pixel is combed where the
+// odd rows on both sides of it are bright (half the pixels on average), in
+// every block of a 32-column group and in the columns after the last group.
+TEST(CombingExact, BlocksAroundTheCombedPixelCount) {
+    std::vector<StressPicture> pictures;
+    for (uint64_t w : {32u, 40u, 64u, 88u, 1000u})
+        for (uint32_t seed : {1u, 2u, 3u}) {
+            std::vector<uint8_t> bright(w * 41);
+            std::mt19937 gen(seed * 1000 + static_cast<uint32_t>(w));
+            for (uint8_t& b : bright) b = (gen() % 1000) < 707 ? 1 : 0;  // both sides bright: about half
+            pictures.push_back(stressPicture("random fields " + std::to_string(seed), w, 40,
+                                             [=](uint64_t x, uint64_t y) {
+                                                 return uint8_t(y % 2 == 1 && bright[y * w + x] ? 200 : 100);
+                                             }));
+        }
+    expectSameOnStressPictures(pictures, fastCombing, refCombing);
+}
