@@ -14,6 +14,8 @@ namespace lumaqc {
 
 // Contrast: adds the sum and square sum of the n pixels at p.
 void contrastSums(Isa isa, const uint8_t* p, uint64_t n, uint64_t* sum, uint64_t* squareSum);
+// Adds the n block sums and square sums (those noise forms of whole 8 x 8 blocks).
+void contrastBlockSums(const int32_t* sums, const int32_t* squares, uint64_t n, uint64_t* sum, uint64_t* squareSum);
 double contrastFromSums(uint64_t w, uint64_t h, uint64_t sum, uint64_t squareSum);
 
 // Temporal activity: sum of (cur - prev)^2 over n positions, wrapping in 64 bits.

@@ -97,6 +97,16 @@ void contrastSums(Isa isa, const uint8_t* p, uint64_t n, uint64_t* sum, uint64_t
     *squareSum += sums.squareSum;
 }
 
+void contrastBlockSums(const int32_t* sums, const int32_t* squares, uint64_t n, uint64_t* sum, uint64_t* squareSum) {
+    uint64_t s = 0, q = 0;
+    for (uint64_t j = 0; j < n; ++j) {
+        s += static_cast<uint64_t>(static_cast<uint32_t>(sums[j]));
+        q += static_cast<uint64_t>(static_cast<uint32_t>(squares[j]));
+    }
+    *sum += s;
+    *squareSum += q;
+}
+
 double contrastRMS(const Image* img, IndicatorState& state) {
     const uint32_t count = static_cast<uint32_t>(img->w) * static_cast<uint32_t>(img->h);
     const int32_t n = static_cast<int32_t>(count);

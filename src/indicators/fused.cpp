@@ -128,7 +128,23 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         const uint64_t y1 = h - y0 < band ? h : y0 + band;
         const uint8_t* rows = data + y0 * w;
         const uint64_t n = (y1 - y0) * w;
-        if (contrastInBands) contrastSums(isa, rows, n, &pixelSum, &pixelSquares);
+        if (contrastInBands) {
+            if (blockCols == 0) {
+                contrastSums(isa, rows, n, &pixelSum, &pixelSquares);
+            } else {
+                // The whole 8 x 8 blocks add the sums and square sums noise forms of
+                // them (below); here the columns right of them and the rows below them.
+                const uint64_t blockEnd = blockRows * BLOCKSIZE;
+                const uint64_t covered = y1 < blockEnd ? y1 : blockEnd;
+                const uint64_t right = w - blockCols * BLOCKSIZE;
+                for (uint64_t y = y0; right != 0 && y < covered; ++y)
+                    contrastSums(isa, data + y * w + blockCols * BLOCKSIZE, right, &pixelSum, &pixelSquares);
+                if (y1 > blockEnd) {
+                    const uint64_t from = y0 > blockEnd ? y0 : blockEnd;
+                    contrastSums(isa, data + from * w, (y1 - from) * w, &pixelSum, &pixelSquares);
+                }
+            }
+        }
         mark(LUMAQC_CONTRAST);
         if (levelled) {
             levelCountRows(isa, rows, n, state.range, levels);
@@ -156,6 +172,8 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
         for (uint64_t by = y0 / BLOCKSIZE; blockCols != 0 && by < y1 / BLOCKSIZE; ++by) {
             const int32_t* sums = noiseBlockRow(isa, cur, by, state.noise, histogram);
             mark(LUMAQC_NOISE);
+            if (contrastInBands) contrastBlockSums(sums, state.noise.squares.data(), blockCols, &pixelSum, &pixelSquares);
+            mark(LUMAQC_CONTRAST);
             if (by < exposureRows) exposureOffer(lists, sums, exposureCols);
             mark(LUMAQC_EXPOSURE);
             for (uint64_t j = 0; j < blockCols; ++j) {
