@@ -133,9 +133,11 @@ uint64_t blurStepRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, 
 double blurFinish(const Image* img, IndicatorState& state, uint64_t sum);
 // The edges of the rows [first, end) measured while the bands go by (see
 // BlurBands), and the value from them or from a scan of its own.
+// blurBandRows returns the same sum as blurStepRows over its rows, taken
+// from the edge marks where they hold it.
 void blurBandsStart(uint64_t w, uint64_t h, IndicatorState& state);
-void blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
-                  IndicatorState& state);
+uint64_t blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
+                      IndicatorState& state);
 double blurBandsFinish(const Image* img, IndicatorState& state, uint64_t sum);
 
 }  // namespace lumaqc

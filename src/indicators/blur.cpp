@@ -73,19 +73,23 @@ static LUMAQC_ALWAYS_INLINE int32_t squaredStepsBody(const uint8_t* p, uint32_t 
 LUMAQC_VARIANTS(int32_t, squaredStepsVariant, squaredStepsBody, (const uint8_t* p, uint32_t n), (p, n))
 
 #ifdef LUMAQC_X86_VARIANTS
-// 32 steps at a time: their absolute values fit a byte, and their squares
-// are multiply-added in pairs into 32-bit lanes (n <= kSumChunk keeps the
-// total below 2^31).
-LUMAQC_TARGET_AVX2 static int32_t squaredStepsAvx2(const uint8_t* p, uint32_t n) {
+// The squares of 32 absolute steps (bytes), multiply-added in pairs into the
+// eight 32-bit lanes of sum: at most 4 * 255^2 per lane.
+LUMAQC_TARGET_AVX2 static inline __m256i addSquares256(__m256i sum, __m256i d) {
     const __m256i zero = _mm256_setzero_si256();
-    __m256i sum = zero;
+    const __m256i lo = _mm256_unpacklo_epi8(d, zero), hi = _mm256_unpackhi_epi8(d, zero);
+    return _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi)));
+}
+
+// 32 steps at a time: their absolute values fit a byte (n <= kSumChunk keeps
+// the total below 2^31).
+LUMAQC_TARGET_AVX2 static int32_t squaredStepsAvx2(const uint8_t* p, uint32_t n) {
+    __m256i sum = _mm256_setzero_si256();
     uint32_t x = 0;
     for (; n - x >= 32; x += 32) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + x + 1));
-        const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-        const __m256i lo = _mm256_unpacklo_epi8(d, zero), hi = _mm256_unpackhi_epi8(d, zero);
-        sum = _mm256_add_epi32(sum, _mm256_add_epi32(_mm256_madd_epi16(lo, lo), _mm256_madd_epi16(hi, hi)));
+        sum = addSquares256(sum, _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a)));
     }
     int32_t lanes[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lanes), sum);
@@ -240,11 +244,19 @@ LUMAQC_TARGET_AVX2 static inline uint32_t bitsOf256(__m256i m) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(m));
 }
 
+// The marks of the 32 columns x ... x + 31; with steps, also adds the squares
+// of their steps, of the columns whose byte of keep is all ones where keep
+// is given.
 LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
-                                                        const uint8_t* down, uint32_t x, __m256i k) {
+                                                        const uint8_t* down, uint32_t x, __m256i k, __m256i* steps,
+                                                        const uint8_t* keep) {
     const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x));
     const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 1));
     const __m256i a = absoluteDifference256(h, l);
+    if (steps != nullptr)
+        *steps = addSquares256(
+            *steps, keep != nullptr ? _mm256_and_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep)))
+                                    : a);
     const __m256i notFalling = atLeast256(h, l);
     const __m256i notRising = atLeast256(l, h);
     const uint64_t rising = ~static_cast<uint64_t>(bitsOf256(notRising)) & 0xffffffffu;
@@ -269,35 +281,60 @@ LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, cons
 }
 
 LUMAQC_TARGET_AVX2 static inline ChunkBits markChunkAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
-                                                         const uint8_t* down, uint32_t x, __m256i k) {
-    const ChunkBits lo = markHalfAvx2(cur, up, upGx, down, x, k);
-    const ChunkBits hi = markHalfAvx2(cur, up, upGx, down, x + 32, k);
+                                                         const uint8_t* down, uint32_t x, __m256i k, __m256i* steps,
+                                                         const uint8_t* keep) {
+    const ChunkBits lo = markHalfAvx2(cur, up, upGx, down, x, k, steps, keep);
+    const ChunkBits hi = markHalfAvx2(cur, up, upGx, down, x + 32, k, steps, keep != nullptr ? keep + 32 : nullptr);
     return {lo.edge | hi.edge << 32, lo.rising | hi.rising << 32, lo.falling | hi.falling << 32};
 }
 
+// 64 bytes of 0, 64 of all ones, 64 of 0: the 64 bytes from kKeep + 64 - i
+// keep the bytes from i on, those from kKeep + 64 + i the first 64 - i.
+constexpr struct KeepBytes {
+    uint8_t bytes[192];
+    constexpr KeepBytes() : bytes() {
+        for (int i = 64; i < 128; ++i) bytes[i] = 0xff;
+    }
+} kKeep;
+
+// Chunks summed into 32-bit lanes before they are added up in 64 bits: each
+// lane gains at most 8 * 255^2 per chunk.
+constexpr uint32_t kChunksPerSum = 1024;
+
 // Every word of the row from whole chunks, W >= 67: word 0 from the chunk at
 // column 2 (columns 0 and 1 left 0), the words inside the row in place, and
-// the last word from the chunk that ends at column W - 2.
-template <typename Chunk>
-static LUMAQC_ALWAYS_INLINE void markBitsBody(uint32_t W, uint32_t words, RowBits bits, Chunk&& chunk) {
-    const ChunkBits first = chunk(2u);
+// the last word from the chunk that ends at column W - 2. chunk(x, keep)
+// marks the 64 columns from x; each column 2 ... W - 2 is in the chunk whose
+// keep bytes hold it exactly once (keep null: every column). settle() is
+// called at least every kChunksPerSum chunks and at the end.
+template <typename Chunk, typename Settle>
+static LUMAQC_ALWAYS_INLINE void markBitsBody(uint32_t W, uint32_t words, RowBits bits, Chunk&& chunk,
+                                              Settle&& settle) {
+    // Columns 2 ... 63 of this chunk; 64 and 65 are in word 1.
+    const ChunkBits first = chunk(2u, kKeep.bytes + 66);
     bits.edge[0] = first.edge << 2;
     bits.rising[0] = first.rising << 2;
     bits.falling[0] = first.falling << 2;
+    // Words j with 64 j + 64 <= W - 1 lie inside the row.
+    const uint32_t inside = (W - 1) / 64;
     uint32_t j = 1;
-    for (; 64 * j + 64 <= W - 1; ++j) {
-        const ChunkBits c = chunk(64 * j);
-        bits.edge[j] = c.edge;
-        bits.rising[j] = c.rising;
-        bits.falling[j] = c.falling;
+    while (j < inside) {
+        const uint32_t stop = inside - j > kChunksPerSum ? j + kChunksPerSum : inside;
+        for (; j < stop; ++j) {
+            const ChunkBits c = chunk(64 * j, static_cast<const uint8_t*>(nullptr));
+            bits.edge[j] = c.edge;
+            bits.rising[j] = c.rising;
+            bits.falling[j] = c.falling;
+        }
+        settle();
     }
     for (; j < words; ++j) {
         // Columns 64 j ... W - 2 at most: from the chunk at x = W - 65 <= 64 j.
         uint64_t e = 0, rise = 0, fall = 0;
         if (64 * j <= W - 2) {
             const uint32_t x = W - 65;
-            const ChunkBits c = chunk(x);
             const uint32_t shift = 64 * j - x;
+            const ChunkBits c = chunk(x, kKeep.bytes + 64 - shift);
             e = c.edge >> shift;
             rise = c.rising >> shift;
             fall = c.falling >> shift;
@@ -306,36 +343,79 @@ static LUMAQC_ALWAYS_INLINE void markBitsBody(uint32_t W, uint32_t words, RowBit
         bits.rising[j] = rise;
         bits.falling[j] = fall;
     }
+    settle();
 }
 
 LUMAQC_TARGET_AVX512 static void markBitsAvx512(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
                                                 const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
                                                 RowBits bits) {
     const __m512i kv = _mm512_set1_epi8(static_cast<char>(k));
-    markBitsBody(W, words, bits, [&](uint32_t x) LUMAQC_TARGET_AVX512 {
-        return markChunkAvx512(cur, up, upGx, down, x, kv);
-    });
+    markBitsBody(
+        W, words, bits,
+        [&](uint32_t x, const uint8_t*) LUMAQC_TARGET_AVX512 { return markChunkAvx512(cur, up, upGx, down, x, kv); },
+        [] {});
 }
 
-LUMAQC_TARGET_AVX2 static void markBitsAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
-                                            const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
-                                            RowBits bits) {
+// With kSteps, returns the sum of the squared steps of columns 2 ... W - 2.
+template <bool kSteps>
+LUMAQC_TARGET_AVX2 static uint64_t markBitsAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
+                                                const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
+                                                RowBits bits) {
     const __m256i kv = _mm256_set1_epi8(static_cast<char>(k));
-    markBitsBody(W, words, bits, [&](uint32_t x) LUMAQC_TARGET_AVX2 {
-        return markChunkAvx2(cur, up, upGx, down, x, kv);
-    });
+    __m256i lanes = _mm256_setzero_si256();
+    uint64_t total = 0;
+    markBitsBody(
+        W, words, bits,
+        [&](uint32_t x, const uint8_t* keep) LUMAQC_TARGET_AVX2 {
+            return markChunkAvx2(cur, up, upGx, down, x, kv, kSteps ? &lanes : nullptr, keep);
+        },
+        [&]() LUMAQC_TARGET_AVX2 {
+            if (!kSteps) return;
+            const __m256i wide = _mm256_add_epi64(_mm256_cvtepu32_epi64(_mm256_castsi256_si128(lanes)),
+                                                  _mm256_cvtepu32_epi64(_mm256_extracti128_si256(lanes, 1)));
+            const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(wide), _mm256_extracti128_si256(wide, 1));
+            total += static_cast<uint64_t>(_mm_cvtsi128_si64(pair)) + static_cast<uint64_t>(_mm_extract_epi64(pair, 1));
+            lanes = _mm256_setzero_si256();
+        });
+    return total;
 }
 #endif
+
+// Sum of the squared steps of columns 1 ... w - 1 of the row at p, in chunks.
+uint64_t rowSteps(Isa isa, const uint8_t* p, uint64_t w) {
+    uint64_t total = 0;
+    for (uint64_t x = 0; x + 1 < w; x += kSumChunk) {
+        const uint64_t left = w - 1 - x;
+        const uint32_t n = static_cast<uint32_t>(left < kSumChunk ? left : kSumChunk);
+        total += static_cast<uint64_t>(squaredSteps(isa, p + x, n));
+    }
+    return total;
+}
 
 // The bits of columns 2 ... W - 2 of one row (words 0 ... words - 1), whole
-// vectors at a time where the processor has them.
+// vectors at a time where the processor has them. With steps, also adds the
+// squared steps of the row's columns 1 ... W - 1 to *steps.
 void markBits(Isa isa, const uint8_t* cur, const uint8_t* up, const uint8_t* upGx, const uint8_t* down, uint8_t* edge,
-              uint8_t* sign, uint32_t W, uint8_t k, uint32_t words, RowBits bits) {
+              uint8_t* sign, uint32_t W, uint8_t k, uint32_t words, RowBits bits, uint64_t* steps) {
 #ifdef LUMAQC_X86_VARIANTS
-    if (W >= 67 && isa == Isa::Avx512) return markBitsAvx512(cur, up, upGx, down, W, k, words, bits);
-    if (W >= 67 && isa == Isa::Avx2) return markBitsAvx2(cur, up, upGx, down, W, k, words, bits);
+    if (W >= 67 && isa == Isa::Avx2) {
+        if (steps == nullptr) {
+            markBitsAvx2<false>(cur, up, upGx, down, W, k, words, bits);
+            return;
+        }
+        // The marks hold the steps of columns 2 ... W - 2.
+        const int32_t first = static_cast<int32_t>(cur[1]) - cur[0];
+        const int32_t last = static_cast<int32_t>(cur[W - 1]) - cur[W - 2];
+        *steps += markBitsAvx2<true>(cur, up, upGx, down, W, k, words, bits) +
+                  static_cast<uint64_t>(first * first + last * last);
+        return;
+    }
+    if (W >= 67 && isa == Isa::Avx512)
+        markBitsAvx512(cur, up, upGx, down, W, k, words, bits);
+    else
 #endif
-    markBitsPlain(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
+        markBitsPlain(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
+    if (steps != nullptr) *steps += rowSteps(isa, cur, W);
 }
 
 // Sum of G2 over the whole picture (row 0 and column 0 hold 0). The rows from
@@ -448,10 +528,11 @@ uint64_t markBytesFor(uint32_t W) { return 64 * static_cast<uint64_t>(wordsFor(W
 
 // The edges of rows first ... end - 1 (1 <= first, end <= H - 1) whose step
 // is at least k: onEdge(row, column, width) for each, row by row, column by
-// column.
+// column. With steps, also adds the squared steps of those rows (columns
+// 1 ... W - 1) to *steps.
 template <typename OnEdge>
 void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32_t end, uint8_t k,
-              BlurScratch& scratch, OnEdge&& onEdge) {
+              BlurScratch& scratch, uint64_t* steps, OnEdge&& onEdge) {
     // Row scratch, kept from call to call: the byte marks of the plain way
     // (edge marks by column, the row's signs by column with a window of zeros
     // on either side), the row's bits, and a zero row standing for the
@@ -479,7 +560,7 @@ void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32
         const uint8_t* up = cur - W;
         const uint8_t* down = cur + W;
         const uint8_t* upGx = r == 1 ? zeroRow.data() : up;
-        markBits(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
+        markBits(isa, cur, up, upGx, down, edge, sign, W, k, words, bits, steps);
 
         // Column 1: the difference before it (column 0) is 0.
         {
@@ -525,17 +606,8 @@ double blur(const Image* img, IndicatorState& state) {
 }
 
 uint64_t blurStepRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t first, uint64_t end) {
-    // Columns 1 ... w - 1 of each row: the steps from column 0 on, in chunks.
     uint64_t total = 0;
-    if (w < 2) return 0;
-    for (uint64_t r = first; r < end; ++r) {
-        const uint8_t* row = data + r * w;
-        for (uint64_t x = 0; x + 1 < w; x += kSumChunk) {
-            const uint64_t left = w - 1 - x;
-            const uint32_t n = static_cast<uint32_t>(left < kSumChunk ? left : kSumChunk);
-            total += static_cast<uint64_t>(squaredSteps(isa, row + x, n));
-        }
-    }
+    for (uint64_t r = first; r < end; ++r) total += rowSteps(isa, data + r * w, w);
     return total;
 }
 
@@ -552,7 +624,7 @@ double blurFinish(const Image* img, IndicatorState& state, uint64_t sum) {
     // Edge and width counters wrap like the 32-bit signed integers they are.
     uint32_t edges = 0;
     uint32_t widths = 0;
-    scanRows(isa, pixels, W, 1, H - 1, static_cast<uint8_t>(k), state.blur,
+    scanRows(isa, pixels, W, 1, H - 1, static_cast<uint8_t>(k), state.blur, nullptr,
              [&](const uint8_t*, uint32_t, uint32_t width) {
                  ++edges;
                  widths += width;
@@ -560,19 +632,21 @@ double blurFinish(const Image* img, IndicatorState& state, uint64_t sum) {
     return edgeMean(edges, widths);
 }
 
-void blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
-                  IndicatorState& state) {
+uint64_t blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
+                      IndicatorState& state) {
     BlurBands& bands = state.blurBands;
-    if (!bands.active || w < 3 || h < 3) return;
-    const uint32_t W = static_cast<uint32_t>(w);
     const uint64_t stop = end < h - 1 ? end : h - 1;
-    if (first >= stop) return;
-    scanRows(isa, data, W, static_cast<uint32_t>(first), static_cast<uint32_t>(stop), static_cast<uint8_t>(bands.low),
-             state.blur, [&](const uint8_t* cur, uint32_t c, uint32_t width) {
+    if (!bands.active || w < 3 || h < 3 || first >= stop) return blurStepRows(isa, data, w, first, end);
+    // The steps of the scanned rows come with their marks; the last row is not scanned.
+    uint64_t steps = 0;
+    scanRows(isa, data, static_cast<uint32_t>(w), static_cast<uint32_t>(first), static_cast<uint32_t>(stop),
+             static_cast<uint8_t>(bands.low), state.blur, &steps,
+             [&](const uint8_t* cur, uint32_t c, uint32_t width) {
                  const uint8_t a = absoluteDifference(cur[c], cur[c - 1]);
                  ++bands.edges[a];
                  bands.widths[a] += width;
              });
+    return steps + blurStepRows(isa, data, w, stop, end);
 }
 
 void blurBandsStart(uint64_t w, uint64_t h, IndicatorState& state) {

@@ -218,8 +218,7 @@ void analysePicture(const Image* cur, const Image* prev, IndicatorState& state, 
             mark(LUMAQC_BLOCK_LOSS);
         }
         if (h >= 3 && w >= 3) {
-            steps += blurStepRows(isa, data, w, first, y1);
-            blurBandRows(isa, data, w, h, first, y1, state);
+            steps += blurBandRows(isa, data, w, h, first, y1, state);
             mark(LUMAQC_BLUR);
         }
     }
