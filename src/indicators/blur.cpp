@@ -482,24 +482,73 @@ const Run& runAt(const uint64_t* bits, Run& memo, uint32_t c) {
     return memo;
 }
 
-// Left part plus right part of the edge at column c of row cur; rising and
-// falling are the row's sign bits with their zero word in front.
-uint32_t edgeWidth(const uint8_t* cur, const uint64_t* rising, const uint64_t* falling, uint32_t c, Run* leftRuns,
-                   Run* rightRuns) {
-    const int32_t a = static_cast<int32_t>(cur[c]) - cur[c - 1];  // never 0 at an edge
-    const int32_t b = static_cast<int32_t>(cur[c + 1]) - cur[c];
-    const int s = a < 0 || b < 0 ? 1 : 0;
-    const uint64_t* bits = s != 0 ? falling : rising;
-    const uint64_t q = static_cast<uint64_t>(c) + 64;
-    // Right part: the run of the edge's sign from column c + 1 up (the bits
-    // end at column W - 2).
-    uint32_t right = static_cast<uint32_t>(std::countr_one(bitWindow(bits, q + 1)));
-    if (right == 64) right = runAt(bits, rightRuns[s], c + 1).hi - c;
-    // Left part: the run from column c down (the bits start at column 2).
-    uint32_t left = static_cast<uint32_t>(std::countl_one(bitWindow(bits, q - 63)));
-    if (left == 64) left = c - runAt(bits, leftRuns[s], c).lo + 1;
+// Left part plus right part of the edge at column c of a row whose
+// differences run the way of bits (that row of sign bits, with its zero word
+// in front), when a part fills its whole window of 64 columns (right or left
+// is then 64): the runs are looked up through the memos.
+uint32_t longEdgeWidth(const uint64_t* bits, uint32_t c, uint32_t right, uint32_t left, Run& leftRun, Run& rightRun) {
+    if (right == 64) right = runAt(bits, rightRun, c + 1).hi - c;
+    if (left == 64) left = c - runAt(bits, leftRun, c).lo + 1;
     return left + right;
 }
+
+// The edges of one row from its bits, counted and their widths added up per
+// step |GX|, column by column. rising and falling are the sign bits of the
+// row with their zero word in front and one after it.
+static LUMAQC_ALWAYS_INLINE void walkEdgesBody(const uint8_t* cur, const uint64_t* edgeBits, uint32_t words,
+                                               const uint64_t* rising, const uint64_t* falling, uint32_t* edges,
+                                               uint32_t* widths) {
+    Run leftRuns[2];
+    Run rightRuns[2];
+    for (uint32_t j = 0; j < words; ++j) {
+        uint64_t word = edgeBits[j];
+        if (word == 0) continue;
+        // Word j of the row: its columns from pixels on, its sign words at
+        // risingAt and fallingAt.
+        const uint8_t* pixels = cur + 64 * static_cast<uint64_t>(j);
+        const uint64_t* risingAt = rising + j + 1;
+        const uint64_t* fallingAt = falling + j + 1;
+        for (; word != 0; word &= word - 1) {
+            const uint64_t b = static_cast<uint64_t>(std::countr_zero(word));
+            const uint8_t* p = pixels + b;
+            // The runs follow the falling differences when this step or the
+            // next falls (the step is never 0 at an edge).
+            const int32_t a = static_cast<int32_t>(p[0]) - p[-1];
+            const int32_t next = static_cast<int32_t>(p[1]) - p[0];
+            const bool falls = (a | next) < 0;
+            const uint64_t* at = falls ? fallingAt : risingAt;
+            // Right part: the run of the edge's sign from column c + 1 up, in
+            // the window of columns c + 1 ... c + 64 (the bits end at column
+            // W - 2); left part: the run from column c down, in the window
+            // of columns c - 63 ... c (the bits start at column 2).
+            const uint64_t up = ((at[0] >> b) >> 1) | (at[1] << (63 - b));
+            const uint64_t down = (at[0] << (63 - b)) | ((at[-1] >> b) >> 1);
+            uint32_t width = static_cast<uint32_t>(std::countr_one(up) + std::countl_one(down));
+            if (up == ~0ull || down == ~0ull)
+                width = longEdgeWidth(falls ? falling : rising, static_cast<uint32_t>(p - cur),
+                                      static_cast<uint32_t>(std::countr_one(up)),
+                                      static_cast<uint32_t>(std::countl_one(down)), leftRuns[falls],
+                                      rightRuns[falls]);
+            const uint64_t step = static_cast<uint32_t>(a < 0 ? -a : a);
+            ++edges[step];
+            widths[step] += width;
+        }
+    }
+}
+
+static void walkEdges(const uint8_t* cur, const uint64_t* edgeBits, uint32_t words, const uint64_t* rising,
+                      const uint64_t* falling, uint32_t* edges, uint32_t* widths) {
+    walkEdgesBody(cur, edgeBits, words, rising, falling, edges, widths);
+}
+
+#ifdef LUMAQC_X86_VARIANTS
+// The same walk with the variable shifts and bit counts of BMI.
+LUMAQC_TARGET_AVX2 static void walkEdgesBmi(const uint8_t* cur, const uint64_t* edgeBits, uint32_t words,
+                                            const uint64_t* rising, const uint64_t* falling, uint32_t* edges,
+                                            uint32_t* widths) {
+    walkEdgesBody(cur, edgeBits, words, rising, falling, edges, widths);
+}
+#endif
 
 // Smallest |GX| whose square exceeds the threshold (S2 / (H*W)) * 16; 256
 // when there is none.
@@ -527,12 +576,11 @@ uint64_t bitScratchFor(uint32_t W) { return 3 * (static_cast<uint64_t>(wordsFor(
 uint64_t markBytesFor(uint32_t W) { return 64 * static_cast<uint64_t>(wordsFor(W)); }
 
 // The edges of rows first ... end - 1 (1 <= first, end <= H - 1) whose step
-// is at least k: onEdge(row, column, width) for each, row by row, column by
-// column. With steps, also adds the squared steps of those rows (columns
-// 1 ... W - 1) to *steps.
-template <typename OnEdge>
+// is at least k, counted and measured per step into edges and widths. With
+// steps, also adds the squared steps of those rows (columns 1 ... W - 1) to
+// *steps.
 void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32_t end, uint8_t k,
-              BlurScratch& scratch, uint64_t* steps, OnEdge&& onEdge) {
+              BlurScratch& scratch, uint64_t* steps, uint32_t* edges, uint32_t* widths) {
     // Row scratch, kept from call to call: the byte marks of the plain way
     // (edge marks by column, the row's signs by column with a window of zeros
     // on either side), the row's bits, and a zero row standing for the
@@ -572,14 +620,13 @@ void scanRows(Isa isa, const uint8_t* pixels, uint32_t W, uint32_t first, uint32
             edgeBits[0] |= static_cast<uint64_t>(a >= k && (horizontalPeak || verticalPeak)) << 1;
         }
 
-        Run leftRuns[2];
-        Run rightRuns[2];
-        for (uint32_t j = 0; j < words; ++j) {
-            for (uint64_t word = edgeBits[j]; word != 0; word &= word - 1) {
-                const uint32_t c = 64 * j + static_cast<uint32_t>(std::countr_zero(word));
-                onEdge(cur, c, edgeWidth(cur, rising - 1, falling - 1, c, leftRuns, rightRuns));
-            }
+#ifdef LUMAQC_X86_VARIANTS
+        if (isa != Isa::Generic) {
+            walkEdgesBmi(cur, edgeBits, words, rising - 1, falling - 1, edges, widths);
+            continue;
         }
+#endif
+        walkEdges(cur, edgeBits, words, rising - 1, falling - 1, edges, widths);
     }
 }
 
@@ -622,14 +669,16 @@ double blurFinish(const Image* img, IndicatorState& state, uint64_t sum) {
     if (k == 256) return 0.0;
 
     // Edge and width counters wrap like the 32-bit signed integers they are.
-    uint32_t edges = 0;
-    uint32_t widths = 0;
-    scanRows(isa, pixels, W, 1, H - 1, static_cast<uint8_t>(k), state.blur, nullptr,
-             [&](const uint8_t*, uint32_t, uint32_t width) {
-                 ++edges;
-                 widths += width;
-             });
-    return edgeMean(edges, widths);
+    uint32_t edges[256] = {};
+    uint32_t widths[256] = {};
+    scanRows(isa, pixels, W, 1, H - 1, static_cast<uint8_t>(k), state.blur, nullptr, edges, widths);
+    uint32_t edgeCount = 0;
+    uint32_t widthSum = 0;
+    for (uint32_t a = k; a < 256; ++a) {
+        edgeCount += edges[a];
+        widthSum += widths[a];
+    }
+    return edgeMean(edgeCount, widthSum);
 }
 
 uint64_t blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint64_t first, uint64_t end,
@@ -640,12 +689,7 @@ uint64_t blurBandRows(Isa isa, const uint8_t* data, uint64_t w, uint64_t h, uint
     // The steps of the scanned rows come with their marks; the last row is not scanned.
     uint64_t steps = 0;
     scanRows(isa, data, static_cast<uint32_t>(w), static_cast<uint32_t>(first), static_cast<uint32_t>(stop),
-             static_cast<uint8_t>(bands.low), state.blur, &steps,
-             [&](const uint8_t* cur, uint32_t c, uint32_t width) {
-                 const uint8_t a = absoluteDifference(cur[c], cur[c - 1]);
-                 ++bands.edges[a];
-                 bands.widths[a] += width;
-             });
+             static_cast<uint8_t>(bands.low), state.blur, &steps, bands.edges, bands.widths);
     return steps + blurStepRows(isa, data, w, stop, end);
 }
 
