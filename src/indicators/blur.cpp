@@ -697,10 +697,15 @@ void blurBandsStart(uint64_t w, uint64_t h, IndicatorState& state) {
     BlurBands& bands = state.blurBands;
     bands.active = w >= 3 && h >= 3 && bands.lastStep != 0;
     if (!bands.active) return;
-    // A little below the last picture's smallest edge step, so that the
-    // next picture's step is rarely below it.
+    // Below the last picture's smallest edge step by one more than its
+    // largest recent fall, and by at most an eighth of it: the step rarely
+    // falls further, and the edges between low and the step are measured in
+    // vain (the clips of bench/accuracy: fewer edges and marks spent in vain
+    // than a fixed eighth, for a few more second scans).
     const uint32_t last = bands.lastStep;
-    const uint32_t margin = last / 8 + 1;
+    uint32_t largestFall = 0;
+    for (uint8_t fall : bands.falls) largestFall = fall > largestFall ? fall : largestFall;
+    const uint32_t margin = largestFall + 1 < last / 8 + 1 ? largestFall + 1 : last / 8 + 1;
     bands.low = last > margin ? last - margin : 1;
     for (uint32_t a = 0; a < 256; ++a) bands.edges[a] = bands.widths[a] = 0;
 }
@@ -712,6 +717,10 @@ double blurBandsFinish(const Image* img, IndicatorState& state, uint64_t sum) {
     BlurBands& bands = state.blurBands;
     const uint32_t k = edgeStepFor(sum, W, H);
     if (k == 256) return 0.0;
+    if (bands.lastStep != 0) {
+        bands.falls[bands.nextFall] = static_cast<uint8_t>(bands.lastStep > k ? bands.lastStep - k : 0);
+        bands.nextFall = (bands.nextFall + 1) % BLUR_FALLS_KEPT;
+    }
     bands.lastStep = k;
     // Every edge of step k or more was measured in the bands.
     if (bands.active && k >= bands.low) {

@@ -53,11 +53,17 @@ struct BlockinessSums {
 };
 // Blur in the one-pass analysis: the edges of every step from `low` up,
 // counted and measured per step while the bands go by. `low` lies a little
-// below the step of the picture before (lastStep, 0 before the first); a
-// picture whose own step is lower is scanned again once its step is known.
+// below the step of the picture before (lastStep, 0 before the first), by
+// as much as the step fell lately; a picture whose own step is lower is
+// scanned again once its step is known.
+constexpr uint32_t BLUR_FALLS_KEPT = 16;
 struct BlurBands {
     uint32_t lastStep = 0;
     uint32_t low = 1;
+    // How far the step fell (0: rose or stayed) from each of the last
+    // BLUR_FALLS_KEPT pictures to the next, and where the next fall goes.
+    uint8_t falls[BLUR_FALLS_KEPT] = {};
+    uint32_t nextFall = 0;
     bool active = false;
     uint32_t edges[256];
     uint32_t widths[256];

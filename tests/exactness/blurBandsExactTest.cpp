@@ -8,6 +8,8 @@
 #include <random>
 
 #include "indicators/bands.hpp"
+#include "indicators/fused.hpp"
+#include "reference/reference.hpp"
 #include "support/exactness.hpp"
 
 using namespace lumaqc;
@@ -106,6 +108,45 @@ TEST(BlurBandsExact, StepsAndEdgesPerStepEqualTheLiteralWalk) {
                     EXPECT_EQ(differing, 0u) << where;
                 }
             }
+        }
+    }
+}
+
+TEST(BlurBandsExact, SequencesOfRisingAndFallingStepsEqualTheReference) {
+    // Textures whose edge step follows each sequence: steady, falling by
+    // one or two a picture, a large fall after a quiet stretch, falls
+    // repeated after a long one has left the pictures remembered, rises.
+    const std::vector<std::vector<int>> sequences = {
+        {60, 60, 60, 60},
+        {90, 88, 86, 84, 82, 80, 79, 78},
+        {70, 70, 70, 70, 70, 70, 30, 30, 31, 29},
+        {120, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 59, 50, 49},
+        {20, 40, 80, 160, 200, 100, 99, 101, 90},
+    };
+    for (const std::vector<int>& amplitudes : sequences) {
+        std::vector<NamedPicture> pictures;
+        for (int amplitude : amplitudes) {
+            std::mt19937 gen(static_cast<uint32_t>(amplitude) * 7 + static_cast<uint32_t>(pictures.size()));
+            pictures.push_back(namedPicture("texture " + std::to_string(amplitude), 131, 37, [&](uint64_t x, uint64_t y) {
+                return uint8_t(128 + static_cast<int>((x * 11 + y * 5) % 13) * amplitude / 13 - amplitude / 2 +
+                               static_cast<int>(gen() % 3));
+            }));
+        }
+        for (Isa isa : runnableIsas()) {
+            IndicatorState state = stateFor(isa);
+            int inBands = 0, scannedAgain = 0;
+            for (const NamedPicture& p : pictures) {
+                lumaqc_result r{};
+                analysePicture(p.get(), nullptr, state, r, nullptr);
+                const bool measured = state.blurBands.active && state.blurBands.lastStep >= state.blurBands.low;
+                (measured ? inBands : scannedAgain) += 1;
+                const double want = reference::blur(p.get());
+                EXPECT_TRUE(sameResult(r.blur, want)) << p.name << " [" << isaName(isa) << "]: fused "
+                                                      << describe(r.blur) << ", reference " << describe(want);
+            }
+            // The first picture is always scanned on its own.
+            EXPECT_GE(scannedAgain, 1) << isaName(isa);
+            EXPECT_GE(inBands, 1) << isaName(isa);
         }
     }
 }
