@@ -122,6 +122,9 @@ TEST(BlurBandsExact, SequencesOfRisingAndFallingStepsEqualTheReference) {
         {70, 70, 70, 70, 70, 70, 30, 30, 31, 29},
         {120, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 59, 50, 49},
         {20, 40, 80, 160, 200, 100, 99, 101, 90},
+        {70, 70, 70, 70, 70, 70, 69, 68, 67, 66, 65, 63, 61},
+        {70, 70, 70, 70, 70, 70, 68},
+        {70, 70, 70, 70, 70, 70, 67},
     };
     for (const std::vector<int>& amplitudes : sequences) {
         std::vector<NamedPicture> pictures;
