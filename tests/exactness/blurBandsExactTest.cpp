@@ -113,26 +113,35 @@ TEST(BlurBandsExact, StepsAndEdgesPerStepEqualTheLiteralWalk) {
 }
 
 TEST(BlurBandsExact, SequencesOfRisingAndFallingStepsEqualTheReference) {
-    // Textures whose edge step follows each sequence: steady, falling by
+    // Pictures whose edge step follows each amplitude: steady, falling by
     // one or two a picture, a large fall after a quiet stretch, falls
     // repeated after a long one has left the pictures remembered, rises.
+    // Each has steps every 16 columns of heights spread over half to one
+    // and a half times the amplitude, so that edges of every step near the
+    // threshold are there to be missed.
     const std::vector<std::vector<int>> sequences = {
         {60, 60, 60, 60},
         {90, 88, 86, 84, 82, 80, 79, 78},
         {70, 70, 70, 70, 70, 70, 30, 30, 31, 29},
         {120, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 60, 59, 50, 49},
-        {20, 40, 80, 160, 200, 100, 99, 101, 90},
+        {20, 40, 80, 120, 100, 99, 101, 90},
         {70, 70, 70, 70, 70, 70, 69, 68, 67, 66, 65, 63, 61},
-        {70, 70, 70, 70, 70, 70, 68},
-        {70, 70, 70, 70, 70, 70, 67},
+        // The same picture for the same amplitude: a steady step, then a
+        // fall of one, two ... steps.
+        {60, 60, 60, 59}, {60, 60, 60, 58}, {60, 60, 60, 57}, {60, 60, 60, 56}, {60, 60, 60, 55},
     };
     for (const std::vector<int>& amplitudes : sequences) {
         std::vector<NamedPicture> pictures;
         for (int amplitude : amplitudes) {
-            std::mt19937 gen(static_cast<uint32_t>(amplitude) * 7 + static_cast<uint32_t>(pictures.size()));
-            pictures.push_back(namedPicture("texture " + std::to_string(amplitude), 131, 37, [&](uint64_t x, uint64_t y) {
-                return uint8_t(128 + static_cast<int>((x * 11 + y * 5) % 13) * amplitude / 13 - amplitude / 2 +
-                               static_cast<int>(gen() % 3));
+            std::mt19937 gen(static_cast<uint32_t>(amplitude));
+            std::vector<int> heights(16 * 40);
+            for (int& height : heights) height = amplitude / 2 + static_cast<int>(gen() % static_cast<uint32_t>(amplitude + 1));
+            pictures.push_back(namedPicture("steps of " + std::to_string(amplitude), 131, 37, [&](uint64_t x, uint64_t y) {
+                // Each jump goes on rising by 2 for up to three columns, so
+                // that the widths differ.
+                const int height = heights[(y * 16 + x / 16) % heights.size()];
+                const int t = static_cast<int>(x % 16);
+                return uint8_t(30 + ((x / 16) % 2 != 0 ? height + 2 * std::min(t, height % 4) : 0));
             }));
         }
         for (Isa isa : runnableIsas()) {
