@@ -235,34 +235,32 @@ LUMAQC_TARGET_AVX2 static inline __m256i absoluteDifference256(__m256i a, __m256
     return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
 }
 
-// Bytes of all ones where a >= b (unsigned).
-LUMAQC_TARGET_AVX2 static inline __m256i atLeast256(__m256i a, __m256i b) {
-    return _mm256_cmpeq_epi8(_mm256_max_epu8(a, b), a);
-}
-
 LUMAQC_TARGET_AVX2 static inline uint32_t bitsOf256(__m256i m) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(m));
 }
 
 // The marks of the 32 columns x ... x + 31; with steps, also adds the squares
 // of their steps, of the columns whose byte of keep is all ones where keep
-// is given.
+// is given. kBelow holds k - 1 (k >= 1).
 LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
-                                                        const uint8_t* down, uint32_t x, __m256i k, __m256i* steps,
-                                                        const uint8_t* keep) {
+                                                        const uint8_t* down, uint32_t x, __m256i k, __m256i kBelow,
+                                                        __m256i* steps, const uint8_t* keep) {
+    const __m256i zero = _mm256_setzero_si256();
     const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x));
     const __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 1));
-    const __m256i a = absoluteDifference256(h, l);
+    // Nonzero where the row rises, falls.
+    const __m256i rise = _mm256_subs_epu8(h, l);
+    const __m256i fall = _mm256_subs_epu8(l, h);
+    const __m256i a = _mm256_or_si256(rise, fall);
     if (steps != nullptr)
         *steps = addSquares256(
             *steps, keep != nullptr ? _mm256_and_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep)))
                                     : a);
-    const __m256i notFalling = atLeast256(h, l);
-    const __m256i notRising = atLeast256(l, h);
-    const uint64_t rising = ~static_cast<uint64_t>(bitsOf256(notRising)) & 0xffffffffu;
-    const uint64_t falling = ~static_cast<uint64_t>(bitsOf256(notFalling)) & 0xffffffffu;
-    // Most columns step by less than the edge step: then none is an edge.
-    const __m256i strong = atLeast256(a, k);
+    const uint64_t rising = ~static_cast<uint64_t>(bitsOf256(_mm256_cmpeq_epi8(rise, zero))) & 0xffffffffu;
+    const uint64_t falling = ~static_cast<uint64_t>(bitsOf256(_mm256_cmpeq_epi8(fall, zero))) & 0xffffffffu;
+    // Most columns step by less than the edge step: then none is an edge
+    // (a - (k - 1) saturates to 0 exactly where a < k).
+    const __m256i strong = _mm256_subs_epu8(a, kBelow);
     if (_mm256_testz_si256(strong, strong)) return {0, rising, falling};
     const __m256i before =
         absoluteDifference256(l, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(cur + x - 2)));
@@ -272,19 +270,26 @@ LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, cons
     const __m256i belowGx = absoluteDifference256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(down + x)),
                                                   _mm256_loadu_si256(reinterpret_cast<const __m256i*>(down + x - 1)));
     const __m256i vertical = absoluteDifference256(h, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(up + x)));
-    // before <= a, not (after >= a), a >= vertical; aboveGx <= a, not (belowGx >= a).
-    const __m256i horizontalPeak =
-        _mm256_andnot_si256(atLeast256(after, a), _mm256_and_si256(atLeast256(a, before), atLeast256(a, vertical)));
-    const __m256i verticalPeak = _mm256_andnot_si256(atLeast256(belowGx, a), atLeast256(a, aboveGx));
-    const __m256i edge = _mm256_and_si256(strong, _mm256_or_si256(horizontalPeak, verticalPeak));
-    return {bitsOf256(edge), rising, falling};
+    // Saturating differences that are 0 exactly where a test holds: u <= a
+    // as u - a, u < a as u - (a - 1) (a >= 1 wherever the edge step is met).
+    const __m256i aBelow = _mm256_subs_epu8(a, _mm256_set1_epi8(1));
+    // before <= a, vertical <= a, after < a; aboveGx <= a, belowGx < a.
+    const __m256i horizontalMiss =
+        _mm256_or_si256(_mm256_or_si256(_mm256_subs_epu8(before, a), _mm256_subs_epu8(vertical, a)),
+                        _mm256_subs_epu8(after, aBelow));
+    const __m256i verticalMiss = _mm256_or_si256(_mm256_subs_epu8(aboveGx, a), _mm256_subs_epu8(belowGx, aBelow));
+    // A peak either way (one miss is 0) with a >= k (k - a is 0).
+    const __m256i miss =
+        _mm256_or_si256(_mm256_min_epu8(horizontalMiss, verticalMiss), _mm256_subs_epu8(k, a));
+    return {bitsOf256(_mm256_cmpeq_epi8(miss, zero)), rising, falling};
 }
 
 LUMAQC_TARGET_AVX2 static inline ChunkBits markChunkAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
-                                                         const uint8_t* down, uint32_t x, __m256i k, __m256i* steps,
-                                                         const uint8_t* keep) {
-    const ChunkBits lo = markHalfAvx2(cur, up, upGx, down, x, k, steps, keep);
-    const ChunkBits hi = markHalfAvx2(cur, up, upGx, down, x + 32, k, steps, keep != nullptr ? keep + 32 : nullptr);
+                                                         const uint8_t* down, uint32_t x, __m256i k, __m256i kBelow,
+                                                         __m256i* steps, const uint8_t* keep) {
+    const ChunkBits lo = markHalfAvx2(cur, up, upGx, down, x, k, kBelow, steps, keep);
+    const ChunkBits hi =
+        markHalfAvx2(cur, up, upGx, down, x + 32, k, kBelow, steps, keep != nullptr ? keep + 32 : nullptr);
     return {lo.edge | hi.edge << 32, lo.rising | hi.rising << 32, lo.falling | hi.falling << 32};
 }
 
@@ -362,12 +367,13 @@ LUMAQC_TARGET_AVX2 static uint64_t markBitsAvx2(const uint8_t* cur, const uint8_
                                                 const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
                                                 RowBits bits) {
     const __m256i kv = _mm256_set1_epi8(static_cast<char>(k));
+    const __m256i kBelow = _mm256_set1_epi8(static_cast<char>(k - 1));
     __m256i lanes = _mm256_setzero_si256();
     uint64_t total = 0;
     markBitsBody(
         W, words, bits,
         [&](uint32_t x, const uint8_t* keep) LUMAQC_TARGET_AVX2 {
-            return markChunkAvx2(cur, up, upGx, down, x, kv, kSteps ? &lanes : nullptr, keep);
+            return markChunkAvx2(cur, up, upGx, down, x, kv, kBelow, kSteps ? &lanes : nullptr, keep);
         },
         [&]() LUMAQC_TARGET_AVX2 {
             if (!kSteps) return;
