@@ -239,9 +239,9 @@ LUMAQC_TARGET_AVX2 static inline uint32_t bitsOf256(__m256i m) {
     return static_cast<uint32_t>(_mm256_movemask_epi8(m));
 }
 
-// The marks of the 32 columns x ... x + 31; with steps, also adds the squares
-// of their steps, of the columns whose byte of keep is all ones where keep
-// is given. kBelow holds k - 1 (k >= 1).
+// The marks of the 32 columns x ... x + 31 (the sign bits inverted); with
+// steps, also adds the squares of their steps, of the columns whose byte of
+// keep is all ones where keep is given. kBelow holds k - 1 (k >= 1).
 LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
                                                         const uint8_t* down, uint32_t x, __m256i k, __m256i kBelow,
                                                         __m256i* steps, const uint8_t* keep) {
@@ -256,8 +256,10 @@ LUMAQC_TARGET_AVX2 static inline ChunkBits markHalfAvx2(const uint8_t* cur, cons
         *steps = addSquares256(
             *steps, keep != nullptr ? _mm256_and_si256(a, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(keep)))
                                     : a);
-    const uint64_t rising = ~static_cast<uint64_t>(bitsOf256(_mm256_cmpeq_epi8(rise, zero))) & 0xffffffffu;
-    const uint64_t falling = ~static_cast<uint64_t>(bitsOf256(_mm256_cmpeq_epi8(fall, zero))) & 0xffffffffu;
+    // The sign bits inverted (set where the row does not rise, fall):
+    // markChunkAvx2 inverts the two halves at once.
+    const uint64_t rising = bitsOf256(_mm256_cmpeq_epi8(rise, zero));
+    const uint64_t falling = bitsOf256(_mm256_cmpeq_epi8(fall, zero));
     // Most columns step by less than the edge step: then none is an edge
     // (a - (k - 1) saturates to 0 exactly where a < k).
     const __m256i strong = _mm256_subs_epu8(a, kBelow);
@@ -290,7 +292,7 @@ LUMAQC_TARGET_AVX2 static inline ChunkBits markChunkAvx2(const uint8_t* cur, con
     const ChunkBits lo = markHalfAvx2(cur, up, upGx, down, x, k, kBelow, steps, keep);
     const ChunkBits hi =
         markHalfAvx2(cur, up, upGx, down, x + 32, k, kBelow, steps, keep != nullptr ? keep + 32 : nullptr);
-    return {lo.edge | hi.edge << 32, lo.rising | hi.rising << 32, lo.falling | hi.falling << 32};
+    return {lo.edge | hi.edge << 32, ~(lo.rising | hi.rising << 32), ~(lo.falling | hi.falling << 32)};
 }
 
 // 64 bytes of 0, 64 of all ones, 64 of 0: the 64 bytes from kKeep + 64 - i
