@@ -135,8 +135,10 @@ TEST(BlurBandsExact, SequencesOfRisingAndFallingStepsEqualTheReference) {
         for (int amplitude : amplitudes) {
             std::mt19937 gen(static_cast<uint32_t>(amplitude));
             std::vector<int> heights(16 * 40);
-            for (int& height : heights) height = amplitude / 2 + static_cast<int>(gen() % static_cast<uint32_t>(amplitude + 1));
-            pictures.push_back(namedPicture("steps of " + std::to_string(amplitude), 131, 37, [&](uint64_t x, uint64_t y) {
+            for (int& height : heights)
+                height = amplitude / 2 + static_cast<int>(gen() % static_cast<uint32_t>(amplitude + 1));
+            const std::string name = "steps of " + std::to_string(amplitude);
+            pictures.push_back(namedPicture(name, 131, 37, [&](uint64_t x, uint64_t y) {
                 // Each jump goes on rising by 2 for up to three columns, so
                 // that the widths differ.
                 const int height = heights[(y * 16 + x / 16) % heights.size()];
