@@ -104,31 +104,33 @@ LUMAQC_VARIANTS(void, verticalLineSumsVariant, verticalLineSumsBody,
 #ifdef LUMAQC_X86_VARIANTS
 // Four lines at a time, down the rows: with d(x) = |p[x] - p[x - 1]|, the
 // line at k = 8 (g + 1) takes d(8 g + 7) inside and d(8 g + 8) across, bytes
-// 6 and 7 of group g of the differences of the columns from 8 g + 1 on;
-// shifted down to the bottom of the group's 64-bit lane, they add to the
-// line's sums. The lines left over go one by one.
+// 6 and 7 of group g of the differences of the columns from 8 g + 1 on. One
+// byte shuffle spreads them into 16-bit lanes (inside and across of the two
+// lines of each 128-bit half), which take 256 rows of differences before
+// they are carried on in 64 bits. The lines left over go one by one.
 LUMAQC_TARGET_AVX2 static void verticalLineSumsAvx2(const uint8_t* p, uint64_t stride, uint64_t yBegin, uint64_t yEnd,
                                                     uint64_t first, uint64_t n, uint64_t* inside, uint64_t* across) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i lowByte = _mm256_set1_epi64x(0xff);
+    const __m256i spread = _mm256_setr_epi8(6, -1, 7, -1, 14, -1, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1,  //
+                                            6, -1, 7, -1, 14, -1, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
     uint64_t j = 0;
     for (; j + 4 <= n; j += 4) {
         const uint8_t* column = p + (first + j) * BLOCKSIZE;
-        __m256i in = zero, out = zero;
-        for (uint64_t y = yBegin; y < yEnd; ++y) {
-            const uint8_t* q = column + y * stride;
-            const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
-            const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
-            const __m256i d = _mm256_or_si256(_mm256_subs_epu8(here, before), _mm256_subs_epu8(before, here));
-            in = _mm256_add_epi64(in, _mm256_and_si256(_mm256_srli_epi64(d, 48), lowByte));
-            out = _mm256_add_epi64(out, _mm256_srli_epi64(d, 56));
-        }
-        uint64_t a[4], b[4];
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), in);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(b), out);
-        for (int l = 0; l < 4; ++l) {
-            inside[j + l] += a[l];
-            across[j + l] += b[l];
+        for (uint64_t y0 = yBegin; y0 < yEnd; y0 += 256) {
+            const uint64_t y1 = yEnd - y0 < 256 ? yEnd : y0 + 256;
+            __m256i sums = _mm256_setzero_si256();
+            for (uint64_t y = y0; y < y1; ++y) {
+                const uint8_t* q = column + y * stride;
+                const __m256i before = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q));
+                const __m256i here = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(q + 1));
+                const __m256i d = _mm256_or_si256(_mm256_subs_epu8(here, before), _mm256_subs_epu8(before, here));
+                sums = _mm256_add_epi16(sums, _mm256_shuffle_epi8(d, spread));
+            }
+            alignas(32) uint16_t lanes[16];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), sums);
+            for (int l = 0; l < 4; ++l) {
+                inside[j + l] += lanes[8 * (l / 2) + 2 * (l % 2)];
+                across[j + l] += lanes[8 * (l / 2) + 2 * (l % 2) + 1];
+            }
         }
     }
     if (j < n) verticalLineSumsBody(p, stride, yBegin, yEnd, first + j, n - j, inside + j, across + j);
