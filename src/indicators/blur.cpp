@@ -209,28 +209,6 @@ struct ChunkBits {
     uint64_t edge, rising, falling;
 };
 
-LUMAQC_TARGET_AVX512 static inline __m512i absoluteDifference512(__m512i a, __m512i b) {
-    return _mm512_or_si512(_mm512_subs_epu8(a, b), _mm512_subs_epu8(b, a));
-}
-
-LUMAQC_TARGET_AVX512 static inline ChunkBits markChunkAvx512(const uint8_t* cur, const uint8_t* up,
-                                                             const uint8_t* upGx, const uint8_t* down, uint32_t x,
-                                                             __m512i k) {
-    const __m512i h = _mm512_loadu_si512(cur + x);
-    const __m512i l = _mm512_loadu_si512(cur + x - 1);
-    const __m512i a = absoluteDifference512(h, l);
-    const __m512i before = absoluteDifference512(l, _mm512_loadu_si512(cur + x - 2));
-    const __m512i after = absoluteDifference512(_mm512_loadu_si512(cur + x + 1), h);
-    const __m512i aboveGx = absoluteDifference512(_mm512_loadu_si512(upGx + x), _mm512_loadu_si512(upGx + x - 1));
-    const __m512i belowGx = absoluteDifference512(_mm512_loadu_si512(down + x), _mm512_loadu_si512(down + x - 1));
-    const __m512i vertical = absoluteDifference512(h, _mm512_loadu_si512(up + x));
-    const __mmask64 horizontalPeak = _mm512_cmple_epu8_mask(before, a) & _mm512_cmpgt_epu8_mask(a, after) &
-                                     _mm512_cmpge_epu8_mask(a, vertical);
-    const __mmask64 verticalPeak = _mm512_cmple_epu8_mask(aboveGx, a) & _mm512_cmpgt_epu8_mask(a, belowGx);
-    return {_mm512_cmpge_epu8_mask(a, k) & (horizontalPeak | verticalPeak), _mm512_cmpgt_epu8_mask(h, l),
-            _mm512_cmplt_epu8_mask(h, l)};
-}
-
 LUMAQC_TARGET_AVX2 static inline __m256i absoluteDifference256(__m256i a, __m256i b) {
     return _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
 }
@@ -353,16 +331,6 @@ static LUMAQC_ALWAYS_INLINE void markBitsBody(uint32_t W, uint32_t words, RowBit
     settle();
 }
 
-LUMAQC_TARGET_AVX512 static void markBitsAvx512(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
-                                                const uint8_t* down, uint32_t W, uint8_t k, uint32_t words,
-                                                RowBits bits) {
-    const __m512i kv = _mm512_set1_epi8(static_cast<char>(k));
-    markBitsBody(
-        W, words, bits,
-        [&](uint32_t x, const uint8_t*) LUMAQC_TARGET_AVX512 { return markChunkAvx512(cur, up, upGx, down, x, kv); },
-        [] {});
-}
-
 // With kSteps, returns the sum of the squared steps of columns 2 ... W - 2.
 template <bool kSteps>
 LUMAQC_TARGET_AVX2 static uint64_t markBitsAvx2(const uint8_t* cur, const uint8_t* up, const uint8_t* upGx,
@@ -406,7 +374,8 @@ uint64_t rowSteps(Isa isa, const uint8_t* p, uint64_t w) {
 void markBits(Isa isa, const uint8_t* cur, const uint8_t* up, const uint8_t* upGx, const uint8_t* down, uint8_t* edge,
               uint8_t* sign, uint32_t W, uint8_t k, uint32_t words, RowBits bits, uint64_t* steps) {
 #ifdef LUMAQC_X86_VARIANTS
-    if (W >= 67 && isa == Isa::Avx2) {
+    // The AVX2 marks serve AVX-512 processors too, as the other hand-written loops do.
+    if (W >= 67 && (isa == Isa::Avx2 || isa == Isa::Avx512)) {
         if (steps == nullptr) {
             markBitsAvx2<false>(cur, up, upGx, down, W, k, words, bits);
             return;
@@ -418,11 +387,8 @@ void markBits(Isa isa, const uint8_t* cur, const uint8_t* up, const uint8_t* upG
                   static_cast<uint64_t>(first * first + last * last);
         return;
     }
-    if (W >= 67 && isa == Isa::Avx512)
-        markBitsAvx512(cur, up, upGx, down, W, k, words, bits);
-    else
 #endif
-        markBitsPlain(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
+    markBitsPlain(isa, cur, up, upGx, down, edge, sign, W, k, words, bits);
     if (steps != nullptr) *steps += rowSteps(isa, cur, W);
 }
 
