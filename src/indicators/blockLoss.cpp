@@ -360,8 +360,9 @@ LUMAQC_VARIANTS(void, verticalRunsVariant, verticalRunsBody,
                 (vMags, regionsX, regionsY, threshold, lengths, columnRuns, vRuns))
 
 #ifdef LUMAQC_X86_VARIANTS
-// Eight boundaries at a time, their run lengths and counts kept in registers
-// down a region row (at most 256 rows: no count wraps).
+// Eight boundaries at a time along each row of the table, which is read in
+// the order it is stored (at 7680 columns it is several megabytes); the run
+// lengths and counts of a region row stay in the cache.
 LUMAQC_TARGET_AVX2 static void verticalRunsAvx2(const int32_t* vMags, uint32_t regionsX, uint32_t regionsY,
                                                 int32_t threshold, int32_t* lengths, int32_t* columnRuns,
                                                 uint32_t* vRuns) {
@@ -370,17 +371,19 @@ LUMAQC_TARGET_AVX2 static void verticalRunsAvx2(const int32_t* vMags, uint32_t r
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i counted = _mm256_set1_epi32(BLOCKLOSS_MIN_RUN);
     static_assert(kBoundariesPerRegion % 8 == 0, "a region's boundaries fill whole vectors");
+    auto at = [](int32_t* p) { return reinterpret_cast<__m256i*>(p); };
     for (uint32_t by = 0; by < regionsY; ++by) {
-        const int32_t* top = vMags + static_cast<uint64_t>(by) * BLOCKLOSS_REGION * boundaries;
-        for (uint32_t c = 0; c < boundaries; c += 8) {
-            __m256i length = _mm256_setzero_si256(), runs = _mm256_setzero_si256();
-            const int32_t* mags = top + c;
-            for (uint32_t ry = 0; ry < BLOCKLOSS_REGION; ++ry, mags += boundaries) {
-                const __m256i strong = _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mags)), limit);
-                length = _mm256_and_si256(_mm256_add_epi32(length, one), strong);
-                runs = _mm256_sub_epi32(runs, _mm256_cmpeq_epi32(length, counted));
+        for (uint32_t c = 0; c < boundaries; ++c) lengths[c] = columnRuns[c] = 0;
+        for (uint32_t ry = 0; ry < BLOCKLOSS_REGION; ++ry) {
+            const int32_t* mags = vMags + (static_cast<uint64_t>(by) * BLOCKLOSS_REGION + ry) * boundaries;
+            for (uint32_t c = 0; c < boundaries; c += 8) {
+                const __m256i strong =
+                    _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mags + c)), limit);
+                const __m256i length = _mm256_and_si256(_mm256_add_epi32(_mm256_loadu_si256(at(lengths + c)), one), strong);
+                _mm256_storeu_si256(at(lengths + c), length);
+                _mm256_storeu_si256(at(columnRuns + c), _mm256_sub_epi32(_mm256_loadu_si256(at(columnRuns + c)),
+                                                                         _mm256_cmpeq_epi32(length, counted)));
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(columnRuns + c), runs);
         }
         uint32_t* counts = vRuns + static_cast<uint64_t>(by) * regionsX;
         for (uint32_t bx = 0; bx < regionsX; ++bx) {
@@ -390,7 +393,6 @@ LUMAQC_TARGET_AVX2 static void verticalRunsAvx2(const int32_t* vMags, uint32_t r
             counts[bx] = n;
         }
     }
-    (void)lengths;  // the lengths stay in registers
 }
 #endif
 
