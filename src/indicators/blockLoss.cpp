@@ -354,52 +354,11 @@ LUMAQC_ALWAYS_INLINE void verticalRunsBody(const int32_t* vMags, uint32_t region
         }
     }
 }
-LUMAQC_VARIANTS(void, verticalRunsVariant, verticalRunsBody,
+LUMAQC_VARIANTS(void, verticalRuns, verticalRunsBody,
                 (const int32_t* vMags, uint32_t regionsX, uint32_t regionsY, int32_t threshold, int32_t* lengths,
                  int32_t* columnRuns, uint32_t* vRuns),
                 (vMags, regionsX, regionsY, threshold, lengths, columnRuns, vRuns))
 
-#ifdef LUMAQC_X86_VARIANTS
-// Eight boundaries at a time along each row of the table, which is read in
-// the order it is stored (at 7680 columns it is several megabytes); the run
-// lengths and counts of a region row stay in the cache.
-LUMAQC_TARGET_AVX2 static void verticalRunsAvx2(const int32_t* vMags, uint32_t regionsX, uint32_t regionsY,
-                                                int32_t threshold, int32_t* lengths, int32_t* columnRuns,
-                                                uint32_t* vRuns) {
-    const uint32_t boundaries = regionsX * kBoundariesPerRegion;
-    const __m256i limit = _mm256_set1_epi32(threshold);
-    const __m256i one = _mm256_set1_epi32(1);
-    const __m256i counted = _mm256_set1_epi32(BLOCKLOSS_MIN_RUN);
-    static_assert(kBoundariesPerRegion % 8 == 0, "a region's boundaries fill whole vectors");
-    auto at = [](int32_t* p) { return reinterpret_cast<__m256i*>(p); };
-    for (uint32_t by = 0; by < regionsY; ++by) {
-        for (uint32_t c = 0; c < boundaries; ++c) lengths[c] = columnRuns[c] = 0;
-        for (uint32_t ry = 0; ry < BLOCKLOSS_REGION; ++ry) {
-            const int32_t* mags = vMags + (static_cast<uint64_t>(by) * BLOCKLOSS_REGION + ry) * boundaries;
-            for (uint32_t c = 0; c < boundaries; c += 8) {
-                const __m256i strong =
-                    _mm256_cmpgt_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mags + c)), limit);
-                const __m256i length = _mm256_and_si256(_mm256_add_epi32(_mm256_loadu_si256(at(lengths + c)), one), strong);
-                _mm256_storeu_si256(at(lengths + c), length);
-                _mm256_storeu_si256(at(columnRuns + c), _mm256_sub_epi32(_mm256_loadu_si256(at(columnRuns + c)),
-                                                                         _mm256_cmpeq_epi32(length, counted)));
-            }
-        }
-        uint32_t* counts = vRuns + static_cast<uint64_t>(by) * regionsX;
-        for (uint32_t bx = 0; bx < regionsX; ++bx) {
-            uint32_t n = 0;
-            for (uint32_t i = 0; i < kBoundariesPerRegion; ++i)
-                n += static_cast<uint32_t>(columnRuns[bx * kBoundariesPerRegion + i]);
-            counts[bx] = n;
-        }
-    }
-}
-#endif
-
-LUMAQC_EXPLICIT_AVX2(void, verticalRuns, verticalRunsAvx2, verticalRunsVariant,
-                     (const int32_t* vMags, uint32_t regionsX, uint32_t regionsY, int32_t threshold,
-                      int32_t* lengths, int32_t* columnRuns, uint32_t* vRuns),
-                     (vMags, regionsX, regionsY, threshold, lengths, columnRuns, vRuns))
 
 // The magnitudes are integers from 0 to 130050, compared as doubles: m > t
 // holds exactly when m > floor(t) for t >= 0, for every m when t < 0, and
