@@ -1,12 +1,11 @@
 // The one-pass analysis: one walk down the picture in bands of rows. Each
 // band is read from memory once and every indicator does its part of the
-// work on it while it is in the cache: the
-// differences from the previous picture (and the 8 x 8 blocks that changed,
-// for flickering, with the largest change of a block sum for block
-// difference), the combed 4 x 4 blocks, the 8 x 8
-// block sums, square sums and deviations (shared by noise, contrast's pixel
-// sums, exposure, blackout, the signal levels and the flash screening's block
-// means), the samples outside the legal range, the
+// work on it while it is in the cache: the differences from the previous
+// picture (and the 8 x 8 blocks that changed, for flickering, with the
+// largest change of a block sum for block difference), the combed 4 x 4
+// blocks, the 8 x 8 block sums, square sums and deviations (shared by noise,
+// contrast's pixel sums, exposure, blackout, the signal levels and the flash
+// screening's block means), the samples outside the legal range, the
 // blockiness grid lines, the slice strips, the Sobel energy, the Roberts
 // windows of block loss and the squared steps that set the blur threshold.
 //
